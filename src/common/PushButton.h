@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QPushButton>
+
+// The system's push button: caption, click, and a notification whenever the mouse
+// moves over it. Arial 11.25 pt bold, button-text colour on white, 27 pixels high.
+class PushButton : public QPushButton {
+    Q_OBJECT
+
+public:
+    explicit PushButton(QWidget* parent = nullptr);
+
+signals:
+    void MouseMove();
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override;
+};

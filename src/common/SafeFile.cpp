@@ -1,0 +1,135 @@
+#include "SafeFile.h"
+
+#include "AppError.h"
+
+#include <QFile>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+QString SystemMessage(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+[[noreturn]] void Fail(const QString& what, const QString& path, int error)
+{
+    throw AppError(QStringLiteral("%1 \"%2\": %3").arg(what, QDir::toNativeSeparators(path), SystemMessage(error)));
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : mFd(fd) {}
+    ~FileDescriptor()
+    {
+        if (mFd >= 0)
+            ::close(mFd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return mFd; }
+    int release()
+    {
+        const int fd = mFd;
+        mFd = -1;
+        return fd;
+    }
+
+private:
+    int mFd;
+};
+
+void WriteAll(int fd, const QByteArray& bytes, const QString& path)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail(QStringLiteral("Cannot write the file"), path, errno);
+        }
+        data += written;
+        left -= written;
+    }
+}
+}
+
+void WriteBytesToFile(const QByteArray& bytes, const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    FileDescriptor fd(::open(native.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0)
+        Fail(errno == ELOOP ? QStringLiteral("Refusing to write through a symbolic link at")
+                            : QStringLiteral("Cannot open the file"),
+             path, errno);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        Fail(QStringLiteral("Cannot examine the file"), path, errno);
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+        throw AppError(QStringLiteral("Refusing to write \"%1\": it is not a regular file of your own.")
+                           .arg(QDir::toNativeSeparators(path)));
+    if (::ftruncate(fd.get(), 0) != 0)
+        Fail(QStringLiteral("Cannot empty the file"), path, errno);
+    WriteAll(fd.get(), bytes, path);
+    if (::close(fd.release()) != 0)
+        Fail(QStringLiteral("Cannot finish writing the file"), path, errno);
+}
+
+bool CreateNewFile(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            return false;
+        Fail(QStringLiteral("Cannot create the file"), path, errno);
+    }
+    ::close(fd);
+    return true;
+}
+
+bool PathTaken(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+void DeleteFile(const QString& path)
+{
+    if (::unlink(QFile::encodeName(path).constData()) != 0)
+        Fail(QStringLiteral("Cannot delete the file"), path, errno);
+}
+
+void ReplaceFileWithCopy(const QString& source, const QString& target)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
+    QSaveFile out(target);
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly))
+        throw AppError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
+    char buffer[1 << 16];
+    for (;;) {
+        const qint64 n = in.read(buffer, sizeof buffer);
+        if (n < 0)
+            throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
+        if (n == 0)
+            break;
+        if (out.write(buffer, n) != n)
+            throw AppError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
+    }
+    if (!out.commit())
+        throw AppError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
+}

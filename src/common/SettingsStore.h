@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// Where every setting of the system lives.
+inline constexpr char SettingsApplication[] = "Kestrelworks";
+inline constexpr char SettingsSection[] = "Inkhaven";
+
+// Per-user persistent string values addressed by application, section and key.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    // The stored value, or defaultValue when the key is absent.
+    virtual QString ReadSetting(const QString& application, const QString& section, const QString& key,
+                                const QString& defaultValue = QString()) = 0;
+    // Stores the value exactly as passed; it is on disk when the call returns.
+    virtual void WriteSetting(const QString& application, const QString& section, const QString& key,
+                              const QString& value) = 0;
+};
+
+// QSettings in the user's scope: one INI file per application, one group per section.
+class QSettingsStore : public SettingsStore {
+public:
+    QString ReadSetting(const QString& application, const QString& section, const QString& key,
+                        const QString& defaultValue = QString()) override;
+    void WriteSetting(const QString& application, const QString& section, const QString& key,
+                      const QString& value) override;
+};

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// The word-processor automation model the system drives: the members it calls and
+// nothing more. Each object lives in an office process of its own; every call may
+// throw AppError with a description for the user.
+namespace Word {
+
+// wdFindContinue, the one Wrap value in use.
+inline constexpr int wdFindContinue = 1;
+// wdReplaceAll, the one Replace value in use.
+inline constexpr int wdReplaceAll = 2;
+// wdDoNotSaveChanges for Close.
+inline constexpr int wdDoNotSaveChanges = 0;
+
+template <class Item>
+class Collection {
+public:
+    virtual ~Collection() = default;
+    virtual int Count() = 0;
+    // 0-based.
+    virtual std::shared_ptr<Item> Item(int index) = 0;
+};
+
+// Arguments of Find.Execute; an argument left empty is omitted, and the search then
+// uses what the object's properties hold.
+struct ExecuteArguments {
+    std::optional<QString> FindText;
+    std::optional<QString> ReplaceWith;
+    std::optional<int> Replace;
+};
+
+class Replacement {
+public:
+    virtual ~Replacement() = default;
+    virtual void ClearFormatting() = 0;
+    virtual void SetText(const QString& text) = 0;
+};
+
+// A search object; its settings persist between accesses through the same range.
+class Find {
+public:
+    virtual ~Find() = default;
+    virtual void ClearFormatting() = 0;
+    virtual std::shared_ptr<Word::Replacement> Replacement() = 0;
+    virtual void SetText(const QString& text) = 0;
+    virtual void SetForward(bool value) = 0;
+    virtual void SetWrap(int value) = 0;
+    virtual void SetFormat(bool value) = 0;
+    virtual void SetMatchCase(bool value) = 0;
+    virtual void SetMatchWholeWord(bool value) = 0;
+    virtual void SetMatchWildcards(bool value) = 0;
+    virtual void SetMatchSoundsLike(bool value) = 0;
+    virtual void SetMatchAllWordForms(bool value) = 0;
+    // With Replace = wdReplaceAll every match in the range is replaced once and the
+    // inserted text is not searched again. Returns whether anything was found.
+    virtual bool Execute(const ExecuteArguments& arguments) = 0;
+};
+
+class Range {
+public:
+    virtual ~Range() = default;
+    virtual std::shared_ptr<Word::Find> Find() = 0;
+    // A picture of the range: every page it spans, one below the other, at 96 dots per
+    // inch. The caller decides where the picture goes (the clipboard, a file).
+    virtual QImage CopyAsPicture() = 0;
+};
+
+class TextFrame {
+public:
+    virtual ~TextFrame() = default;
+    virtual bool HasText() = 0;
+    virtual std::shared_ptr<Word::Range> TextRange() = 0;
+};
+
+class Shape {
+public:
+    virtual ~Shape() = default;
+    virtual std::shared_ptr<Word::TextFrame> TextFrame() = 0;
+};
+
+class Document {
+public:
+    virtual ~Document() = default;
+    // One range per story: the main text, every non-empty header and footer, text frames.
+    virtual std::shared_ptr<Collection<Word::Range>> StoryRanges() = 0;
+    virtual std::shared_ptr<Collection<Word::Shape>> Shapes() = 0;
+    // With only a file name: writes a Word 97-2003 document there.
+    virtual void SaveAs(const QString& fileName) = 0;
+    // Without a value the document closes as Word would; wdDoNotSaveChanges discards changes.
+    virtual void Close(std::optional<int> saveChanges = std::nullopt) = 0;
+    // The whole main text.
+    virtual std::shared_ptr<Word::Range> Range() = 0;
+};
+
+class Documents {
+public:
+    virtual ~Documents() = default;
+    // Opens the file itself (a template as the template, not a new document made from it).
+    virtual std::shared_ptr<Document> Open(const QString& fileName, std::optional<bool> readOnly = std::nullopt) = 0;
+};
+
+class Application {
+public:
+    virtual ~Application() = default;
+    virtual std::shared_ptr<Word::Documents> Documents() = 0;
+    virtual void SetDisplayAlerts(bool value) = 0;
+    virtual std::shared_ptr<Document> ActiveDocument() = 0;
+    // Ends the office instance; the object is useless afterwards.
+    virtual void Quit() = 0;
+};
+
+// Creates a new, invisible application instance: "Word.Application".
+class ApplicationFactory {
+public:
+    virtual ~ApplicationFactory() = default;
+    virtual std::shared_ptr<Application> CreateApplication() = 0;
+};
+
+} // namespace Word

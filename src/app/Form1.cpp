@@ -1,0 +1,279 @@
+#include "Form1.h"
+
+#include "ui_Form1.h"
+
+#include "AppError.h"
+#include "Dialogs.h"
+#include "Fields.h"
+#include "Form2.h"
+#include "GuardedProcedure.h"
+#include "Platform.h"
+#include "Resources.h"
+#include "SettingsStore.h"
+#include "Splash.h"
+#include "Theme.h"
+#include "WindowUtilities.h"
+#include "WordCheck.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+struct SampleValue {
+    int step;
+    int index;
+    const char* text;
+};
+
+constexpr SampleValue SampleData[] = {
+    {100, 0, "Tillowmark"},
+    {102, 12, "Kestrelworks"},
+    {104, 6, "1234 East Main Street"},
+    {106, 1, "Boise"},
+    {108, 8, "ID"},
+    {110, 9, "91002"},
+    {112, 7, "John Smith"},
+    {114, 10, "Contractor"},
+    {116, 11, "Vavuraz Izerirez Inc."},
+    {118, 4, "123 Garage St"},
+    {120, 5, "Hawthorne"},
+    {122, 3, "CA"},
+    {124, 2, "90250"},
+};
+
+QString FieldKey(int index)
+{
+    return QStringLiteral("Text1_") + QString::number(index);
+}
+}
+
+Form1::Form1(const Form1Services& services, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), mServices(services),
+      endApplication([] { QCoreApplication::exit(0); })
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(size());
+    setMouseTracking(true);
+
+    // The design colours: white window, group boxes and captions.
+    SetBackColor(*this, Qt::white);
+    for (QWidget* child : findChildren<QWidget*>()) {
+        if (qobject_cast<QGroupBox*>(child) || qobject_cast<QLabel*>(child))
+            SetBackColor(*child, Qt::white);
+    }
+
+    for (int i = 0; i < FieldCount; ++i) {
+        Text1[static_cast<size_t>(i)] = findChild<QLineEdit*>(QStringLiteral("Text1_%1").arg(i));
+        QLineEdit* field = Text1[static_cast<size_t>(i)];
+        field->installEventFilter(this);
+        connect(field, &QLineEdit::textChanged, this, [this, i] { Text1_Change(i); });
+    }
+
+    connect(ui->PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(ui->PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+    connect(ui->PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+    for (PushButton* button : {ui->PushButton6, ui->PushButton3, ui->PushButton4})
+        connect(button, &PushButton::MouseMove, this, &Form1::PushButton_MouseMove);
+}
+
+Form1::~Form1() = default;
+
+void Form1::Form_Load()
+{
+    ApplySkin(*this);
+    CenterForm(*this);
+    setWindowTitle(QLatin1String(ApplicationTitle));
+    setWindowIcon(ApplicationIcon());
+    mSplash = std::make_unique<Splash>(mServices.settings, mServices.clock);
+    mSplash->SplashShow();
+    mHandCursor = LoadHandCursor();
+    PromoteHomePage();
+    RestoreFields();
+    CheckWordInstalled(mServices.word, mServices.dialogs);
+}
+
+QLineEdit* Form1::Field(int index) const
+{
+    return Text1.at(static_cast<size_t>(index));
+}
+
+QString Form1::ReadField(int index) const
+{
+    return Field(index)->text();
+}
+
+void Form1::WriteField(int index, const QString& text)
+{
+    QLineEdit* field = Field(index);
+    if (field->text() == text) {
+        // No change notification comes for an equal text; store it all the same.
+        StoreField(index);
+        return;
+    }
+    mPendingStoreError = nullptr;
+    mWritingField = true;
+    field->setText(text);
+    mWritingField = false;
+    if (mPendingStoreError)
+        std::rethrow_exception(std::exchange(mPendingStoreError, nullptr));
+}
+
+void Form1::RestoreFields()
+{
+    for (int index = 0; index <= 12; ++index) {
+        const QString text = mServices.settings.ReadSetting(QLatin1String(SettingsApplication),
+                                                            QLatin1String(SettingsSection), FieldKey(index));
+        WriteField(index, text);
+    }
+}
+
+void Form1::StoreField(int index)
+{
+    mServices.settings.WriteSetting(QLatin1String(SettingsApplication), QLatin1String(SettingsSection),
+                                    FieldKey(index), ReadField(index));
+}
+
+void Form1::Text1_Change(int index)
+{
+    try {
+        StoreField(index);
+    } catch (...) {
+        // A write by the system reports through its caller; typing must not be
+        // interrupted, so the user hears of a failing store once.
+        if (mWritingField) {
+            mPendingStoreError = std::current_exception();
+        } else if (!mStoreFailureShown) {
+            mStoreFailureShown = true;
+            mServices.dialogs.ShowMessage(DescribeException(std::current_exception())
+                                              + QStringLiteral("\r\nWhat you type is kept in the window but is not remembered for the next start."),
+                                          QLatin1String(ApplicationTitle));
+        }
+    }
+}
+
+void Form1::PushButton3_Click()
+{
+    GuardedProcedure clear(QStringLiteral("Quillfold7/25/2013.Form1.PushButton3_Click"), mServices.dialogs);
+    for (int index = 0; index <= 12; ++index)
+        clear.Step(102, [&] { WriteField(index, QString()); });
+}
+
+void Form1::PushButton4_Click()
+{
+    GuardedProcedure sample(QStringLiteral("Quillfold7/25/2013.Form1.PushButton4_Click"), mServices.dialogs);
+    for (const SampleValue& value : SampleData)
+        sample.Step(value.step, [&] { WriteField(value.index, QString::fromUtf8(value.text)); });
+}
+
+void Form1::PushButton6_Click()
+{
+    RunGeneration(*this, GenerationServices{mServices.word, mServices.dialogs, mServices.clock, mServices.random});
+}
+
+void Form1::PromoteHomePage()
+{
+    mServices.random.Seed(static_cast<std::uint64_t>(static_cast<float>(mServices.clock.SecondsSinceMidnight()) * 1000.0f));
+    const double r = mServices.random.Next();
+    const int n = static_cast<int>(std::floor(r * 100)) + 1;
+    if (n == 7)
+        mServices.urls.Open(QUrl(QLatin1String(HomePageAddress)));
+}
+
+void Form1::SetMousePointer(int pointer)
+{
+    mMousePointer = pointer;
+    ApplyPointer();
+}
+
+void Form1::ApplyPointer()
+{
+    switch (mMousePointer) {
+    case PointerHourglass:
+        setCursor(Qt::WaitCursor);
+        break;
+    case PointerCustom:
+        setCursor(mHandCursor.value_or(QCursor(Qt::PointingHandCursor)));
+        break;
+    default:
+        unsetCursor();
+        break;
+    }
+}
+
+void Form1::PushButton_MouseMove()
+{
+    if (mMousePointer != PointerHourglass)
+        SetMousePointer(PointerCustom);
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event)
+{
+    // Moves over controls without tracking of their own reach the window too; only the
+    // bare background counts.
+    if (!childAt(event->position().toPoint()) && mMousePointer != PointerHourglass)
+        SetMousePointer(PointerDefault);
+    QWidget::mouseMoveEvent(event);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        if (auto* field = qobject_cast<QLineEdit*>(watched)) {
+            field->selectAll();
+            // A click places the cursor after the focus arrives; select again once it has.
+            if (static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason)
+                QTimer::singleShot(0, field, &QLineEdit::selectAll);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    endApplication();
+}
+
+QByteArray Form1::TemplateBytes()
+{
+    return LetterTemplateBytes();
+}
+
+Form2& Form1::LoadedPreview()
+{
+    if (!mPreview) {
+        mPreview = std::make_unique<Form2>(mServices.dialogs, [this] { show(); });
+        mPreview->setWindowIcon(PreviewWindowIcon());
+    }
+    return *mPreview;
+}
+
+void Form1::SetPreviewPicture(const QImage& picture)
+{
+    LoadedPreview().SetPicture(picture);
+}
+
+void Form1::SetPreviewWordFile(const QString& path)
+{
+    LoadedPreview().mWordFile = path;
+}
+
+void Form1::ShowPreview()
+{
+    LoadedPreview().show();
+}
+
+void Form1::HideDataEntryWindow()
+{
+    hide();
+}

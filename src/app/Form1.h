@@ -1,0 +1,104 @@
+#pragma once
+
+#include "GenerationRun.h"
+
+#include <QCursor>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Clock;
+class Dialogs;
+class Form2;
+class QLineEdit;
+class RandomSource;
+class SettingsStore;
+class Splash;
+class UrlOpener;
+namespace Ui {
+class Form1;
+}
+namespace Word {
+class ApplicationFactory;
+}
+
+// The maker's home page, opened on about one start in a hundred.
+inline constexpr char HomePageAddress[] = "https://www.kestrelworks.example/inkhaven";
+
+// The platform services the data-entry window works with; main passes the real ones.
+struct Form1Services {
+    SettingsStore& settings;
+    Dialogs& dialogs;
+    Word::ApplicationFactory& word;
+    const Clock& clock;
+    RandomSource& random;
+    UrlOpener& urls;
+};
+
+// The data-entry window: thirteen input fields and the hidden date field, every change
+// stored at once; "Start Creating Template" runs the generation and hands over to the
+// preview. Its load handler is the application's start-up sequence.
+class Form1 : public QWidget, private GenerationHost {
+    Q_OBJECT
+
+public:
+    explicit Form1(const Form1Services& services, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The start-up sequence; main calls it once before showing the window.
+    void Form_Load();
+
+    QString ReadField(int index) const override;
+    void WriteField(int index, const QString& text) override;
+    void RestoreFields();
+    void StoreField(int index);
+
+    void PushButton3_Click();
+    void PushButton4_Click();
+    void PushButton6_Click();
+
+    void PromoteHomePage();
+
+    int MousePointer() const { return mMousePointer; }
+    void SetMousePointer(int pointer) override;
+
+    QLineEdit* Field(int index) const;
+    Form2* Preview() const { return mPreview.get(); }
+    Splash* SplashWindow() const { return mSplash.get(); }
+
+    // What closing the window does; ends the application at once by default.
+    std::function<void()> endApplication;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QByteArray TemplateBytes() override;
+    void SetPreviewPicture(const QImage& picture) override;
+    void SetPreviewWordFile(const QString& path) override;
+    void ShowPreview() override;
+    void HideDataEntryWindow() override;
+
+    Form2& LoadedPreview();
+    void ApplyPointer();
+    void PushButton_MouseMove();
+    void Text1_Change(int index);
+
+    std::unique_ptr<Ui::Form1> ui;
+    Form1Services mServices;
+    std::array<QLineEdit*, 14> Text1{};
+    int mMousePointer = 0;
+    std::optional<QCursor> mHandCursor;
+    std::unique_ptr<Form2> mPreview;
+    std::unique_ptr<Splash> mSplash;
+    bool mWritingField = false;
+    std::exception_ptr mPendingStoreError;
+    bool mStoreFailureShown = false;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+class Clock;
+class Dialogs;
+class RandomSource;
+namespace Word {
+class ApplicationFactory;
+}
+
+// What the generation run needs from the windows: the data-entry window's fields,
+// pointer and visibility, the template it carries, and the preview's small surface.
+class GenerationHost {
+public:
+    virtual ~GenerationHost() = default;
+    virtual QString ReadField(int index) const = 0;
+    virtual void WriteField(int index, const QString& text) = 0;
+    virtual void SetMousePointer(int pointer) = 0;
+    virtual QByteArray TemplateBytes() = 0;
+    // The hand-over, called in this order: picture, document path, show; then the
+    // data-entry window hides.
+    virtual void SetPreviewPicture(const QImage& picture) = 0;
+    virtual void SetPreviewWordFile(const QString& path) = 0;
+    virtual void ShowPreview() = 0;
+    virtual void HideDataEntryWindow() = 0;
+};
+
+struct GenerationServices {
+    Word::ApplicationFactory& word;
+    Dialogs& dialogs;
+    const Clock& clock;
+    RandomSource& random;
+};
+
+inline constexpr char GenerationRunLocation[] = "Quillfold7/25/2013.Form1.PushButton6_Click";
+
+// "varnel" followed by eight digits 1-9 drawn from random.
+QString DrawWorkingName(RandomSource& random);
+
+// The whole run behind "Start Creating Template": writes the template to TEMP, fills
+// every tag with its field's text through the word processor, saves the working
+// document under a fresh name, renders it and hands picture and path to the preview.
+// Every step is guarded: a failure is reported with its step number and the run goes on.
+void RunGeneration(GenerationHost& host, const GenerationServices& services);

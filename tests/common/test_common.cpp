@@ -1,0 +1,174 @@
+// The error report, guarded procedures and the settings store.
+#include "AppError.h"
+#include "ErrorReport.h"
+#include "FakeDialogs.h"
+#include "GuardedProcedure.h"
+#include "SettingsStore.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+class CommonTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void errorReportText();
+    void guardedProcedureGoesOnAfterFailingStep();
+    void forEachHeadFailureRunsBodyOnceWithNothing();
+    void forEachNextFailureLeavesLoop();
+    void conditionFailureEntersBody();
+    void describesForeignExceptions();
+    void settingsRoundTrip_data();
+    void settingsRoundTrip();
+    void settingsAbsentKeyGivesDefault();
+    void settingsWriteIsOnDiskAtOnce();
+
+private:
+    QTemporaryDir mConfig;
+};
+
+void CommonTest::initTestCase()
+{
+    QVERIFY(mConfig.isValid());
+    qputenv("XDG_CONFIG_HOME", mConfig.path().toUtf8());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, mConfig.path());
+}
+
+void CommonTest::errorReportText()
+{
+    QCOMPARE(ErrorReportText(QStringLiteral("File not found"), QStringLiteral("Quillfold7/25/2013.Form1.PushButton3_Click"), 102),
+             QStringLiteral("File not found\r\nin Quillfold7/25/2013.Form1.PushButton3_Click at line 102\r\r"
+                            "Please email screenshot of this message to support@kestrelworks.example"));
+}
+
+void CommonTest::guardedProcedureGoesOnAfterFailingStep()
+{
+    FakeDialogs dialogs;
+    GuardedProcedure procedure(QStringLiteral("Here"), dialogs);
+    QStringList ran;
+    QVERIFY(procedure.Step(100, [&] { ran << "100"; }));
+    QVERIFY(!procedure.Step(102, [&] {
+        ran << "102";
+        throw AppError(QStringLiteral("Disk full"));
+    }));
+    QVERIFY(procedure.Step(104, [&] { ran << "104"; }));
+    QCOMPARE(ran, QStringList({"100", "102", "104"}));
+    QCOMPARE(dialogs.ErrorReports(), QStringList{ErrorReportText(QStringLiteral("Disk full"), QStringLiteral("Here"), 102)});
+    QCOMPARE(procedure.FailureCount(), 1);
+}
+
+void CommonTest::forEachHeadFailureRunsBodyOnceWithNothing()
+{
+    FakeDialogs dialogs;
+    GuardedProcedure procedure(QStringLiteral("Here"), dialogs);
+    std::vector<std::shared_ptr<int>> seen;
+    procedure.ForEach<std::shared_ptr<int>>(
+        116, 148, [&]() -> Enumerator<std::shared_ptr<int>> { throw AppError(QStringLiteral("No collection")); },
+        [&](const std::shared_ptr<int>& item) {
+            seen.push_back(item);
+            procedure.Step(120, [&] { Use(item); });
+        });
+    QCOMPARE(seen.size(), size_t(1));
+    QVERIFY(!seen.front());
+    QCOMPARE(dialogs.FailedSteps(), QList<int>({116, 120}));
+    QVERIFY(dialogs.ErrorReports().at(1).startsWith(QStringLiteral("Object variable not set\r\n")));
+}
+
+void CommonTest::forEachNextFailureLeavesLoop()
+{
+    FakeDialogs dialogs;
+    GuardedProcedure procedure(QStringLiteral("Here"), dialogs);
+    QList<int> seen;
+    procedure.ForEach<int>(
+        152, 162,
+        [&] {
+            auto n = std::make_shared<int>(0);
+            return Enumerator<int>([n]() -> std::optional<int> {
+                if (*n == 2)
+                    throw AppError(QStringLiteral("Lost the office"));
+                return ++*n;
+            });
+        },
+        [&](const int& item) { seen << item; });
+    QCOMPARE(seen, QList<int>({1, 2}));
+    QCOMPARE(dialogs.FailedSteps(), QList<int>({162}));
+
+    // An empty collection runs no body at all.
+    int bodies = 0;
+    procedure.ForEach<int>(
+        152, 162, [] { return Enumerator<int>([]() -> std::optional<int> { return std::nullopt; }); },
+        [&](const int&) { ++bodies; });
+    QCOMPARE(bodies, 0);
+}
+
+void CommonTest::conditionFailureEntersBody()
+{
+    FakeDialogs dialogs;
+    GuardedProcedure procedure(QStringLiteral("Here"), dialogs);
+    QVERIFY(!procedure.Condition(194, [] { return false; }));
+    QVERIFY(procedure.Condition(194, [] { return true; }));
+    QVERIFY(procedure.Condition(154, []() -> bool { throw AppError(QStringLiteral("No frame")); }));
+    QCOMPARE(dialogs.FailedSteps(), QList<int>({154}));
+}
+
+void CommonTest::describesForeignExceptions()
+{
+    FakeDialogs dialogs;
+    GuardedProcedure procedure(QStringLiteral("Here"), dialogs);
+    procedure.Step(100, [] { throw std::runtime_error("plain failure"); });
+    procedure.Step(102, [] { throw 42; });
+    QVERIFY(dialogs.ErrorReports().at(0).startsWith(QStringLiteral("plain failure\r\n")));
+    QVERIFY(dialogs.ErrorReports().at(1).startsWith(QStringLiteral("Unexpected error\r\n")));
+}
+
+void CommonTest::settingsRoundTrip_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("plain") << QStringLiteral("abc");
+    QTest::newRow("spaces") << QStringLiteral("  leading and trailing  ");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("cyrillic") << QStringLiteral("Привет, мир");
+    QTest::newRow("chinese and emoji") << QStringLiteral("你好 👋");
+    QTest::newRow("ini syntax") << QStringLiteral("a=b; [Section] \"quoted\", @Variant(x) \\n");
+    QTest::newRow("control characters") << QStringLiteral("tab\there\r\nnext line");
+}
+
+void CommonTest::settingsRoundTrip()
+{
+    QFETCH(QString, value);
+    QSettingsStore store;
+    store.WriteSetting(QStringLiteral("Kestrelworks"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_0"), value);
+    const QString read = store.ReadSetting(QStringLiteral("Kestrelworks"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_0"),
+                                           QStringLiteral("default"));
+    QCOMPARE(read, value);
+}
+
+void CommonTest::settingsAbsentKeyGivesDefault()
+{
+    QSettingsStore store;
+    QCOMPARE(store.ReadSetting(QStringLiteral("Kestrelworks"), QStringLiteral("Inkhaven"), QStringLiteral("ShowAgain"),
+                               QStringLiteral("0")),
+             QStringLiteral("0"));
+    QVERIFY(store.ReadSetting(QStringLiteral("Kestrelworks"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_5")).isEmpty());
+}
+
+void CommonTest::settingsWriteIsOnDiskAtOnce()
+{
+    QSettingsStore store;
+    store.WriteSetting(QStringLiteral("Kestrelworks"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_12"),
+                       QStringLiteral("Managing Director"));
+    QFile file(mConfig.filePath(QStringLiteral("Kestrelworks.ini")));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    const QString content = QString::fromUtf8(file.readAll());
+    QVERIFY(content.contains(QStringLiteral("[Inkhaven]")));
+    QVERIFY(content.contains(QStringLiteral("Text1_12=Managing Director")));
+}
+
+QTEST_MAIN(CommonTest)
+#include "test_common.moc"

@@ -1,0 +1,256 @@
+// Working files, paths, the hand cursor, centring and the skin.
+#include "AppError.h"
+#include "Paths.h"
+#include "PushButton.h"
+#include "SafeFile.h"
+#include "Theme.h"
+#include "WindowUtilities.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void Write(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// A Windows cursor file: an icon file whose type word is 2 and whose entry carries the hotspot.
+QByteArray CursorFile(int hotX, int hotY)
+{
+    QImage image(32, 32, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    image.setPixelColor(hotX, hotY, Qt::black);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "ICO");
+    QByteArray bytes = buffer.data();
+    bytes[2] = 2;
+    bytes[10] = static_cast<char>(hotX);
+    bytes[11] = 0;
+    bytes[12] = static_cast<char>(hotY);
+    bytes[13] = 0;
+    return bytes;
+}
+}
+
+class CommonFilesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void writeBytesReplacesWholeContent();
+    void writeBytesRefusesSymbolicLink();
+    void createNewFileClaimsOnlyFreeNames();
+    void replaceWithCopyKeepsTargetWhenCopyFails();
+    void replaceWithCopyOverwrites();
+    void fileExists();
+    void tempFolderFallsBack();
+    void cursorFileWithHotspot();
+    void invalidCursorFileIsIgnored();
+    void centerFormUsesWholeScreen();
+    void skinAndTheme();
+    void pushButtonReportsMouseMoves();
+
+private:
+    QTemporaryDir mDir;
+};
+
+void CommonFilesTest::writeBytesReplacesWholeContent()
+{
+    const QString path = mDir.filePath(QStringLiteral("template.dot"));
+    Write(path, QByteArray(5000, 'x'));
+    WriteBytesToFile(QByteArray("short"), path);
+    QCOMPARE(ReadAll(path), QByteArray("short"));
+
+    // A new working file is readable by its owner only.
+    const QString fresh = mDir.filePath(QStringLiteral("fresh.dot"));
+    WriteBytesToFile(QByteArray("new"), fresh);
+    QCOMPARE(QFile(fresh).permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup), QFile::Permissions());
+}
+
+void CommonFilesTest::writeBytesRefusesSymbolicLink()
+{
+    const QString victim = mDir.filePath(QStringLiteral("victim.txt"));
+    const QString link = mDir.filePath(QStringLiteral("link.dot"));
+    Write(victim, "precious");
+    QVERIFY(QFile::link(victim, link));
+    QVERIFY_THROWS_EXCEPTION(AppError, WriteBytesToFile("evil", link));
+    QCOMPARE(ReadAll(victim), QByteArray("precious"));
+
+    QVERIFY(QDir(mDir.path()).mkdir(QStringLiteral("folder.dot")));
+    QVERIFY_THROWS_EXCEPTION(AppError, WriteBytesToFile("x", mDir.filePath(QStringLiteral("folder.dot"))));
+    QVERIFY_THROWS_EXCEPTION(AppError, WriteBytesToFile("x", mDir.filePath(QStringLiteral("missing/template.dot"))));
+}
+
+void CommonFilesTest::createNewFileClaimsOnlyFreeNames()
+{
+    const QString path = mDir.filePath(QStringLiteral("varnel12345678.doc"));
+    QVERIFY(!PathTaken(path));
+    QVERIFY(CreateNewFile(path));
+    QVERIFY(PathTaken(path));
+    QVERIFY(!CreateNewFile(path));
+
+    const QString dangling = mDir.filePath(QStringLiteral("varnel87654321.doc"));
+    QVERIFY(QFile::link(mDir.filePath(QStringLiteral("nowhere")), dangling));
+    QVERIFY(PathTaken(dangling));
+    QVERIFY(!FileExists(dangling));
+    QVERIFY(!CreateNewFile(dangling));
+    QVERIFY(!QFile::exists(mDir.filePath(QStringLiteral("nowhere"))));
+    QVERIFY_THROWS_EXCEPTION(AppError, CreateNewFile(mDir.filePath(QStringLiteral("missing/varnel.doc"))));
+}
+
+void CommonFilesTest::replaceWithCopyKeepsTargetWhenCopyFails()
+{
+    const QString target = mDir.filePath(QStringLiteral("letter.doc"));
+    Write(target, "the user's letter");
+    QVERIFY_THROWS_EXCEPTION(AppError, ReplaceFileWithCopy(mDir.filePath(QStringLiteral("gone.doc")), target));
+    QCOMPARE(ReadAll(target), QByteArray("the user's letter"));
+    QCOMPARE(QDir(mDir.path()).entryList({QStringLiteral("letter.doc*")}, QDir::Files | QDir::Hidden).size(), 1);
+}
+
+void CommonFilesTest::replaceWithCopyOverwrites()
+{
+    const QString source = mDir.filePath(QStringLiteral("source.doc"));
+    const QString target = mDir.filePath(QStringLiteral("with space ä.doc"));
+    Write(source, QByteArray(200000, 'a'));
+    Write(target, "old");
+    ReplaceFileWithCopy(source, target);
+    QCOMPARE(ReadAll(target), ReadAll(source));
+}
+
+void CommonFilesTest::fileExists()
+{
+    QVERIFY(!FileExists(QString()));
+    const QString path = mDir.filePath(QStringLiteral("exists.txt"));
+    QVERIFY(!FileExists(path));
+    Write(path, "x");
+    QVERIFY(FileExists(path));
+    DeleteFile(path);
+    QVERIFY(!FileExists(path));
+    QVERIFY_THROWS_EXCEPTION(AppError, DeleteFile(path));
+    QVERIFY(!FileExists(QStringLiteral("\x01:/bad\n<path>")));
+}
+
+void CommonFilesTest::tempFolderFallsBack()
+{
+    const QByteArray temp = qgetenv("TEMP"), tmpdir = qgetenv("TMPDIR");
+    qputenv("TEMP", "/var/tmp/a");
+    qputenv("TMPDIR", "/var/tmp/b");
+    QCOMPARE(TempFolder(), QStringLiteral("/var/tmp/a"));
+    qunsetenv("TEMP");
+    QCOMPARE(TempFolder(), QStringLiteral("/var/tmp/b"));
+    qunsetenv("TMPDIR");
+    QCOMPARE(TempFolder(), QDir::tempPath());
+    QVERIFY(TempFolder() != QStringLiteral("/"));
+    QCOMPARE(JoinPath(QStringLiteral("/tmp/"), QStringLiteral("temp.bmp")), QStringLiteral("/tmp/temp.bmp"));
+    QCOMPARE(JoinPath(QStringLiteral("/tmp"), QStringLiteral("temp.bmp")), QStringLiteral("/tmp/temp.bmp"));
+    if (!temp.isNull())
+        qputenv("TEMP", temp);
+    if (!tmpdir.isNull())
+        qputenv("TMPDIR", tmpdir);
+}
+
+void CommonFilesTest::cursorFileWithHotspot()
+{
+    const QString path = mDir.filePath(QStringLiteral("HAND-M.CUR"));
+    Write(path, CursorFile(9, 3));
+    const std::optional<QCursor> cursor = LoadCursorFile(path);
+    QVERIFY(cursor.has_value());
+    QCOMPARE(cursor->hotSpot(), QPoint(9, 3));
+    QCOMPARE(cursor->pixmap().size(), QSize(32, 32));
+}
+
+void CommonFilesTest::invalidCursorFileIsIgnored()
+{
+    const QString path = mDir.filePath(QStringLiteral("broken.cur"));
+    Write(path, "this is not a cursor");
+    QVERIFY(!LoadCursorFile(path).has_value());
+    QVERIFY(!LoadCursorFile(mDir.filePath(QStringLiteral("absent.cur"))).has_value());
+}
+
+void CommonFilesTest::centerFormUsesWholeScreen()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QWidget window;
+    window.setFixedSize(301, 200);
+    CenterForm(window);
+    QCOMPARE(window.pos(), QPoint(screen.x() + (screen.width() - 301) / 2, screen.y() + (screen.height() - 200) / 2));
+
+    QWidget tall;
+    tall.setFixedSize(100, screen.height() + 400);
+    CenterForm(tall);
+    QCOMPARE(tall.y(), screen.y() - 200);
+}
+
+void CommonFilesTest::skinAndTheme()
+{
+    QWidget window;
+    auto* group = new QGroupBox(&window);
+    auto* label = new QLabel(group);
+    auto* field = new QLineEdit(group);
+    const QColor fieldBase = field->palette().color(QPalette::Base);
+    SetBackColor(window, Qt::white);
+    SetBackColor(*label, Qt::white);
+
+    // Without the skin file nothing changes.
+    const QString skin = SkinFile();
+    QFile::remove(skin);
+    ApplySkin(window);
+    QCOMPARE(window.palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(label->palette().color(QPalette::Window), QColor(Qt::white));
+
+    QVERIFY(QDir().mkpath(QFileInfo(skin).path()));
+    Write(skin, "QLineEdit { border: 2px solid rgb(1, 2, 3); }");
+    ApplySkin(window);
+    QFile::remove(skin);
+    QDir().rmdir(QFileInfo(skin).path());
+    QCOMPARE(window.palette().color(QPalette::Window), ButtonFaceColour());
+    QCOMPARE(group->palette().color(QPalette::Window), ButtonFaceColour());
+    QCOMPARE(label->palette().color(QPalette::Window), ButtonFaceColour());
+    QCOMPARE(field->palette().color(QPalette::Base), fieldBase);
+    QVERIFY(window.styleSheet().contains(QStringLiteral("rgb(1, 2, 3)")));
+
+    QWidget preview;
+    auto* caption = new QLabel(&preview);
+    auto* picture = new QWidget(&preview);
+    picture->setProperty("pictureBox", true);
+    SetBackColor(*picture, Qt::white);
+    ApplyTheme(preview);
+    QCOMPARE(preview.palette().color(QPalette::Window), ButtonFaceColour());
+    QCOMPARE(caption->palette().color(QPalette::Window), ButtonFaceColour());
+    QCOMPARE(picture->palette().color(QPalette::Window), QColor(Qt::white));
+}
+
+void CommonFilesTest::pushButtonReportsMouseMoves()
+{
+    PushButton button;
+    button.setText(QStringLiteral("Zoom In"));
+    QCOMPARE(button.font().family(), QStringLiteral("Arial"));
+    QVERIFY(button.font().bold());
+    QCOMPARE(button.font().pointSizeF(), 11.25);
+    QSignalSpy moves(&button, &PushButton::MouseMove);
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&button, &move);
+    QCOMPARE(moves.count(), 1);
+}
+
+QTEST_MAIN(CommonFilesTest)
+#include "test_common_files.moc"

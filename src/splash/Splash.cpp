@@ -1,0 +1,123 @@
+#include "Splash.h"
+
+#include "ui_Splash.h"
+
+#include "Paths.h"
+#include "Platform.h"
+#include "SettingsStore.h"
+#include "SplashGeometry.h"
+#include "WindowUtilities.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QPixmap>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+const QString ShowAgainKey = QStringLiteral("ShowAgain");
+constexpr double SplashSeconds = 4.0;
+// Longest stretch the wait sleeps in the event loop before it looks at the clock again.
+constexpr double WaitSliceSeconds = 0.05;
+
+// "ShowAgain" as a number. A text that is not a number (hand-edited or damaged) counts
+// as 0, so the splash shows rather than start-up failing on it.
+double ShowAgainNumber(const QString& text)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    return ok && std::isfinite(value) ? value : 0.0;
+}
+}
+
+Splash::Splash(SettingsStore& settings, const Clock& clock, QWidget* parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::Splash>())
+    , mSettings(settings)
+    , mClock(clock)
+    , mSplashFolder(JoinPath(ApplicationFolder(), QStringLiteral("Splash")))
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    connect(ui->Check1, &QCheckBox::clicked, this, &Splash::Check1_Click);
+}
+
+Splash::~Splash() = default;
+
+void Splash::SplashShow()
+{
+    if (ShowAgainNumber(mSettings.ReadSetting(QLatin1String(SettingsApplication), QLatin1String(SettingsSection),
+                                              ShowAgainKey, QStringLiteral("0")))
+        != 0.0)
+        return;
+
+    const QString name = FirstSplashFile();
+    if (name.isEmpty())
+        return;
+    const QString picturePath = JoinPath(mSplashFolder, name);
+    if (!FileExists(picturePath))
+        return;
+
+    setWindowTitle(QStringLiteral("Inkhaven"));
+    // A file the picture loader rejects means no splash, as when there is no picture.
+    const QPixmap picture(picturePath);
+    if (picture.isNull())
+        return;
+    LayOut(picture);
+
+    show();
+    CenterForm(*this);
+    WaitSeconds(SplashSeconds);
+    hide();
+}
+
+void Splash::WaitSeconds(double seconds)
+{
+    const double start = mClock.MonotonicSeconds();
+    for (;;) {
+        const double left = seconds - (mClock.MonotonicSeconds() - start);
+        if (!(left > 0.0))
+            return;
+        // Run the event loop until the time is up or a short slice has passed, whichever
+        // comes first, so the window paints and takes clicks without the CPU spinning.
+        const int sliceMs = static_cast<int>(std::ceil(std::min(left, WaitSliceSeconds) * 1000.0));
+        QEventLoop loop;
+        QTimer::singleShot(sliceMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+void Splash::Check1_Click(bool checked)
+{
+    mSettings.WriteSetting(QLatin1String(SettingsApplication), QLatin1String(SettingsSection), ShowAgainKey,
+                           checked ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QString Splash::FirstSplashFile() const
+{
+    // Normal files only, hidden ones left out, in the order the file system lists them.
+    const QStringList names = QDir(mSplashFolder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
+    return names.isEmpty() ? QString() : names.first();
+}
+
+void Splash::LayOut(const QPixmap& picture)
+{
+    const SplashGeometry g = ComputeSplashGeometry(picture.width(), picture.height());
+
+    // The picture sits at the top-left at its own size; the label is taller than the
+    // picture by the white strip that holds the check box.
+    ui->Image1->setPixmap(picture);
+    ui->Image1->setGeometry(g.imagePx);
+    setFixedSize(g.windowPx);
+    ui->Check1->setGeometry(g.checkPx);
+
+    ui->Line1->setFrameShape(QFrame::VLine);
+    ui->Line2->setFrameShape(QFrame::HLine);
+    ui->Line3->setFrameShape(QFrame::VLine);
+    ui->Line4->setFrameShape(QFrame::HLine);
+    QFrame* const lines[] = {ui->Line1, ui->Line2, ui->Line3, ui->Line4};
+    for (std::size_t i = 0; i < g.linesPx.size(); ++i)
+        lines[i]->setGeometry(g.linesPx[i]);
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class Clock;
+class SettingsStore;
+
+namespace Ui {
+class Splash;
+}
+
+// The borderless start-up window: the first picture of the "Splash" folder beside the
+// executable, shown for four seconds with the check box "Hide this at next startup".
+class Splash : public QWidget {
+    Q_OBJECT
+
+public:
+    Splash(SettingsStore& settings, const Clock& clock, QWidget* parent = nullptr);
+    ~Splash() override;
+
+    // Shows the splash unless "ShowAgain" says not to or there is no picture, holds the
+    // caller for four seconds while the window paints and takes clicks, then hides it.
+    void SplashShow();
+
+    // Returns once at least seconds have passed on the monotonic clock, handling pending
+    // window events meanwhile.
+    void WaitSeconds(double seconds);
+
+    // The folder the picture is taken from; the "Splash" folder of the application folder
+    // unless set otherwise.
+    QString SplashFolder() const { return mSplashFolder; }
+    void SetSplashFolder(const QString& folder) { mSplashFolder = folder; }
+
+private:
+    void Check1_Click(bool checked);
+    // The first normal file the folder listing yields, or "" when there is none.
+    QString FirstSplashFile() const;
+    void LayOut(const QPixmap& picture);
+
+    std::unique_ptr<Ui::Splash> ui;
+    SettingsStore& mSettings;
+    const Clock& mClock;
+    QString mSplashFolder;
+};

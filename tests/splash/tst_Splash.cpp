@@ -1,0 +1,205 @@
+#include "FakePlatform.h"
+#include "FakeSettings.h"
+#include "Splash.h"
+#include "SplashGeometry.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <ctime>
+
+namespace {
+void SavePicture(const QString& path, int width, int height, QColor colour = Qt::red)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QVERIFY(image.save(path, "PNG"));
+}
+
+// A time-of-day clock that passes midnight midnightIn seconds into the wait.
+class MidnightClock : public FakeClock {
+public:
+    double SecondsSinceMidnight() const override
+    {
+        return std::fmod(86400.0 - midnightIn + monotonic - 1000.0, 86400.0);
+    }
+    double midnightIn = 1.0;
+};
+}
+
+class SplashTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void geometryOfA400By300Picture()
+    {
+        const SplashGeometry g = ComputeSplashGeometry(400, 300);
+        QCOMPARE(g.window, QSize(6000, 4800));
+        QCOMPARE(g.image, QRect(0, 0, 6000, 4800));
+        QCOMPARE(g.check, QRect(120, 4405, 4215, 375));
+        QCOMPARE(g.lines[0], QLine(0, 0, 0, 10000));
+        QCOMPARE(g.lines[1], QLine(0, 0, 10000, 0));
+        QCOMPARE(g.lines[2], QLine(5990, 0, 5990, 10000));
+        QCOMPARE(g.lines[3], QLine(0, 4790, 10000, 4790));
+        QCOMPARE(g.windowPx, QSize(400, 320));
+        QCOMPARE(g.checkPx, QRect(8, 294, 281, 25));
+        QCOMPARE(g.linesPx[0], QRect(0, 0, 1, 320));
+        QCOMPARE(g.linesPx[1], QRect(0, 0, 400, 1));
+        QCOMPARE(g.linesPx[2], QRect(399, 0, 1, 320));
+        QCOMPARE(g.linesPx[3], QRect(0, 319, 400, 1));
+    }
+
+    void narrowPictureLeavesCheckBoxPastTheEdge()
+    {
+        const SplashGeometry g = ComputeSplashGeometry(100, 50);
+        QCOMPARE(g.check, QRect(120, 750 + 300 - 375 - 20, 4215, 375));
+        QVERIFY(g.checkPx.right() >= g.windowPx.width());
+        QCOMPARE(g.linesPx[1], QRect(0, 0, 100, 1));
+    }
+
+    void decidesWhetherToShow_data()
+    {
+        QTest::addColumn<QString>("showAgain");  // null: key absent
+        QTest::addColumn<QStringList>("pictures");
+        QTest::addColumn<QString>("junk");
+        QTest::addColumn<bool>("shown");
+        const QStringList one{"Splash/a.png"};
+        QTest::newRow("no folder") << QString() << QStringList() << QString() << false;
+        QTest::newRow("empty folder") << QString() << QStringList{"Splash/"} << QString() << false;
+        QTest::newRow("hidden file only") << QString() << QStringList{"Splash/.a.png"} << QString() << false;
+        QTest::newRow("subfolder only") << QString() << QStringList{"Splash/b.png/a.png"} << QString() << false;
+        QTest::newRow("ShowAgain 1") << "1" << one << QString() << false;
+        QTest::newRow("ShowAgain 2") << "2" << one << QString() << false;
+        QTest::newRow("first file no picture") << QString() << QStringList() << "Splash/a.png" << false;
+        QTest::newRow("ShowAgain absent") << QString() << one << QString() << true;
+        QTest::newRow("ShowAgain 0") << "0" << one << QString() << true;
+        QTest::newRow("ShowAgain abc") << "abc" << one << QString() << true;
+    }
+
+    void decidesWhetherToShow()
+    {
+        QFETCH(QString, showAgain);
+        QFETCH(QStringList, pictures);
+        QFETCH(QString, junk);
+        QFETCH(bool, shown);
+        QTemporaryDir dir;
+        for (const QString& name : pictures)
+            name.endsWith('/') ? void(QDir(dir.path()).mkpath(name)) : SavePicture(dir.filePath(name), 40, 30);
+        if (!junk.isEmpty()) {
+            QDir(dir.path()).mkpath("Splash");
+            QFile file(dir.filePath(junk));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0);
+        }
+        FakeSettings settings;
+        if (!showAgain.isNull())
+            settings.values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", "ShowAgain"), showAgain);
+        FakeClock clock;
+        clock.stepPerRead = 1.0;
+        Splash splash(settings, clock);
+        splash.SetSplashFolder(dir.filePath("Splash"));
+        bool visibleDuringWait = false;
+        QTimer::singleShot(0, &splash, [&] { visibleDuringWait = splash.isVisible(); });
+
+        splash.SplashShow();
+        QCOMPARE(visibleDuringWait, shown);
+        QCOMPARE(clock.monotonic - 1000.0 >= 4.0, shown);
+        QCOMPARE(clock.monotonic == 1000.0, !shown);
+        QVERIFY(!splash.isVisible());
+        QVERIFY(settings.writes.isEmpty());
+    }
+
+    void showsPictureCentredWithBorderAndClickableCheckBox()
+    {
+        QTemporaryDir dir;
+        SavePicture(dir.filePath("Splash/p.png"), 400, 300);
+        FakeSettings settings;
+        FakeClock clock;
+        clock.stepPerRead = 0.5;
+        Splash splash(settings, clock);
+        splash.SetSplashFolder(dir.filePath("Splash"));
+        auto* check = splash.findChild<QCheckBox*>("Check1");
+        QStringList valuesAfterClicks;
+        QImage shot;
+        QTimer::singleShot(0, &splash, [&] {
+            QCOMPARE(splash.windowTitle(), QString("Inkhaven"));
+            QVERIFY(splash.windowFlags() & Qt::FramelessWindowHint);
+            const QRect screen = QGuiApplication::primaryScreen()->geometry();
+            QCOMPARE(splash.geometry(), QRect(screen.center() - QPoint(199, 159), QSize(400, 320)));
+            QCOMPARE(splash.findChild<QLabel*>("Image1")->geometry(), QRect(0, 0, 400, 320));
+            QCOMPARE(check->geometry(), QRect(8, 294, 281, 25));
+            QVERIFY(!check->isChecked());
+            shot = splash.grab().toImage();
+            for (int i = 0; i < 2; ++i) {
+                QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(8, 12));
+                valuesAfterClicks << settings.Value("ShowAgain");
+            }
+        });
+
+        splash.SplashShow();
+        QCOMPARE(valuesAfterClicks, QStringList({"1", "0"}));
+        QCOMPARE(settings.writes, QStringList({"ShowAgain=1", "ShowAgain=0"}));
+        QVERIFY(!splash.isVisible());
+        const QColor text = splash.palette().color(QPalette::WindowText);
+        QCOMPARE(shot.size(), QSize(400, 320));
+        for (const QPoint edge : {QPoint(0, 150), QPoint(200, 0), QPoint(399, 150), QPoint(350, 319)})
+            QCOMPARE(shot.pixelColor(edge), text);
+        QCOMPARE(shot.pixelColor(200, 150), QColor(Qt::red));
+        QCOMPARE(shot.pixelColor(1, 150), QColor(Qt::red));
+        QCOMPARE(shot.pixelColor(350, 305), QColor(Qt::white));
+        QCOMPARE(shot.pixelColor(250, 300), QColor(Qt::white));  // the check box's own background
+    }
+
+    void waitEndsOnceTimeHasPassed_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<double>("step");
+        QTest::newRow("4 s") << 4.0 << 0.5;
+        QTest::newRow("fraction") << 0.25 << 0.1;
+    }
+
+    void waitEndsOnceTimeHasPassed()
+    {
+        QFETCH(double, seconds);
+        QFETCH(double, step);
+        FakeSettings settings;
+        MidnightClock clock;
+        clock.stepPerRead = step;
+        clock.midnightIn = seconds / 2;
+        Splash splash(settings, clock);
+        splash.WaitSeconds(seconds);
+        // The last read saw the time passed, the one before did not.
+        const double lastElapsed = clock.monotonic - 1000.0 - step;
+        QVERIFY(lastElapsed >= seconds - 1e-9);
+        QVERIFY(lastElapsed - step < seconds);
+        QVERIFY(clock.SecondsSinceMidnight() < 60.0);  // the time of day wrapped
+    }
+
+    void realWaitHandlesEventsWithoutSpinning()
+    {
+        FakeSettings settings;
+        SystemClock clock;
+        Splash splash(settings, clock);
+        bool timerFired = false;
+        QTimer::singleShot(20, &splash, [&] { timerFired = true; });
+        QElapsedTimer wall;
+        wall.start();
+        const std::clock_t cpuStart = std::clock();
+        splash.WaitSeconds(0.4);
+        const double cpuSeconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+        QVERIFY(wall.elapsed() >= 400);
+        QVERIFY(timerFired);
+        QVERIFY2(cpuSeconds < 0.2, qPrintable(QString::number(cpuSeconds)));
+    }
+};
+
+QTEST_MAIN(SplashTest)
+#include "tst_Splash.moc"

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QCursor>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Dialogs;
+class QImage;
+class QScrollBar;
+
+namespace Ui {
+class Form2;
+}
+
+// The preview window: shows the page picture of the filled letter, zooms it, scrolls
+// and drags it inside the viewport, saves the filled document under a name the user
+// picks, and goes back to the data-entry window. Closing it ends the application.
+class Form2 : public QWidget {
+    Q_OBJECT
+
+public:
+    // The window's pointer settings.
+    static constexpr int PointerDefault = 0;
+    static constexpr int PointerHourglass = 11;
+    static constexpr int PointerCustom = 99;
+
+    Form2(Dialogs& dialogs, std::function<void()> showDataEntryWindow, QWidget* parent = nullptr);
+    ~Form2() override;
+
+    // Full path of the filled Word document on show; deleted by "< Back" and on close.
+    QString mWordFile;
+
+    // Makes picture the page picture. The next showing or activation of the window (or
+    // this call, when the window is shown already) sets the preview up for it.
+    void SetPicture(const QImage& picture);
+
+    // Runs whenever the window becomes active or is shown: after a new picture it sets the
+    // preview up (zoom 1.0, page at the top left, scroll ranges); otherwise it changes nothing.
+    void Form_Activate();
+
+    int MousePointer() const { return mMousePointer; }
+    void SetMousePointer(int pointer);
+
+    // What closing the window does last; by default it ends the application.
+    void SetExitAction(std::function<void()> exitAction);
+
+    // Set the bar's value to percent of its maximum; percent outside 0 to 100 does nothing.
+    void SetHScrollbarByPercent(QScrollBar& HScrollbar, qint16 percent);
+    void SetVScrollbarByPercent(QScrollBar& VScrollbar, qint16 percent);
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void Load();
+    void ConnectHandlers();
+
+    void PushButton1_Click();
+    void PushButton2_Click();
+    void PushButton6_Click();
+    void PushButton8_Click();
+    void PushButton_MouseMove();
+
+    void StepZoom(int direction);
+    void SetZoom(float z);
+    bool ApplyZoom();
+    void ResetToUnscaled();
+    void SetupScrollbars();
+    void HScroll1_Change();
+    void VScroll1_Change();
+
+    void Picture1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, float x, float y);
+    void Picture1_MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, float x, float y);
+    void Picture1_MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, float x, float y);
+
+    std::unique_ptr<Ui::Form2> ui;
+    Dialogs& mDialogs;
+    std::function<void()> mShowDataEntryWindow;
+    std::function<void()> mExitAction;
+    std::optional<QCursor> mHandCursor;
+    int mMousePointer = PointerDefault;
+
+    bool mFirstActivate = true;
+    float mZoom = 1.0f;
+    int mOrigWidth = 0;
+    int mOrigHeight = 0;
+    int mCurWidth = 0;
+    int mCurHeight = 0;
+    qint16 mHStep = 0;
+    qint16 mVStep = 0;
+    float mDownX = 0.0f;
+    float mDownY = 0.0f;
+    int mWheelDelta = 0;
+};

@@ -1,0 +1,228 @@
+#include "PreviewTestSupport.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWheelEvent>
+
+class Form2Test : public QObject {
+    Q_OBJECT
+
+    static void ShowWith(PreviewFixture& f, const QImage& picture)
+    {
+        f.form->SetPicture(picture);
+        f.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+    }
+
+    // Drags with the left button through the window system, from a point of the page
+    // (inner coordinates) by delta; releases only when told. Returns where the pointer is.
+    static QPoint Drag(PreviewFixture& f, QPoint from, QPoint delta, bool release = true)
+    {
+        QWindow* window = f.form->windowHandle();
+        const QPoint start = f.Page().mapTo(f.form.get(), from + QPoint(1, 1));
+        QTest::mousePress(window, Qt::LeftButton, {}, start);
+        QTest::mouseMove(window, start + delta);
+        if (release)
+            QTest::mouseRelease(window, Qt::LeftButton, {}, start + delta);
+        return start + delta;
+    }
+
+    static void Click(PreviewFixture& f, const char* button, int times = 1)
+    {
+        for (int i = 0; i < times; ++i)
+            QTest::mouseClick(&f.Button(button), Qt::LeftButton);
+    }
+
+private slots:
+    void SetsUpAtActivation()
+    {
+        PreviewFixture f;
+        QCOMPARE(f.form->size(), QSize(656, 626));
+        f.form->SetPicture(MakePage(802, 1042));
+        QCOMPARE(f.Page().size(), QSize(156, 229));
+        f.form->Form_Activate();
+        // The page box took the snapshot's size plus its border; the zoom multiplies the snapshot's own size.
+        QCOMPARE(f.Page().size(), QSize(802, 1042));
+        QCOMPARE(f.Page().pos(), QPoint(0, 0));
+        QVERIFY(f.ZoomSource().isHidden());
+        QCOMPARE(f.ZoomSource().Picture().size(), QSize(802, 1042));
+        QCOMPARE(f.HBar().maximum(), 18);
+        QCOMPARE(f.VBar().maximum(), 55);
+
+        f.form->show();
+        Click(f, "PushButton1");
+        f.VBar().setValue(5);
+        f.form->Form_Activate();
+        QCOMPARE(f.Page().size(), QSize(1002, 1302));
+        QCOMPARE(f.Page().pos(), QPoint(0, -50));
+    }
+
+    void WorkedExample()
+    {
+        PreviewFixture f;
+        ShowWith(f, MakePage(800, 1040));
+        QCOMPARE(f.HBar().maximum(), 18);
+        QCOMPARE(f.VBar().maximum(), 54);
+        f.VBar().setValue(30);
+        QCOMPARE(f.Page().pos(), QPoint(0, -300));
+
+        const QPoint pointer = Drag(f, QPoint(200, 400), QPoint(-125, 0), false);
+        QCOMPARE(f.Page().pos(), QPoint(-125, -300));
+        f.HBar().setValue(0);
+        QCOMPARE(f.Page().pos(), QPoint(-125, -300));
+        QTest::mouseRelease(f.form->windowHandle(), Qt::LeftButton, {}, pointer);
+        QCOMPARE(f.HBar().value(), 13);
+        QCOMPARE(f.VBar().value(), 30);
+        QCOMPARE(f.Page().pos(), QPoint(-130, -300));
+
+        Click(f, "PushButton1");
+        QCOMPARE(f.Page().size(), QSize(1000, 1300));
+        QCOMPARE(f.Page().pos(), QPoint(0, 0));
+        QCOMPARE(f.HBar().value(), 0);
+        QCOMPARE(f.VBar().value(), 0);
+        // The ranges follow the zoomed page so that all of it can be reached.
+        QCOMPARE(f.HBar().maximum(), 38);
+        QCOMPARE(f.VBar().maximum(), 80);
+        QVERIFY(f.dialogs.shown.isEmpty());
+    }
+
+    void ZoomRepaintsFromTheSnapshotWithinTheLimits()
+    {
+        PreviewFixture f;
+        const QImage picture = MakePage(800, 1040);
+        ShowWith(f, picture);
+        Click(f, "PushButton2", 4);
+        QCOMPARE(f.Page().size(), QSize(200, 260));
+        Click(f, "PushButton1", 3);
+        QCOMPARE(f.Page().Surface(), picture.copy(0, 0, 798, 1038));
+        Click(f, "PushButton1", 13);
+        QCOMPARE(f.Page().size(), QSize(3200, 4160));
+
+        PreviewFixture wide;
+        ShowWith(wide, MakePage(1000, 1200));
+        Click(wide, "PushButton1", 12);
+        QCOMPARE(wide.Page().width(), 3750);
+        Click(wide, "PushButton1");
+        QCOMPARE(wide.Page().size(), QSize(1250, 1500));
+
+        PreviewFixture narrow;
+        ShowWith(narrow, MakePage(500, 1040));
+        QVERIFY(!narrow.HBar().isEnabled());
+        Click(narrow, "PushButton1");
+        QVERIFY(narrow.HBar().isEnabled());
+        narrow.HBar().setValue(3);
+        QCOMPARE(narrow.Page().x(), -3);
+    }
+
+    void DragStopsAtTheEdges()
+    {
+        PreviewFixture f;
+        ShowWith(f, MakePage(800, 1040));
+        Drag(f, QPoint(100, 100), QPoint(150, 150));
+        QCOMPARE(f.Page().pos(), QPoint(0, 0));
+        Drag(f, QPoint(300, 480), QPoint(-290, -470));
+        // Dropped at -470 of 545: 86 % of 54 is 46.44, so the page snaps to -460.
+        QCOMPARE(f.Page().pos(), QPoint(-180, -460));
+        Drag(f, QPoint(300, 900), QPoint(-290, -440));
+        // 101 % across is ignored; 100 % down goes to the last step.
+        QCOMPARE(f.Page().pos(), QPoint(-180, -540));
+        QCOMPARE(f.HBar().value(), 0);
+
+        PreviewFixture same;
+        ShowWith(same, MakePage(622, 495));
+        Drag(same, QPoint(100, 100), QPoint(-50, -50));
+        QCOMPARE(same.Page().pos(), QPoint(-2, -2));
+    }
+
+    void WheelScrollsTheViewport()
+    {
+        PreviewFixture f;
+        ShowWith(f, MakePage(800, 1040));
+        // What the page and the viewport do not take reaches the window.
+        const auto wheel = [&](QPointF at, Qt::KeyboardModifiers modifiers) {
+            QWheelEvent event(at, f.form->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, modifiers,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(f.form.get(), &event);
+        };
+        const int lines = QApplication::wheelScrollLines();
+        wheel(QPointF(100, 100), Qt::NoModifier);
+        QCOMPARE(f.Page().pos(), QPoint(0, -10 * lines));
+        wheel(QPointF(100, 100), Qt::ShiftModifier);
+        QCOMPARE(f.Page().pos(), QPoint(-10 * lines, -10 * lines));
+        wheel(QPointF(100, 560), Qt::NoModifier);
+        QCOMPARE(f.VBar().value(), lines);
+    }
+
+    void NewPictureGetsItsOwnSetUp()
+    {
+        PreviewFixture f;
+        ShowWith(f, MakePage(800, 1040));
+        Click(f, "PushButton1", 2);
+        f.VBar().setValue(10);
+        Click(f, "PushButton8");
+        QVERIFY(f.form->isHidden());
+
+        ShowWith(f, MakePage(600, 700, Qt::green, Qt::yellow));
+        QCOMPARE(f.Page().size(), QSize(600, 700));
+        QCOMPARE(f.Page().pos(), QPoint(0, 0));
+        QVERIFY(!f.HBar().isEnabled());
+        QCOMPARE(f.VBar().maximum(), 20);
+        Click(f, "PushButton1");
+        QCOMPARE(f.Page().size(), QSize(750, 875));
+        QCOMPARE(f.Page().Surface().pixelColor(10, 10), QColor(Qt::green));
+
+        f.form->SetPicture(MakePage(900, 1100));
+        QCOMPARE(f.Page().size(), QSize(900, 1100));
+    }
+
+    void BackAndCloseDeleteTheDocument()
+    {
+        QTemporaryDir dir;
+        PreviewFixture f;
+        ShowWith(f, MakePage(800, 1040));
+        f.form->mWordFile = dir.filePath(QStringLiteral("varnel12345678.doc"));
+        WriteFile(f.form->mWordFile, "letter");
+        Click(f, "PushButton8");
+        QVERIFY(!QFile::exists(f.form->mWordFile));
+        QCOMPARE(f.dataEntryShown, 1);
+        QVERIFY(f.form->isHidden());
+        f.form->show();
+        Click(f, "PushButton8");
+        QCOMPARE(f.dataEntryShown, 2);
+        QVERIFY(f.dialogs.shown.isEmpty());
+
+        f.form->show();
+        WriteFile(f.form->mWordFile, "letter");
+        QCOMPARE(f.exits, 0);
+        QVERIFY(f.form->close());
+        QVERIFY(!QFile::exists(f.form->mWordFile));
+        QCOMPARE(f.exits, 1);
+        QCOMPARE(f.dataEntryShown, 2);
+    }
+
+    void PointerFollowsTheHover()
+    {
+        PreviewFixture f;
+        ShowWith(f, MakePage(800, 1040));
+        QWindow* window = f.form->windowHandle();
+        const QPoint background(651, 300), frame(12, 575), zoomIn(100, 555), save(400, 600), page(100, 100);
+        const auto pointerAfterMoveTo = [&](QPoint at) {
+            QTest::mouseMove(window, at);
+            return f.form->MousePointer();
+        };
+        QCOMPARE(pointerAfterMoveTo(zoomIn), Form2::PointerCustom);
+        QCOMPARE(pointerAfterMoveTo(page), Form2::PointerCustom);
+        QCOMPARE(pointerAfterMoveTo(frame), Form2::PointerDefault);
+        QCOMPARE(pointerAfterMoveTo(save), Form2::PointerCustom);
+        QCOMPARE(pointerAfterMoveTo(background), Form2::PointerDefault);
+
+        f.form->SetMousePointer(Form2::PointerHourglass);
+        QCOMPARE(pointerAfterMoveTo(save), Form2::PointerHourglass);
+        QCOMPARE(pointerAfterMoveTo(background), Form2::PointerHourglass);
+        QCOMPARE(f.form->cursor().shape(), Qt::WaitCursor);
+    }
+};
+
+QTEST_MAIN(Form2Test)
+#include "Form2Test.moc"

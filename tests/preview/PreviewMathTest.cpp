@@ -1,0 +1,95 @@
+#include "DragMath.h"
+#include "ZoomMath.h"
+
+#include <QTest>
+
+using namespace ZoomMath;
+using DragMath::DraggedOffset;
+using DragMath::DropPercent;
+
+class PreviewMathTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void RoundingIsHalfToEvenAndSaturates()
+    {
+        QCOMPARE(RoundHalfEven(54.5), 54);
+        QCOMPARE(RoundHalfEven(-2.5), -2);
+        QCOMPARE(ToInt16(40000.0), qint16(32767));
+        QCOMPARE(ToInt16(-1e12), qint16(-32768));
+    }
+
+    void ZoomStaysBetweenAQuarterAndFour()
+    {
+        float zoom = 1.0f;
+        for (int click = 0; click < 12; ++click)
+            zoom = NextZoom(zoom, 0);
+        QCOMPARE(zoom, 4.0f);
+        QVERIFY(ZoomAllowed(zoom) && !ZoomAllowed(NextZoom(zoom, 0)));
+        zoom = 1.0f;
+        for (int click = 0; click < 3; ++click)
+            zoom = NextZoom(zoom, 7);
+        QCOMPARE(zoom, 0.25f);
+        QVERIFY(ZoomAllowed(zoom) && !ZoomAllowed(NextZoom(zoom, 1)));
+
+        QCOMPARE(ZoomedSize(1.25f, 800, 1040).height, 1300);
+        QCOMPARE(ZoomedSize(0.75f, 1001, 1003).width, 750);
+        QVERIFY(WithinPageLimits(ZoomedSize(3.75f, 1000, 2000)));
+        QVERIFY(!WithinPageLimits(ZoomedSize(4.0f, 1000, 2000)));
+        QVERIFY(!WithinPageLimits({3999, 9000}));
+        QCOMPARE(UnscaledSize(804, 1044).width, 802);
+    }
+
+    void ScrollRangesAndPercentages()
+    {
+        const ScrollRange across = ScrollRangeFor(800, 622);
+        QVERIFY(across.enabled);
+        QCOMPARE(*across.maximum, qint16(18));
+        QCOMPARE(across.step, qint16(10));
+        QCOMPARE(*ScrollRangeFor(1040, 495).maximum, qint16(54));
+        QCOMPARE(*ScrollRangeFor(722, 622).maximum, qint16(100));
+        QCOMPARE(ScrollRangeFor(722, 622).step, qint16(1));
+        QCOMPARE(*ScrollRangeFor(723, 622).maximum, qint16(10));
+        QCOMPARE(ScrollRangeFor(723, 622).step, qint16(10));
+        const ScrollRange fits = ScrollRangeFor(622, 622);
+        QVERIFY(!fits.enabled && !fits.maximum);
+        QCOMPARE(fits.step, qint16(0));
+        QCOMPARE(ScrollOffset(10, 30), qint16(-300));
+
+        QVERIFY(!ValueForPercent(-1, 19));
+        QVERIFY(!ValueForPercent(101, 19));
+        QCOMPARE(*ValueForPercent(50, 19), qint16(10));
+        QCOMPARE(*ValueForPercent(70, 18), qint16(13));
+    }
+
+    void DragClampsAtTheViewportEdges()
+    {
+        // A page 800 wide in a viewport 620 wide inside may lie from -180 to 0.
+        QCOMPARE(DraggedOffset(-50.0f, 100.0f, 80.5f, 620.0f, 800.0f), -69.5f);
+        QCOMPARE(DraggedOffset(0.0f, 100.0f, 150.0f, 620.0f, 800.0f), 0.0f);
+        QCOMPARE(DraggedOffset(-100.0f, 100.0f, 0.0f, 620.0f, 800.0f), -180.0f);
+        // A page 300 wide: right of the start it goes back to 0, left of it to the far edge.
+        QCOMPARE(DraggedOffset(0.0f, 50.0f, 60.0f, 620.0f, 300.0f), 0.0f);
+        QCOMPARE(DraggedOffset(0.0f, 50.0f, 40.0f, 620.0f, 300.0f), 320.0f);
+    }
+
+    void DropPercentOfTheOuterOverflow()
+    {
+        QCOMPARE(*DropPercent(-125, 800, 622), qint16(70));
+        QCOMPARE(*DropPercent(-180, 800, 622), qint16(101));
+        QCOMPARE(*DropPercent(320, 300, 622), qint16(-99));
+        QCOMPARE(*DropPercent(-20000, 623, 622), qint16(32767));
+        QVERIFY(!DropPercent(-2, 622, 622));
+    }
+
+    void WheelCountsWholeNotches()
+    {
+        int pending = 0;
+        QCOMPARE(WheelUnits(pending, 60, 3), 0);
+        QCOMPARE(WheelUnits(pending, 60, 3), 3);
+        QCOMPARE(WheelUnits(pending, -240, 3), -6);
+    }
+};
+
+QTEST_APPLESS_MAIN(PreviewMathTest)
+#include "PreviewMathTest.moc"

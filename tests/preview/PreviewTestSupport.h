@@ -1,0 +1,58 @@
+#pragma once
+
+#include "FakeDialogs.h"
+#include "Form2.h"
+#include "PictureBox.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include <memory>
+
+// A preview window with recording doubles around it.
+struct PreviewFixture {
+    PreviewFixture()
+        : form(std::make_unique<Form2>(dialogs, [this] { ++dataEntryShown; }))
+    {
+        form->SetExitAction([this] { ++exits; });
+    }
+
+    PictureBox& Page() const { return *form->findChild<PictureBox*>(QStringLiteral("Picture1")); }
+    PictureBox& ZoomSource() const { return *form->findChild<PictureBox*>(QStringLiteral("Zoom_Ori")); }
+    QScrollBar& HBar() const { return *form->findChild<QScrollBar*>(QStringLiteral("HScroll1")); }
+    QScrollBar& VBar() const { return *form->findChild<QScrollBar*>(QStringLiteral("VScroll1")); }
+    QPushButton& Button(const char* name) const { return *form->findChild<QPushButton*>(QLatin1String(name)); }
+
+    FakeDialogs dialogs;
+    int dataEntryShown = 0;
+    int exits = 0;
+    std::unique_ptr<Form2> form;
+};
+
+// A page whose left half is one colour and right half another, so that a repaint from
+// the wrong picture shows.
+inline QImage MakePage(int width, int height, QColor left = Qt::red, QColor right = Qt::blue)
+{
+    QImage page(width, height, QImage::Format_RGB32);
+    page.fill(right);
+    QPainter painter(&page);
+    painter.fillRect(0, 0, width / 2, height, left);
+    return page;
+}
+
+inline void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+inline QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

@@ -1,0 +1,106 @@
+#include "PreviewTestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+// "Save Results To Word File": a copy of the working document at the path the user picks.
+class SaveTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> mDir;
+    std::unique_ptr<PreviewFixture> f;
+    const QByteArray mLetter = "the filled letter";
+
+    QString Path(const QString& name) const { return mDir->filePath(name); }
+
+    // Saves to target and returns the kinds of dialog shown, in order.
+    QStringList Save(const QString& target)
+    {
+        f->dialogs.shown.clear();
+        f->dialogs.savePaths.push_back(target);
+        QTest::mouseClick(&f->Button("PushButton6"), Qt::LeftButton);
+        QStringList kinds;
+        for (const FakeDialogs::Shown& shown : f->dialogs.shown)
+            kinds.append(shown.kind);
+        return kinds;
+    }
+
+    QStringList Files() const { return QDir(mDir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
+
+private slots:
+    void init()
+    {
+        mDir = std::make_unique<QTemporaryDir>();
+        f = std::make_unique<PreviewFixture>();
+        f->form->mWordFile = Path(QStringLiteral("varnel11112222.doc"));
+        WriteFile(f->form->mWordFile, mLetter);
+        f->form->show();
+    }
+
+    void CancelAndNewTargets()
+    {
+        QCOMPARE(Save(QString()), QStringList({"save", "message"}));
+        QCOMPARE(f->dialogs.shown[0].text, QStringLiteral("Save File"));
+        QCOMPARE(f->dialogs.lastSaveFilter, QStringLiteral("Word Files (*.doc)"));
+        QCOMPARE(f->dialogs.lastSaveFileName, QString());
+        QCOMPARE(f->dialogs.shown[1].text, QStringLiteral("Done."));
+        QCOMPARE(f->dialogs.shown[1].caption, QStringLiteral("Inkhaven"));
+        QCOMPARE(Files(), QStringList({"varnel11112222.doc"}));
+
+        QCOMPARE(Save(Path(QStringLiteral("proposal"))), QStringList({"save", "message"}));
+        QCOMPARE(ReadFile(Path(QStringLiteral("proposal"))), mLetter);
+        QCOMPARE(Files(), QStringList({"proposal", "varnel11112222.doc"}));
+    }
+
+    void OverwriteOnlyWhenTheUserAgrees()
+    {
+        const QString target = Path(QStringLiteral("old.doc"));
+        WriteFile(target, "older letter");
+        f->dialogs.answers = {false, true};
+        QCOMPARE(Save(target), QStringList({"save", "question", "message"}));
+        QCOMPARE(f->dialogs.shown[1].text, QStringLiteral("Are you sure you wish to overwrite ") + target + " ?");
+        QCOMPARE(f->dialogs.shown[1].caption, QStringLiteral("Inkhaven"));
+        QCOMPARE(ReadFile(target), QByteArray("older letter"));
+
+        QCOMPARE(Save(target), QStringList({"save", "question", "message"}));
+        QCOMPARE(ReadFile(target), mLetter);
+    }
+
+    void FailedCopyKeepsTheOldFileAndSaysSo()
+    {
+        const QString target = Path(QStringLiteral("old.doc"));
+        WriteFile(target, "older letter");
+        QVERIFY(QFile::remove(f->form->mWordFile));
+        f->dialogs.answers = {true};
+        QCOMPARE(Save(target), QStringList({"save", "question", "error"}));
+        QVERIFY(f->dialogs.ErrorReports()[0].contains(QStringLiteral("in Tallowmere.Form2.PushButton6_Click at line 130")));
+        QCOMPARE(ReadFile(target), QByteArray("older letter"));
+        QCOMPARE(Files(), QStringList({"old.doc"}));
+    }
+
+    void UnusableTargetsAreReported()
+    {
+        QVERIFY(QFile::link(f->form->mWordFile, Path(QStringLiteral("link.doc"))));
+        QVERIFY(QDir(mDir->path()).mkdir(QStringLiteral("folder.doc")));
+        const QList<std::pair<QString, QString>> cases = {
+            {f->form->mWordFile, QStringLiteral("working copy")},
+            {Path(QStringLiteral("./varnel11112222.doc")), QStringLiteral("working copy")},
+            {Path(QStringLiteral("link.doc")), QStringLiteral("working copy")},
+            {Path(QStringLiteral("folder.doc")), QStringLiteral("is a folder")},
+            {Path(QStringLiteral("missing/out.doc")), QStringLiteral("does not exist")},
+        };
+        for (const auto& [target, reason] : cases) {
+            f->dialogs.answers = {true};
+            QCOMPARE(Save(target), QStringList({"save", "error"}));
+            QCOMPARE(f->dialogs.FailedSteps(), QList<int>({118}));
+            QVERIFY2(f->dialogs.ErrorReports()[0].contains(reason), qPrintable(target));
+        }
+        QCOMPARE(ReadFile(f->form->mWordFile), mLetter);
+        QCOMPARE(Files(), QStringList({"folder.doc", "link.doc", "varnel11112222.doc"}));
+        QVERIFY(QFileInfo(Path(QStringLiteral("folder.doc"))).isDir());
+    }
+};
+
+QTEST_MAIN(SaveTest)
+#include "SaveTest.moc"

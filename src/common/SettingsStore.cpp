@@ -16,6 +16,9 @@ QString QSettingsStore::ReadSetting(const QString& application, const QString& s
                                     const QString& defaultValue)
 {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, application);
+    if (settings.status() != QSettings::NoError)
+        throw AppError(QStringLiteral("The settings file %1 could not be read: %2.")
+                           .arg(settings.fileName(), StatusText(settings.status())));
     settings.beginGroup(section);
     return settings.value(key, defaultValue).toString();
 }

@@ -10,7 +10,8 @@ inline constexpr char SettingsSection[] = "Inkhaven";
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
-    // The stored value, or defaultValue when the key is absent.
+    // The stored value, or defaultValue when the key is absent. Throws AppError when the
+    // store exists but cannot be read.
     virtual QString ReadSetting(const QString& application, const QString& section, const QString& key,
                                 const QString& defaultValue = QString()) = 0;
     // Stores the value exactly as passed; it is on disk when the call returns.

@@ -5,6 +5,7 @@
 #include "GuardedProcedure.h"
 #include "SettingsStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -28,6 +29,7 @@ private slots:
     void settingsRoundTrip();
     void settingsAbsentKeyGivesDefault();
     void settingsWriteIsOnDiskAtOnce();
+    void settingsFileThatCannotBeUsed();
 
 private:
     QTemporaryDir mConfig;
@@ -168,6 +170,29 @@ void CommonTest::settingsWriteIsOnDiskAtOnce()
     const QString content = QString::fromUtf8(file.readAll());
     QVERIFY(content.contains(QStringLiteral("[Inkhaven]")));
     QVERIFY(content.contains(QStringLiteral("Text1_12=Managing Director")));
+}
+
+void CommonTest::settingsFileThatCannotBeUsed()
+{
+    // A folder where the file should be cannot be read or written, not even by root.
+    QTemporaryDir other;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, other.path());
+    QVERIFY(QDir(other.path()).mkdir(QStringLiteral("Broken.ini")));
+    QSettingsStore store;
+    QVERIFY_THROWS_EXCEPTION(AppError, store.ReadSetting(QStringLiteral("Broken"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_0")));
+    QVERIFY_THROWS_EXCEPTION(AppError, store.WriteSetting(QStringLiteral("Broken"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_0"), QStringLiteral("x")));
+
+    // Lines that make no sense are kept, and what can be read is read.
+    QFile garbled(other.filePath(QStringLiteral("Garbled.ini")));
+    QVERIFY(garbled.open(QIODevice::WriteOnly));
+    garbled.write("[Inkhaven]\nText1_0=keep me\n\xff\xfe garbage [[[ =\n");
+    garbled.close();
+    QCOMPARE(store.ReadSetting(QStringLiteral("Garbled"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_0")), QStringLiteral("keep me"));
+    store.WriteSetting(QStringLiteral("Garbled"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_1"), QStringLiteral("new"));
+    QCOMPARE(store.ReadSetting(QStringLiteral("Garbled"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_0")), QStringLiteral("keep me"));
+    QVERIFY(garbled.open(QIODevice::ReadOnly));
+    QVERIFY(garbled.readAll().contains("garbage"));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, mConfig.path());
 }
 
 QTEST_MAIN(CommonTest)

@@ -10,6 +10,8 @@ QString FakeSettings::Address(const QString& application, const QString& section
 QString FakeSettings::ReadSetting(const QString& application, const QString& section, const QString& key,
                                   const QString& defaultValue)
 {
+    if (failReads)
+        throw AppError(QStringLiteral("The settings file could not be read."));
     return values.value(Address(application, section, key), defaultValue);
 }
 

@@ -20,4 +20,5 @@ public:
     QMap<QString, QString> values;  // Address -> value
     QStringList writes;             // "key=value" in order, for Kestrelworks / Inkhaven keys
     bool failWrites = false;
+    bool failReads = false;
 };

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <cmath>
@@ -95,10 +96,22 @@ void Form1::Form_Load()
     setWindowTitle(QLatin1String(ApplicationTitle));
     setWindowIcon(ApplicationIcon());
     mSplash = std::make_unique<Splash>(mServices.settings, mServices.clock);
-    mSplash->SplashShow();
+    // Neither a splash nor a settings store that fails may keep the user from the window.
+    try {
+        mSplash->SplashShow();
+    } catch (...) {
+        mSplash->hide();
+    }
     mHandCursor = LoadHandCursor();
     PromoteHomePage();
-    RestoreFields();
+    try {
+        RestoreFields();
+    } catch (...) {
+        mServices.dialogs.ShowMessage(
+            DescribeException(std::current_exception())
+                + QStringLiteral("\r\nInkhaven starts with empty fields; the file is left as it is."),
+            QLatin1String(ApplicationTitle));
+    }
     CheckWordInstalled(mServices.word, mServices.dialogs);
 }
 
@@ -133,7 +146,9 @@ void Form1::RestoreFields()
     for (int index = 0; index <= 12; ++index) {
         const QString text = mServices.settings.ReadSetting(QLatin1String(SettingsApplication),
                                                             QLatin1String(SettingsSection), FieldKey(index));
-        WriteField(index, text);
+        const QSignalBlocker noStore(Field(index));
+        // The value came from the store, so it need not be written back.
+        Field(index)->setText(text);
     }
 }
 

@@ -1,0 +1,135 @@
+// The whole job against a real office engine: sample data, "Start Creating Template",
+// the preview, saving, "< Back" and closing.
+#include "FakeDialogs.h"
+#include "FakePlatform.h"
+#include "FakeSettings.h"
+#include "Fields.h"
+#include "Form1.h"
+#include "Form2.h"
+#include "LibreOfficeFactory.h"
+#include "PictureBox.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+QString DocumentText(const QString& path)
+{
+    QProcess reader;
+    reader.start(QStringLiteral("antiword"), {QStringLiteral("-w"), QStringLiteral("0"), path});
+    if (!reader.waitForFinished(30000) || reader.exitCode() != 0)
+        return QStringLiteral("<antiword failed: %1>").arg(QString::fromLocal8Bit(reader.readAllStandardError()));
+    return QString::fromUtf8(reader.readAllStandardOutput());
+}
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const char* const Placeholders[] = {"[YourName]", "[StreetAddress]", "[City]", "[ST]", "[ZIPCode]", "[CurrentDate]",
+                                    "[RecipientName]", "[Title]", "[CompanyName]", "[StreetAddress2]", "[City2]",
+                                    "[ST2]", "[ZIPCode2]", "[YourTitle]"};
+}
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sampleLetterFromClickToSavedFile();
+
+private:
+    QTemporaryDir mTemp;
+};
+
+void EndToEndTest::initTestCase()
+{
+    QVERIFY(mTemp.isValid());
+    qputenv("TEMP", mTemp.path().toUtf8());
+}
+
+void EndToEndTest::sampleLetterFromClickToSavedFile()
+{
+    FakeSettings settings;
+    FakeDialogs dialogs;
+    LibreOfficeFactory office;
+    FakeClock clock;
+    clock.today = QDate::currentDate();
+    SystemRandom random;
+    FakeUrlOpener urls;
+    Form1 form(Form1Services{settings, dialogs, office, clock, random, urls});
+    int exits = 0;
+    form.endApplication = [&] { ++exits; };
+    form.show();
+
+    form.PushButton4_Click();
+    form.PushButton6_Click();
+    QCOMPARE(dialogs.ErrorReports(), QStringList());
+
+    // Handed over: the preview shows the letter, one page height per page; the data-entry window hides.
+    Form2* preview = form.Preview();
+    QVERIFY(preview);
+    QVERIFY(preview->isVisible());
+    QVERIFY(!form.isVisible());
+    QCOMPARE(form.MousePointer(), 0);
+    const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
+    QCOMPARE(page.width(), 816);
+    QVERIFY2(page.height() % 1056 == 0 && page.height() / 1056 >= 4, qPrintable(QString::number(page.height())));
+
+    // Only the working document stays in TEMP.
+    const QString document = preview->mWordFile;
+    QVERIFY(QFileInfo(document).fileName().contains(QRegularExpression(QStringLiteral("^varnel[1-9]{8}\\.doc$"))));
+    QCOMPARE(QFileInfo(document).absolutePath(), QDir(mTemp.path()).absolutePath());
+    QCOMPARE(QDir(mTemp.path()).entryList(QDir::Files), QStringList{QFileInfo(document).fileName()});
+
+    // The date field holds today's short date and is stored like any other change.
+    const QString today = QLocale::system().toString(clock.today, QLocale::ShortFormat);
+    QCOMPARE(form.ReadField(DateFieldIndex), today);
+    QCOMPARE(settings.Value(QStringLiteral("Text1_13")), today);
+
+    const QString target = mTemp.filePath(QStringLiteral("saved letter.doc"));
+    dialogs.savePaths = {target};
+    preview->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
+    QCOMPARE(dialogs.shown.constLast().text, QStringLiteral("Done."));
+    QCOMPARE(FileBytes(target), FileBytes(document));
+
+    const QString text = DocumentText(target);
+    for (const char* value : {"Tillowmark", "Kestrelworks", "1234 East Main Street", "Boise, ID 91002", "John Smith",
+                              "Contractor", "Vavuraz Izerirez Inc.", "123 Garage St", "Hawthorne, CA 90250"})
+        QVERIFY2(text.contains(QLatin1String(value)), value);
+    QVERIFY2(text.count(today) >= 2, qPrintable(today));
+    for (const char* tag : Placeholders)
+        QVERIFY2(!text.contains(QLatin1String(tag), Qt::CaseInsensitive), tag);
+    // The capitalised heading of the schedule page carries the recipient's company and address.
+    QVERIFY(text.count(QStringLiteral("Vavuraz Izerirez Inc.")) >= 2);
+    QVERIFY(text.contains(QStringLiteral("Hawthorne, CA  90250")));
+    // The header's macro-button text is no tag and stays.
+    QVERIFY(FileBytes(target).contains(QStringLiteral("[Recipient Name]").toUtf8())
+            || FileBytes(target).contains(QByteArray(reinterpret_cast<const char*>(QStringLiteral("[Recipient Name]").utf16()), 32)));
+
+    // "< Back" removes the document and shows the data-entry window again.
+    preview->findChild<QPushButton*>(QStringLiteral("PushButton8"))->click();
+    QVERIFY(!QFileInfo::exists(document));
+    QVERIFY(form.isVisible());
+    QVERIFY(!preview->isVisible());
+
+    // A second run; closing its preview removes its document and ends the application.
+    form.PushButton6_Click();
+    QCOMPARE(dialogs.ErrorReports(), QStringList());
+    const QString second = preview->mWordFile;
+    QVERIFY(second != document);
+    QVERIFY(QFileInfo::exists(second));
+    preview->SetExitAction([&] { ++exits; });
+    preview->close();
+    QVERIFY(!QFileInfo::exists(second));
+    QCOMPARE(exits, 1);
+}
+
+QTEST_MAIN(EndToEndTest)
+#include "test_end_to_end.moc"

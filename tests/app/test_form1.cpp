@@ -1,0 +1,356 @@
+// The data-entry window: fields and their store, Clear and sample data, focus, hover and start-up.
+#include "FakeDialogs.h"
+#include "FakePlatform.h"
+#include "FakeSettings.h"
+#include "Fields.h"
+#include "Form1.h"
+#include "Splash.h"
+#include "WordModel.h"
+
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+// An office that cannot be started, noting each attempt in a shared journal.
+class UnavailableOffice : public Word::ApplicationFactory {
+public:
+    explicit UnavailableOffice(QStringList& journal) : mJournal(journal) {}
+    std::shared_ptr<Word::Application> CreateApplication() override
+    {
+        mJournal << QStringLiteral("create office");
+        throw AppError(QStringLiteral("The office engine could not be started."));
+    }
+
+private:
+    QStringList& mJournal;
+};
+
+class JournalSettings : public FakeSettings {
+public:
+    explicit JournalSettings(QStringList& journal) : mJournal(journal) {}
+    QString ReadSetting(const QString& application, const QString& section, const QString& key,
+                        const QString& defaultValue) override
+    {
+        mJournal << QStringLiteral("read ") + key;
+        return FakeSettings::ReadSetting(application, section, key, defaultValue);
+    }
+
+private:
+    QStringList& mJournal;
+};
+
+class JournalUrls : public FakeUrlOpener {
+public:
+    explicit JournalUrls(QStringList& journal) : mJournal(journal) {}
+    bool Open(const QUrl& url) override
+    {
+        mJournal << QStringLiteral("open ") + url.toString();
+        return FakeUrlOpener::Open(url);
+    }
+
+private:
+    QStringList& mJournal;
+};
+
+void MoveMouse(QWidget* widget, QPoint at)
+{
+    QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+}
+
+const int TabOrder[] = {0, 12, 6, 1, 8, 9, 7, 10, 11, 4, 5, 3, 2};
+}
+
+class Form1Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void layout();
+    void typingStoresEveryKeystroke();
+    void writeFieldStoresEvenUnchangedText();
+    void restoreFillsInputFieldsOnly();
+    void clearEmptiesInputFieldsAndKeys();
+    void sampleDataTwiceGivesSameValues();
+    void failingStoreIsReportedPerStepAndWorkGoesOn();
+    void failingStoreWhileTypingIsShownOnce();
+    void tabOrderAndSelectOnFocus();
+    void hoverRules();
+    void startUpRunsInOrder();
+    void unreadableSettingsStillStart();
+    void homePageOpensOnlyForSeven();
+    void closingEndsApplication();
+
+private:
+    QStringList mJournal;
+    std::unique_ptr<JournalSettings> mSettings;
+    std::unique_ptr<FakeDialogs> mDialogs;
+    std::unique_ptr<UnavailableOffice> mOffice;
+    std::unique_ptr<FakeClock> mClock;
+    std::unique_ptr<FakeRandom> mRandom;
+    std::unique_ptr<JournalUrls> mUrls;
+    std::unique_ptr<Form1> mForm;
+};
+
+void Form1Test::init()
+{
+    mJournal.clear();
+    mSettings = std::make_unique<JournalSettings>(mJournal);
+    mDialogs = std::make_unique<FakeDialogs>();
+    mOffice = std::make_unique<UnavailableOffice>(mJournal);
+    mClock = std::make_unique<FakeClock>();
+    mRandom = std::make_unique<FakeRandom>();
+    mUrls = std::make_unique<JournalUrls>(mJournal);
+    mForm = std::make_unique<Form1>(Form1Services{*mSettings, *mDialogs, *mOffice, *mClock, *mRandom, *mUrls});
+    mForm->endApplication = [this] { mJournal << QStringLiteral("end application"); };
+}
+
+void Form1Test::cleanup()
+{
+    mForm.reset();
+}
+
+void Form1Test::layout()
+{
+    QCOMPARE(mForm->size(), QSize(536, 407));
+    QCOMPARE(mForm->minimumSize(), mForm->maximumSize());
+    QCOMPARE(mForm->findChild<QPushButton*>(QStringLiteral("PushButton6"))->geometry(), QRect(8, 8, 520, 27));
+    QCOMPARE(mForm->findChild<QPushButton*>(QStringLiteral("PushButton4"))->text(), QStringLiteral("Load Sample/Example Data"));
+    QCOMPARE(mForm->Field(13)->geometry(), QRect(8, 488, 89, 23));
+    QVERIFY(mForm->Field(13)->geometry().top() > mForm->height());
+    // Sender's title and the recipient's city share a row with other fields.
+    QCOMPARE(mForm->Field(12)->parentWidget()->property("title").toString(), QStringLiteral("Your Data"));
+    QCOMPARE(mForm->Field(5)->parentWidget()->property("title").toString(), QStringLiteral("Recipient Data"));
+    QCOMPARE(mForm->Field(5)->geometry(), QRect(112, 140, 177, 23));
+    QCOMPARE(mForm->Field(2)->geometry(), QRect(440, 140, 65, 23));
+    QCOMPARE(mForm->palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(mForm->font().family(), QStringLiteral("Arial"));
+    QVERIFY(mForm->font().bold());
+}
+
+void Form1Test::typingStoresEveryKeystroke()
+{
+    mForm->show();
+    QTest::keyClicks(mForm->Field(0), QStringLiteral("abc"));
+    QCOMPARE(mSettings->writes, QStringList({"Text1_0=a", "Text1_0=ab", "Text1_0=abc"}));
+    QTest::keyClick(mForm->Field(0), Qt::Key_Backspace);
+    QCOMPARE(mSettings->Value(QStringLiteral("Text1_0")), QStringLiteral("ab"));
+    mForm->WriteField(13, QStringLiteral("12/7/26"));
+    QCOMPARE(mSettings->Value(QStringLiteral("Text1_13")), QStringLiteral("12/7/26"));
+}
+
+void Form1Test::writeFieldStoresEvenUnchangedText()
+{
+    mForm->WriteField(4, QString());
+    QCOMPARE(mSettings->writes, QStringList{"Text1_4="});
+    QVERIFY(!mSettings->Value(QStringLiteral("Text1_4")).isNull());
+}
+
+void Form1Test::restoreFillsInputFieldsOnly()
+{
+    for (int i = 0; i < FieldCount; ++i)
+        mSettings->values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", QStringLiteral("Text1_%1").arg(i)),
+                                 QStringLiteral("  value %1 ").arg(i));
+    mForm->RestoreFields();
+    for (int i = 0; i <= 12; ++i)
+        QCOMPARE(mForm->ReadField(i), QStringLiteral("  value %1 ").arg(i));
+    QCOMPARE(mForm->ReadField(13), QString());
+    QVERIFY(!mJournal.contains(QStringLiteral("read Text1_13")));
+}
+
+void Form1Test::clearEmptiesInputFieldsAndKeys()
+{
+    mForm->PushButton4_Click();
+    mForm->WriteField(13, QStringLiteral("7 December 2026"));
+    mSettings->writes.clear();
+    mForm->PushButton3_Click();
+    for (int i = 0; i <= 12; ++i) {
+        QCOMPARE(mForm->ReadField(i), QString());
+        QCOMPARE(mSettings->Value(QStringLiteral("Text1_%1").arg(i)), QString(""));
+    }
+    QCOMPARE(mForm->ReadField(13), QStringLiteral("7 December 2026"));
+    QCOMPARE(mSettings->writes.size(), 13);
+    mForm->PushButton3_Click();
+    QCOMPARE(mForm->ReadField(0), QString());
+    QVERIFY(mDialogs->shown.isEmpty());
+}
+
+void Form1Test::sampleDataTwiceGivesSameValues()
+{
+    for (int round = 0; round < 2; ++round) {
+        mForm->PushButton4_Click();
+        QCOMPARE(mForm->ReadField(0), QStringLiteral("Tillowmark"));
+        QCOMPARE(mForm->ReadField(12), QStringLiteral("Kestrelworks"));
+        QCOMPARE(mForm->ReadField(11), QStringLiteral("Vavuraz Izerirez Inc."));
+        QCOMPARE(mForm->ReadField(2), QStringLiteral("90250"));
+        QCOMPARE(mSettings->Value(QStringLiteral("Text1_6")), QStringLiteral("1234 East Main Street"));
+        QCOMPARE(mSettings->Value(QStringLiteral("Text1_3")), QStringLiteral("CA"));
+    }
+    QCOMPARE(mForm->ReadField(13), QString());
+    QVERIFY(mSettings->Value(QStringLiteral("Text1_13")).isNull());
+}
+
+void Form1Test::failingStoreIsReportedPerStepAndWorkGoesOn()
+{
+    mSettings->failWrites = true;
+    mForm->PushButton4_Click();
+    QCOMPARE(mDialogs->FailedSteps(), QList<int>({100, 102, 104, 106, 108, 110, 112, 114, 116, 118, 120, 122, 124}));
+    QVERIFY(mDialogs->ErrorReports().constFirst().contains(QStringLiteral("\r\nin Quillfold7/25/2013.Form1.PushButton4_Click at line 100\r\r")));
+    QCOMPARE(mForm->ReadField(2), QStringLiteral("90250"));
+
+    mDialogs->shown.clear();
+    mForm->PushButton3_Click();
+    QCOMPARE(mDialogs->FailedSteps(), QList<int>(13, 102));
+    QVERIFY(mDialogs->ErrorReports().constFirst().contains(QStringLiteral("in Quillfold7/25/2013.Form1.PushButton3_Click at line 102")));
+    QCOMPARE(mForm->ReadField(2), QString());
+}
+
+void Form1Test::failingStoreWhileTypingIsShownOnce()
+{
+    mForm->show();
+    mSettings->failWrites = true;
+    QTest::keyClicks(mForm->Field(7), QStringLiteral("John"));
+    QCOMPARE(mForm->ReadField(7), QStringLiteral("John"));
+    QCOMPARE(mDialogs->shown.size(), 1);
+    QCOMPARE(mDialogs->shown.constFirst().kind, QStringLiteral("message"));
+}
+
+void Form1Test::tabOrderAndSelectOnFocus()
+{
+    mForm->show();
+    QVERIFY(QTest::qWaitForWindowExposed(mForm.get()));
+    mForm->WriteField(12, QStringLiteral("Director"));
+    mForm->Field(0)->setFocus(Qt::OtherFocusReason);
+    QStringList visited;
+    QWidget* current = mForm->Field(0);
+    for (int n = 0; n < 17; ++n) {
+        visited << current->objectName();
+        QTest::keyClick(current, Qt::Key_Tab);
+        current = QApplication::focusWidget();
+        QVERIFY(current);
+        if (current == mForm->Field(12)) {
+            QCOMPARE(current->property("selectedText").toString(), QStringLiteral("Director"));
+        }
+    }
+    QStringList expected;
+    for (int i : TabOrder)
+        expected << QStringLiteral("Text1_%1").arg(i);
+    expected << "PushButton6" << "PushButton3" << "PushButton4" << "Text1_13";
+    QCOMPARE(visited, expected);
+
+    // Focus given any other way selects the whole text too, and typing replaces it.
+    mForm->Field(0)->clearFocus();
+    mForm->WriteField(0, QStringLiteral("Old Name"));
+    mForm->Field(0)->setFocus(Qt::OtherFocusReason);
+    QCOMPARE(mForm->Field(0)->selectedText(), QStringLiteral("Old Name"));
+    QTest::keyClicks(mForm->Field(0), QStringLiteral("New"));
+    QCOMPARE(mForm->ReadField(0), QStringLiteral("New"));
+}
+
+void Form1Test::hoverRules()
+{
+    mForm->show();
+    auto* button = mForm->findChild<QPushButton*>(QStringLiteral("PushButton3"));
+    auto* group = mForm->findChild<QWidget*>(QStringLiteral("Frame2"));
+    QCOMPARE(mForm->MousePointer(), 0);
+    MoveMouse(button, QPoint(3, 3));
+    QCOMPARE(mForm->MousePointer(), 99);
+    // Into a group box (which passes the move on to the window): the hand stays.
+    MoveMouse(group, QPoint(100, 2));
+    QCOMPARE(mForm->MousePointer(), 99);
+    MoveMouse(mForm.get(), mForm->Field(0)->parentWidget()->geometry().topLeft() + QPoint(2, 2));
+    QCOMPARE(mForm->MousePointer(), 99);
+    // Over the bare margin: back to default.
+    MoveMouse(mForm.get(), QPoint(2, 2));
+    QCOMPARE(mForm->MousePointer(), 0);
+    QCOMPARE(mForm->cursor().shape(), Qt::ArrowCursor);
+
+    mForm->SetMousePointer(11);
+    MoveMouse(button, QPoint(3, 3));
+    QCOMPARE(mForm->MousePointer(), 11);
+    MoveMouse(mForm.get(), QPoint(2, 2));
+    QCOMPARE(mForm->MousePointer(), 11);
+    QCOMPARE(mForm->cursor().shape(), Qt::WaitCursor);
+}
+
+void Form1Test::startUpRunsInOrder()
+{
+    mSettings->values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", "Text1_0"), QStringLiteral("Restored"));
+    mSettings->values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", "ShowAgain"), QStringLiteral("1"));
+    mRandom->values = {0.065};
+    mForm->Form_Load();
+
+    QCOMPARE(mForm->windowTitle(), QStringLiteral("Inkhaven"));
+    QVERIFY(!mForm->windowIcon().isNull());
+    QCOMPARE(mForm->ReadField(0), QStringLiteral("Restored"));
+    QVERIFY(mForm->SplashWindow());
+    QVERIFY(!mForm->SplashWindow()->isVisible());
+    QVERIFY(!mForm->isVisible());
+
+    QStringList expected{QStringLiteral("read ShowAgain"), QStringLiteral("open ") + QLatin1String(HomePageAddress)};
+    for (int i = 0; i <= 12; ++i)
+        expected << QStringLiteral("read Text1_%1").arg(i);
+    expected << QStringLiteral("create office");
+    QCOMPARE(mJournal, expected);
+
+    QCOMPARE(mDialogs->shown.size(), 1);
+    QCOMPARE(mDialogs->shown.constFirst().kind, QStringLiteral("message"));
+    QCOMPARE(mDialogs->shown.constFirst().text,
+             QStringLiteral("Word is not installed on this computer. You need to have it installed to use this software."));
+    QCOMPARE(mDialogs->shown.constFirst().caption, QStringLiteral("Inkhaven"));
+}
+
+void Form1Test::unreadableSettingsStillStart()
+{
+    mSettings->failReads = true;
+    mForm->Form_Load();
+    QCOMPARE(mForm->windowTitle(), QStringLiteral("Inkhaven"));
+    QCOMPARE(mSettings->writes, QStringList());
+    QCOMPARE(mDialogs->shown.size(), 2);
+    QVERIFY(mDialogs->shown.at(0).text.startsWith(QStringLiteral("The settings file could not be read.")));
+    QVERIFY(mDialogs->shown.at(1).text.startsWith(QStringLiteral("Word is not installed")));
+    QVERIFY(mJournal.contains(QStringLiteral("create office")));
+}
+
+void Form1Test::homePageOpensOnlyForSeven()
+{
+    const QList<double> draws{0.0, 0.059, 0.06, 0.0699, 0.07, 0.99};
+    const QList<bool> opens{false, false, true, true, false, false};
+    for (int k = 0; k < draws.size(); ++k) {
+        mUrls->opened.clear();
+        mRandom->values = {draws[k]};
+        mForm->PromoteHomePage();
+        QCOMPARE(mUrls->opened.size(), opens[k] ? 1 : 0);
+    }
+
+    // With the real generator seeded from many different times of day, about one start in a hundred.
+    SystemRandom random;
+    FakeClock clock;
+    FakeUrlOpener urls;
+    Form1 form(Form1Services{*mSettings, *mDialogs, *mOffice, clock, random, urls});
+    const int starts = 20000;
+    for (int s = 0; s < starts; ++s) {
+        clock.secondsSinceMidnight = s * 4.3;
+        form.PromoteHomePage();
+    }
+    QVERIFY2(urls.opened.size() > starts / 100 / 2 && urls.opened.size() < starts / 100 * 2,
+             qPrintable(QString::number(urls.opened.size())));
+
+    mUrls->succeed = false;
+    mRandom->values = {0.065};
+    mForm->PromoteHomePage();
+    QCOMPARE(mUrls->opened.size(), 1);
+}
+
+void Form1Test::closingEndsApplication()
+{
+    mForm->show();
+    mForm->close();
+    QCOMPARE(mJournal, QStringList{QStringLiteral("end application")});
+}
+
+QTEST_MAIN(Form1Test)
+#include "test_form1.moc"

@@ -73,6 +73,13 @@ Form1::Form1(const Form1Services& services, QWidget* parent)
             SetBackColor(*child, Qt::white);
     }
 
+    // A caption whose text is wider than its box (fonts differ between platforms) grows to
+    // the right, into the free space before its field, instead of being cut off.
+    for (QLabel* caption : findChildren<QLabel*>()) {
+        if (caption->sizeHint().width() > caption->width())
+            caption->resize(caption->sizeHint().width(), caption->height());
+    }
+
     for (int i = 0; i < FieldCount; ++i) {
         Text1[static_cast<size_t>(i)] = findChild<QLineEdit*>(QStringLiteral("Text1_%1").arg(i));
         QLineEdit* field = Text1[static_cast<size_t>(i)];

@@ -2,6 +2,7 @@
 #include "Form1.h"
 #include "LibreOfficeFactory.h"
 #include "Platform.h"
+#include "PrestartingFactory.h"
 #include "Resources.h"
 #include "SettingsStore.h"
 
@@ -14,7 +15,11 @@ int main(int argc, char* argv[])
 
     QSettingsStore settings;
     QtDialogs dialogs;
-    LibreOfficeFactory word;
+    LibreOfficeFactory office;
+    // One instance for the office check at the end of start-up begins now; once it is
+    // taken, two more keep starting so a run never waits for an office to come up.
+    PrestartingFactory word(office, 2);
+    word.Prestart(1);
     SystemClock clock;
     SystemRandom random;
     DesktopUrlOpener urls;

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "AppError.h"
+
 #include <QImage>
 #include <QString>
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 // The word-processor automation model the system drives: the members it calls and
 // nothing more. Each object lives in an office process of its own; every call may
@@ -18,13 +21,30 @@ inline constexpr int wdReplaceAll = 2;
 // wdDoNotSaveChanges for Close.
 inline constexpr int wdDoNotSaveChanges = 0;
 
-template <class Item>
+template <class T>
 class Collection {
 public:
     virtual ~Collection() = default;
     virtual int Count() = 0;
     // 0-based.
-    virtual std::shared_ptr<Item> Item(int index) = 0;
+    virtual std::shared_ptr<T> Item(int index) = 0;
+};
+
+// A collection whose members are known when it is made.
+template <class T>
+class ListCollection : public Collection<T> {
+public:
+    explicit ListCollection(std::vector<std::shared_ptr<T>> items) : mItems(std::move(items)) {}
+    int Count() override { return static_cast<int>(mItems.size()); }
+    std::shared_ptr<T> Item(int index) override
+    {
+        if (index < 0 || index >= Count())
+            throw AppError(QStringLiteral("The requested member of the collection does not exist."));
+        return mItems[static_cast<std::size_t>(index)];
+    }
+
+private:
+    std::vector<std::shared_ptr<T>> mItems;
 };
 
 // Arguments of Find.Execute; an argument left empty is omitted, and the search then

@@ -1,0 +1,542 @@
+#include "LibreOfficeUno.h"
+
+#include "LibreOfficePages.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/beans/XPropertySetInfo.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/drawing/XDrawPageSupplier.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/IllegalArgumentException.hpp>
+#include <com/sun/star/lang/XServiceInfo.hpp>
+#include <com/sun/star/style/XStyle.hpp>
+#include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
+#include <com/sun/star/text/XEndnotesSupplier.hpp>
+#include <com/sun/star/text/XFootnotesSupplier.hpp>
+#include <com/sun/star/text/XText.hpp>
+#include <com/sun/star/text/XTextCursor.hpp>
+#include <com/sun/star/text/XTextDocument.hpp>
+#include <com/sun/star/text/XTextFrame.hpp>
+#include <com/sun/star/text/XTextFramesSupplier.hpp>
+#include <com/sun/star/text/XTextRangeCompare.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XSearchDescriptor.hpp>
+#include <com/sun/star/util/XSearchable.hpp>
+
+#include <algorithm>
+
+namespace LibreOffice {
+namespace {
+
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+using css::text::XText;
+using css::text::XTextRange;
+
+// What one Execute asks for, with the Find object's settings already applied.
+struct Search {
+    QString findText;
+    QString replaceWith;
+    bool matchCase = false;
+    bool matchWholeWord = false;
+    int replace = Word::wdReplaceAll;
+};
+
+// wdReplaceNone and wdReplaceOne, the other values of Execute's Replace.
+constexpr int wdReplaceNone = 0;
+constexpr int wdReplaceOne = 1;
+
+// A document open in the office, shared by every object obtained from it.
+struct OpenDocument {
+    std::shared_ptr<Connection> connection;
+    Reference<css::lang::XComponent> component;
+
+    // The connection for a call; fails once the document has been closed.
+    Connection& Use() const
+    {
+        const auto& open = connection->openDocuments;
+        if (!connection->Ended() && std::find(open.begin(), open.end(), component) == open.end())
+            throw AppError(QStringLiteral("The document has been closed."));
+        return *connection;
+    }
+
+    // Every page of the document, rendered through a PDF of its own.
+    QImage Pages() const
+    {
+        Connection& office = Use();
+        const QString pdf = QDir(office.WorkFolder()).filePath(QStringLiteral("pages.pdf"));
+        Call(office, QStringLiteral("The document's pages could not be rendered"), [&] {
+            css::beans::PropertyValue filter;
+            filter.Name = "FilterName";
+            filter.Value <<= rtl::OUString("writer_pdf_Export");
+            Reference<css::frame::XStorable>(component, UNO_QUERY_THROW)
+                ->storeToURL(FileUrl(pdf), css::uno::Sequence<css::beans::PropertyValue>(&filter, 1));
+        });
+        const QImage pages = RenderPdfPages(pdf);
+        QFile::remove(pdf);
+        return pages;
+    }
+};
+
+// The text a range of the model stands for, and how a search replaces in it.
+class Story {
+public:
+    virtual ~Story() = default;
+    // Finds every match of the search in this story (all of them before anything is
+    // replaced, so inserted text is not searched again) and replaces as asked; returns
+    // whether there was a match.
+    virtual bool Execute(const Search& search) = 0;
+};
+
+// A story of the word processor itself: the main text, a header or footer, a footnote,
+// a text frame. The document's search covers all of them; of its matches, those that this
+// story's text holds (in its paragraphs or its tables) are this story's.
+class WriterStory : public Story {
+public:
+    WriterStory(OpenDocument document, Reference<XText> text)
+        : mDocument(std::move(document)), mText(std::move(text))
+    {
+    }
+
+    bool Execute(const Search& search) override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The search in the document failed"), [&] {
+            const Reference<css::util::XSearchable> searchable(mDocument.component, UNO_QUERY_THROW);
+            const Reference<css::util::XSearchDescriptor> descriptor = searchable->createSearchDescriptor();
+            descriptor->setSearchString(ToUno(search.findText));
+            const Reference<css::beans::XPropertySet> options(descriptor, UNO_QUERY_THROW);
+            options->setPropertyValue("SearchCaseSensitive", css::uno::Any(search.matchCase));
+            options->setPropertyValue("SearchWords", css::uno::Any(search.matchWholeWord));
+            options->setPropertyValue("SearchRegularExpression", css::uno::Any(false));
+            options->setPropertyValue("SearchSimilarity", css::uno::Any(false));
+            options->setPropertyValue("SearchStyles", css::uno::Any(false));
+            options->setPropertyValue("SearchBackwards", css::uno::Any(false));
+
+            if (!mCompare.is()) {
+                mCompare.set(mText, UNO_QUERY_THROW);
+                mStart = mText->getStart();
+            }
+            const Reference<css::container::XIndexAccess> found = searchable->findAll(descriptor);
+            std::vector<Reference<XTextRange>> matches;
+            const sal_Int32 count = found.is() ? found->getCount() : 0;
+            for (sal_Int32 i = 0; i < count; ++i) {
+                const Reference<XTextRange> match(found->getByIndex(i), UNO_QUERY_THROW);
+                if (Holds(match))
+                    matches.push_back(match);
+            }
+            if (matches.empty())
+                return false;
+            if (search.replace == wdReplaceOne)
+                matches.resize(1);
+            if (search.replace != wdReplaceNone) {
+                // Setting a range's text inserts it as it is: nothing in it is special.
+                const rtl::OUString replacement = ToUno(search.replaceWith);
+                for (const Reference<XTextRange>& match : matches)
+                    match->setString(replacement);
+            }
+            return true;
+        });
+    }
+
+private:
+    // The office compares positions only within one text, tables in it included, and
+    // refuses a range of another text.
+    bool Holds(const Reference<XTextRange>& range) const
+    {
+        try {
+            mCompare->compareRegionStarts(range, mStart);
+            return true;
+        } catch (const css::lang::DisposedException&) {
+            throw;
+        } catch (const css::lang::IllegalArgumentException&) {
+            return false;
+        } catch (const css::uno::RuntimeException&) {
+            return false;
+        }
+    }
+
+    OpenDocument mDocument;
+    Reference<XText> mText;
+    Reference<css::text::XTextRangeCompare> mCompare;
+    Reference<XTextRange> mStart;
+};
+
+// The text of a drawing shape. The document's search does not reach it, so it is searched
+// here, paragraph by paragraph. A paragraph is read portion by portion: a field counts as
+// one position (as the office's cursor counts it), so that a match is replaced exactly
+// where it was found, and a match never runs through a field.
+class ShapeStory : public Story {
+public:
+    ShapeStory(OpenDocument document, Reference<XText> text)
+        : mDocument(std::move(document)), mText(std::move(text))
+    {
+    }
+
+    bool Execute(const Search& search) override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The search in the shape failed"), [&] {
+            struct Match {
+                Reference<XTextRange> paragraph;
+                qsizetype position;
+            };
+            std::vector<Match> matches;
+            const Qt::CaseSensitivity sensitivity = search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+            const Reference<css::container::XEnumeration> paragraphs =
+                Reference<css::container::XEnumerationAccess>(mText, UNO_QUERY_THROW)->createEnumeration();
+            while (paragraphs->hasMoreElements()) {
+                const Reference<XTextRange> paragraph(paragraphs->nextElement(), UNO_QUERY_THROW);
+                const QString text = ParagraphText(paragraph);
+                for (qsizetype at = text.indexOf(search.findText, 0, sensitivity); at >= 0;
+                     at = text.indexOf(search.findText, at, sensitivity)) {
+                    if (!search.matchWholeWord || IsWholeWord(text, at, search.findText.size())) {
+                        matches.push_back({paragraph, at});
+                        at += search.findText.size();
+                    } else {
+                        ++at;
+                    }
+                }
+            }
+            if (matches.empty())
+                return false;
+            if (search.replace == wdReplaceOne)
+                matches.resize(1);
+            if (search.replace != wdReplaceNone) {
+                // From the last match back, so that earlier positions stay valid.
+                const rtl::OUString replacement = ToUno(search.replaceWith);
+                for (auto match = matches.rbegin(); match != matches.rend(); ++match) {
+                    const Reference<css::text::XTextCursor> cursor = mText->createTextCursorByRange(match->paragraph->getStart());
+                    Move(cursor, match->position, false);
+                    Move(cursor, search.findText.size(), true);
+                    cursor->setString(replacement);
+                }
+            }
+            return true;
+        });
+    }
+
+private:
+    static QString ParagraphText(const Reference<XTextRange>& paragraph)
+    {
+        QString text;
+        const Reference<css::container::XEnumeration> portions =
+            Reference<css::container::XEnumerationAccess>(paragraph, UNO_QUERY_THROW)->createEnumeration();
+        while (portions->hasMoreElements()) {
+            const Reference<XTextRange> portion(portions->nextElement(), UNO_QUERY_THROW);
+            const Reference<css::beans::XPropertySet> properties(portion, UNO_QUERY);
+            rtl::OUString type;
+            if (properties.is() && properties->getPropertySetInfo()->hasPropertyByName("TextPortionType"))
+                properties->getPropertyValue("TextPortionType") >>= type;
+            if (type.isEmpty() || type == "Text")
+                text += FromUno(portion->getString());
+            else
+                text += QChar::ObjectReplacementCharacter;
+        }
+        return text;
+    }
+
+    static bool IsWholeWord(const QString& text, qsizetype at, qsizetype length)
+    {
+        const auto isWordCharacter = [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); };
+        return (at == 0 || !isWordCharacter(text[at - 1]))
+            && (at + length >= text.size() || !isWordCharacter(text[at + length]));
+    }
+
+    // The cursor moves at most 32767 positions at a time.
+    static void Move(const Reference<css::text::XTextCursor>& cursor, qsizetype count, bool expand)
+    {
+        while (count > 0) {
+            const auto step = static_cast<sal_Int16>(std::min<qsizetype>(count, SAL_MAX_INT16));
+            cursor->goRight(step, expand);
+            count -= step;
+        }
+    }
+
+    OpenDocument mDocument;
+    Reference<XText> mText;
+};
+
+class ReplacementImpl : public Word::Replacement {
+public:
+    // The model's replacement has no formatting criteria of its own to clear.
+    void ClearFormatting() override {}
+    void SetText(const QString& text) override { mText = text; }
+    const QString& Text() const { return mText; }
+
+private:
+    QString mText;
+};
+
+// The settings of a search, kept between calls as the model promises.
+class FindImpl : public Word::Find {
+public:
+    explicit FindImpl(std::shared_ptr<Story> story) : mStory(std::move(story)) {}
+
+    // Formatting is never part of a search here, so there is nothing to clear.
+    void ClearFormatting() override {}
+    std::shared_ptr<Word::Replacement> Replacement() override { return mReplacement; }
+    void SetText(const QString& text) override { mText = text; }
+    // A replace-all covers the whole story whatever the direction and the wrap, and
+    // with no formatting criteria a search for formatting is a search for the text.
+    void SetForward(bool) override {}
+    void SetWrap(int) override {}
+    void SetFormat(bool) override {}
+    void SetMatchCase(bool value) override { mMatchCase = value; }
+    void SetMatchWholeWord(bool value) override { mMatchWholeWord = value; }
+    void SetMatchWildcards(bool value) override { mMatchWildcards = value; }
+    void SetMatchSoundsLike(bool value) override { mMatchSoundsLike = value; }
+    void SetMatchAllWordForms(bool value) override { mMatchAllWordForms = value; }
+
+    bool Execute(const Word::ExecuteArguments& arguments) override
+    {
+        if (mMatchWildcards || mMatchSoundsLike || mMatchAllWordForms)
+            throw AppError(QStringLiteral(
+                "The office engine (LibreOffice) cannot search with wildcards, for similar sounds or for word forms."));
+        Search search;
+        search.findText = arguments.FindText.value_or(mText);
+        search.replaceWith = arguments.ReplaceWith.value_or(mReplacement->Text());
+        search.matchCase = mMatchCase;
+        search.matchWholeWord = mMatchWholeWord;
+        search.replace = arguments.Replace.value_or(wdReplaceNone);
+        if (search.replace < wdReplaceNone || search.replace > Word::wdReplaceAll)
+            throw AppError(QStringLiteral("The value %1 is not a valid way to replace.").arg(search.replace));
+        if (search.findText.isEmpty())
+            return false;
+        return mStory->Execute(search);
+    }
+
+private:
+    std::shared_ptr<Story> mStory;
+    std::shared_ptr<ReplacementImpl> mReplacement = std::make_shared<ReplacementImpl>();
+    QString mText;
+    bool mMatchCase = false;
+    bool mMatchWholeWord = false;
+    bool mMatchWildcards = false;
+    bool mMatchSoundsLike = false;
+    bool mMatchAllWordForms = false;
+};
+
+class RangeImpl : public Word::Range {
+public:
+    RangeImpl(OpenDocument document, std::shared_ptr<Story> story)
+        : mDocument(std::move(document)), mFind(std::make_shared<FindImpl>(std::move(story)))
+    {
+    }
+
+    std::shared_ptr<Word::Find> Find() override { return mFind; }
+
+    // Every page of the document: the main text spans them all, and headers, frames and
+    // shapes are seen on the pages that hold them.
+    QImage CopyAsPicture() override { return mDocument.Pages(); }
+
+private:
+    OpenDocument mDocument;
+    std::shared_ptr<FindImpl> mFind;
+};
+
+class TextFrameImpl : public Word::TextFrame {
+public:
+    TextFrameImpl(OpenDocument document, Reference<css::uno::XInterface> shape)
+        : mDocument(std::move(document)), mShape(std::move(shape))
+    {
+    }
+
+    bool HasText() override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The text of the shape could not be read"), [&] {
+            const Reference<XText> text(mShape, UNO_QUERY);
+            return text.is() && !text->getString().isEmpty();
+        });
+    }
+
+    std::shared_ptr<Word::Range> TextRange() override
+    {
+        const Reference<XText> text = Call(mDocument.Use(), QStringLiteral("The text of the shape could not be read"),
+                                           [&] { return Reference<XText>(mShape, UNO_QUERY); });
+        if (!text.is())
+            throw AppError(QStringLiteral("This shape cannot hold text."));
+        return std::make_shared<RangeImpl>(mDocument, std::make_shared<ShapeStory>(mDocument, text));
+    }
+
+private:
+    OpenDocument mDocument;
+    Reference<css::uno::XInterface> mShape;
+};
+
+class ShapeImpl : public Word::Shape {
+public:
+    ShapeImpl(OpenDocument document, Reference<css::uno::XInterface> shape)
+        : mDocument(std::move(document)), mShape(std::move(shape))
+    {
+    }
+
+    std::shared_ptr<Word::TextFrame> TextFrame() override
+    {
+        mDocument.Use();
+        return std::make_shared<TextFrameImpl>(mDocument, mShape);
+    }
+
+private:
+    OpenDocument mDocument;
+    Reference<css::uno::XInterface> mShape;
+};
+
+// The texts of the headers and footers of the page styles in use, and of the styles that
+// follow them (a first-page style is in use; the style of the pages after it only follows).
+std::vector<Reference<XText>> HeaderAndFooterTexts(const Reference<css::lang::XComponent>& component)
+{
+    const Reference<css::container::XNameAccess> styles(
+        Reference<css::style::XStyleFamiliesSupplier>(component, UNO_QUERY_THROW)->getStyleFamilies()->getByName("PageStyles"),
+        UNO_QUERY_THROW);
+    std::vector<rtl::OUString> used;
+    for (const rtl::OUString& name : styles->getElementNames()) {
+        if (Reference<css::style::XStyle>(styles->getByName(name), UNO_QUERY_THROW)->isInUse())
+            used.push_back(name);
+    }
+    for (std::size_t i = 0; i < used.size(); ++i) {
+        const Reference<css::beans::XPropertySet> style(styles->getByName(used[i]), UNO_QUERY_THROW);
+        rtl::OUString follow;
+        style->getPropertyValue("FollowStyle") >>= follow;
+        if (!follow.isEmpty() && styles->hasByName(follow) && std::find(used.begin(), used.end(), follow) == used.end())
+            used.push_back(follow);
+    }
+
+    static const char* const parts[] = {"HeaderTextFirst", "HeaderText", "HeaderTextLeft",
+                                       "FooterTextFirst", "FooterText", "FooterTextLeft"};
+    std::vector<Reference<XText>> texts;
+    for (const rtl::OUString& name : used) {
+        const Reference<css::beans::XPropertySet> style(styles->getByName(name), UNO_QUERY_THROW);
+        const Reference<css::beans::XPropertySetInfo> info = style->getPropertySetInfo();
+        for (const char* part : parts) {
+            const rtl::OUString property = rtl::OUString::createFromAscii(part);
+            if (!info->hasPropertyByName(property))
+                continue;
+            const Reference<XText> text(style->getPropertyValue(property), UNO_QUERY);
+            if (text.is() && !text->getString().isEmpty() && std::find(texts.begin(), texts.end(), text) == texts.end())
+                texts.push_back(text);
+        }
+    }
+    return texts;
+}
+
+std::vector<Reference<XText>> NoteTexts(const Reference<css::container::XIndexAccess>& notes)
+{
+    std::vector<Reference<XText>> texts;
+    for (sal_Int32 i = 0; i < notes->getCount(); ++i)
+        texts.emplace_back(notes->getByIndex(i), UNO_QUERY_THROW);
+    return texts;
+}
+
+class DocumentImpl : public Word::Document {
+public:
+    explicit DocumentImpl(OpenDocument document) : mDocument(std::move(document)) {}
+
+    // The main text, the footnotes and endnotes, every non-empty header and footer, and
+    // the text frames, each as a range of its own.
+    std::shared_ptr<Word::Collection<Word::Range>> StoryRanges() override
+    {
+        const auto texts = Call(mDocument.Use(), QStringLiteral("The parts of the document could not be listed"), [&] {
+            const Reference<css::lang::XComponent>& component = mDocument.component;
+            std::vector<Reference<XText>> all{Reference<css::text::XTextDocument>(component, UNO_QUERY_THROW)->getText()};
+            const auto append = [&all](const std::vector<Reference<XText>>& more) { all.insert(all.end(), more.begin(), more.end()); };
+            append(NoteTexts(Reference<css::text::XFootnotesSupplier>(component, UNO_QUERY_THROW)->getFootnotes()));
+            append(NoteTexts(Reference<css::text::XEndnotesSupplier>(component, UNO_QUERY_THROW)->getEndnotes()));
+            append(HeaderAndFooterTexts(component));
+            const Reference<css::container::XIndexAccess> frames(
+                Reference<css::text::XTextFramesSupplier>(component, UNO_QUERY_THROW)->getTextFrames(), UNO_QUERY_THROW);
+            for (sal_Int32 i = 0; i < frames->getCount(); ++i)
+                all.push_back(Reference<css::text::XTextFrame>(frames->getByIndex(i), UNO_QUERY_THROW)->getText());
+            return all;
+        });
+        std::vector<std::shared_ptr<Word::Range>> ranges;
+        for (const Reference<XText>& text : texts)
+            ranges.push_back(std::make_shared<RangeImpl>(mDocument, std::make_shared<WriterStory>(mDocument, text)));
+        return std::make_shared<Word::ListCollection<Word::Range>>(std::move(ranges));
+    }
+
+    // The drawing shapes; text frames, which the draw page lists as well, are stories.
+    std::shared_ptr<Word::Collection<Word::Shape>> Shapes() override
+    {
+        const auto shapes = Call(mDocument.Use(), QStringLiteral("The shapes of the document could not be listed"), [&] {
+            // A text document has one draw page; the interface for several does not apply.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+            const Reference<css::container::XIndexAccess> page(
+                Reference<css::drawing::XDrawPageSupplier>(mDocument.component, UNO_QUERY_THROW)->getDrawPage(), UNO_QUERY_THROW);
+#pragma GCC diagnostic pop
+            std::vector<Reference<css::uno::XInterface>> drawn;
+            for (sal_Int32 i = 0; i < page->getCount(); ++i) {
+                const Reference<css::lang::XServiceInfo> shape(page->getByIndex(i), UNO_QUERY_THROW);
+                if (!shape->supportsService("com.sun.star.text.TextFrame"))
+                    drawn.emplace_back(shape, UNO_QUERY_THROW);
+            }
+            return drawn;
+        });
+        std::vector<std::shared_ptr<Word::Shape>> list;
+        for (const Reference<css::uno::XInterface>& shape : shapes)
+            list.push_back(std::make_shared<ShapeImpl>(mDocument, shape));
+        return std::make_shared<Word::ListCollection<Word::Shape>>(std::move(list));
+    }
+
+    // A Word 97-2003 document at exactly that path, replacing any file there. The folder
+    // must exist: the office would make missing folders, and writing below a file makes
+    // it loop for ever.
+    void SaveAs(const QString& fileName) override
+    {
+        const QFileInfo target(fileName);
+        const QString path = target.absoluteFilePath();
+        const QString what = QStringLiteral("The document could not be saved as \"%1\"").arg(QDir::toNativeSeparators(path));
+        if (!QFileInfo(target.absolutePath()).isDir())
+            throw AppError(what + QStringLiteral(": there is no such folder."));
+        if (target.isDir())
+            throw AppError(what + QStringLiteral(": a folder of that name is in the way."));
+        Call(mDocument.Use(), what, [&] {
+            css::beans::PropertyValue properties[2];
+            properties[0].Name = "FilterName";
+            properties[0].Value <<= rtl::OUString("MS Word 97");
+            properties[1].Name = "Overwrite";
+            properties[1].Value <<= true;
+            Reference<css::frame::XStorable>(mDocument.component, UNO_QUERY_THROW)
+                ->storeAsURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(properties, 2));
+        });
+    }
+
+    // Changes not saved are dropped: there is nobody to ask.
+    void Close(std::optional<int>) override
+    {
+        Connection& connection = mDocument.Use();
+        auto& open = connection.openDocuments;
+        open.erase(std::remove(open.begin(), open.end(), mDocument.component), open.end());
+        Call(connection, QStringLiteral("The document could not be closed"), [&] {
+            Reference<css::util::XCloseable>(mDocument.component, UNO_QUERY_THROW)->close(true);
+        });
+    }
+
+    std::shared_ptr<Word::Range> Range() override
+    {
+        const Reference<XText> body = Call(mDocument.Use(), QStringLiteral("The text of the document could not be read"), [&] {
+            return Reference<css::text::XTextDocument>(mDocument.component, UNO_QUERY_THROW)->getText();
+        });
+        return std::make_shared<RangeImpl>(mDocument, std::make_shared<WriterStory>(mDocument, body));
+    }
+
+private:
+    OpenDocument mDocument;
+};
+
+}
+
+std::shared_ptr<Word::Document> MakeDocument(const std::shared_ptr<Connection>& connection,
+                                             const Reference<css::lang::XComponent>& component)
+{
+    return std::make_shared<DocumentImpl>(OpenDocument{connection, component});
+}
+
+} // namespace LibreOffice

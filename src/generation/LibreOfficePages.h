@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// Renders every page of a PDF file at 96 dots per inch (15 twips per pixel) into one
+// picture: the pages one below the other, each as tall as it is, on white, as wide as
+// the widest page. Throws AppError when the file cannot be read or the picture would be
+// too large to hold.
+QImage RenderPdfPages(const QString& pdfPath);

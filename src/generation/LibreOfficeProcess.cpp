@@ -1,0 +1,312 @@
+#include "LibreOfficeProcess.h"
+
+#include "AppError.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QUrl>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr char ProgramName[] = "soffice.bin";
+// The exit code by which soffice.bin asks its launcher to start it again.
+constexpr int RestartRequest = 81;
+constexpr int MaxRestarts = 3;
+
+bool IsOfficeProgramFolder(const QString& folder)
+{
+    const QFileInfo program(QDir(folder).filePath(QLatin1String(ProgramName)));
+    return program.isFile() && program.isExecutable();
+}
+
+QString RandomPipeName()
+{
+    QString name = QStringLiteral("inkhaven-");
+    for (int i = 0; i < 4; ++i)
+        name += QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, QLatin1Char('0'));
+    return name;
+}
+
+[[noreturn]] void FailToStart(const QString& reason)
+{
+    throw AppError(QLatin1String(OfficeStartFailure) + reason);
+}
+
+// Settings the fresh profile starts with: no lock files beside the documents (they would
+// land in the shared temporary folder, and be left there by an office that had to be
+// killed).
+void WriteProfileSettings(const QString& profile)
+{
+    const QString user = QDir(profile).filePath(QStringLiteral("user"));
+    QFile settings(QDir(user).filePath(QStringLiteral("registrymodifications.xcu")));
+    const QByteArray content =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+        "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseLocking\" oor:op=\"fuse\">"
+        "<value>false</value></prop></item>\n"
+        "</oor:items>\n";
+    if (!QDir().mkpath(user) || !settings.open(QIODevice::WriteOnly) || settings.write(content) != content.size())
+        FailToStart(QStringLiteral("its profile could not be prepared in \"%1\".").arg(QDir::toNativeSeparators(profile)));
+}
+
+// Opens a descriptor that the child gets as one of its standard streams; closed on exec
+// in this process's other children.
+int OpenForChild(const QByteArray& path, int flags)
+{
+    return ::open(path.constData(), flags | O_CLOEXEC, 0600);
+}
+
+}
+
+QString FindOfficeProgramFolder()
+{
+    const QString unoPath = qEnvironmentVariable("UNO_PATH");
+    if (!unoPath.isEmpty()) {
+        if (IsOfficeProgramFolder(unoPath))
+            return QDir(unoPath).absolutePath();
+        FailToStart(QStringLiteral("UNO_PATH names \"%1\", which holds no %2.")
+                        .arg(QDir::toNativeSeparators(unoPath), QLatin1String(ProgramName)));
+    }
+    const QStringList folders = qEnvironmentVariable("PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString& folder : folders) {
+        const QFileInfo launcher(QDir(folder).filePath(QStringLiteral("soffice")));
+        if (!launcher.isFile() || !launcher.isExecutable())
+            continue;
+        const QString programFolder = QFileInfo(launcher.canonicalFilePath()).absolutePath();
+        if (IsOfficeProgramFolder(programFolder))
+            return programFolder;
+    }
+    FailToStart(QStringLiteral("LibreOffice was not found. Install it, or set UNO_PATH to its program folder."));
+}
+
+OfficeProcess::OfficeProcess(const QString& programFolder)
+    : mFolder(QDir(QDir::tempPath()).filePath(QStringLiteral("inkhaven-office-XXXXXX"))),
+      mPipeName(RandomPipeName())
+{
+    if (!mFolder.isValid())
+        FailToStart(QStringLiteral("no private folder could be made: %1").arg(mFolder.errorString()));
+
+    const QString profile = QDir(mFolder.path()).filePath(QStringLiteral("profile"));
+    WriteProfileSettings(profile);
+    mProfileUrl = QUrl::fromLocalFile(profile).toString(QUrl::FullyEncoded);
+    mArguments = {
+        QFile::encodeName(QDir(programFolder).filePath(QLatin1String(ProgramName))),
+        "--headless",
+        "--invisible",
+        "--norestore",
+        "--nologo",
+        "--nodefault",
+        "--nolockcheck",
+        "-env:UserInstallation=" + mProfileUrl.toUtf8(),
+        "--accept=pipe,name=" + mPipeName.toUtf8() + ";urp;StarOffice.ComponentContext",
+    };
+    // The office's own temporary files go into the private folder too, so that nothing
+    // of it is left in the shared temporary folder even when it has to be killed.
+    const QString officeTemp = QDir(mFolder.path()).filePath(QStringLiteral("tmp"));
+    if (!QDir().mkpath(officeTemp))
+        FailToStart(QStringLiteral("no private folder could be made in \"%1\".").arg(mFolder.path()));
+    for (char** variable = environ; *variable; ++variable)
+        if (std::strncmp(*variable, "TMPDIR=", 7) != 0)
+            mEnvironment.emplace_back(*variable);
+    mEnvironment.push_back("TMPDIR=" + QFile::encodeName(officeTemp));
+    Launch();
+}
+
+void OfficeProcess::Launch()
+{
+    const auto pointers = [](const std::vector<QByteArray>& strings) {
+        std::vector<char*> list;
+        for (const QByteArray& s : strings)
+            list.push_back(const_cast<char*>(s.constData()));
+        list.push_back(nullptr);
+        return list;
+    };
+    std::vector<char*> argv = pointers(mArguments);
+    std::vector<char*> envp = pointers(mEnvironment);
+
+    const int input = OpenForChild("/dev/null", O_RDONLY);
+    const int log = OpenForChild(QFile::encodeName(QDir(mFolder.path()).filePath(QStringLiteral("office.log"))),
+                                 O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW);
+    if (input < 0 || log < 0) {
+        const int error = errno;
+        if (input >= 0)
+            ::close(input);
+        if (log >= 0)
+            ::close(log);
+        FailToStart(QString::fromLocal8Bit(std::strerror(error)));
+    }
+
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec. The parent-death signal
+        // comes when the thread that forks ends, so that thread must outlive the office.
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGPIPE, SIG_DFL);
+        ::dup2(input, STDIN_FILENO);
+        ::dup2(log, STDOUT_FILENO);
+        ::dup2(log, STDERR_FILENO);
+        ::close_range(3, ~0U, 0);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    const int forkError = errno;
+    ::close(input);
+    ::close(log);
+    if (pid < 0)
+        FailToStart(QString::fromLocal8Bit(std::strerror(forkError)));
+    // Also set here, so that the group exists whichever of the two runs first.
+    ::setpgid(pid, pid);
+    mPid = pid;
+    mReaped = false;
+}
+
+bool OfficeProcess::Running()
+{
+    return !HasExited();
+}
+
+bool OfficeProcess::RestartIfAsked()
+{
+    if (!HasExited() || !WIFEXITED(mStatus) || WEXITSTATUS(mStatus) != RestartRequest || mRestarts >= MaxRestarts)
+        return false;
+    ++mRestarts;
+    Launch();
+    return true;
+}
+
+OfficeProcess::~OfficeProcess()
+{
+    Kill();
+    RemovePipes();
+}
+
+QString OfficeProcess::ConnectionUrl() const
+{
+    return QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext").arg(mPipeName);
+}
+
+bool OfficeProcess::HasExited()
+{
+    if (mReaped)
+        return true;
+    // Look without reaping: while the process is a zombie its id cannot be taken by
+    // another process, so its group can still be cleared safely.
+    siginfo_t info {};
+    if (::waitid(P_PID, static_cast<id_t>(mPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+        if (info.si_pid != mPid)
+            return false;
+        ::kill(-mPid, SIGKILL);
+        ::waitpid(mPid, &mStatus, 0);
+    } else if (errno == EINTR) {
+        return false;
+    }
+    // Reaped now, or (ECHILD) by someone else already.
+    mReaped = true;
+    return true;
+}
+
+QString OfficeProcess::ExitDescription() const
+{
+    QFile log(QDir(mFolder.path()).filePath(QStringLiteral("office.log")));
+    QString text;
+    if (log.open(QIODevice::ReadOnly)) {
+        const qint64 size = log.size();
+        log.seek(std::max<qint64>(0, size - 600));
+        text = QString::fromLocal8Bit(log.readAll()).trimmed();
+    }
+    QString end;
+    if (mReaped && WIFEXITED(mStatus))
+        end = WEXITSTATUS(mStatus) == 127 ? QStringLiteral("%1 could not be run").arg(QLatin1String(ProgramName))
+                                           : QStringLiteral("it ended with exit code %1").arg(WEXITSTATUS(mStatus));
+    else if (mReaped && WIFSIGNALED(mStatus))
+        end = QStringLiteral("it was ended by signal %1").arg(WTERMSIG(mStatus));
+    if (text.isEmpty())
+        return end;
+    return end.isEmpty() ? text : end + QStringLiteral(" (") + text + QLatin1Char(')');
+}
+
+void OfficeProcess::EndWithin(std::chrono::milliseconds grace, const std::function<void()>& askToEnd)
+{
+    if (!Running())
+        return;
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool ended = false;
+    std::thread killer([&] {
+        std::unique_lock lock(mutex);
+        if (!condition.wait_for(lock, grace, [&] { return ended; }))
+            ::kill(-mPid, SIGKILL);
+    });
+    try {
+        askToEnd();
+    } catch (...) {
+        // Whatever the office answered, it is ended all the same.
+    }
+    // Wait without reaping: the id must stay this process's while the killer may use it.
+    siginfo_t info {};
+    while (::waitid(P_PID, static_cast<id_t>(mPid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    {
+        std::lock_guard lock(mutex);
+        ended = true;
+    }
+    condition.notify_one();
+    killer.join();
+    HasExited();
+}
+
+void OfficeProcess::Kill()
+{
+    if (HasExited())
+        return;
+    ::kill(-mPid, SIGKILL);
+    ::kill(mPid, SIGKILL);
+    while (::waitpid(mPid, &mStatus, 0) < 0 && errno == EINTR) {
+    }
+    mReaped = true;
+}
+
+void OfficeProcess::RemovePipes()
+{
+    // The office names its pipes after the connection's pipe name and after its profile
+    // (the MD5 of the profile's URL in UTF-16, its bytes in hexadecimal without padding).
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArrayView(reinterpret_cast<const char*>(mProfileUrl.utf16()), mProfileUrl.size() * 2), QCryptographicHash::Md5);
+    QByteArray profileHash;
+    for (const char byte : digest)
+        profileHash += QByteArray::number(static_cast<unsigned char>(byte), 16);
+    const QByteArray prefix = "OSL_PIPE_" + QByteArray::number(::getuid()) + '_';
+    for (const char* folder : {"/tmp/", "/var/tmp/"}) {
+        for (const QByteArray& name : {mPipeName.toUtf8(), "SingleOfficeIPC_" + profileHash}) {
+            const QByteArray socket = folder + prefix + name;
+            struct stat status {};
+            if (::lstat(socket.constData(), &status) == 0 && S_ISSOCK(status.st_mode) && status.st_uid == ::getuid())
+                ::unlink(socket.constData());
+        }
+    }
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+#include <vector>
+#include <sys/types.h>
+
+// How every description of a failed office start begins.
+inline constexpr char OfficeStartFailure[] = "The office engine (LibreOffice) could not be started: ";
+
+// The program folder of the office installation (the folder that holds soffice.bin and
+// fundamentalrc): the variable UNO_PATH when set, else the folder that the soffice found
+// on PATH leads to once its symbolic links are resolved. Throws AppError when there is none.
+QString FindOfficeProgramFolder();
+
+// One headless office process of the application's own. It runs soffice.bin directly, so
+// that it is a child of this process: it gets its own process group, and a parent-death
+// signal ends it should this process die without quitting it. It works in a fresh private
+// folder (its user profile, its log and any files exported for the application) that is
+// removed with this object, and accepts UNO connections on a pipe with an unguessable name.
+class OfficeProcess {
+public:
+    // Starts the office; throws AppError when it cannot be started at all.
+    explicit OfficeProcess(const QString& programFolder);
+    // Kills the office if it still runs (the whole process group), reaps it, and removes
+    // the sockets of its pipes that an office which did not end by itself leaves behind.
+    ~OfficeProcess();
+    OfficeProcess(const OfficeProcess&) = delete;
+    OfficeProcess& operator=(const OfficeProcess&) = delete;
+
+    pid_t Pid() const { return mPid; }
+    // The connection string that reaches this office's component context.
+    QString ConnectionUrl() const;
+    // The private folder, for files the application exchanges with the office.
+    QString WorkFolder() const { return mFolder.path(); }
+
+    // Reaps the office when it has ended; false once it has.
+    bool Running();
+    // Starts the office again when it ended asking for that, as soffice.bin does once
+    // after making a fresh profile (its launcher script would otherwise do it); a few
+    // times at most. True when it was started again.
+    bool RestartIfAsked();
+    // What the office wrote to its error output and how it ended, for a failure description.
+    QString ExitDescription() const;
+    // Runs askToEnd (errors are ignored) and waits for the office to end; when it has not
+    // ended within grace, its process group is killed, which also frees a call of askToEnd
+    // that an office no longer answering would leave waiting. Returns once it is reaped.
+    void EndWithin(std::chrono::milliseconds grace, const std::function<void()>& askToEnd);
+
+private:
+    void Launch();
+    void Kill();
+    void RemovePipes();
+    // Reaps the process when it has exited; true when it is gone.
+    bool HasExited();
+
+    QTemporaryDir mFolder;
+    std::vector<QByteArray> mArguments;
+    std::vector<QByteArray> mEnvironment;
+    int mRestarts = 0;
+    QString mPipeName;
+    QString mProfileUrl;
+    pid_t mPid = -1;
+    int mStatus = 0;
+    bool mReaped = false;
+};

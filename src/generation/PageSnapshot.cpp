@@ -1,0 +1,47 @@
+#include "PageSnapshot.h"
+
+#include "AppError.h"
+#include "GuardedProcedure.h"
+#include "Paths.h"
+#include "SafeFile.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
+
+void SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs)
+{
+    GuardedProcedure procedure(QStringLiteral("Tallowmere.Form1.SaveDocAsJPG"), dialogs);
+    std::shared_ptr<Word::Application> application;
+    std::shared_ptr<Word::Document> document;
+    // The picture is kept here and written from here: whatever else is on the clipboard
+    // (the user's own picture, when this rendering failed) never becomes the snapshot.
+    QImage picture;
+
+    procedure.Step(116, [&] { application = word.CreateApplication(); });
+    procedure.Step(118, [&] { document = Use(Use(application).Documents()).Open(inFile); });
+    procedure.Step(120, [&] {
+        picture = Use(Use(document).Range()).CopyAsPicture();
+        if (QClipboard* clipboard = QGuiApplication::clipboard())
+            clipboard->setImage(picture);
+    });
+    procedure.Step(122, [&] {
+        const QString path = JoinPath(TempFolder(), QLatin1String(SnapshotFileName));
+        if (picture.isNull()) {
+            // A snapshot left by an earlier run shows another letter: it must not be
+            // taken for this one.
+            if (PathTaken(path))
+                DeleteFile(path);
+            throw AppError(QStringLiteral("There is no picture of the document to save: rendering its pages failed."));
+        }
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!picture.save(&buffer, "BMP"))
+            throw AppError(QStringLiteral("The picture of the document could not be encoded."));
+        WriteBytesToFile(bytes, path);
+    });
+    procedure.Step(124, [&] { Use(Use(application).ActiveDocument()).Close(Word::wdDoNotSaveChanges); });
+    procedure.Step(126, [&] { Use(application).Quit(); });
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "Dialogs.h"
+#include "WordModel.h"
+
+#include <QString>
+
+// Name of the snapshot file in the temporary folder.
+inline constexpr char SnapshotFileName[] = "temp.bmp";
+
+// Renders the working document inFile into the snapshot file TEMP/temp.bmp (a BMP picture
+// of every page, one below the other) in an office instance of its own, and leaves the
+// picture on the system clipboard. A guarded procedure: each failing step is reported
+// (location "Tallowmere.Form1.SaveDocAsJPG", steps 116 to 126) and the next one runs; no
+// error reaches the caller. The document is closed without saving. When no picture could
+// be made, an older snapshot file is removed rather than left to stand for this document.
+void SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs);

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "Dialogs.h"
+#include "WordModel.h"
+
+// Shown when no word processor can be started.
+inline constexpr char WordMissingMessage[] =
+    "Word is not installed on this computer. You need to have it installed to use this software.";
+
+// Starts a word-processor instance once and quits it again; when none can be started,
+// tells the user (WordMissingMessage, captioned with the application title). Every other
+// error is absorbed, and no instance is left running.
+void CheckWordInstalled(Word::ApplicationFactory& word, Dialogs& dialogs);

@@ -1,0 +1,456 @@
+// The LibreOffice engine end to end: a real headless office opens, searches, replaces,
+// saves and renders; the produced .doc files are read back with antiword and catdoc.
+// After every test no office process of this test is left and its private folders are gone.
+
+#include "AppError.h"
+#include "CompoundFile.h"
+#include "FakeDialogs.h"
+#include "LibreOfficeFactory.h"
+#include "PageSnapshot.h"
+#include "WordBinaryDocument.h"
+#include "WordCheck.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// A letter-sized document with tags in the main text, a table, a footnote, a header, a text
+// frame and a drawing shape, and a second page.
+const char FixtureXml[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+  xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0"
+  xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"
+  xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0"
+  xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"
+  xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0"
+  xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"
+  office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
+ <office:automatic-styles>
+  <style:style style:name="Break" style:family="paragraph"><style:paragraph-properties fo:break-before="page"/></style:style>
+  <style:page-layout style:name="Letter"><style:page-layout-properties fo:page-width="8.5in" fo:page-height="11in"
+    fo:margin-top="1in" fo:margin-bottom="1in" fo:margin-left="1in" fo:margin-right="1in"/><style:header-style/></style:page-layout>
+ </office:automatic-styles>
+ <office:master-styles>
+  <style:master-page style:name="Standard" style:page-layout-name="Letter">
+   <style:header><text:p>Header of [YourName] and [Only]</text:p></style:header>
+  </style:master-page>
+ </office:master-styles>
+ <office:body>
+  <office:text>
+   <text:p>Dear [YourName], welcome to [COMPANYNAME] in [City].<text:note text:note-class="footnote"><text:note-citation>1</text:note-citation><text:note-body><text:p>Footnote on [City]</text:p></text:note-body></text:note></text:p>
+   <text:p>Body keeps [Only] here.</text:p>
+   <table:table table:name="Schedule">
+    <table:table-column table:number-columns-repeated="2"/>
+    <table:table-row>
+     <table:table-cell office:value-type="string"><text:p>Cell of [City]</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Cell of [CompanyName]</text:p></table:table-cell>
+    </table:table-row>
+   </table:table>
+   <text:p><draw:frame draw:name="Box" text:anchor-type="paragraph" svg:width="3in" svg:height="1in"><draw:text-box><text:p>Frame of [City]</text:p></draw:text-box></draw:frame>After the frame.</text:p>
+   <text:p><draw:rect draw:name="Shape" text:anchor-type="paragraph" svg:x="0in" svg:y="0.5in" svg:width="3in" svg:height="1in"><text:p>Shape of [YourName]</text:p></draw:rect>After the shape.</text:p>
+   <text:p text:style-name="Break">Second page for [YourName].</text:p>
+  </office:text>
+ </office:body>
+</office:document>
+)";
+
+// Every character that some replace engine treats specially, and the tag itself.
+const QString SpecialName = QStringLiteral("A&B $1 \\n ^p ^& \\\\ [YourName]");
+
+QString Output(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return QStringLiteral("<%1 failed: %2>").arg(program, QString::fromLocal8Bit(process.readAllStandardError()));
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The main text, tables, footnotes, frames and shapes of a .doc file.
+QString BodyText(const QString& path)
+{
+    return Output(QStringLiteral("antiword"), {QStringLiteral("-m"), QStringLiteral("UTF-8.txt"), QStringLiteral("-w"), QStringLiteral("0"), path});
+}
+
+// The running text of a .doc file, headers included (catdoc leaves out table cells).
+QString RunningText(const QString& path)
+{
+    return Output(QStringLiteral("catdoc"), {QStringLiteral("-w"), QStringLiteral("-d"), QStringLiteral("utf-8"), path});
+}
+
+// The processes whose parent is this test, as "pid name state".
+QStringList Children()
+{
+    QStringList children;
+    const QString self = QString::number(::getpid());
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QString line = QString::fromLocal8Bit(stat.readAll());
+        const qsizetype close = line.lastIndexOf(QLatin1Char(')'));
+        const QStringList fields = line.mid(close + 2).split(QLatin1Char(' '));
+        if (close > 0 && fields.size() > 1 && fields[1] == self)
+            children << entry + QLatin1Char(' ') + line.mid(line.indexOf(QLatin1Char('(')) + 1, close - line.indexOf(QLatin1Char('(')) - 1)
+                            + QLatin1Char(' ') + fields[0];
+    }
+    return children;
+}
+
+void ReplaceAll(const std::shared_ptr<Word::Range>& range, const QString& tag, const QString& text)
+{
+    // The settings the generation run makes, through the range's persistent Find object.
+    range->Find()->ClearFormatting();
+    range->Find()->Replacement()->ClearFormatting();
+    const auto find = range->Find();
+    find->SetText(tag);
+    find->Replacement()->SetText(text);
+    find->SetForward(true);
+    find->SetWrap(Word::wdFindContinue);
+    find->SetFormat(false);
+    find->SetMatchCase(false);
+    find->SetMatchWholeWord(false);
+    find->SetMatchWildcards(false);
+    find->SetMatchSoundsLike(false);
+    find->SetMatchAllWordForms(false);
+    Word::ExecuteArguments arguments;
+    arguments.Replace = Word::wdReplaceAll;
+    range->Find()->Execute(arguments);
+}
+
+Word::ExecuteArguments Arguments(const QString& find, std::optional<QString> replaceWith = std::nullopt,
+                                 std::optional<int> replace = std::nullopt)
+{
+    return Word::ExecuteArguments{find, std::move(replaceWith), replace};
+}
+
+}
+
+class EngineOfficeTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir mScratch;
+    QString mTemp;    // TEMP: the working files
+    QString mPrivate; // TMPDIR: where the engine makes its private folders
+    QString mFixture;
+    LibreOfficeFactory mWord;
+
+    QString Path(const QString& name) const { return QDir(mScratch.path()).filePath(name); }
+
+    QStringList PrivateFolders() const
+    {
+        return QDir(mPrivate).entryList({QStringLiteral("inkhaven-office-*")}, QDir::AllEntries | QDir::Hidden);
+    }
+
+    // The fixture opened read-only in a new office.
+    std::pair<std::shared_ptr<Word::Application>, std::shared_ptr<Word::Document>> OpenFixture()
+    {
+        auto application = mWord.CreateApplication();
+        auto document = application->Documents()->Open(mFixture, true);
+        return {application, document};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(mScratch.isValid());
+        mTemp = Path(QStringLiteral("temp"));
+        mPrivate = Path(QStringLiteral("private"));
+        QVERIFY(QDir().mkpath(mTemp) && QDir().mkpath(mPrivate));
+        qputenv("TEMP", QFile::encodeName(mTemp));
+        qputenv("TMPDIR", QFile::encodeName(mPrivate));
+
+        // The fixture is made by the engine itself, from its flat ODF source.
+        const QString source = Path(QStringLiteral("fixture.fodt"));
+        QFile xml(source);
+        QVERIFY(xml.open(QIODevice::WriteOnly));
+        xml.write(FixtureXml);
+        xml.close();
+        mFixture = Path(QStringLiteral("fixture.doc"));
+        const auto application = mWord.CreateApplication();
+        const auto document = application->Documents()->Open(source, true);
+        document->SaveAs(mFixture);
+        document->Close();
+        application->Quit();
+
+        const QString body = BodyText(mFixture);
+        QVERIFY2(body.contains(QStringLiteral("Dear [YourName], welcome to [COMPANYNAME] in [City].")), qPrintable(body));
+        QVERIFY2(body.contains(QStringLiteral("Cell of [City]")), qPrintable(body));
+        QVERIFY2(RunningText(mFixture).contains(QStringLiteral("Header of [YourName] and [Only]")), qPrintable(RunningText(mFixture)));
+    }
+
+    void cleanup()
+    {
+        QCOMPARE(Children(), QStringList());
+        QCOMPARE(PrivateFolders(), QStringList());
+    }
+
+    // Every story and every shape: case ignored, special characters literal, a replacement
+    // that holds its own tag replaced once and not searched again.
+    void replacesInEveryStoryAndShape()
+    {
+        auto [application, document] = OpenFixture();
+        const auto stories = document->StoryRanges();
+        QCOMPARE(stories->Count(), 4); // main text, footnote, header, frame
+        const QList<std::pair<QString, QString>> fields = {{QStringLiteral("[YourName]"), SpecialName},
+                                                           {QStringLiteral("[CompanyName]"), QStringLiteral("Acme")},
+                                                           {QStringLiteral("[City]"), QStringLiteral("Paris")}};
+        for (const auto& [tag, text] : fields)
+            for (int i = 0; i < stories->Count(); ++i)
+                ReplaceAll(stories->Item(i), tag, text);
+        const auto shapes = document->Shapes();
+        QCOMPARE(shapes->Count(), 1);
+        QVERIFY(shapes->Item(0)->TextFrame()->HasText());
+        for (const auto& [tag, text] : fields)
+            shapes->Item(0)->TextFrame()->TextRange()->Find()->Execute(Arguments(tag, text, Word::wdReplaceAll));
+        const QString saved = Path(QStringLiteral("replaced #1 ü%20.doc"));
+        document->SaveAs(saved);
+        document->Close();
+        application->Quit();
+
+        const QString body = BodyText(saved);
+        const QString running = RunningText(saved);
+        for (const QString& expected : {QStringLiteral("Dear ") + SpecialName + QStringLiteral(", welcome to Acme in Paris."),
+                                        QStringLiteral("Cell of Paris"), QStringLiteral("Cell of Acme"),
+                                        QStringLiteral("Footnote on Paris"), QStringLiteral("Frame of Paris"),
+                                        QStringLiteral("Shape of ") + SpecialName,
+                                        QStringLiteral("Second page for ") + SpecialName})
+            QVERIFY2(body.contains(expected), qPrintable(expected + QStringLiteral("\nnot in\n") + body));
+        QVERIFY2(running.contains(QStringLiteral("Header of ") + SpecialName + QStringLiteral(" and [Only]")), qPrintable(running));
+        for (const QString& text : {body, running}) {
+            QVERIFY(!text.contains(QStringLiteral("[City]"), Qt::CaseInsensitive));
+            QVERIFY(!text.contains(QStringLiteral("[CompanyName]"), Qt::CaseInsensitive));
+            // Each tag became the text once: every remaining tag is the one inside it.
+            QVERIFY(text.count(QStringLiteral("[YourName]")) > 0);
+            QCOMPARE(text.count(QStringLiteral("[YourName]")), text.count(SpecialName));
+        }
+        QCOMPARE(body.count(SpecialName), 3); // greeting, second page, shape
+    }
+
+    // A story's search sees its own text only; the Find object keeps its settings; the
+    // result tells whether anything was found.
+    void eachStorySearchesItsOwnText()
+    {
+        auto [application, document] = OpenFixture();
+        const auto main = document->StoryRanges()->Item(0);
+        const auto find = main->Find();
+        find->SetText(QStringLiteral("[only]"));
+        find->Replacement()->SetText(QStringLiteral("Kept"));
+        QVERIFY(main->Find()->Execute(Arguments(QStringLiteral("[ONLY]"))));          // found, nothing replaced
+        QVERIFY(main->Find()->Execute({std::nullopt, std::nullopt, Word::wdReplaceAll})); // the kept settings
+        QVERIFY(!main->Find()->Execute({std::nullopt, std::nullopt, Word::wdReplaceAll}));
+        QVERIFY(!document->Range()->Find()->Execute(Arguments(QStringLiteral("Frame of"))));
+        QVERIFY(!document->Range()->Find()->Execute(Arguments(QStringLiteral("Header of"))));
+
+        find->SetMatchCase(true);
+        QVERIFY(!main->Find()->Execute(Arguments(QStringLiteral("[companyname]"), QStringLiteral("x"), Word::wdReplaceAll)));
+        find->SetMatchWildcards(true);
+        QVERIFY_THROWS_EXCEPTION(AppError, main->Find()->Execute(Arguments(QStringLiteral("[YourName]"))));
+
+        const QString saved = Path(QStringLiteral("own-story.doc"));
+        document->SaveAs(saved);
+        application->Quit();
+        QVERIFY(BodyText(saved).contains(QStringLiteral("Body keeps Kept here.")));
+        QVERIFY(BodyText(saved).contains(QStringLiteral("[COMPANYNAME]")));
+        QVERIFY(RunningText(saved).contains(QStringLiteral("Header of [YourName] and [Only]")));
+    }
+
+    // A replacement has no length limit. (The paragraph holds no footnote: the office lays
+    // out a paragraph of hundreds of pages that ends in a footnote very slowly.)
+    void megabyteReplacement()
+    {
+        auto [application, document] = OpenFixture();
+        const QString text = QStringLiteral("MEGA-BEGIN") + QString(1 << 20, QLatin1Char('x')) + QStringLiteral("MEGA-END");
+        QVERIFY(document->Range()->Find()->Execute(Arguments(QStringLiteral("[only]"), text, Word::wdReplaceAll)));
+        QVERIFY(document->Range()->Find()->Execute(Arguments(QStringLiteral("keeps ") + text + QStringLiteral(" here."))));
+        const QString saved = Path(QStringLiteral("megabyte.doc"));
+        document->SaveAs(saved);
+        application->Quit();
+
+        const QString body = BodyText(saved);
+        const qsizetype begin = body.indexOf(QStringLiteral("Body keeps MEGA-BEGIN"));
+        QVERIFY(begin >= 0);
+        QCOMPARE(body.indexOf(QStringLiteral("MEGA-END here.")) - begin, qsizetype(1 << 20) + 21);
+    }
+
+    // The template opens as itself, is left untouched and is saved as a document.
+    void templateIsSavedAsADocument()
+    {
+        const QString letter = QStringLiteral(INKHAVEN_LETTER_TEMPLATE);
+        QFile source(letter);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray before = source.readAll();
+        QVERIFY(WordBinaryDocument(CompoundFile(before)).IsTemplate());
+
+        const auto application = mWord.CreateApplication();
+        const auto document = application->Documents()->Open(letter, true);
+        QVERIFY(document->StoryRanges()->Count() >= 2); // the main text and the letter's header
+        const QString saved = Path(QStringLiteral("letter.doc"));
+        document->SaveAs(saved);
+        application->SetDisplayAlerts(false);
+        document->Close();
+        application->Quit();
+
+        QFile result(saved);
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        const WordBinaryDocument word(CompoundFile(result.readAll()));
+        QVERIFY(!word.IsTemplate());
+        QCOMPARE(word.Ident(), quint16(0xA5EC));
+        QVERIFY(word.MainStory().contains(QStringLiteral("[RecipientName]")));
+        source.seek(0);
+        QCOMPARE(source.readAll(), before);
+    }
+
+    // The snapshot of a two-page document: one US Letter page after the other at 96 dpi,
+    // written to TEMP/temp.bmp and left on the clipboard; the document itself untouched.
+    void snapshotRendersEveryPage()
+    {
+        const QString working = QDir(mTemp).filePath(QStringLiteral("varnel11111111.doc"));
+        QFile::remove(working);
+        QVERIFY(QFile::copy(mFixture, working));
+        const QDateTime modified = QFileInfo(working).lastModified();
+        QImage users(50, 50, QImage::Format_RGB32);
+        users.fill(Qt::red);
+        QGuiApplication::clipboard()->setImage(users);
+        FakeDialogs dialogs;
+
+        SaveDocAsJPG(working, mWord, dialogs);
+
+        QCOMPARE(dialogs.ErrorReports(), QStringList());
+        const QImage snapshot(QDir(mTemp).filePath(QStringLiteral("temp.bmp")), "BMP");
+        QCOMPARE(snapshot.size(), QSize(816, 2 * 1056));
+        QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
+                 snapshot.convertToFormat(QImage::Format_RGB32));
+        // Text on both pages: the first lines start one inch from the top left.
+        for (int page = 0; page < 2; ++page) {
+            int dark = 0;
+            for (int y = page * 1056 + 96; y < page * 1056 + 200; ++y)
+                for (int x = 96; x < 400; ++x)
+                    dark += qGray(snapshot.pixel(x, y)) < 128;
+            QVERIFY2(dark > 100, qPrintable(QStringLiteral("page %1 looks blank").arg(page + 1)));
+        }
+        QCOMPARE(QFileInfo(working).lastModified(), modified);
+        QFile original(mFixture), copy(working);
+        QVERIFY(original.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), original.readAll());
+        QCOMPARE(QDir(mTemp).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({QStringLiteral("temp.bmp"), QStringLiteral("varnel11111111.doc")}));
+    }
+
+    // No office to be found: creation fails with a description that says so, the check
+    // tells the user, and the snapshot reports its steps.
+    void withoutOfficeCreationFailsClearly()
+    {
+        const QByteArray unoPath = qgetenv("UNO_PATH");
+        const QByteArray path = qgetenv("PATH");
+        const QString empty = Path(QStringLiteral("empty"));
+        QVERIFY(QDir().mkpath(empty));
+        qputenv("UNO_PATH", QFile::encodeName(empty));
+        qputenv("PATH", "");
+        const auto restore = qScopeGuard([&] {
+            if (unoPath.isNull())
+                qunsetenv("UNO_PATH");
+            else
+                qputenv("UNO_PATH", unoPath);
+            qputenv("PATH", path);
+        });
+
+        for (bool viaPath : {false, true}) {
+            if (viaPath)
+                qunsetenv("UNO_PATH");
+            try {
+                mWord.CreateApplication();
+                QFAIL("an office was created");
+            } catch (const AppError& e) {
+                QVERIFY2(e.Description().startsWith(QStringLiteral("The office engine (LibreOffice) could not be started: ")),
+                         qPrintable(e.Description()));
+            }
+        }
+
+        FakeDialogs check;
+        CheckWordInstalled(mWord, check);
+        QCOMPARE(check.shown.size(), 1);
+        QCOMPARE(check.shown[0].text, QLatin1String(WordMissingMessage));
+        QCOMPARE(check.shown[0].caption, QStringLiteral("Inkhaven"));
+
+        FakeDialogs snapshot;
+        SaveDocAsJPG(mFixture, mWord, snapshot);
+        QCOMPARE(snapshot.FailedSteps(), QList<int>({116, 118, 120, 122, 124, 126}));
+    }
+
+    void checkWithOfficeShowsNothing()
+    {
+        FakeDialogs dialogs;
+        CheckWordInstalled(mWord, dialogs);
+        QCOMPARE(dialogs.shown.size(), 0);
+    }
+
+    // An application that is never quit still ends its office when it is released, and what
+    // was obtained from it then fails with a description.
+    void abandonedApplicationEndsItsOffice()
+    {
+        auto [application, document] = OpenFixture();
+        QCOMPARE(Children().size(), 1);
+        QCOMPARE(PrivateFolders().size(), 1);
+        application.reset();
+        QCOMPARE(Children(), QStringList());
+        QCOMPARE(PrivateFolders(), QStringList());
+        try {
+            document->StoryRanges();
+            QFAIL("a document of an ended office answered");
+        } catch (const AppError& e) {
+            QVERIFY2(e.Description().contains(QStringLiteral("LibreOffice")), qPrintable(e.Description()));
+        }
+    }
+
+    void failuresAreDescribed()
+    {
+        auto [application, document] = OpenFixture();
+        const QString missing = Path(QStringLiteral("missing.doc"));
+        try {
+            application->Documents()->Open(missing);
+            QFAIL("a missing file was opened");
+        } catch (const AppError& e) {
+            QVERIFY2(e.Description().contains(missing), qPrintable(e.Description()));
+        }
+        try {
+            document->SaveAs(mFixture + QStringLiteral("/saved.doc"));
+            QFAIL("saved into a file as if it were a folder");
+        } catch (const AppError& e) {
+            QVERIFY2(e.Description().startsWith(QStringLiteral("The document could not be saved as")), qPrintable(e.Description()));
+        }
+
+        // The office dies under the application.
+        const QStringList children = Children();
+        QCOMPARE(children.size(), 1);
+        const pid_t office = children[0].section(QLatin1Char(' '), 0, 0).toInt();
+        QCOMPARE(::kill(office, SIGKILL), 0);
+        QTRY_VERIFY(Children().value(0).endsWith(QStringLiteral(" Z")));
+        try {
+            document->StoryRanges();
+            QFAIL("a killed office answered");
+        } catch (const AppError& e) {
+            QVERIFY2(e.Description().startsWith(QStringLiteral("The office engine (LibreOffice) stopped unexpectedly")),
+                     qPrintable(e.Description()));
+        }
+        QVERIFY_THROWS_EXCEPTION(AppError, application->Quit());
+        QCOMPARE(Children(), QStringList());
+        QVERIFY_THROWS_EXCEPTION(AppError, application->Quit());
+        QVERIFY_THROWS_EXCEPTION(AppError, application->ActiveDocument());
+    }
+};
+
+QTEST_MAIN(EngineOfficeTest)
+#include "test_engine_office.moc"

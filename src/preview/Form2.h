@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Fields.h"
+
 #include <QCursor>
 #include <QString>
 #include <QWidget>
@@ -23,11 +25,6 @@ class Form2 : public QWidget {
     Q_OBJECT
 
 public:
-    // The window's pointer settings.
-    static constexpr int PointerDefault = 0;
-    static constexpr int PointerHourglass = 11;
-    static constexpr int PointerCustom = 99;
-
     Form2(Dialogs& dialogs, std::function<void()> showDataEntryWindow, QWidget* parent = nullptr);
     ~Form2() override;
 

@@ -211,15 +211,15 @@ private slots:
             QTest::mouseMove(window, at);
             return f.form->MousePointer();
         };
-        QCOMPARE(pointerAfterMoveTo(zoomIn), Form2::PointerCustom);
-        QCOMPARE(pointerAfterMoveTo(page), Form2::PointerCustom);
-        QCOMPARE(pointerAfterMoveTo(frame), Form2::PointerDefault);
-        QCOMPARE(pointerAfterMoveTo(save), Form2::PointerCustom);
-        QCOMPARE(pointerAfterMoveTo(background), Form2::PointerDefault);
+        QCOMPARE(pointerAfterMoveTo(zoomIn), PointerCustom);
+        QCOMPARE(pointerAfterMoveTo(page), PointerCustom);
+        QCOMPARE(pointerAfterMoveTo(frame), PointerDefault);
+        QCOMPARE(pointerAfterMoveTo(save), PointerCustom);
+        QCOMPARE(pointerAfterMoveTo(background), PointerDefault);
 
-        f.form->SetMousePointer(Form2::PointerHourglass);
-        QCOMPARE(pointerAfterMoveTo(save), Form2::PointerHourglass);
-        QCOMPARE(pointerAfterMoveTo(background), Form2::PointerHourglass);
+        f.form->SetMousePointer(PointerHourglass);
+        QCOMPARE(pointerAfterMoveTo(save), PointerHourglass);
+        QCOMPARE(pointerAfterMoveTo(background), PointerHourglass);
         QCOMPARE(f.form->cursor().shape(), Qt::WaitCursor);
     }
 };

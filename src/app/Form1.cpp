@@ -214,22 +214,7 @@ void Form1::PromoteHomePage()
 void Form1::SetMousePointer(int pointer)
 {
     mMousePointer = pointer;
-    ApplyPointer();
-}
-
-void Form1::ApplyPointer()
-{
-    switch (mMousePointer) {
-    case PointerHourglass:
-        setCursor(Qt::WaitCursor);
-        break;
-    case PointerCustom:
-        setCursor(mHandCursor.value_or(QCursor(Qt::PointingHandCursor)));
-        break;
-    default:
-        unsetCursor();
-        break;
-    }
+    ApplyMousePointer(*this, pointer, mHandCursor);
 }
 
 void Form1::PushButton_MouseMove()

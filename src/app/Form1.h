@@ -87,7 +87,6 @@ private:
     void HideDataEntryWindow() override;
 
     Form2& LoadedPreview();
-    void ApplyPointer();
     void PushButton_MouseMove();
     void Text1_Change(int index);
 

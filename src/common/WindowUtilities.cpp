@@ -1,5 +1,6 @@
 #include "WindowUtilities.h"
 
+#include "Fields.h"
 #include "Paths.h"
 
 #include <QBuffer>
@@ -77,4 +78,14 @@ std::optional<QCursor> LoadHandCursor()
     if (!FileExists(HandCursorFile()))
         return std::nullopt;
     return LoadCursorFile(HandCursorFile());
+}
+
+void ApplyMousePointer(QWidget& window, int pointer, const std::optional<QCursor>& handCursor)
+{
+    if (pointer == PointerHourglass)
+        window.setCursor(Qt::WaitCursor);
+    else if (pointer == PointerCustom && handCursor)
+        window.setCursor(*handCursor);
+    else
+        window.unsetCursor();
 }

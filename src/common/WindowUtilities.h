@@ -23,3 +23,7 @@ std::optional<QCursor> LoadCursorFile(const QString& path);
 
 // The hand cursor beside the executable, when there is one that can be read.
 std::optional<QCursor> LoadHandCursor();
+
+// Shows a window's pointer setting on the window: 11 the hourglass, 99 the hand cursor
+// (the standard pointer when none was loaded), anything else the standard pointer.
+void ApplyMousePointer(QWidget& window, int pointer, const std::optional<QCursor>& handCursor);

@@ -130,12 +130,7 @@ void Form2::Form_Activate()
 void Form2::SetMousePointer(int pointer)
 {
     mMousePointer = pointer;
-    if (pointer == PointerHourglass)
-        setCursor(Qt::WaitCursor);
-    else if (pointer == PointerCustom && mHandCursor)
-        setCursor(*mHandCursor);
-    else
-        unsetCursor();
+    ApplyMousePointer(*this, pointer, mHandCursor);
 }
 
 void Form2::SetExitAction(std::function<void()> exitAction)

@@ -215,6 +215,10 @@ void Form1::SetMousePointer(int pointer)
 {
     mMousePointer = pointer;
     ApplyMousePointer(*this, pointer, mHandCursor);
+    // The run that sets the hourglass keeps the event loop busy; hand the change to the
+    // window system now, without taking user input, so the pointer shows while it works.
+    if (pointer == PointerHourglass)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void Form1::PushButton_MouseMove()

@@ -1,0 +1,282 @@
+// One timed generation run, from the start of "Start Creating Template" (PushButton6_Click)
+// to the preview window shown and painted, with the sample data, a real LibreOffice and the
+// real page snapshot, wired as main wires the application:
+//
+//     click_to_preview fast     the prestarting factory over LibreOffice, two spares
+//     click_to_preview naive    LibreOffice alone: every office starts when a step asks for it
+//     click_to_preview ready    for diagnosis: two offices started before the click are handed
+//                               over and nothing else starts, so no office start-up runs
+//                               beside the run (the fast design starts a replacement at once)
+//
+// Start-up runs first as in main (Form_Load, with its office check), then the sample data
+// are loaded. Before the click the program waits as a user would: until every office asked
+// for has finished starting (the check's and, in the fast design, the two spares) and the
+// office processes have gone quiet (less than 10 ms of CPU in each of two 250 ms spans). Settings go to the
+// store under XDG_CONFIG_HOME and working files to TEMP, which run_benchmarks points at a
+// folder of its own. Prints "key value" lines (milliseconds, kB) for run_benchmarks. After the
+// timed run it times, on their own, the pieces of the snapshot's way to the preview that
+// happen in the application: the clipboard, encoding the BMP, writing and loading the file.
+
+#include "BenchSupport.h"
+#include "TimedWord.h"
+
+#include "Dialogs.h"
+#include "Form1.h"
+#include "Form2.h"
+#include "LibreOfficeFactory.h"
+#include "PictureBox.h"
+#include "Platform.h"
+#include "PrestartingFactory.h"
+#include "Resources.h"
+#include "SettingsStore.h"
+
+#include "Paths.h"
+#include "SafeFile.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QThread>
+#include <QTimer>
+#include <QWindow>
+
+#include <csignal>
+#include <deque>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+// No dialog may wait for a user here: every report is kept, and the run counts as failed.
+class RecordingDialogs : public Dialogs {
+public:
+    void ShowErrorReport(const QString& text) override { shown.append(text); }
+    void ShowMessage(const QString& text, const QString&) override { shown.append(text); }
+    bool AskYesNo(const QString& text, const QString&) override
+    {
+        shown.append(text);
+        return false;
+    }
+    QString GetSaveFileName(const QString&, const QString&, const QString&) override { return {}; }
+
+    QStringList shown;
+};
+
+// The one start in a hundred that would open the home page opens nothing here.
+class NoBrowser : public UrlOpener {
+public:
+    bool Open(const QUrl&) override { return true; }
+};
+
+// Hands over offices started beforehand, oldest first, and starts one on demand only
+// when none is left.
+class ReadyFactory : public Word::ApplicationFactory {
+public:
+    explicit ReadyFactory(Word::ApplicationFactory& engine) : mEngine(engine) {}
+    void Start(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            mReady.push_back(mEngine.CreateApplication());
+    }
+    std::shared_ptr<Word::Application> CreateApplication() override
+    {
+        if (mReady.empty())
+            return mEngine.CreateApplication();
+        auto application = mReady.front();
+        mReady.pop_front();
+        return application;
+    }
+
+private:
+    Word::ApplicationFactory& mEngine;
+    std::deque<std::shared_ptr<Word::Application>> mReady;
+};
+
+// Times the application's share of the snapshot's way to the preview for picture.
+void TimeSnapshotFile(const QImage& picture, Bench::Report& report)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (QClipboard* clipboard = QGuiApplication::clipboard())
+        clipboard->setImage(picture);
+    report.Add(QStringLiteral("snapshot piece: picture to the clipboard ms"), Bench::Ms(timer));
+    timer.restart();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "BMP");
+    report.Add(QStringLiteral("snapshot piece: encode BMP ms"), Bench::Ms(timer));
+    const QString path = JoinPath(TempFolder(), QStringLiteral("bench-snapshot.bmp"));
+    timer.restart();
+    WriteBytesToFile(bytes, path);
+    report.Add(QStringLiteral("snapshot piece: write BMP file ms"), Bench::Ms(timer));
+    timer.restart();
+    QImage loaded;
+    loaded.load(path, "BMP");
+    report.Add(QStringLiteral("snapshot piece: load BMP file ms"), Bench::Ms(timer));
+    report.Add(QStringLiteral("snapshot BMP file MB"), static_cast<double>(bytes.size()) / 1024 / 1024);
+    DeleteFile(path);
+}
+
+// Notes the first paint of a widget.
+class PaintWatch : public QObject {
+public:
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted = true;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Runs the event loop until done() holds; false after timeoutMs.
+template <class Done>
+bool ProcessEventsUntil(Done done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    // Wakes the blocking wait below now and then, so that the timeout is noticed.
+    QTimer tick;
+    tick.start(50);
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+bool Exposed(QWidget* widget)
+{
+    return widget && widget->isVisible() && widget->windowHandle() && widget->windowHandle()->isExposed();
+}
+
+
+}
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const QString design = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (design != QLatin1String("fast") && design != QLatin1String("naive") && design != QLatin1String("ready")) {
+        err << "usage: click_to_preview fast|naive|ready\n";
+        return 2;
+    }
+    const bool fast = design == QLatin1String("fast");
+    SetApplicationIdentity();
+    // The office connections write to pipes that an ending office may already have closed;
+    // the broken pipe must not end the benchmark, which would leave the offices' folders.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QSettingsStore settings;
+    RecordingDialogs dialogs;
+    SystemClock clock;
+    SystemRandom random;
+    NoBrowser urls;
+    LibreOfficeFactory office;
+    Bench::CountingFactory started(office);
+    std::optional<PrestartingFactory> prestarting;
+    ReadyFactory ready(started);
+    Word::ApplicationFactory* word = &started;
+    if (fast) {
+        prestarting.emplace(started, 2);
+        prestarting->Prestart(1);
+        word = &*prestarting;
+    } else if (design == QLatin1String("ready")) {
+        word = &ready;
+    }
+    Bench::CallTimes times({QStringLiteral("generation office"), QStringLiteral("snapshot office")});
+    Bench::TimedFactory timed(*word, times);
+    Bench::MemorySampler sampler(::getpid());
+    Bench::Report report(out);
+
+    Form1 form(Form1Services{settings, dialogs, timed, clock, random, urls});
+    form.endApplication = [] {};
+    form.Form_Load();
+    form.show();
+    if (!ProcessEventsUntil([&] { return Exposed(&form); }, 30000)) {
+        err << "the data-entry window was never shown\n";
+        return 1;
+    }
+    form.PushButton4_Click();
+    if (design == QLatin1String("ready"))
+        ready.Start(2);
+
+    // The offices a user would find ready: the check's, and the two spares (in the fast
+    // design started once the check took its instance).
+    const int expected = design == QLatin1String("naive") ? 1 : 3;
+    if (!started.WaitForCreated(expected, 60000)) {
+        err << "the offices did not finish starting\n";
+        return 1;
+    }
+    report.Add(QStringLiteral("quiet wait ms"), Bench::WaitUntilQuiet(::getpid(), false, 10000, [](int ms) {
+                   QElapsedTimer pause;
+                   pause.start();
+                   while (pause.elapsed() < ms) {
+                       QCoreApplication::processEvents();
+                       QThread::msleep(10);
+                   }
+               }));
+    for (const double ms : started.CreateMs())
+        report.Add(QStringLiteral("office start before the click ms"), ms);
+
+    times.Clear();
+    Bench::ChildrenCpu officeCpu;
+    officeCpu.Start();
+    const double selfCpuBefore = Bench::SelfCpuMs();
+    QElapsedTimer timer;
+    timer.start();
+    form.PushButton6_Click();
+    const double returned = Bench::Ms(timer);
+    Form2* preview = form.Preview();
+    PaintWatch paint;
+    if (preview)
+        preview->installEventFilter(&paint);
+    // A preview already exposed may have painted inside the click; one more paint of the
+    // shown window is what counts as "shown" then.
+    if (preview && Exposed(preview))
+        preview->update();
+    if (!ProcessEventsUntil([&] { return Exposed(preview) && paint.painted; }, 30000)) {
+        err << "the preview window was never shown\n";
+        return 1;
+    }
+    const double shown = Bench::Ms(timer);
+    const double appCpu = Bench::SelfCpuMs() - selfCpuBefore;
+    const double officeCpuMs = officeCpu.StopMs();
+
+    report.Add(QStringLiteral("click to preview ms"), shown);
+    report.Add(QStringLiteral("click handler returned ms"), returned);
+    double engine = 0;
+    for (auto it = times.Ms().cbegin(); it != times.Ms().cend(); ++it) {
+        report.Add(QStringLiteral("phase ") + it.key() + QStringLiteral(" ms"), it.value());
+        engine += it.value();
+    }
+    report.Add(QStringLiteral("phase application work ms"), shown - engine);
+    report.Add(QStringLiteral("app cpu during run ms"), appCpu);
+    report.Add(QStringLiteral("office cpu during run ms"), officeCpuMs);
+    report.Add(QStringLiteral("app rss with preview kb"), Bench::StatusKb(::getpid(), "VmRSS"));
+    report.Add(QStringLiteral("app peak rss kb"), Bench::StatusKb(::getpid(), "VmHWM"));
+    for (const Bench::MemorySampler::Peak& peak : sampler.OfficePeaks())
+        report.Add(QStringLiteral("office peak rss kb"), peak.hwmKb);
+    report.Add(QStringLiteral("app and offices peak rss kb"), sampler.PeakTotalRssKb());
+    // The snapshot holds the pages one below the other, 1056 pixels each (11 inches at 96 dpi).
+    const PictureBox* page = preview ? preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori")) : nullptr;
+    report.Add(QStringLiteral("preview pages"), page ? page->Picture().height() / 1056.0 : 0);
+    if (page)
+        TimeSnapshotFile(page->Picture(), report);
+    report.Add(QStringLiteral("errors"), dialogs.shown.size());
+    for (const QString& text : dialogs.shown)
+        err << "dialog: " << text << "\n";
+
+    // The preview's close removes the working document; the application does not end here.
+    if (preview) {
+        preview->SetExitAction([] {});
+        preview->close();
+    }
+    return dialogs.shown.isEmpty() ? 0 : 1;
+}

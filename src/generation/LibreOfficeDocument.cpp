@@ -54,10 +54,32 @@ struct Search {
 constexpr int wdReplaceNone = 0;
 constexpr int wdReplaceOne = 1;
 
+// A text that StoryRanges lists, with what searching it needs: the text's own interface
+// for comparing positions and its start, to tell which of the document's matches are its own.
+struct StoryText {
+    Reference<XText> text;
+    Reference<css::text::XTextRangeCompare> compare;
+    Reference<XTextRange> start;
+    // Headers and footers are listed only while they hold text.
+    bool listedWhileNotEmpty = false;
+};
+
+// What the backend keeps of an open document between calls.
+struct DocumentCache {
+    // The stories, from the first listing on. Replacing text adds or removes no story, but
+    // it may empty a header or footer: a replacement in one of those drops the list.
+    std::optional<std::vector<StoryText>> stories;
+    // One search descriptor serves every search; its options are set when they change.
+    Reference<css::util::XSearchDescriptor> descriptor;
+    std::optional<bool> matchCase;
+    std::optional<bool> matchWholeWord;
+};
+
 // A document open in the office, shared by every object obtained from it.
 struct OpenDocument {
     std::shared_ptr<Connection> connection;
     Reference<css::lang::XComponent> component;
+    std::shared_ptr<DocumentCache> cache;
 
     // The connection for a call; fails once the document has been closed.
     Connection& Use() const
@@ -79,7 +101,7 @@ struct OpenDocument {
             filter.Value <<= rtl::OUString("writer_pdf_Export");
             Reference<css::frame::XStorable>(component, UNO_QUERY_THROW)
                 ->storeToURL(FileUrl(pdf), css::uno::Sequence<css::beans::PropertyValue>(&filter, 1));
-        });
+        }, Wait::Render);
         const QImage pages = RenderPdfPages(pdf);
         QFile::remove(pdf);
         return pages;
@@ -101,8 +123,8 @@ public:
 // story's text holds (in its paragraphs or its tables) are this story's.
 class WriterStory : public Story {
 public:
-    WriterStory(OpenDocument document, Reference<XText> text)
-        : mDocument(std::move(document)), mText(std::move(text))
+    WriterStory(OpenDocument document, StoryText story)
+        : mDocument(std::move(document)), mStory(std::move(story))
     {
     }
 
@@ -110,20 +132,7 @@ public:
     {
         return Call(mDocument.Use(), QStringLiteral("The search in the document failed"), [&] {
             const Reference<css::util::XSearchable> searchable(mDocument.component, UNO_QUERY_THROW);
-            const Reference<css::util::XSearchDescriptor> descriptor = searchable->createSearchDescriptor();
-            descriptor->setSearchString(ToUno(search.findText));
-            const Reference<css::beans::XPropertySet> options(descriptor, UNO_QUERY_THROW);
-            options->setPropertyValue("SearchCaseSensitive", css::uno::Any(search.matchCase));
-            options->setPropertyValue("SearchWords", css::uno::Any(search.matchWholeWord));
-            options->setPropertyValue("SearchRegularExpression", css::uno::Any(false));
-            options->setPropertyValue("SearchSimilarity", css::uno::Any(false));
-            options->setPropertyValue("SearchStyles", css::uno::Any(false));
-            options->setPropertyValue("SearchBackwards", css::uno::Any(false));
-
-            if (!mCompare.is()) {
-                mCompare.set(mText, UNO_QUERY_THROW);
-                mStart = mText->getStart();
-            }
+            const Reference<css::util::XSearchDescriptor> descriptor = Descriptor(searchable, search);
             const Reference<css::container::XIndexAccess> found = searchable->findAll(descriptor);
             std::vector<Reference<XTextRange>> matches;
             const sal_Int32 count = found.is() ? found->getCount() : 0;
@@ -141,18 +150,49 @@ public:
                 const rtl::OUString replacement = ToUno(search.replaceWith);
                 for (const Reference<XTextRange>& match : matches)
                     match->setString(replacement);
+                if (mStory.listedWhileNotEmpty)
+                    mDocument.cache->stories.reset();
             }
             return true;
         });
     }
 
 private:
+    // The document's search descriptor, made on the first search, set up for this one.
+    Reference<css::util::XSearchDescriptor> Descriptor(const Reference<css::util::XSearchable>& searchable,
+                                                      const Search& search) const
+    {
+        DocumentCache& cache = *mDocument.cache;
+        if (!cache.descriptor.is()) {
+            const Reference<css::util::XSearchDescriptor> made = searchable->createSearchDescriptor();
+            const Reference<css::beans::XPropertySet> options(made, UNO_QUERY_THROW);
+            options->setPropertyValue("SearchRegularExpression", css::uno::Any(false));
+            options->setPropertyValue("SearchSimilarity", css::uno::Any(false));
+            options->setPropertyValue("SearchStyles", css::uno::Any(false));
+            options->setPropertyValue("SearchBackwards", css::uno::Any(false));
+            cache.descriptor = made;
+            cache.matchCase.reset();
+            cache.matchWholeWord.reset();
+        }
+        const Reference<css::beans::XPropertySet> options(cache.descriptor, UNO_QUERY_THROW);
+        if (cache.matchCase != search.matchCase) {
+            options->setPropertyValue("SearchCaseSensitive", css::uno::Any(search.matchCase));
+            cache.matchCase = search.matchCase;
+        }
+        if (cache.matchWholeWord != search.matchWholeWord) {
+            options->setPropertyValue("SearchWords", css::uno::Any(search.matchWholeWord));
+            cache.matchWholeWord = search.matchWholeWord;
+        }
+        cache.descriptor->setSearchString(ToUno(search.findText));
+        return cache.descriptor;
+    }
+
     // The office compares positions only within one text, tables in it included, and
     // refuses a range of another text.
     bool Holds(const Reference<XTextRange>& range) const
     {
         try {
-            mCompare->compareRegionStarts(range, mStart);
+            mStory.compare->compareRegionStarts(range, mStory.start);
             return true;
         } catch (const css::lang::DisposedException&) {
             throw;
@@ -164,9 +204,7 @@ private:
     }
 
     OpenDocument mDocument;
-    Reference<XText> mText;
-    Reference<css::text::XTextRangeCompare> mCompare;
-    Reference<XTextRange> mStart;
+    StoryText mStory;
 };
 
 // The text of a drawing shape. The document's search does not reach it, so it is searched
@@ -426,6 +464,11 @@ std::vector<Reference<XText>> HeaderAndFooterTexts(const Reference<css::lang::XC
     return texts;
 }
 
+StoryText MakeStoryText(const Reference<XText>& text, bool listedWhileNotEmpty)
+{
+    return StoryText{text, Reference<css::text::XTextRangeCompare>(text, UNO_QUERY_THROW), text->getStart(), listedWhileNotEmpty};
+}
+
 std::vector<Reference<XText>> NoteTexts(const Reference<css::container::XIndexAccess>& notes)
 {
     std::vector<Reference<XText>> texts;
@@ -440,24 +483,32 @@ public:
 
     // The main text, the footnotes and endnotes, every non-empty header and footer, and
     // the text frames, each as a range of its own.
+    // The list is made once and kept while nothing can have changed it (see DocumentCache).
     std::shared_ptr<Word::Collection<Word::Range>> StoryRanges() override
     {
-        const auto texts = Call(mDocument.Use(), QStringLiteral("The parts of the document could not be listed"), [&] {
-            const Reference<css::lang::XComponent>& component = mDocument.component;
-            std::vector<Reference<XText>> all{Reference<css::text::XTextDocument>(component, UNO_QUERY_THROW)->getText()};
-            const auto append = [&all](const std::vector<Reference<XText>>& more) { all.insert(all.end(), more.begin(), more.end()); };
-            append(NoteTexts(Reference<css::text::XFootnotesSupplier>(component, UNO_QUERY_THROW)->getFootnotes()));
-            append(NoteTexts(Reference<css::text::XEndnotesSupplier>(component, UNO_QUERY_THROW)->getEndnotes()));
-            append(HeaderAndFooterTexts(component));
-            const Reference<css::container::XIndexAccess> frames(
-                Reference<css::text::XTextFramesSupplier>(component, UNO_QUERY_THROW)->getTextFrames(), UNO_QUERY_THROW);
-            for (sal_Int32 i = 0; i < frames->getCount(); ++i)
-                all.push_back(Reference<css::text::XTextFrame>(frames->getByIndex(i), UNO_QUERY_THROW)->getText());
-            return all;
-        });
+        Connection& office = mDocument.Use();
+        std::optional<std::vector<StoryText>>& stories = mDocument.cache->stories;
+        if (!stories || office.Lost())
+            stories = Call(office, QStringLiteral("The parts of the document could not be listed"), [&] {
+                const Reference<css::lang::XComponent>& component = mDocument.component;
+                std::vector<StoryText> all;
+                const auto append = [&all](const std::vector<Reference<XText>>& texts, bool listedWhileNotEmpty) {
+                    for (const Reference<XText>& text : texts)
+                        all.push_back(MakeStoryText(text, listedWhileNotEmpty));
+                };
+                append({Reference<css::text::XTextDocument>(component, UNO_QUERY_THROW)->getText()}, false);
+                append(NoteTexts(Reference<css::text::XFootnotesSupplier>(component, UNO_QUERY_THROW)->getFootnotes()), false);
+                append(NoteTexts(Reference<css::text::XEndnotesSupplier>(component, UNO_QUERY_THROW)->getEndnotes()), false);
+                append(HeaderAndFooterTexts(component), true);
+                const Reference<css::container::XIndexAccess> frames(
+                    Reference<css::text::XTextFramesSupplier>(component, UNO_QUERY_THROW)->getTextFrames(), UNO_QUERY_THROW);
+                for (sal_Int32 i = 0; i < frames->getCount(); ++i)
+                    append({Reference<css::text::XTextFrame>(frames->getByIndex(i), UNO_QUERY_THROW)->getText()}, false);
+                return all;
+            });
         std::vector<std::shared_ptr<Word::Range>> ranges;
-        for (const Reference<XText>& text : texts)
-            ranges.push_back(std::make_shared<RangeImpl>(mDocument, std::make_shared<WriterStory>(mDocument, text)));
+        for (const StoryText& story : *stories)
+            ranges.push_back(std::make_shared<RangeImpl>(mDocument, std::make_shared<WriterStory>(mDocument, story)));
         return std::make_shared<Word::ListCollection<Word::Range>>(std::move(ranges));
     }
 
@@ -505,7 +556,7 @@ public:
             properties[1].Value <<= true;
             Reference<css::frame::XStorable>(mDocument.component, UNO_QUERY_THROW)
                 ->storeAsURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(properties, 2));
-        });
+        }, Wait::Document);
     }
 
     // Changes not saved are dropped: there is nobody to ask.
@@ -521,8 +572,8 @@ public:
 
     std::shared_ptr<Word::Range> Range() override
     {
-        const Reference<XText> body = Call(mDocument.Use(), QStringLiteral("The text of the document could not be read"), [&] {
-            return Reference<css::text::XTextDocument>(mDocument.component, UNO_QUERY_THROW)->getText();
+        const StoryText body = Call(mDocument.Use(), QStringLiteral("The text of the document could not be read"), [&] {
+            return MakeStoryText(Reference<css::text::XTextDocument>(mDocument.component, UNO_QUERY_THROW)->getText(), false);
         });
         return std::make_shared<RangeImpl>(mDocument, std::make_shared<WriterStory>(mDocument, body));
     }
@@ -536,7 +587,7 @@ private:
 std::shared_ptr<Word::Document> MakeDocument(const std::shared_ptr<Connection>& connection,
                                              const Reference<css::lang::XComponent>& component)
 {
-    return std::make_shared<DocumentImpl>(OpenDocument{connection, component});
+    return std::make_shared<DocumentImpl>(OpenDocument{connection, component, std::make_shared<DocumentCache>()});
 }
 
 } // namespace LibreOffice

@@ -49,7 +49,7 @@ public:
             return connection.Desktop()->loadComponentFromURL(
                 FileUrl(path), "_blank", 0,
                 css::uno::Sequence<css::beans::PropertyValue>(properties.data(), static_cast<sal_Int32>(properties.size())));
-        });
+        }, Wait::Document);
         if (!component.is())
             throw AppError(what + QLatin1Char('.'));
         const bool isText = Call(connection, what, [&] {
@@ -99,7 +99,7 @@ public:
 private:
     void CheckRunning()
     {
-        if (mConnection->Ended())
+        if (mConnection->Lost())
             throw AppError(mConnection->LostDescription());
     }
 
@@ -109,12 +109,22 @@ private:
 }
 } // namespace LibreOffice
 
-LibreOfficeFactory::LibreOfficeFactory(std::chrono::milliseconds connectTimeout)
-    : mConnectTimeout(connectTimeout)
+LibreOfficeFactory::LibreOfficeFactory(OfficeTimeouts timeouts)
+    : mTimeouts(timeouts), mEnder(std::make_shared<LibreOffice::OfficeEnder>())
 {
+}
+
+LibreOfficeFactory::~LibreOfficeFactory()
+{
+    WaitForEndedOffices();
 }
 
 std::shared_ptr<Word::Application> LibreOfficeFactory::CreateApplication()
 {
-    return std::make_shared<LibreOffice::ApplicationImpl>(LibreOffice::Connection::Start(mConnectTimeout));
+    return std::make_shared<LibreOffice::ApplicationImpl>(LibreOffice::Connection::Start(mTimeouts, mEnder));
+}
+
+void LibreOfficeFactory::WaitForEndedOffices()
+{
+    mEnder->Wait();
 }

@@ -3,19 +3,48 @@
 #include "WordModel.h"
 
 #include <chrono>
+#include <memory>
+
+namespace LibreOffice {
+class OfficeEnder;
+}
+
+// How long the backend waits for an office. An office that exceeds a limit is taken to
+// hang: it is killed, and the call that waited fails with a description that says so.
+// No healthy office comes near these limits; tests make them short.
+struct OfficeTimeouts {
+    // From the start of the process to an accepted connection.
+    std::chrono::milliseconds connect = std::chrono::seconds(20);
+    // One call: a search, a listing, closing a document.
+    std::chrono::milliseconds call = std::chrono::seconds(10);
+    // One call that reads or writes a whole document: opening, saving.
+    std::chrono::milliseconds document = std::chrono::seconds(30);
+    // Rendering every page of a document (a letter of sixty pages takes about 17 s here).
+    std::chrono::milliseconds render = std::chrono::seconds(60);
+};
 
 // The word-processor model served by LibreOffice Writer: every application object is a
 // fresh headless office of its own (see OfficeProcess), reached over UNO, and ended by
-// Quit or, failing that, when the object is destroyed.
+// Quit or, failing that, when the object is destroyed. Offices wind down in the
+// background: Quit returns as soon as the office has been told to end.
 class LibreOfficeFactory : public Word::ApplicationFactory {
 public:
-    // connectTimeout bounds the wait for a starting office to accept the connection.
-    explicit LibreOfficeFactory(std::chrono::milliseconds connectTimeout = std::chrono::seconds(20));
+    explicit LibreOfficeFactory(OfficeTimeouts timeouts = {});
+    // Waits until every office quit or released has ended (once no application object of
+    // this factory is left, which is then every office it started).
+    ~LibreOfficeFactory() override;
+    LibreOfficeFactory(const LibreOfficeFactory&) = delete;
+    LibreOfficeFactory& operator=(const LibreOfficeFactory&) = delete;
 
     // Throws AppError ("The office engine (LibreOffice) could not be started: ...") when
     // no office can be found, started or reached.
     std::shared_ptr<Word::Application> CreateApplication() override;
 
+    // Returns once every office quit or released so far has ended and its private folder
+    // is gone.
+    void WaitForEndedOffices();
+
 private:
-    std::chrono::milliseconds mConnectTimeout;
+    OfficeTimeouts mTimeouts;
+    std::shared_ptr<LibreOffice::OfficeEnder> mEnder;
 };

@@ -11,15 +11,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -128,6 +125,7 @@ OfficeProcess::OfficeProcess(const QString& programFolder)
             mEnvironment.emplace_back(*variable);
     mEnvironment.push_back("TMPDIR=" + QFile::encodeName(officeTemp));
     Launch();
+    mWatchdog = std::thread([this] { Watch(); });
 }
 
 void OfficeProcess::Launch()
@@ -181,6 +179,7 @@ void OfficeProcess::Launch()
         FailToStart(QString::fromLocal8Bit(std::strerror(forkError)));
     // Also set here, so that the group exists whichever of the two runs first.
     ::setpgid(pid, pid);
+    const std::lock_guard lock(mWatchMutex);
     mPid = pid;
     mReaped = false;
 }
@@ -201,6 +200,12 @@ bool OfficeProcess::RestartIfAsked()
 
 OfficeProcess::~OfficeProcess()
 {
+    {
+        const std::lock_guard lock(mWatchMutex);
+        mWatchStopping = true;
+    }
+    mWatchWake.notify_one();
+    mWatchdog.join();
     Kill();
     RemovePipes();
 }
@@ -221,13 +226,73 @@ bool OfficeProcess::HasExited()
         if (info.si_pid != mPid)
             return false;
         ::kill(-mPid, SIGKILL);
-        ::waitpid(mPid, &mStatus, 0);
+        Reap(0);
     } else if (errno == EINTR) {
         return false;
+    } else {
+        // Reaped by someone else already (ECHILD).
+        Reap(WNOHANG);
     }
-    // Reaped now, or (ECHILD) by someone else already.
-    mReaped = true;
     return true;
+}
+
+void OfficeProcess::Reap(int options)
+{
+    {
+        const std::lock_guard lock(mWatchMutex);
+        mReaped = true;
+        mDeadline.reset();
+    }
+    while (::waitpid(mPid, &mStatus, options) < 0 && errno == EINTR) {
+    }
+}
+
+void OfficeProcess::Arm(std::chrono::milliseconds limit)
+{
+    {
+        const std::lock_guard lock(mWatchMutex);
+        mDeadline = std::chrono::steady_clock::now() + limit;
+        mArmedLimit = limit;
+    }
+    mWatchWake.notify_one();
+}
+
+void OfficeProcess::Disarm()
+{
+    const std::lock_guard lock(mWatchMutex);
+    mDeadline.reset();
+}
+
+bool OfficeProcess::TimedOut() const
+{
+    const std::lock_guard lock(mWatchMutex);
+    return mTimedOut;
+}
+
+std::chrono::milliseconds OfficeProcess::TimedOutLimit() const
+{
+    const std::lock_guard lock(mWatchMutex);
+    return mTimedOutLimit;
+}
+
+void OfficeProcess::Watch()
+{
+    std::unique_lock lock(mWatchMutex);
+    while (!mWatchStopping) {
+        if (!mDeadline) {
+            mWatchWake.wait(lock);
+        } else if (std::chrono::steady_clock::now() < *mDeadline) {
+            mWatchWake.wait_until(lock, *mDeadline);
+        } else {
+            mDeadline.reset();
+            // A process that has been reaped may have passed its id on: it is never signalled.
+            if (!mReaped) {
+                ::kill(-mPid, SIGKILL);
+                mTimedOut = true;
+                mTimedOutLimit = mArmedLimit;
+            }
+        }
+    }
 }
 
 QString OfficeProcess::ExitDescription() const
@@ -254,29 +319,18 @@ void OfficeProcess::EndWithin(std::chrono::milliseconds grace, const std::functi
 {
     if (!Running())
         return;
-    std::mutex mutex;
-    std::condition_variable condition;
-    bool ended = false;
-    std::thread killer([&] {
-        std::unique_lock lock(mutex);
-        if (!condition.wait_for(lock, grace, [&] { return ended; }))
-            ::kill(-mPid, SIGKILL);
-    });
-    try {
-        askToEnd();
-    } catch (...) {
-        // Whatever the office answered, it is ended all the same.
-    }
-    // Wait without reaping: the id must stay this process's while the killer may use it.
-    siginfo_t info {};
-    while (::waitid(P_PID, static_cast<id_t>(mPid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
-    }
     {
-        std::lock_guard lock(mutex);
-        ended = true;
+        const Deadline deadline(*this, grace);
+        try {
+            askToEnd();
+        } catch (...) {
+            // Whatever the office answered, it is ended all the same.
+        }
+        // Wait without reaping: the id must stay this process's while the watchdog may use it.
+        siginfo_t info {};
+        while (::waitid(P_PID, static_cast<id_t>(mPid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+        }
     }
-    condition.notify_one();
-    killer.join();
     HasExited();
 }
 
@@ -286,9 +340,7 @@ void OfficeProcess::Kill()
         return;
     ::kill(-mPid, SIGKILL);
     ::kill(mPid, SIGKILL);
-    while (::waitpid(mPid, &mStatus, 0) < 0 && errno == EINTR) {
-    }
-    mReaped = true;
+    Reap(0);
 }
 
 void OfficeProcess::RemovePipes()

@@ -5,7 +5,11 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 #include <sys/types.h>
 
@@ -22,6 +26,8 @@ QString FindOfficeProgramFolder();
 // signal ends it should this process die without quitting it. It works in a fresh private
 // folder (its user profile, its log and any files exported for the application) that is
 // removed with this object, and accepts UNO connections on a pipe with an unguessable name.
+// A watchdog thread of its own ends the office when a call into it takes too long: an
+// office that hangs never holds up the application for longer than the limit of the call.
 class OfficeProcess {
 public:
     // Starts the office; throws AppError when it cannot be started at all.
@@ -51,12 +57,35 @@ public:
     // that an office no longer answering would leave waiting. Returns once it is reaped.
     void EndWithin(std::chrono::milliseconds grace, const std::function<void()>& askToEnd);
 
+    // Kills the office's process group unless Disarm comes within limit. A call waiting for
+    // the office then fails, as the connection closes with the process.
+    void Arm(std::chrono::milliseconds limit);
+    void Disarm();
+    // True once the watchdog has killed the office; limit is the one it was armed with.
+    bool TimedOut() const;
+    std::chrono::milliseconds TimedOutLimit() const;
+
+    // Arms the watchdog for the lifetime of the object.
+    class Deadline {
+    public:
+        Deadline(OfficeProcess& process, std::chrono::milliseconds limit) : mProcess(process) { mProcess.Arm(limit); }
+        ~Deadline() { mProcess.Disarm(); }
+        Deadline(const Deadline&) = delete;
+        Deadline& operator=(const Deadline&) = delete;
+
+    private:
+        OfficeProcess& mProcess;
+    };
+
 private:
     void Launch();
     void Kill();
     void RemovePipes();
     // Reaps the process when it has exited; true when it is gone.
     bool HasExited();
+    // Reaps the exited process; the watchdog never signals its id afterwards.
+    void Reap(int options);
+    void Watch();
 
     QTemporaryDir mFolder;
     std::vector<QByteArray> mArguments;
@@ -67,4 +96,14 @@ private:
     pid_t mPid = -1;
     int mStatus = 0;
     bool mReaped = false;
+
+    // The watchdog's state, guarded by mWatchMutex, and its thread.
+    mutable std::mutex mWatchMutex;
+    std::condition_variable mWatchWake;
+    std::optional<std::chrono::steady_clock::time_point> mDeadline;
+    std::chrono::milliseconds mArmedLimit {0};
+    std::chrono::milliseconds mTimedOutLimit {0};
+    bool mTimedOut = false;
+    bool mWatchStopping = false;
+    std::thread mWatchdog;
 };

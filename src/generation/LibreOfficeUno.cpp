@@ -27,6 +27,12 @@ constexpr std::chrono::milliseconds ConnectRetry(25);
     throw AppError(QLatin1String(OfficeStartFailure) + reason);
 }
 
+// A limit in seconds as the user reads it: "20", "1.5".
+QString Seconds(std::chrono::milliseconds limit)
+{
+    return QString::number(static_cast<double>(limit.count()) / 1000.0);
+}
+
 // The UNO runtime of this process, made once, by whichever thread starts an office first.
 // It must read the office's fundamentalrc: without it the bootstrap looks for settings
 // that are not there and hangs.
@@ -68,39 +74,95 @@ rtl::OUString FileUrl(const QString& path)
     return ToUno(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded));
 }
 
-std::shared_ptr<Connection> Connection::Start(std::chrono::milliseconds connectTimeout)
+OfficeEnder::OfficeEnder() : mThread([this] { Run(); }) {}
+
+OfficeEnder::~OfficeEnder()
+{
+    {
+        const std::lock_guard lock(mMutex);
+        mStopping = true;
+    }
+    mWake.notify_one();
+    mThread.join();
+}
+
+void OfficeEnder::Post(std::function<void()> ending)
+{
+    {
+        const std::lock_guard lock(mMutex);
+        mEndings.push_back(std::move(ending));
+    }
+    mWake.notify_one();
+}
+
+void OfficeEnder::Wait()
+{
+    std::unique_lock lock(mMutex);
+    mIdle.wait(lock, [this] { return mEndings.empty() && !mBusy; });
+}
+
+void OfficeEnder::Run()
+{
+    std::unique_lock lock(mMutex);
+    for (;;) {
+        mWake.wait(lock, [this] { return mStopping || !mEndings.empty(); });
+        if (mEndings.empty())
+            return;
+        std::function<void()> ending = std::move(mEndings.front());
+        mEndings.pop_front();
+        mBusy = true;
+        lock.unlock();
+        ending();
+        // The office's process and folder go with the ending's last reference to them.
+        ending = nullptr;
+        lock.lock();
+        mBusy = false;
+        if (mEndings.empty())
+            mIdle.notify_all();
+    }
+}
+
+std::shared_ptr<Connection> Connection::Start(const OfficeTimeouts& timeouts, std::shared_ptr<OfficeEnder> ender)
 {
     const QString programFolder = FindOfficeProgramFolder();
     const Reference<css::uno::XComponentContext> local = LocalContext(programFolder);
     auto process = std::make_unique<OfficeProcess>(programFolder);
+    const auto failAsUnanswered = [&] {
+        FailToStart(QStringLiteral("it did not answer within %1 seconds.").arg(Seconds(timeouts.connect)));
+    };
 
-    const auto deadline = std::chrono::steady_clock::now() + connectTimeout;
+    const auto deadline = std::chrono::steady_clock::now() + timeouts.connect;
     Reference<css::uno::XComponentContext> remote;
     try {
+        // The watchdog frees a connection attempt that an office which accepted it but
+        // hangs would leave waiting.
+        const OfficeProcess::Deadline guard(*process, timeouts.connect);
         const Reference<css::bridge::XUnoUrlResolver> resolver = css::bridge::UnoUrlResolver::create(local);
         while (!remote.is()) {
             try {
                 remote.set(resolver->resolve(ToUno(process->ConnectionUrl())), css::uno::UNO_QUERY_THROW);
             } catch (const css::connection::NoConnectException&) {
+                if (process->TimedOut() || std::chrono::steady_clock::now() >= deadline)
+                    failAsUnanswered();
                 if (!process->Running() && !process->RestartIfAsked())
                     FailToStart(QStringLiteral("it ended before it could be reached (%1).").arg(process->ExitDescription()));
-                if (std::chrono::steady_clock::now() >= deadline)
-                    FailToStart(QStringLiteral("it did not answer within %1 seconds.")
-                                    .arg(std::chrono::duration_cast<std::chrono::seconds>(connectTimeout).count()));
                 std::this_thread::sleep_for(ConnectRetry);
             }
         }
         const Reference<css::frame::XDesktop2> desktop = css::frame::Desktop::create(remote);
-        std::shared_ptr<Connection> connection(new Connection(std::move(process)));
+        std::shared_ptr<Connection> connection(new Connection(std::move(process), timeouts, std::move(ender)));
         connection->mDesktop = desktop;
         return connection;
     } catch (const css::uno::Exception& e) {
+        if (process->TimedOut())
+            failAsUnanswered();
         FailToStart(OfficeMessage(e));
     }
 }
 
-Connection::Connection(std::unique_ptr<OfficeProcess> process)
-    : mProcess(std::move(process))
+Connection::Connection(std::unique_ptr<OfficeProcess> process, const OfficeTimeouts& timeouts,
+                       std::shared_ptr<OfficeEnder> ender)
+    : mProcess(std::move(process)), mTimeouts(timeouts), mEnder(std::move(ender))
 {
 }
 
@@ -116,9 +178,34 @@ const Reference<css::frame::XDesktop2>& Connection::Desktop()
     return mDesktop;
 }
 
+QString Connection::WorkFolder()
+{
+    if (mEnded)
+        throw AppError(LostDescription());
+    return mProcess->WorkFolder();
+}
+
+bool Connection::Lost()
+{
+    return mEnded || mProcess->TimedOut() || !mProcess->Running();
+}
+
+OfficeProcess::Deadline Connection::Guard(Wait wait)
+{
+    switch (wait) {
+    case Wait::Document:
+        return OfficeProcess::Deadline(*mProcess, mTimeouts.document);
+    case Wait::Render:
+        return OfficeProcess::Deadline(*mProcess, mTimeouts.render);
+    case Wait::Call:
+        break;
+    }
+    return OfficeProcess::Deadline(*mProcess, mTimeouts.call);
+}
+
 void Connection::Quit()
 {
-    if (mEnded || !mProcess->Running()) {
+    if (Lost()) {
         const QString description = LostDescription();
         End();
         throw AppError(description);
@@ -131,18 +218,19 @@ void Connection::End()
     if (mEnded)
         return;
     mEnded = true;
-    mProcess->EndWithin(EndGrace, [this] {
-        // Nobody can be asked about unsaved changes: they are dropped, as the office would
-        // otherwise refuse to end.
-        for (const Reference<css::lang::XComponent>& document : openDocuments) {
-            const Reference<css::util::XCloseable> closeable(document, css::uno::UNO_QUERY);
-            if (closeable.is())
-                closeable->close(true);
-        }
-        mDesktop->terminate();
+    std::shared_ptr<OfficeProcess> process(std::move(mProcess));
+    mEnder->Post([process, desktop = std::move(mDesktop), documents = std::move(openDocuments)] {
+        process->EndWithin(EndGrace, [&] {
+            // Nobody can be asked about unsaved changes: they are dropped, as the office
+            // would otherwise refuse to end.
+            for (const Reference<css::lang::XComponent>& document : documents) {
+                const Reference<css::util::XCloseable> closeable(document, css::uno::UNO_QUERY);
+                if (closeable.is())
+                    closeable->close(true);
+            }
+            desktop->terminate();
+        });
     });
-    mProcess.reset();
-    mDesktop.clear();
     openDocuments.clear();
 }
 
@@ -150,6 +238,9 @@ QString Connection::LostDescription()
 {
     if (mEnded)
         return QStringLiteral("The office engine (LibreOffice) has already quit.");
+    if (mProcess->TimedOut())
+        return QStringLiteral("The office engine (LibreOffice) did not answer within %1 seconds and was stopped.")
+            .arg(Seconds(mProcess->TimedOutLimit()));
     if (!mProcess->Running())
         return QStringLiteral("The office engine (LibreOffice) stopped unexpectedly: %1.").arg(mProcess->ExitDescription());
     return QStringLiteral("The connection to the office engine (LibreOffice) was lost.");

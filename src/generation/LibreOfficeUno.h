@@ -4,6 +4,7 @@
 // helpers every backend object uses. Only the backend's own sources include this.
 
 #include "AppError.h"
+#include "LibreOfficeFactory.h"
 #include "LibreOfficeProcess.h"
 #include "WordModel.h"
 
@@ -17,7 +18,12 @@
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <rtl/ustring.hxx>
 
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace LibreOffice {
@@ -41,52 +47,91 @@ QString OfficeMessage(const css::uno::Exception& e);
 // The file URL the office understands for a local path.
 rtl::OUString FileUrl(const QString& path);
 
+// Ends offices on a thread of its own, one after the other, so that whoever quits an office
+// does not wait for it to wind down and for its private folder to be removed. Destroying it
+// waits until every office handed to it has ended.
+class OfficeEnder {
+public:
+    OfficeEnder();
+    ~OfficeEnder();
+    OfficeEnder(const OfficeEnder&) = delete;
+    OfficeEnder& operator=(const OfficeEnder&) = delete;
+
+    void Post(std::function<void()> ending);
+    // Returns once every ending posted so far has finished.
+    void Wait();
+
+private:
+    void Run();
+
+    std::mutex mMutex;
+    std::condition_variable mWake;
+    std::condition_variable mIdle;
+    std::deque<std::function<void()>> mEndings;
+    bool mBusy = false;
+    bool mStopping = false;
+    std::thread mThread;
+};
+
+// How long a call may wait for the office before the office is taken to hang.
+enum class Wait { Call, Document, Render };
+
 // One running office and the bridge to it. Every backend object of one application holds
 // it, so that a call after the office has ended fails with a clear description.
 class Connection {
 public:
     // Starts the office and connects to it; throws AppError when it cannot.
-    static std::shared_ptr<Connection> Start(std::chrono::milliseconds connectTimeout);
+    static std::shared_ptr<Connection> Start(const OfficeTimeouts& timeouts, std::shared_ptr<OfficeEnder> ender);
     ~Connection();
 
     const Reference<css::frame::XDesktop2>& Desktop();
     // A folder of this office's own for files exchanged with it.
-    QString WorkFolder() const { return mProcess->WorkFolder(); }
+    QString WorkFolder();
 
     // The documents open in this office, oldest first.
     std::vector<Reference<css::lang::XComponent>> openDocuments;
 
     // Ends the office (see End); throws AppError when it had ended before it was asked to.
     void Quit();
-    // Closes the documents without saving and asks the office to end; kills it when it
-    // has not ended within a few seconds. Afterwards every call fails.
+    // Hands the office to the ender, which closes its documents without saving, asks it to
+    // end and kills it when it has not ended within a few seconds. Afterwards every call fails.
     void End();
     bool Ended() const { return mEnded; }
+    // True once no call can reach the office: it was ended, it died, or it hung and was killed.
+    bool Lost();
+
+    // Kills the office when the call it guards takes longer than the limit for wait.
+    OfficeProcess::Deadline Guard(Wait wait);
 
     // Why calls fail now that the bridge to the office is gone.
     QString LostDescription();
 
 private:
-    explicit Connection(std::unique_ptr<OfficeProcess> process);
+    Connection(std::unique_ptr<OfficeProcess> process, const OfficeTimeouts& timeouts, std::shared_ptr<OfficeEnder> ender);
 
     std::unique_ptr<OfficeProcess> mProcess;
+    OfficeTimeouts mTimeouts;
+    std::shared_ptr<OfficeEnder> mEnder;
     Reference<css::frame::XDesktop2> mDesktop;
     bool mEnded = false;
 };
 
-// Runs one call into the office. An office exception becomes an AppError whose
-// description is what (what was being done) followed by the office's own message; a lost
-// connection says that the office is no longer running.
+// Runs one call into the office, within the limit for wait. An office exception becomes an
+// AppError whose description is what (what was being done) followed by the office's own
+// message; a lost connection says why the office no longer answers.
 template <class F>
-auto Call(Connection& connection, const QString& what, F&& call) -> decltype(call())
+auto Call(Connection& connection, const QString& what, F&& call, Wait wait = Wait::Call) -> decltype(call())
 {
-    if (connection.Ended())
+    if (connection.Lost())
         throw AppError(connection.LostDescription());
     try {
+        const OfficeProcess::Deadline deadline = connection.Guard(wait);
         return call();
     } catch (const css::lang::DisposedException&) {
         throw AppError(connection.LostDescription());
     } catch (const css::uno::Exception& e) {
+        if (connection.Lost())
+            throw AppError(connection.LostDescription());
         const QString message = OfficeMessage(e);
         throw AppError(message.isEmpty() ? what + QLatin1Char('.') : what + QStringLiteral(": ") + message);
     }

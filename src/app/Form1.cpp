@@ -26,6 +26,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 struct SampleValue {
@@ -83,6 +84,9 @@ Form1::Form1(const Form1Services& services, QWidget* parent)
     for (int i = 0; i < FieldCount; ++i) {
         Text1[static_cast<size_t>(i)] = findChild<QLineEdit*>(QStringLiteral("Text1_%1").arg(i));
         QLineEdit* field = Text1[static_cast<size_t>(i)];
+        // A field has no length limit: a line edit would otherwise cut every longer text,
+        // typed, pasted or restored, at 32767 characters without a word.
+        field->setMaxLength(std::numeric_limits<int>::max());
         field->installEventFilter(this);
         connect(field, &QLineEdit::textChanged, this, [this, i] { Text1_Change(i); });
     }

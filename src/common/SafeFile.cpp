@@ -77,11 +77,20 @@ void WriteBytesToFile(const QByteArray& bytes, const QString& path)
     if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
         throw AppError(QStringLiteral("Refusing to write \"%1\": it is not a regular file of your own.")
                            .arg(QDir::toNativeSeparators(path)));
-    if (::ftruncate(fd.get(), 0) != 0)
-        Fail(QStringLiteral("Cannot empty the file"), path, errno);
-    WriteAll(fd.get(), bytes, path);
-    if (::close(fd.release()) != 0)
-        Fail(QStringLiteral("Cannot finish writing the file"), path, errno);
+    // From here on the old content is gone. When the new one cannot be written whole (a
+    // full disk, a size limit), the file goes as well: a part must not pass for the whole.
+    try {
+        if (::ftruncate(fd.get(), 0) != 0)
+            Fail(QStringLiteral("Cannot empty the file"), path, errno);
+        WriteAll(fd.get(), bytes, path);
+        if (::close(fd.release()) != 0)
+            Fail(QStringLiteral("Cannot finish writing the file"), path, errno);
+    } catch (const AppError&) {
+        struct stat now {};
+        if (::lstat(native.constData(), &now) == 0 && now.st_dev == info.st_dev && now.st_ino == info.st_ino)
+            ::unlink(native.constData());
+        throw;
+    }
 }
 
 bool CreateNewFile(const QString& path)

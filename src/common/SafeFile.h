@@ -7,7 +7,8 @@
 // symbolic link and only ever write into a regular file that belongs to the user.
 
 // Writes exactly these bytes to path, creating the file (mode 0600) or replacing the
-// whole content of an existing one. Throws AppError with a description on failure.
+// whole content of an existing one. Throws AppError with a description on failure; a
+// file that could not be written whole is removed.
 void WriteBytesToFile(const QByteArray& bytes, const QString& path);
 
 // Creates path as a new, empty file of the user's own; false when anything exists there.

@@ -1,20 +1,25 @@
 #include "GenerationRun.h"
 
 #include "AppError.h"
+#include "Dialogs.h"
 #include "Fields.h"
 #include "GuardedProcedure.h"
+#include "LetterText.h"
 #include "PageSnapshot.h"
 #include "Paths.h"
 #include "Platform.h"
+#include "RunLock.h"
 #include "SafeFile.h"
 #include "WindowUtilities.h"
 #include "WordModel.h"
 
+#include <QFile>
 #include <QLocale>
 
 namespace {
 using RangePtr = std::shared_ptr<Word::Range>;
 using ShapePtr = std::shared_ptr<Word::Shape>;
+using DocumentPtr = std::shared_ptr<Word::Document>;
 
 template <class Item>
 Enumerator<std::shared_ptr<Item>> Members(std::shared_ptr<Word::Collection<Item>> collection)
@@ -33,9 +38,42 @@ QString TagOf(int index)
     return QString::fromLatin1(FieldTags[static_cast<size_t>(index)]);
 }
 
-// Steps 116-148 for one field: every story range replaces the field's tag.
-void ReplaceInStories(GuardedProcedure& run, GenerationHost& host, const std::shared_ptr<Word::Document>& document,
-                      int field)
+// One replace-all of the passes: what is searched and what goes in its place.
+struct Replacement {
+    QString find;
+    QString with;
+};
+
+// Stands in for the text of a field that holds the tag of a later field, until every
+// later field has been replaced: otherwise the later field would replace the tag inside
+// the typed text. No tag matches it, and neither the letter nor a field's text can hold
+// it (ToLetterText replaces non-characters).
+QString Shelter(int field)
+{
+    return QChar(0xFDD0) + QString::number(field) + QChar(0xFDD1);
+}
+
+bool HoldsLaterTag(const QString& text, int field)
+{
+    for (int later = field + 1; later < FieldCount; ++later) {
+        if (text.contains(TagOf(later), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+// What the run puts into the letter for each field, prepared once at step 114.
+struct LetterPlan {
+    // The first pass, in field order; a field whose text is too long has none.
+    std::vector<Replacement> fill;
+    // The second pass: sheltered texts put in place of their stand-ins.
+    std::vector<Replacement> unshelter;
+    // Tags of the fields that had characters replaced.
+    QStringList replacedIn;
+};
+
+// Steps 116-148 for one replacement: every story range replaces find with with.
+void ReplaceInStories(GuardedProcedure& run, const DocumentPtr& document, const Replacement& replacement)
 {
     run.ForEach<RangePtr>(
         116, 148, [&] { return Members(Use(document).StoryRanges()); },
@@ -46,8 +84,8 @@ void ReplaceInStories(GuardedProcedure& run, GenerationHost& host, const std::sh
             run.Step(120, [&] { Use(Use(story).Find()).ClearFormatting(); });
             run.Step(122, [&] { Use(Use(Use(story).Find()).Replacement()).ClearFormatting(); });
             run.Step(124, [&] { find = Use(story).Find(); });
-            run.Step(126, [&] { Use(find).SetText(TagOf(field)); });
-            run.Step(128, [&] { Use(Use(find).Replacement()).SetText(host.ReadField(field)); });
+            run.Step(126, [&] { Use(find).SetText(replacement.find); });
+            run.Step(128, [&] { Use(Use(find).Replacement()).SetText(replacement.with); });
             run.Step(130, [&] { Use(find).SetForward(true); });
             run.Step(132, [&] { Use(find).SetWrap(Word::wdFindContinue); });
             run.Step(134, [&] { Use(find).SetFormat(false); });
@@ -64,24 +102,61 @@ void ReplaceInStories(GuardedProcedure& run, GenerationHost& host, const std::sh
         });
 }
 
-// Steps 152-162: every shape with text replaces the tags of all fields in turn.
-void ReplaceInShapes(GuardedProcedure& run, GenerationHost& host, const std::shared_ptr<Word::Document>& document)
+// Steps 152-162: every shape with text makes the replacements in turn.
+void ReplaceInShapes(GuardedProcedure& run, const DocumentPtr& document, const std::vector<Replacement>& replacements)
 {
     run.ForEach<ShapePtr>(
         152, 162, [&] { return Members(Use(document).Shapes()); },
         [&](const ShapePtr& shape) {
             if (!run.Condition(154, [&] { return Use(Use(shape).TextFrame()).HasText(); }))
                 return;
-            for (int i = 0; i < FieldCount; ++i) {
+            for (const Replacement& replacement : replacements) {
                 run.Step(158, [&] {
                     Word::ExecuteArguments arguments;
-                    arguments.FindText = TagOf(i);
-                    arguments.ReplaceWith = host.ReadField(i);
+                    arguments.FindText = replacement.find;
+                    arguments.ReplaceWith = replacement.with;
                     arguments.Replace = Word::wdReplaceAll;
                     Use(Use(Use(Use(shape).TextFrame()).TextRange()).Find()).Execute(arguments);
                 });
             }
         });
+}
+
+// Steps 116-162 for one set of replacements: the stories, one replacement after the other,
+// then the shapes.
+void ReplaceAll(GuardedProcedure& run, const DocumentPtr& document, const std::vector<Replacement>& replacements)
+{
+    for (const Replacement& replacement : replacements)
+        ReplaceInStories(run, document, replacement);
+    ReplaceInShapes(run, document, replacements);
+}
+
+// Step 114: the text of each field as the letter takes it.
+LetterPlan PlanLetter(GuardedProcedure& run, GenerationHost& host)
+{
+    LetterPlan plan;
+    for (int i = 0; i < FieldCount; ++i) {
+        run.Step(114, [&] {
+            const QString typed = host.ReadField(i);
+            if (typed.size() > LetterFieldLimit)
+                throw AppError(QStringLiteral("The text of the field for %1 is %2 characters long; the letter takes at "
+                                              "most %3 characters a field. The field is left out of the letter and its "
+                                              "placeholder stays; the text in the window is unchanged.")
+                                   .arg(TagOf(i))
+                                   .arg(typed.size())
+                                   .arg(LetterFieldLimit));
+            const LetterText letter = ToLetterText(typed);
+            if (letter.replaced)
+                plan.replacedIn << TagOf(i);
+            if (HoldsLaterTag(letter.text, i)) {
+                plan.fill.push_back({TagOf(i), Shelter(i)});
+                plan.unshelter.push_back({Shelter(i), letter.text});
+            } else {
+                plan.fill.push_back({TagOf(i), letter.text});
+            }
+        });
+    }
+    return plan;
 }
 }
 
@@ -95,17 +170,18 @@ QString DrawWorkingName(RandomSource& random)
     return name;
 }
 
-void RunGeneration(GenerationHost& host, const GenerationServices& services)
+namespace {
+// Steps 102-210, the part of the run that works with the shared working files. Returns
+// the tags of the fields that had characters replaced.
+QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services)
 {
-    GuardedProcedure run(QLatin1String(GenerationRunLocation), services.dialogs);
     const QString temp = TempFolder();
     QByteArray templateBytes;
     std::shared_ptr<Word::Application> word;
-    std::shared_ptr<Word::Document> document;
+    DocumentPtr document;
     QString templatePath;
     QString workingPath;
 
-    run.Step(100, [&] { host.SetMousePointer(PointerHourglass); });
     run.Step(102, [&] { templateBytes = host.TemplateBytes(); });
     run.Step(104, [&] { WriteBytesToFile(templateBytes, JoinPath(temp, QStringLiteral("template.dot"))); });
     run.Step(106, [&] { word = services.word.CreateApplication(); });
@@ -114,22 +190,31 @@ void RunGeneration(GenerationHost& host, const GenerationServices& services)
     run.Step(112, [&] {
         host.WriteField(DateFieldIndex, QLocale::system().toString(services.clock.Today(), QLocale::ShortFormat));
     });
-    for (int i = 0; i < FieldCount; ++i)
-        ReplaceInStories(run, host, document, i);
-    ReplaceInShapes(run, host, document);
+    const LetterPlan plan = PlanLetter(run, host);
+    ReplaceAll(run, document, plan.fill);
+    if (!plan.unshelter.empty())
+        ReplaceAll(run, document, plan.unshelter);
     run.Step(164, [&] { host.SetMousePointer(PointerDefault); });
 
     // Steps 166-180: a name whose path is taken in any way is thrown away whole. The
     // name is claimed by creating the file, so nobody else can slip in before the save.
     bool taken = false;
+    bool claimed = false;
     do {
         const QString name = DrawWorkingName(services.random);
         workingPath = JoinPath(temp, name + QStringLiteral(".doc"));
         taken = false;
-        run.Step(180, [&] { taken = PathTaken(workingPath) || !CreateNewFile(workingPath); });
+        run.Step(180, [&] {
+            taken = PathTaken(workingPath) || !CreateNewFile(workingPath);
+            claimed = !taken;
+        });
     } while (taken);
 
-    run.Step(182, [&] { Use(document).SaveAs(workingPath); });
+    if (!run.Step(182, [&] { Use(document).SaveAs(workingPath); }) && claimed) {
+        // What is there now is the empty file that claimed the name, or what a failed save
+        // left of the letter: neither may be taken for it.
+        QFile::remove(workingPath);
+    }
     run.Step(184, [&] { Use(word).SetDisplayAlerts(false); });
     run.Step(186, [&] { Use(document).Close(); });
     run.Step(188, [&] { Use(word).Quit(); });
@@ -142,12 +227,36 @@ void RunGeneration(GenerationHost& host, const GenerationServices& services)
     run.Step(202, [&] {
         const QString snapshot = JoinPath(temp, QStringLiteral("temp.bmp"));
         QImage picture;
-        if (!picture.load(snapshot, "BMP"))
+        if (!picture.load(snapshot, "BMP")) {
+            // The preview must not go on showing the letter of an earlier run.
+            host.SetPreviewPicture(QImage());
             throw AppError(QStringLiteral("The picture of the letter (%1) could not be loaded.").arg(snapshot));
+        }
         host.SetPreviewPicture(picture);
     });
     run.Step(204, [&] { host.SetPreviewWordFile(workingPath); });
     run.Step(206, [&] { host.ShowPreview(); });
     run.Step(208, [&] { host.HideDataEntryWindow(); });
     run.Step(210, [&] { DeleteFile(JoinPath(temp, QStringLiteral("temp.bmp"))); });
+    return plan.replacedIn;
+}
+}
+
+void RunGeneration(GenerationHost& host, const GenerationServices& services)
+{
+    GuardedProcedure run(QLatin1String(GenerationRunLocation), services.dialogs);
+    QStringList replacedIn;
+    run.Step(100, [&] { host.SetMousePointer(PointerHourglass); });
+    {
+        const RunLock lock(services.runLockWait);
+        replacedIn = FillAndHandOver(run, host, services);
+    }
+    // Told once the run has ended, so that no other instance waits for this answer.
+    if (!replacedIn.isEmpty())
+        services.dialogs.ShowMessage(
+            QStringLiteral("The text typed for %1 holds characters that a Word document cannot hold (control "
+                           "characters such as NUL, or halves of broken characters). The letter shows \"%2\" in their "
+                           "place; the text in the window is unchanged.")
+                .arg(replacedIn.join(QStringLiteral(", ")), QChar(QChar::ReplacementCharacter)),
+            QLatin1String(ApplicationTitle));
 }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "RunLock.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+
+#include <chrono>
 
 class Clock;
 class Dialogs;
@@ -33,6 +37,8 @@ struct GenerationServices {
     Dialogs& dialogs;
     const Clock& clock;
     RandomSource& random;
+    // How long a run waits for the run of another instance to end (see RunLock).
+    std::chrono::milliseconds runLockWait = RunLockWait;
 };
 
 inline constexpr char GenerationRunLocation[] = "Quillfold7/25/2013.Form1.PushButton6_Click";
@@ -44,4 +50,9 @@ QString DrawWorkingName(RandomSource& random);
 // every tag with its field's text through the word processor, saves the working
 // document under a fresh name, renders it and hands picture and path to the preview.
 // Every step is guarded: a failure is reported with its step number and the run goes on.
+// The letter receives exactly the typed texts: a text that holds the tag of a later field
+// keeps it (the later field does not replace it there), characters a Word document cannot
+// hold are replaced (ToLetterText; the user is told once the run has ended), and a text
+// longer than LetterFieldLimit is reported at step 114 and left out. Steps 102 to 210 hold
+// the RunLock.
 void RunGeneration(GenerationHost& host, const GenerationServices& services);

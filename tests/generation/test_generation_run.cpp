@@ -60,7 +60,7 @@ private slots:
     void init();
     void fillsEveryStoryAndShapeAndHandsOver();
     void officeThatCannotStartIsReportedStepByStep();
-    void laterTagInFieldIsReplacedEarlierStays();
+    void tagsInFieldTextStayAsTyped();
     void ownTagDoesNotLoop();
     void emptyFieldsRemoveTheirTags();
     void nameCollisionDrawsNewName();
@@ -150,15 +150,16 @@ void GenerationRunTest::officeThatCannotStartIsReportedStepByStep()
     QCOMPARE(mHost.pointers, QList<int>({11, 0, 0}));
 }
 
-void GenerationRunTest::laterTagInFieldIsReplacedEarlierStays()
+void GenerationRunTest::tagsInFieldTextStayAsTyped()
 {
     mWordDouble->document.stories = {QStringLiteral("<[YourName]> <[City]>")};
     mHost.fields[0] = QStringLiteral("[City] and [YourName]");
     mHost.fields[1] = QStringLiteral("Boise");
     mHost.fields[12] = QStringLiteral("[City]");
     Run();
-    // Field 0's text is searched again by field 1; field 1's text holds no later tag.
-    QCOMPARE(mWordDouble->saved.value(mHost.wordFile).stories.at(0), QStringLiteral("<Boise and [YourName]> <Boise>"));
+    // The later field 1 does not replace the tag inside field 0's text.
+    QCOMPARE(mWordDouble->saved.value(mHost.wordFile).stories.at(0), QStringLiteral("<[City] and [YourName]> <Boise>"));
+    QCOMPARE(mDialogs.ErrorReports(), QStringList());
 }
 
 void GenerationRunTest::ownTagDoesNotLoop()

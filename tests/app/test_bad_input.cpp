@@ -1,0 +1,224 @@
+// Unusual input against a real office engine, in one run: scripts of every direction,
+// emoji, tabs and control characters pasted into a field, texts that look like tags or
+// like replace patterns, a field at the letter's limit and one of a megabyte; then save
+// targets with spaces, without extension, with non-ASCII names, in a missing folder and
+// onto a folder. The letter holds exactly what was typed, or the user is told clearly why
+// not, and every saved file reads back with antiword, catdoc and the office.
+#include "DocumentText.h"
+#include "FakeDialogs.h"
+#include "FakePlatform.h"
+#include "FakeSettings.h"
+#include "Fields.h"
+#include "Form1.h"
+#include "Form2.h"
+#include "LetterText.h"
+#include "LibreOfficeFactory.h"
+#include "PictureBox.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QChar Replaced(QChar::ReplacementCharacter);
+}
+
+class BadInputTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void unusualTextsComeOutAsTyped();
+    void unusualSaveTargets();
+
+private:
+    void Paste(int index, const QString& text);
+    QString Save(const QString& target);
+
+    QTemporaryDir mTemp;
+    QTemporaryDir mOut;
+    FakeSettings mSettings;
+    FakeDialogs mDialogs;
+    LibreOfficeFactory mOffice;
+    FakeClock mClock;
+    SystemRandom mRandom;
+    FakeUrlOpener mUrls;
+    std::unique_ptr<Form1> mForm;
+    QString mTyped[FieldCount];
+};
+
+void BadInputTest::initTestCase()
+{
+    QVERIFY(mTemp.isValid() && mOut.isValid());
+    qputenv("TEMP", mTemp.path().toUtf8());
+    mClock.today = QDate::currentDate();
+    mForm = std::make_unique<Form1>(Form1Services{mSettings, mDialogs, mOffice, mClock, mRandom, mUrls});
+    mForm->endApplication = [] {};
+    mForm->show();
+}
+
+// Through the clipboard, as a user pastes into the field.
+void BadInputTest::Paste(int index, const QString& text)
+{
+    QGuiApplication::clipboard()->setText(text);
+    QLineEdit* field = mForm->Field(index);
+    field->clear();
+    field->paste();
+    mTyped[index] = text;
+}
+
+void BadInputTest::unusualTextsComeOutAsTyped()
+{
+    const QString patterns = QStringLiteral("[City] & $1 \\n ^p ^& \\\\ C:\\path");
+    const QString cyrillic = QString::fromUtf16(u"Новосибирск");
+    const QString tabs = QStringLiteral("\t12\t34");
+    const QString emoji = QString::fromUtf16(u"😀👍🏽");
+    const QString chinese = QString::fromUtf16(u"北京市朝阳区建国路88号");
+    const QString hebrew = QString::fromUtf16(u"תל אביב");
+    const QString arabic = QString::fromUtf16(u"شارع الملك فهد ١٢");
+    const QString laterTags = QStringLiteral("Dr. [YourTitle] [companyname] [CurrentDate]");
+    const QString controls = QString::fromUtf16(u"A\u0000B\vC\nD\u0001E", 9);
+    const QString brokenPair = QStringLiteral("9") + QChar(0xD800);
+    const QString earlierAndOwnTags = QStringLiteral("[ZIPCode] Ms [title]");
+    const QString megabyte = QStringLiteral("0123456789abcdef").repeated(1 << 16);
+    QString atLimit = QStringLiteral("Chief Officer of Records, ").repeated(400);
+    atLimit.truncate(LetterFieldLimit);
+
+    const std::pair<int, QString> typed[] = {{0, patterns},  {1, cyrillic},   {2, tabs},       {3, emoji},
+                                             {4, chinese},   {5, hebrew},     {6, arabic},     {7, laterTags},
+                                             {8, controls},  {9, brokenPair}, {10, earlierAndOwnTags},
+                                             {11, megabyte}, {12, atLimit}};
+    for (const auto& [index, text] : typed)
+        Paste(index, text);
+    // The window and the store hold every text whole, the megabyte too.
+    for (int i = 0; i <= 12; ++i) {
+        QCOMPARE(mForm->ReadField(i).size(), mTyped[i].size());
+        QCOMPARE(mForm->ReadField(i), mTyped[i]);
+        QCOMPARE(mSettings.Value(QStringLiteral("Text1_%1").arg(i)), mTyped[i]);
+    }
+
+    mForm->PushButton6_Click();
+
+    // The megabyte is too long for the letter: one clear report, and it is left out.
+    QCOMPARE(mDialogs.FailedSteps(), QList<int>{114});
+    QVERIFY2(mDialogs.ErrorReports().at(0).startsWith(
+                 QStringLiteral("The text of the field for [CompanyName] is 1048576 characters long")),
+             qPrintable(mDialogs.ErrorReports().at(0)));
+    // The characters no Word document holds were replaced, and the user was told so once.
+    const QList<FakeDialogs::Shown> messages = mDialogs.shown.mid(1);
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages.at(0).text.startsWith(QStringLiteral("The text typed for [ST], [ZIPCode] holds characters")),
+             qPrintable(messages.at(0).text));
+    for (int i = 0; i <= 12; ++i)
+        QCOMPARE(mForm->ReadField(i), mTyped[i]);
+
+    Form2* preview = mForm->Preview();
+    QVERIFY(preview && preview->isVisible());
+    const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
+    QCOMPARE(page.width(), 816);
+    QCOMPARE(page.height() % 1056, 0);
+
+    const QString date = QLocale::system().toString(mClock.today, QLocale::ShortFormat);
+    const QString text = AntiwordText(preview->mWordFile);
+    const QString expected[] = {
+        patterns + QLatin1Char('\n') + arabic + QLatin1Char('\n') + cyrillic + QStringLiteral(", A") + Replaced
+            + QStringLiteral("B\nC\nD") + Replaced + QStringLiteral("E 9") + Replaced + QLatin1Char('\n'),
+        QLatin1Char('\n') + date + QLatin1Char('\n'),
+        laterTags + QLatin1Char('\n') + earlierAndOwnTags + QStringLiteral("\n[CompanyName]\n") + chinese + QLatin1Char('\n')
+            + hebrew + QStringLiteral(", ") + emoji + QLatin1Char(' ') + tabs + QLatin1Char('\n'),
+        QStringLiteral("Dear ") + laterTags + QLatin1Char(':'),
+        QLatin1Char('\n') + patterns + QLatin1Char('\n') + atLimit + QLatin1Char('\n'),
+        QStringLiteral("\n[COMPANYNAME]\n") + chinese + QLatin1Char('\n') + hebrew + QStringLiteral(", ") + emoji
+            + QStringLiteral("  ") + tabs + QLatin1Char('\n'),
+    };
+    for (const QString& part : expected)
+        QVERIFY2(text.contains(part), qPrintable(part.left(300)));
+    // No later field replaced a tag inside a typed text: each typed tag is there as often as it was typed.
+    QCOMPARE(text.count(QStringLiteral("[City]")), 2);
+    QCOMPARE(text.count(QStringLiteral("[YourTitle]")), 3);
+    QCOMPARE(text.count(QStringLiteral("[CurrentDate]")), 3);
+    QCOMPARE(text.count(date), 2);
+
+    // catdoc, reading the same file on its own, sees every script.
+    const QString catdoc = CatdocText(preview->mWordFile);
+    for (const QString& part : {cyrillic, chinese, hebrew, arabic, emoji, patterns, laterTags, atLimit})
+        QVERIFY2(catdoc.contains(part), qPrintable(part.left(100)));
+}
+
+// Saves the shown letter to target through the preview's save button; returns the texts
+// of the messages and reports that followed the save dialog.
+QString BadInputTest::Save(const QString& target)
+{
+    mDialogs = FakeDialogs();
+    mDialogs.savePaths = {target};
+    mForm->Preview()->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
+    QStringList texts;
+    for (const FakeDialogs::Shown& shown : mDialogs.shown) {
+        if (shown.kind != QStringLiteral("save"))
+            texts << shown.text;
+    }
+    return texts.join(QLatin1Char('|'));
+}
+
+void BadInputTest::unusualSaveTargets()
+{
+    const QString document = mForm->Preview()->mWordFile;
+    QVERIFY(QFileInfo::exists(document));
+    const QByteArray letter = FileBytes(document);
+
+    const QString saved[] = {mOut.filePath(QStringLiteral("my letter with spaces.doc")),
+                             mOut.filePath(QStringLiteral("letter without extension")),
+                             mOut.filePath(QString::fromUtf16(u"Письмо 信件 ✉ נייר.doc"))};
+    for (const QString& target : saved) {
+        QCOMPARE(Save(target), QStringLiteral("Done."));
+        QCOMPARE(FileBytes(target), letter);
+    }
+    QCOMPARE(QDir(mOut.path()).entryList(QDir::Files).size(), 3);
+
+    const QString missing = mOut.filePath(QStringLiteral("no such folder/letter.doc"));
+    QString shown = Save(missing);
+    QVERIFY2(shown.startsWith(QStringLiteral("The folder \"%1\" does not exist.").arg(mOut.filePath(QStringLiteral("no such folder")))),
+             qPrintable(shown));
+    QVERIFY(!shown.contains(QStringLiteral("Done.")));
+    QVERIFY(!QFileInfo::exists(QFileInfo(missing).absolutePath()));
+
+    const QString folder = mOut.filePath(QStringLiteral("a folder.doc"));
+    QVERIFY(QDir().mkdir(folder));
+    shown = Save(folder);
+    QVERIFY2(shown.startsWith(QStringLiteral("\"%1\" is a folder.").arg(folder)), qPrintable(shown));
+    QVERIFY(!shown.contains(QStringLiteral("Done.")));
+    QVERIFY(QFileInfo(folder).isDir());
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+
+    // Every saved file reads back: with both readers, and opened again by the office.
+    const QString cyrillic = QString::fromUtf16(u"Новосибирск");
+    for (const QString& target : saved) {
+        QVERIFY2(AntiwordText(target).contains(cyrillic), qPrintable(target));
+        QVERIFY2(CatdocText(target).contains(cyrillic), qPrintable(target));
+    }
+    const std::shared_ptr<Word::Application> office = mOffice.CreateApplication();
+    for (const QString& target : saved) {
+        const std::shared_ptr<Word::Document> reopened = office->Documents()->Open(target);
+        for (const QString& typed : {cyrillic, QStringLiteral("[ZIPCode] Ms [title]"), QString::fromUtf16(u"😀👍🏽")}) {
+            Word::ExecuteArguments search;
+            search.FindText = typed;
+            QVERIFY2(reopened->Range()->Find()->Execute(search), qPrintable(target + QLatin1Char(' ') + typed));
+        }
+        reopened->Close(Word::wdDoNotSaveChanges);
+    }
+    office->Quit();
+}
+
+QTEST_MAIN(BadInputTest)
+#include "test_bad_input.moc"

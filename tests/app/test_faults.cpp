@@ -1,0 +1,362 @@
+// The whole job against a real office engine when the working folder fails it: TEMP
+// missing, not writable, or full; and two instances of the application that work in the
+// same TEMP at the same time. Every failure is reported, nothing the user has is lost,
+// no part of a file is left to pass for the letter, and the next run works.
+#include "DocumentText.h"
+#include "FakeDialogs.h"
+#include "FakePlatform.h"
+#include "FakeSettings.h"
+#include "Fields.h"
+#include "Form1.h"
+#include "Form2.h"
+#include "LibreOfficeFactory.h"
+#include "PictureBox.h"
+#include "PrestartingFactory.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <deque>
+#include <sys/resource.h>
+
+namespace {
+// Office instances started ahead, handed out in order: they keep running with the limits
+// they were started with when the test lowers its own.
+class StartedInstances : public Word::ApplicationFactory {
+public:
+    StartedInstances(Word::ApplicationFactory& engine, int count)
+    {
+        for (int i = 0; i < count; ++i)
+            mReady.push_back(engine.CreateApplication());
+    }
+    std::shared_ptr<Word::Application> CreateApplication() override
+    {
+        if (mReady.empty())
+            throw AppError(QStringLiteral("No office instance is left."));
+        std::shared_ptr<Word::Application> next = mReady.front();
+        mReady.pop_front();
+        return next;
+    }
+
+private:
+    std::deque<std::shared_ptr<Word::Application>> mReady;
+};
+
+// Hands each request to the factory a test chooses.
+class ForwardingFactory : public Word::ApplicationFactory {
+public:
+    std::shared_ptr<Word::Application> CreateApplication() override { return target->CreateApplication(); }
+    Word::ApplicationFactory* target = nullptr;
+};
+
+// Lowers the limit on the size of the files this process writes, as a full disk would stop
+// them (root included); SIGXFSZ is ignored so a write fails with EFBIG instead.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &mSaved);
+        mSavedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = mSaved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &mSaved);
+        std::signal(SIGXFSZ, mSavedHandler);
+    }
+
+private:
+    rlimit mSaved{};
+    void (*mSavedHandler)(int) = nullptr;
+};
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList FilesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+const char* const SampleTexts[] = {"Tillowmark", "Kestrelworks", "1234 East Main Street", "Boise, ID 91002",
+                                   "John Smith", "Vavuraz Izerirez Inc.", "Hawthorne, CA 90250"};
+}
+
+class FaultsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void missingTempIsReportedAndLosesNothing();
+    void tempThatIsAFileIsReportedAndLosesNothing();
+    void fullTempIsReportedAndLosesNothing();
+    void twoInstancesKeepTheirOwnLetters();
+
+private:
+    // Sample data, then a run with TEMP set to temp through the given office.
+    void RunWithTemp(const QString& temp, Word::ApplicationFactory& word);
+    QImage PreviewPicture() const;
+    // The run failed: the user's fields and settings are as before, the preview shows no
+    // picture and offers no letter, and saving from it reports and creates nothing.
+    void CheckNothingLost();
+    // A run with a good TEMP works again and yields the sample letter.
+    void CheckNextRunWorks();
+
+    QTemporaryDir mFolder;
+    QTemporaryDir mRuntime;
+    LibreOfficeFactory mOffice;
+    std::unique_ptr<PrestartingFactory> mWord;
+    ForwardingFactory mFactory;
+    FakeSettings mSettings;
+    FakeDialogs mDialogs;
+    FakeClock mClock;
+    SystemRandom mRandom;
+    FakeUrlOpener mUrls;
+    std::unique_ptr<Form1> mForm;
+    QStringList mFieldsBefore;
+};
+
+void FaultsTest::initTestCase()
+{
+    QVERIFY(mFolder.isValid());
+    // The run lock of this test and of the instances it starts is theirs alone, not held
+    // by programs that happen to run at the same time.
+    QVERIFY(mRuntime.isValid());
+    qputenv("XDG_RUNTIME_DIR", mRuntime.path().toUtf8());
+    mClock.today = QDate::currentDate();
+    // One office starts while the other is in use, as in the application.
+    mWord = std::make_unique<PrestartingFactory>(mOffice, 1);
+    mWord->Prestart(1);
+}
+
+void FaultsTest::init()
+{
+    mSettings = FakeSettings();
+    mDialogs = FakeDialogs();
+    mForm = std::make_unique<Form1>(Form1Services{mSettings, mDialogs, mFactory, mClock, mRandom, mUrls});
+    mForm->endApplication = [] {};
+    mForm->show();
+}
+
+void FaultsTest::cleanup()
+{
+    if (Form2* preview = mForm->Preview()) {
+        preview->SetExitAction([] {});
+        preview->close();
+    }
+    mForm.reset();
+}
+
+QImage FaultsTest::PreviewPicture() const
+{
+    return mForm->Preview()->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
+}
+
+void FaultsTest::RunWithTemp(const QString& temp, Word::ApplicationFactory& word)
+{
+    mFactory.target = &word;
+    mForm->PushButton4_Click();
+    mFieldsBefore.clear();
+    for (int i = 0; i <= 12; ++i)
+        mFieldsBefore << mForm->ReadField(i);
+    mSettings.writes.clear();
+    mDialogs = FakeDialogs();
+    qputenv("TEMP", temp.toUtf8());
+    mForm->PushButton6_Click();
+}
+
+void FaultsTest::CheckNothingLost()
+{
+    for (int i = 0; i <= 12; ++i) {
+        QCOMPARE(mForm->ReadField(i), mFieldsBefore.at(i));
+        QCOMPARE(mSettings.Value(QStringLiteral("Text1_%1").arg(i)), mFieldsBefore.at(i));
+    }
+    // The run stores nothing but the date of the hidden field.
+    for (const QString& write : mSettings.writes)
+        QVERIFY2(write.startsWith(QStringLiteral("Text1_13=")), qPrintable(write));
+
+    Form2* preview = mForm->Preview();
+    QVERIFY(preview);
+    QVERIFY(PreviewPicture().isNull());
+    QVERIFY(!QFileInfo::exists(preview->mWordFile));
+
+    const QString target = mFolder.filePath(QStringLiteral("kept.doc"));
+    mDialogs = FakeDialogs();
+    mDialogs.savePaths = {target};
+    preview->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
+    QCOMPARE(mDialogs.FailedSteps(), QList<int>{130});
+    QVERIFY(!QFileInfo::exists(target));
+    for (const FakeDialogs::Shown& shown : mDialogs.shown)
+        QVERIFY(shown.text != QStringLiteral("Done."));
+}
+
+void FaultsTest::CheckNextRunWorks()
+{
+    QTemporaryDir good;
+    RunWithTemp(good.path(), *mWord);
+    QCOMPARE(mDialogs.ErrorReports(), QStringList());
+    const QString document = mForm->Preview()->mWordFile;
+    QCOMPARE(FilesIn(good.path()), QStringList{QFileInfo(document).fileName()});
+    const QString text = AntiwordText(document);
+    for (const char* value : SampleTexts)
+        QVERIFY2(text.contains(QLatin1String(value)), value);
+    QCOMPARE(PreviewPicture().width(), 816);
+    QVERIFY(PreviewPicture().height() >= 4 * 1056);
+}
+
+void FaultsTest::missingTempIsReportedAndLosesNothing()
+{
+    // A letter to begin with, then back to the data for another run.
+    CheckNextRunWorks();
+    mForm->Preview()->findChild<QPushButton*>(QStringLiteral("PushButton8"))->click();
+
+    const QString temp = mFolder.filePath(QStringLiteral("gone/deeper"));
+    RunWithTemp(temp, *mWord);
+
+    const QStringList reports = mDialogs.ErrorReports();
+    const QList<int> steps = mDialogs.FailedSteps();
+    QCOMPARE(steps.constFirst(), 104);
+    QVERIFY2(reports.constFirst().startsWith(QStringLiteral("Cannot open the file \"%1/template.dot\": No such file or directory\r\n")
+                                                 .arg(temp)),
+             qPrintable(reports.constFirst()));
+    for (int step : {110, 180, 182, 202})
+        QVERIFY2(steps.contains(step), qPrintable(QString::number(step)));
+    for (const QString& report : reports)
+        QVERIFY2(!report.startsWith(QStringLiteral("\r\n")), qPrintable(report));
+    QVERIFY(!QFileInfo::exists(mFolder.filePath(QStringLiteral("gone"))));
+    CheckNothingLost();
+    CheckNextRunWorks();
+}
+
+// As root no permission stops a write, but nothing can be created below a regular file.
+void FaultsTest::tempThatIsAFileIsReportedAndLosesNothing()
+{
+    const QString temp = mFolder.filePath(QStringLiteral("a-file"));
+    QFile file(temp);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a folder");
+    file.close();
+    RunWithTemp(temp, *mWord);
+
+    const QList<int> steps = mDialogs.FailedSteps();
+    QCOMPARE(steps.constFirst(), 104);
+    QVERIFY2(mDialogs.ErrorReports().constFirst().contains(QStringLiteral("Not a directory")),
+             qPrintable(mDialogs.ErrorReports().constFirst()));
+    for (int step : {110, 180, 182, 202})
+        QVERIFY2(steps.contains(step), qPrintable(QString::number(step)));
+    QCOMPARE(FileBytes(temp), QByteArray("not a folder"));
+    CheckNothingLost();
+    CheckNextRunWorks();
+}
+
+void FaultsTest::fullTempIsReportedAndLosesNothing()
+{
+    // Too full for the template copy: no part of it stays, and every step after it that
+    // needs it reports.
+    {
+        QTemporaryDir temp;
+        StartedInstances office(mOffice, 2);
+        {
+            const FileSizeLimit full(20000);
+            RunWithTemp(temp.path(), office);
+        }
+        const QList<int> steps = mDialogs.FailedSteps();
+        QCOMPARE(steps.constFirst(), 104);
+        QVERIFY2(mDialogs.ErrorReports().constFirst().contains(QStringLiteral("File too large")),
+                 qPrintable(mDialogs.ErrorReports().constFirst()));
+        for (int step : {110, 182, 202})
+            QVERIFY2(steps.contains(step), qPrintable(QString::number(step)));
+        QCOMPARE(FilesIn(temp.path()), QStringList());
+        CheckNothingLost();
+    }
+
+    // Room for the template and the letter but not for the page picture: the letter is
+    // kept and can be saved, the preview shows no picture rather than an earlier one, and
+    // no part of the picture file stays.
+    {
+        QTemporaryDir temp;
+        StartedInstances office(mOffice, 2);
+        const FileSizeLimit full(200000);
+        RunWithTemp(temp.path(), office);
+        const QList<int> steps = mDialogs.FailedSteps();
+        QVERIFY2(mDialogs.ErrorReports().constFirst().contains(QStringLiteral("in Tallowmere.Form1.SaveDocAsJPG at line 122")),
+                 qPrintable(mDialogs.ErrorReports().constFirst()));
+        QVERIFY(mDialogs.ErrorReports().constFirst().contains(QStringLiteral("File too large")));
+        // The picture file is gone, so deleting it at the end of the run reports as well.
+        QCOMPARE(steps, QList<int>({122, 202, 210}));
+        Form2* preview = mForm->Preview();
+        QVERIFY(PreviewPicture().isNull());
+        QCOMPARE(FilesIn(temp.path()), QStringList{QFileInfo(preview->mWordFile).fileName()});
+
+        const QString target = mFolder.filePath(QStringLiteral("saved while full.doc"));
+        mDialogs = FakeDialogs();
+        mDialogs.savePaths = {target};
+        preview->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
+        QCOMPARE(mDialogs.ErrorReports(), QStringList());
+        QCOMPARE(FileBytes(target), FileBytes(preview->mWordFile));
+        const QString text = AntiwordText(target);
+        for (const char* value : SampleTexts)
+            QVERIFY2(text.contains(QLatin1String(value)), value);
+    }
+    CheckNextRunWorks();
+}
+
+// Two processes of the application in the same TEMP, the second starting its run while the
+// first is in the middle of its own. Without runs that follow one another, one instance
+// deletes the template copy the other is about to open, or takes the other's page picture.
+void FaultsTest::twoInstancesKeepTheirOwnLetters()
+{
+    QTemporaryDir temp;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TEMP"), temp.path());
+    // The first company name fills several more pages, so the pictures tell the letters apart.
+    const QString longCompany = QStringLiteral("Alphaworks Holding ").repeated(300).trimmed();
+    const struct {
+        QString target, delay, name, company;
+    } jobs[] = {{mFolder.filePath(QStringLiteral("first.doc")), QStringLiteral("0"), QStringLiteral("Ada Firstinstance"), longCompany},
+                {mFolder.filePath(QStringLiteral("second.doc")), QStringLiteral("700"), QStringLiteral("Bo Secondinstance"),
+                 QStringLiteral("Bravo Second Company")}};
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (const auto& job : jobs) {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(environment);
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(QStringLiteral(INKHAVEN_GENERATE_LETTER), {job.target, job.delay, job.name, job.company});
+        processes.push_back(std::move(process));
+    }
+    QList<int> heights;
+    for (const auto& process : processes) {
+        QVERIFY(process->waitForFinished(120000));
+        const QString output = QString::fromUtf8(process->readAllStandardOutput());
+        QVERIFY2(process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0, qPrintable(output));
+        const QRegularExpressionMatch picture = QRegularExpression(QStringLiteral("picture 816x(\\d+)")).match(output);
+        QVERIFY2(picture.hasMatch(), qPrintable(output));
+        heights << picture.captured(1).toInt();
+    }
+
+    const QString first = AntiwordText(jobs[0].target);
+    const QString second = AntiwordText(jobs[1].target);
+    QVERIFY(first.contains(jobs[0].name) && first.contains(longCompany));
+    QVERIFY(!first.contains(jobs[1].name) && !first.contains(jobs[1].company));
+    QVERIFY(second.contains(jobs[1].name) && second.contains(jobs[1].company));
+    QVERIFY(!second.contains(jobs[0].name) && !second.contains(QStringLiteral("Alphaworks")));
+    // Each preview showed its own letter: the longer one has more pages.
+    QVERIFY2(heights.at(0) > heights.at(1), qPrintable(QStringLiteral("%1 %2").arg(heights.at(0)).arg(heights.at(1))));
+    QCOMPARE(heights.at(1) % 1056, 0);
+    // Both previews closed: nothing of either instance is left in TEMP.
+    QCOMPARE(FilesIn(temp.path()), QStringList());
+}
+
+QTEST_MAIN(FaultsTest)
+#include "test_faults.moc"

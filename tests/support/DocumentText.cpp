@@ -1,0 +1,53 @@
+#include "DocumentText.h"
+
+#include <QProcess>
+#include <QStringList>
+
+namespace {
+QString Read(const QString& program, const QStringList& arguments)
+{
+    QProcess reader;
+    reader.start(program, arguments);
+    if (!reader.waitForFinished(60000) || reader.exitStatus() != QProcess::NormalExit || reader.exitCode() != 0)
+        return QStringLiteral("<%1 failed: %2>").arg(program, QString::fromLocal8Bit(reader.readAllStandardError()));
+    return DecodeReaderOutput(reader.readAllStandardOutput());
+}
+}
+
+QString AntiwordText(const QString& path)
+{
+    return Read(QStringLiteral("antiword"), {QStringLiteral("-w"), QStringLiteral("0"), QStringLiteral("-m"),
+                                             QStringLiteral("UTF-8.txt"), path});
+}
+
+QString CatdocText(const QString& path)
+{
+    return Read(QStringLiteral("catdoc"), {QStringLiteral("-w"), QStringLiteral("-d"), QStringLiteral("utf-8"), path});
+}
+
+QString DecodeReaderOutput(const QByteArray& bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const int length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (length == 0 || i + length > bytes.size()) {
+            text += QChar(QChar::ReplacementCharacter);
+            ++i;
+            continue;
+        }
+        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (int k = 1; k < length; ++k)
+            code = (code << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
+        if (code > 0xFFFF) {
+            text += QChar(QChar::highSurrogate(code));
+            text += QChar(QChar::lowSurrogate(code));
+        } else {
+            // A surrogate half stays as it is and pairs with the half that follows.
+            text += QChar(static_cast<char16_t>(code));
+        }
+        i += length;
+    }
+    return text;
+}

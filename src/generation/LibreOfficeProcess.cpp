@@ -6,7 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDirIterator>
 #include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <algorithm>
@@ -64,6 +67,58 @@ void WriteProfileSettings(const QString& profile)
         FailToStart(QStringLiteral("its profile could not be prepared in \"%1\".").arg(QDir::toNativeSeparators(profile)));
 }
 
+// A profile that an office has already set up. A fresh profile makes the office set it
+// up, exit and ask to be started again, which costs more than half a second; a copy of
+// a set-up profile starts at once. It is kept in the user's own cache folder.
+QString ProfileSeedFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+        .filePath(QStringLiteral("Kestrelworks/Inkhaven/office-profile"));
+}
+
+bool CopyFolder(const QString& from, const QString& to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    QDirIterator entries(from, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        const QString target = QDir(to).filePath(QDir(from).relativeFilePath(path));
+        const bool copied = entries.fileInfo().isDir() ? QDir().mkpath(target) : QFile::copy(path, target);
+        if (!copied)
+            return false;
+    }
+    return true;
+}
+
+// Fills profile from the seed; false when there is no seed to use.
+bool CopyProfileSeed(const QString& profile)
+{
+    const QString seed = ProfileSeedFolder();
+    if (!QFileInfo::exists(QDir(seed).filePath(QStringLiteral("user/registrymodifications.xcu"))))
+        return false;
+    if (CopyFolder(seed, profile))
+        return true;
+    QDir(profile).removeRecursively();
+    return false;
+}
+
+// Keeps a profile the office has just set up as the seed of later ones, unless another
+// office was quicker. The copy is made beside the seed and renamed into place, so a seed
+// is always whole.
+void KeepProfileSeed(const QString& profile)
+{
+    const QString seed = ProfileSeedFolder();
+    if (QFileInfo::exists(seed) || !QDir().mkpath(QFileInfo(seed).path()))
+        return;
+    QTemporaryDir staging(seed + QStringLiteral("-XXXXXX"));
+    if (!staging.isValid() || !CopyFolder(profile, staging.path()))
+        return;
+    if (QDir().rename(staging.path(), seed))
+        staging.setAutoRemove(false);
+}
+
 // Opens a descriptor that the child gets as one of its standard streams; closed on exec
 // in this process's other children.
 int OpenForChild(const QByteArray& path, int flags)
@@ -102,7 +157,8 @@ OfficeProcess::OfficeProcess(const QString& programFolder)
         FailToStart(QStringLiteral("no private folder could be made: %1").arg(mFolder.errorString()));
 
     const QString profile = QDir(mFolder.path()).filePath(QStringLiteral("profile"));
-    WriteProfileSettings(profile);
+    if (!CopyProfileSeed(profile))
+        WriteProfileSettings(profile);
     mProfileUrl = QUrl::fromLocalFile(profile).toString(QUrl::FullyEncoded);
     mArguments = {
         QFile::encodeName(QDir(programFolder).filePath(QLatin1String(ProgramName))),
@@ -194,6 +250,7 @@ bool OfficeProcess::RestartIfAsked()
     if (!HasExited() || !WIFEXITED(mStatus) || WEXITSTATUS(mStatus) != RestartRequest || mRestarts >= MaxRestarts)
         return false;
     ++mRestarts;
+    KeepProfileSeed(QDir(mFolder.path()).filePath(QStringLiteral("profile")));
     Launch();
     return true;
 }

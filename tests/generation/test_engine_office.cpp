@@ -171,6 +171,7 @@ private slots:
         QVERIFY(QDir().mkpath(mTemp) && QDir().mkpath(mPrivate));
         qputenv("TEMP", QFile::encodeName(mTemp));
         qputenv("TMPDIR", QFile::encodeName(mPrivate));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(Path(QStringLiteral("cache"))));
 
         // The fixture is made by the engine itself, from its flat ODF source.
         const QString source = Path(QStringLiteral("fixture.fodt"));
@@ -415,6 +416,23 @@ private slots:
         FakeDialogs dialogs;
         CheckWordInstalled(mWord, dialogs);
         QCOMPARE(dialogs.shown.size(), 0);
+    }
+
+    // The profile the first office set up is kept in the user's cache and copied for later
+    // offices, which then start without setting up a profile of their own.
+    void setUpProfileIsReused()
+    {
+        const QString seed = Path(QStringLiteral("cache/Kestrelworks/Inkhaven/office-profile"));
+        QVERIFY(QFileInfo::exists(seed + QStringLiteral("/user/registrymodifications.xcu")));
+        QFile marker(seed + QStringLiteral("/user/seed-marker"));
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        auto [application, document] = OpenFixture();
+        QCOMPARE(PrivateFolders().size(), 1);
+        QVERIFY(QFileInfo::exists(mPrivate + QLatin1Char('/') + PrivateFolders().constFirst()
+                                  + QStringLiteral("/profile/user/seed-marker")));
+        QVERIFY(document->StoryRanges()->Count() > 0);
+        QVERIFY(marker.remove());
     }
 
     // An application that is never quit still ends its office when it is released, and what

@@ -97,14 +97,17 @@ class FaultsTest : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
-    void missingTempIsReportedAndLosesNothing();
+    void cleanupTestCase();
+    // In this order: each failing run after the first follows a good one, whose letter the
+    // preview must not go on showing.
     void tempThatIsAFileIsReportedAndLosesNothing();
+    void missingTempIsReportedAndLosesNothing();
     void fullTempIsReportedAndLosesNothing();
     void twoInstancesKeepTheirOwnLetters();
 
 private:
-    // Sample data, then a run with TEMP set to temp through the given office.
+    // Back from the preview when it is shown, sample data, then a run with TEMP set to
+    // temp through the given office.
     void RunWithTemp(const QString& temp, Word::ApplicationFactory& word);
     QImage PreviewPicture() const;
     // The run failed: the user's fields and settings are as before, the preview shows no
@@ -117,6 +120,8 @@ private:
     QTemporaryDir mRuntime;
     LibreOfficeFactory mOffice;
     std::unique_ptr<PrestartingFactory> mWord;
+    // Instances for the runs under a file-size limit, all started before it is set.
+    std::unique_ptr<PrestartingFactory> mAhead;
     ForwardingFactory mFactory;
     FakeSettings mSettings;
     FakeDialogs mDialogs;
@@ -138,18 +143,20 @@ void FaultsTest::initTestCase()
     // One office starts while the other is in use, as in the application.
     mWord = std::make_unique<PrestartingFactory>(mOffice, 1);
     mWord->Prestart(1);
+    mAhead = std::make_unique<PrestartingFactory>(mOffice, 0);
+    mAhead->Prestart(4);
+    mForm = std::make_unique<Form1>(Form1Services{mSettings, mDialogs, mFactory, mClock, mRandom, mUrls});
+    mForm->endApplication = [] {};
+    mForm->show();
 }
 
 void FaultsTest::init()
 {
     mSettings = FakeSettings();
     mDialogs = FakeDialogs();
-    mForm = std::make_unique<Form1>(Form1Services{mSettings, mDialogs, mFactory, mClock, mRandom, mUrls});
-    mForm->endApplication = [] {};
-    mForm->show();
 }
 
-void FaultsTest::cleanup()
+void FaultsTest::cleanupTestCase()
 {
     if (Form2* preview = mForm->Preview()) {
         preview->SetExitAction([] {});
@@ -165,6 +172,8 @@ QImage FaultsTest::PreviewPicture() const
 
 void FaultsTest::RunWithTemp(const QString& temp, Word::ApplicationFactory& word)
 {
+    if (Form2* preview = mForm->Preview(); preview && preview->isVisible())
+        preview->findChild<QPushButton*>(QStringLiteral("PushButton8"))->click();
     mFactory.target = &word;
     mForm->PushButton4_Click();
     mFieldsBefore.clear();
@@ -215,30 +224,6 @@ void FaultsTest::CheckNextRunWorks()
     QVERIFY(PreviewPicture().height() >= 4 * 1056);
 }
 
-void FaultsTest::missingTempIsReportedAndLosesNothing()
-{
-    // A letter to begin with, then back to the data for another run.
-    CheckNextRunWorks();
-    mForm->Preview()->findChild<QPushButton*>(QStringLiteral("PushButton8"))->click();
-
-    const QString temp = mFolder.filePath(QStringLiteral("gone/deeper"));
-    RunWithTemp(temp, *mWord);
-
-    const QStringList reports = mDialogs.ErrorReports();
-    const QList<int> steps = mDialogs.FailedSteps();
-    QCOMPARE(steps.constFirst(), 104);
-    QVERIFY2(reports.constFirst().startsWith(QStringLiteral("Cannot open the file \"%1/template.dot\": No such file or directory\r\n")
-                                                 .arg(temp)),
-             qPrintable(reports.constFirst()));
-    for (int step : {110, 180, 182, 202})
-        QVERIFY2(steps.contains(step), qPrintable(QString::number(step)));
-    for (const QString& report : reports)
-        QVERIFY2(!report.startsWith(QStringLiteral("\r\n")), qPrintable(report));
-    QVERIFY(!QFileInfo::exists(mFolder.filePath(QStringLiteral("gone"))));
-    CheckNothingLost();
-    CheckNextRunWorks();
-}
-
 // As root no permission stops a write, but nothing can be created below a regular file.
 void FaultsTest::tempThatIsAFileIsReportedAndLosesNothing()
 {
@@ -260,13 +245,33 @@ void FaultsTest::tempThatIsAFileIsReportedAndLosesNothing()
     CheckNextRunWorks();
 }
 
+void FaultsTest::missingTempIsReportedAndLosesNothing()
+{
+    const QString temp = mFolder.filePath(QStringLiteral("gone/deeper"));
+    RunWithTemp(temp, *mWord);
+
+    const QStringList reports = mDialogs.ErrorReports();
+    const QList<int> steps = mDialogs.FailedSteps();
+    QCOMPARE(steps.constFirst(), 104);
+    QVERIFY2(reports.constFirst().startsWith(QStringLiteral("Cannot open the file \"%1/template.dot\": No such file or directory\r\n")
+                                                 .arg(temp)),
+             qPrintable(reports.constFirst()));
+    for (int step : {110, 180, 182, 202})
+        QVERIFY2(steps.contains(step), qPrintable(QString::number(step)));
+    for (const QString& report : reports)
+        QVERIFY2(!report.startsWith(QStringLiteral("\r\n")), qPrintable(report));
+    QVERIFY(!QFileInfo::exists(mFolder.filePath(QStringLiteral("gone"))));
+    CheckNothingLost();
+    CheckNextRunWorks();
+}
+
 void FaultsTest::fullTempIsReportedAndLosesNothing()
 {
     // Too full for the template copy: no part of it stays, and every step after it that
     // needs it reports.
     {
         QTemporaryDir temp;
-        StartedInstances office(mOffice, 2);
+        StartedInstances office(*mAhead, 2);
         {
             const FileSizeLimit full(20000);
             RunWithTemp(temp.path(), office);
@@ -286,7 +291,7 @@ void FaultsTest::fullTempIsReportedAndLosesNothing()
     // no part of the picture file stays.
     {
         QTemporaryDir temp;
-        StartedInstances office(mOffice, 2);
+        StartedInstances office(*mAhead, 2);
         const FileSizeLimit full(200000);
         RunWithTemp(temp.path(), office);
         const QList<int> steps = mDialogs.FailedSteps();

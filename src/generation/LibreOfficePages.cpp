@@ -3,41 +3,89 @@
 #include "AppError.h"
 
 #include <QDir>
+#include <QFile>
 #include <QPainter>
+#include <QThread>
 
 #include <poppler-qt6.h>
 
+#include <algorithm>
+#include <exception>
+#include <future>
 #include <memory>
 #include <vector>
 
 namespace {
 constexpr double DotsPerInch = 96.0;
-}
 
-QImage RenderPdfPages(const QString& pdfPath)
+std::unique_ptr<Poppler::Document> LoadPdf(const QByteArray& data, const QString& pdfPath)
 {
-    const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(pdfPath);
+    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(data);
     if (!document || document->isLocked())
         throw AppError(QStringLiteral("The pages rendered by the office could not be read from \"%1\".")
                            .arg(QDir::toNativeSeparators(pdfPath)));
     document->setRenderHint(Poppler::Document::Antialiasing);
     document->setRenderHint(Poppler::Document::TextAntialiasing);
+    return document;
+}
 
-    std::vector<QImage> pages;
-    qint64 width = 0;
-    qint64 height = 0;
-    for (int i = 0; i < document->numPages(); ++i) {
-        const std::unique_ptr<Poppler::Page> page = document->page(i);
+// Renders pages first, first + step, first + 2 step ... of document into pages.
+void RenderEvery(Poppler::Document& document, int first, int step, std::vector<QImage>& pages)
+{
+    for (int i = first; i < static_cast<int>(pages.size()); i += step) {
+        const std::unique_ptr<Poppler::Page> page = document.page(i);
         QImage picture = page ? page->renderToImage(DotsPerInch, DotsPerInch) : QImage();
         if (picture.isNull())
             throw AppError(QStringLiteral("Page %1 of the document could not be rendered.").arg(i + 1));
-        width = std::max<qint64>(width, picture.width());
-        height += picture.height();
-        pages.push_back(std::move(picture));
+        pages[static_cast<std::size_t>(i)] = std::move(picture);
     }
+}
+}
+
+QImage RenderPdfPages(const QString& pdfPath)
+{
+    QFile file(pdfPath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("The pages rendered by the office could not be read from \"%1\": %2")
+                           .arg(QDir::toNativeSeparators(pdfPath), file.errorString()));
+    const QByteArray data = file.readAll();
+    const std::unique_ptr<Poppler::Document> document = LoadPdf(data, pdfPath);
+    std::vector<QImage> pages(static_cast<std::size_t>(std::max(0, document->numPages())));
     if (pages.empty())
         throw AppError(QStringLiteral("The document has no page to show."));
 
+    // The pages are rendered side by side, each worker taking every n-th page with a
+    // document of its own: a Poppler document must not be used by two threads at once.
+    const int workers = std::clamp(QThread::idealThreadCount(), 1, static_cast<int>(pages.size()));
+    std::vector<std::future<void>> helpers;
+    for (int worker = 1; worker < workers; ++worker)
+        helpers.push_back(std::async(std::launch::async, [&, worker] {
+            const std::unique_ptr<Poppler::Document> own = LoadPdf(data, pdfPath);
+            RenderEvery(*own, worker, workers, pages);
+        }));
+    std::exception_ptr failure;
+    try {
+        RenderEvery(*document, 0, workers, pages);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    for (std::future<void>& helper : helpers) {
+        try {
+            helper.get();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+
+    qint64 width = 0;
+    qint64 height = 0;
+    for (const QImage& page : pages) {
+        width = std::max<qint64>(width, page.width());
+        height += page.height();
+    }
     QImage sheet;
     if (height <= std::numeric_limits<int>::max())
         sheet = QImage(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);

@@ -187,7 +187,7 @@ QString Connection::WorkFolder()
 
 bool Connection::Lost()
 {
-    return mEnded || mProcess->TimedOut() || !mProcess->Running();
+    return mEnded || mDisconnected || mProcess->TimedOut() || !mProcess->Running();
 }
 
 OfficeProcess::Deadline Connection::Guard(Wait wait)

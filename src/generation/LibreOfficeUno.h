@@ -97,8 +97,10 @@ public:
     // end and kills it when it has not ended within a few seconds. Afterwards every call fails.
     void End();
     bool Ended() const { return mEnded; }
-    // True once no call can reach the office: it was ended, it died, or it hung and was killed.
+    // True once no call can reach the office: it was ended, it died, it hung and was killed,
+    // or the bridge to it has gone (which a killed office shows before it can be reaped).
     bool Lost();
+    void MarkDisconnected() { mDisconnected = true; }
 
     // Kills the office when the call it guards takes longer than the limit for wait.
     OfficeProcess::Deadline Guard(Wait wait);
@@ -114,6 +116,7 @@ private:
     std::shared_ptr<OfficeEnder> mEnder;
     Reference<css::frame::XDesktop2> mDesktop;
     bool mEnded = false;
+    bool mDisconnected = false;
 };
 
 // Runs one call into the office, within the limit for wait. An office exception becomes an
@@ -128,6 +131,7 @@ auto Call(Connection& connection, const QString& what, F&& call, Wait wait = Wai
         const OfficeProcess::Deadline deadline = connection.Guard(wait);
         return call();
     } catch (const css::lang::DisposedException&) {
+        connection.MarkDisconnected();
         throw AppError(connection.LostDescription());
     } catch (const css::uno::Exception& e) {
         if (connection.Lost())

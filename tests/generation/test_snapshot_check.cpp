@@ -220,29 +220,40 @@ private slots:
         QCOMPARE(word.opened[0]->shapes[0].text, QStringLiteral("shape $1 & [City]"));
     }
 
-    // Pages of a PDF, one below the other at 96 dots per inch, as wide as the widest.
+    // Pages of a PDF, one below the other at 96 dots per inch, as wide as the widest, in
+    // their order however many are rendered at once.
     void pagesAreStackedAtScreenResolution()
     {
         const QString pdf = mTemp.filePath(QStringLiteral("pages.pdf"));
+        const QList<QPageSize::PageSizeId> sizes = {QPageSize::Letter, QPageSize::Legal, QPageSize::Letter,
+                                                    QPageSize::Legal, QPageSize::Letter};
         {
             QPdfWriter writer(pdf);
             writer.setResolution(72);
-            writer.setPageSize(QPageSize(QPageSize::Letter));
             writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+            writer.setPageSize(QPageSize(sizes[0]));
             QPainter painter(&writer);
-            painter.fillRect(QRectF(0, 0, 72, 72), Qt::black); // one inch at the top left of page 1
-            writer.setPageSize(QPageSize(QPageSize::Legal));
-            writer.newPage();
-            painter.fillRect(QRectF(540, 936, 72, 72), Qt::black); // one inch at the bottom right of page 2
+            for (int page = 0; page < sizes.size(); ++page) {
+                if (page > 0) {
+                    writer.setPageSize(QPageSize(sizes[page]));
+                    writer.newPage();
+                }
+                // One inch square, a page's width further right on each page.
+                painter.fillRect(QRectF(72.0 * page, 72.0 * page, 72, 72), Qt::black);
+            }
         }
 
         const QImage pages = RenderPdfPages(pdf);
 
-        QCOMPARE(pages.size(), QSize(816, 1056 + 1344));
-        QCOMPARE(QColor(pages.pixel(48, 48)), QColor(Qt::black));
-        QCOMPARE(QColor(pages.pixel(100, 48)), QColor(Qt::white));
-        QCOMPARE(QColor(pages.pixel(816 - 48, 1056 + 1344 - 48)), QColor(Qt::black));
-        QCOMPARE(QColor(pages.pixel(816 - 48, 1056 + 48)), QColor(Qt::white));
+        QCOMPARE(pages.size(), QSize(816, 3 * 1056 + 2 * 1344));
+        int top = 0;
+        for (int page = 0; page < sizes.size(); ++page) {
+            for (int square = 0; square < sizes.size(); ++square) {
+                const QColor seen(pages.pixel(96 * square + 48, top + 96 * square + 48));
+                QCOMPARE(seen, square == page ? QColor(Qt::black) : QColor(Qt::white));
+            }
+            top += sizes[page] == QPageSize::Letter ? 1056 : 1344;
+        }
 
         QFile notPdf(pdf);
         QVERIFY(notPdf.open(QIODevice::WriteOnly));

@@ -1,0 +1,290 @@
+// The generation run against a real office that is killed or stops answering in the middle
+// of the run: every failing step is reported with a description that names the office,
+// the run ends within the watchdog's limit, no office process, private folder or working
+// file is left once the preview is gone, and the next run works.
+
+#include "FakeDialogs.h"
+#include "FakePlatform.h"
+#include "Fields.h"
+#include "GenerationRun.h"
+#include "LibreOfficeFactory.h"
+#include "Platform.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <functional>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Short limits, so that a hung office is given up quickly; still far above what a healthy
+// call on the letter takes.
+constexpr OfficeTimeouts TestTimeouts{20s, 2s, 8s, 4s};
+
+// The office processes this test started and has not reaped.
+QSet<pid_t> OfficeChildren()
+{
+    QSet<pid_t> offices;
+    const QString self = QString::number(::getpid());
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QString line = QString::fromLocal8Bit(stat.readAll());
+        const qsizetype open = line.indexOf(QLatin1Char('('));
+        const qsizetype close = line.lastIndexOf(QLatin1Char(')'));
+        const QStringList fields = line.mid(close + 2).split(QLatin1Char(' '));
+        if (open > 0 && close > open && fields.size() > 1 && fields[1] == self
+            && line.mid(open + 1, close - open - 1) == QLatin1String("soffice.bin"))
+            offices.insert(entry.toInt());
+    }
+    return offices;
+}
+
+// The documents collection of one office, which acts on the office right after it opened
+// a document.
+class HookedDocuments : public Word::Documents {
+public:
+    HookedDocuments(std::shared_ptr<Word::Documents> real, std::function<void()> afterOpen)
+        : mReal(std::move(real)), mAfterOpen(std::move(afterOpen))
+    {
+    }
+    std::shared_ptr<Word::Document> Open(const QString& fileName, std::optional<bool> readOnly) override
+    {
+        auto document = mReal->Open(fileName, readOnly);
+        if (mAfterOpen)
+            mAfterOpen();
+        return document;
+    }
+
+private:
+    std::shared_ptr<Word::Documents> mReal;
+    std::function<void()> mAfterOpen;
+};
+
+class HookedApplication : public Word::Application {
+public:
+    HookedApplication(std::shared_ptr<Word::Application> real, std::function<void()> afterOpen)
+        : mReal(std::move(real)), mAfterOpen(std::move(afterOpen))
+    {
+    }
+    std::shared_ptr<Word::Documents> Documents() override
+    {
+        return std::make_shared<HookedDocuments>(mReal->Documents(), mAfterOpen);
+    }
+    void SetDisplayAlerts(bool value) override { mReal->SetDisplayAlerts(value); }
+    std::shared_ptr<Word::Document> ActiveDocument() override { return mReal->ActiveDocument(); }
+    void Quit() override { mReal->Quit(); }
+
+private:
+    std::shared_ptr<Word::Application> mReal;
+    std::function<void()> mAfterOpen;
+};
+
+// Real offices; the office of the instance-th application created (1: the run's own,
+// 2: the snapshot's) gets signal right after it opened its document.
+class FaultingFactory : public Word::ApplicationFactory {
+public:
+    explicit FaultingFactory(LibreOfficeFactory& real) : mReal(real) {}
+
+    std::shared_ptr<Word::Application> CreateApplication() override
+    {
+        const QSet<pid_t> before = OfficeChildren();
+        auto application = mReal.CreateApplication();
+        if (++mCreated != instance)
+            return application;
+        const QList<pid_t> started = (OfficeChildren() - before).values();
+        if (started.size() != 1)
+            qFatal("expected one new office process, found %d", int(started.size()));
+        const pid_t office = started[0];
+        const int sent = signal;
+        return std::make_shared<HookedApplication>(application, [office, sent] { ::kill(office, sent); });
+    }
+
+    int instance = 0;
+    int signal = 0;
+
+private:
+    LibreOfficeFactory& mReal;
+    int mCreated = 0;
+};
+
+// The windows as the run sees them.
+class Host : public GenerationHost {
+public:
+    QString ReadField(int index) const override { return fields[index]; }
+    void WriteField(int index, const QString& text) override { fields[index] = text; }
+    void SetMousePointer(int) override {}
+    QByteArray TemplateBytes() override
+    {
+        QFile letter(QStringLiteral(INKHAVEN_LETTER_TEMPLATE));
+        return letter.open(QIODevice::ReadOnly) ? letter.readAll() : QByteArray();
+    }
+    void SetPreviewPicture(const QImage& value) override { picture = value; }
+    void SetPreviewWordFile(const QString& path) override { wordFile = path; }
+    void ShowPreview() override { shown = true; }
+    void HideDataEntryWindow() override {}
+
+    QString fields[FieldCount];
+    QImage picture;
+    QString wordFile;
+    bool shown = false;
+};
+
+QString DocumentText(const QString& path)
+{
+    QProcess reader;
+    reader.start(QStringLiteral("antiword"), {QStringLiteral("-w"), QStringLiteral("0"), path});
+    if (!reader.waitForFinished(30000) || reader.exitCode() != 0)
+        return QStringLiteral("<antiword failed>");
+    return QString::fromUtf8(reader.readAllStandardOutput());
+}
+
+// The report of step, for the messages of a failed check.
+QString ReportOf(const FakeDialogs& dialogs, int step)
+{
+    const QList<int> steps = dialogs.FailedSteps();
+    const qsizetype at = steps.indexOf(step);
+    return at < 0 ? QStringLiteral("<no report of step %1>").arg(step) : dialogs.ErrorReports()[at];
+}
+
+}
+
+class OfficeFaultsTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir mScratch;
+    QString mTemp;
+    QString mPrivate;
+    LibreOfficeFactory mOffice{TestTimeouts};
+    FakeClock mClock;
+    // Fresh names: a run never depends on what an earlier one left.
+    SystemRandom mRandom;
+
+    struct Outcome {
+        Host host;
+        FakeDialogs dialogs;
+        qint64 milliseconds = 0;
+    };
+
+    void Run(Word::ApplicationFactory& word, Outcome& outcome)
+    {
+        outcome.host.fields[0] = QStringLiteral("Ada Quillon");
+        outcome.host.fields[11] = QStringLiteral("Brightwater Mills");
+        QElapsedTimer timer;
+        timer.start();
+        RunGeneration(outcome.host, GenerationServices{word, outcome.dialogs, mClock, mRandom});
+        outcome.milliseconds = timer.elapsed();
+    }
+
+    // What "< Back" leaves: the preview deletes the working document it was handed.
+    void CheckNothingLeft(const Host& host)
+    {
+        if (!host.wordFile.isEmpty())
+            QFile::remove(host.wordFile);
+        mOffice.WaitForEndedOffices();
+        QCOMPARE(OfficeChildren(), QSet<pid_t>());
+        QCOMPARE(QDir(mPrivate).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(mTemp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(mScratch.isValid());
+        mTemp = QDir(mScratch.path()).filePath(QStringLiteral("temp"));
+        mPrivate = QDir(mScratch.path()).filePath(QStringLiteral("private"));
+        QVERIFY(QDir().mkpath(mTemp) && QDir().mkpath(mPrivate));
+        qputenv("TEMP", QFile::encodeName(mTemp));
+        qputenv("TMPDIR", QFile::encodeName(mPrivate));
+        mClock.today = QDate(2024, 3, 9);
+    }
+
+    void officeKilledOrHungMidRun_data()
+    {
+        QTest::addColumn<int>("instance");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QList<int>>("failing");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<qint64>("limit");
+
+        const QList<int> runSteps = {116, 120, 146, 152, 154, 158, 182, 186, 188};
+        const QList<int> snapshotSteps = {120, 122, 124, 126, 202};
+        const auto ms = [](std::chrono::milliseconds limit) { return qint64(limit.count()); };
+        QTest::newRow("run's office killed after opening the template")
+            << 1 << SIGKILL << runSteps << QString() << qint64(0);
+        QTest::newRow("run's office hangs after opening the template")
+            << 1 << SIGSTOP << runSteps << QStringLiteral("did not answer within 2 seconds and was stopped.")
+            << ms(TestTimeouts.call);
+        QTest::newRow("snapshot's office killed after opening the letter")
+            << 2 << SIGKILL << snapshotSteps << QString() << qint64(0);
+        // The snapshot's step 120 reads the text (a short call) and renders it (a long
+        // one); the stopped office holds up whichever of them reaches it first.
+        QTest::newRow("snapshot's office hangs after opening the letter")
+            << 2 << SIGSTOP << snapshotSteps << QStringLiteral("did not answer within ") << ms(TestTimeouts.render);
+    }
+
+    void officeKilledOrHungMidRun()
+    {
+        QFETCH(int, instance);
+        QFETCH(int, signal);
+        QFETCH(QList<int>, failing);
+        QFETCH(QString, description);
+        QFETCH(qint64, limit);
+
+        FaultingFactory faulting(mOffice);
+        faulting.instance = instance;
+        faulting.signal = signal;
+        Outcome faulty;
+        Run(faulting, faulty);
+
+        // One call waited for the watchdog at most; every later one failed at once.
+        QVERIFY2(faulty.milliseconds < limit + 20000, qPrintable(QString::number(faulty.milliseconds)));
+        const QList<int> failed = faulty.dialogs.FailedSteps();
+        for (int step : failing)
+            QVERIFY2(failed.contains(step), qPrintable(QStringLiteral("step %1 not reported: %2").arg(step).arg(
+                                                faulty.dialogs.ErrorReports().join(QLatin1String("\n----\n")))));
+        // The step that met the fault, and those that used the office afterwards, say what
+        // happened to it.
+        const int first = failing[0];
+        const int usedAfterwards = instance == 1 ? 188 : 126;
+        for (int step : {first, usedAfterwards}) {
+            const QString report = ReportOf(faulty.dialogs, step);
+            QVERIFY2(report.startsWith(QStringLiteral("The office engine (LibreOffice) "))
+                         || report.startsWith(QStringLiteral("The connection to the office engine (LibreOffice) was lost.")),
+                     qPrintable(report));
+            if (!description.isEmpty())
+                QVERIFY2(report.contains(description), qPrintable(report));
+        }
+        if (instance == 1)
+            QVERIFY(!failed.contains(110));
+        else
+            QVERIFY(!failed.contains(182) && !failed.contains(188));
+        // The preview still gets the working document, which "< Back" deletes.
+        QVERIFY(faulty.host.shown);
+        QVERIFY(faulty.host.wordFile.startsWith(mTemp));
+        CheckNothingLeft(faulty.host);
+
+        Outcome next;
+        Run(mOffice, next);
+        QCOMPARE(next.dialogs.ErrorReports(), QStringList());
+        QCOMPARE(next.host.picture.width(), 816);
+        const QString text = DocumentText(next.host.wordFile);
+        QVERIFY2(text.contains(QStringLiteral("Ada Quillon")) && text.contains(QStringLiteral("Brightwater Mills")),
+                 qPrintable(text));
+        CheckNothingLeft(next.host);
+    }
+};
+
+QTEST_MAIN(OfficeFaultsTest)
+#include "test_office_faults.moc"

@@ -13,6 +13,7 @@
 #include "WindowUtilities.h"
 #include "WordModel.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 
@@ -183,10 +184,19 @@ QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const G
     QString workingPath;
 
     run.Step(102, [&] { templateBytes = host.TemplateBytes(); });
-    run.Step(104, [&] { WriteBytesToFile(templateBytes, JoinPath(temp, QStringLiteral("template.dot"))); });
+    // Only a copy this run wrote is opened and deleted: what else stands at that path in a
+    // shared TEMP (another user's file, a link) is neither made into the letter nor removed.
+    const bool templateWritten =
+        run.Step(104, [&] { WriteBytesToFile(templateBytes, JoinPath(temp, QStringLiteral("template.dot"))); });
     run.Step(106, [&] { word = services.word.CreateApplication(); });
     run.Step(108, [&] { templatePath = JoinPath(temp, QStringLiteral("template.dot")); });
-    run.Step(110, [&] { document = Use(Use(word).Documents()).Open(templatePath, true); });
+    run.Step(110, [&] {
+        if (!templateWritten)
+            throw AppError(QStringLiteral("The letter template could not be written to \"%1\", so there is no "
+                                          "template to fill.")
+                               .arg(QDir::toNativeSeparators(templatePath)));
+        document = Use(Use(word).Documents()).Open(templatePath, true);
+    });
     run.Step(112, [&] {
         host.WriteField(DateFieldIndex, QLocale::system().toString(services.clock.Today(), QLocale::ShortFormat));
     });
@@ -220,7 +230,7 @@ QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const G
     run.Step(188, [&] { Use(word).Quit(); });
     run.Step(190, [&] { document.reset(); });
     run.Step(192, [&] { word.reset(); });
-    if (run.Condition(194, [&] { return FileExists(templatePath); }))
+    if (run.Condition(194, [&] { return templateWritten && FileExists(templatePath); }))
         run.Step(196, [&] { DeleteFile(templatePath); });
     run.Step(198, [&] { SaveDocAsJPG(workingPath, services.word, services.dialogs); });
     run.Step(200, [&] { host.SetMousePointer(PointerDefault); });

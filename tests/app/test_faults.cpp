@@ -113,8 +113,8 @@ private:
     // The run failed: the user's fields and settings are as before, the preview shows no
     // picture and offers no letter, and saving from it reports and creates nothing.
     void CheckNothingLost();
-    // A run with a good TEMP works again and yields the sample letter.
-    void CheckNextRunWorks();
+    // A run with a good TEMP through the given office works again and yields the sample letter.
+    void CheckNextRunWorks(Word::ApplicationFactory& word);
 
     QTemporaryDir mFolder;
     QTemporaryDir mRuntime;
@@ -210,10 +210,10 @@ void FaultsTest::CheckNothingLost()
         QVERIFY(shown.text != QStringLiteral("Done."));
 }
 
-void FaultsTest::CheckNextRunWorks()
+void FaultsTest::CheckNextRunWorks(Word::ApplicationFactory& word)
 {
     QTemporaryDir good;
-    RunWithTemp(good.path(), *mWord);
+    RunWithTemp(good.path(), word);
     QCOMPARE(mDialogs.ErrorReports(), QStringList());
     const QString document = mForm->Preview()->mWordFile;
     QCOMPARE(FilesIn(good.path()), QStringList{QFileInfo(document).fileName()});
@@ -242,7 +242,7 @@ void FaultsTest::tempThatIsAFileIsReportedAndLosesNothing()
         QVERIFY2(steps.contains(step), qPrintable(QString::number(step)));
     QCOMPARE(FileBytes(temp), QByteArray("not a folder"));
     CheckNothingLost();
-    CheckNextRunWorks();
+    CheckNextRunWorks(*mWord);
 }
 
 void FaultsTest::missingTempIsReportedAndLosesNothing()
@@ -262,19 +262,22 @@ void FaultsTest::missingTempIsReportedAndLosesNothing()
         QVERIFY2(!report.startsWith(QStringLiteral("\r\n")), qPrintable(report));
     QVERIFY(!QFileInfo::exists(mFolder.filePath(QStringLiteral("gone"))));
     CheckNothingLost();
-    CheckNextRunWorks();
+    CheckNextRunWorks(*mWord);
 }
 
 void FaultsTest::fullTempIsReportedAndLosesNothing()
 {
+    // Every office these runs use has started before any limit is set.
+    StartedInstances first(*mAhead, 2);
+    StartedInstances second(*mAhead, 2);
+
     // Too full for the template copy: no part of it stays, and every step after it that
     // needs it reports.
     {
         QTemporaryDir temp;
-        StartedInstances office(*mAhead, 2);
         {
             const FileSizeLimit full(20000);
-            RunWithTemp(temp.path(), office);
+            RunWithTemp(temp.path(), first);
         }
         const QList<int> steps = mDialogs.FailedSteps();
         QCOMPARE(steps.constFirst(), 104);
@@ -291,9 +294,8 @@ void FaultsTest::fullTempIsReportedAndLosesNothing()
     // no part of the picture file stays.
     {
         QTemporaryDir temp;
-        StartedInstances office(*mAhead, 2);
         const FileSizeLimit full(200000);
-        RunWithTemp(temp.path(), office);
+        RunWithTemp(temp.path(), second);
         const QList<int> steps = mDialogs.FailedSteps();
         QVERIFY2(mDialogs.ErrorReports().constFirst().contains(QStringLiteral("in Tallowmere.Form1.SaveDocAsJPG at line 122")),
                  qPrintable(mDialogs.ErrorReports().constFirst()));
@@ -314,7 +316,9 @@ void FaultsTest::fullTempIsReportedAndLosesNothing()
         for (const char* value : SampleTexts)
             QVERIFY2(text.contains(QLatin1String(value)), value);
     }
-    CheckNextRunWorks();
+    // The prestarting factory may have been starting an office while a limit was set, and
+    // that start failed; a plain office serves the next run.
+    CheckNextRunWorks(mOffice);
 }
 
 // Two processes of the application in the same TEMP, the second starting its run while the

@@ -1,7 +1,7 @@
 #include "PrestartingFactory.h"
 
-PrestartingFactory::PrestartingFactory(Word::ApplicationFactory& engine, int spares)
-    : mEngine(engine), mSpares(spares), mStarter([this] { StartInstances(); })
+PrestartingFactory::PrestartingFactory(Word::ApplicationFactory& engine, int spares, std::chrono::milliseconds settle)
+    : mEngine(engine), mSpares(spares), mSettle(settle), mStarter([this] { StartInstances(); })
 {
 }
 
@@ -32,8 +32,13 @@ void PrestartingFactory::StartInstances()
             mWake.wait(lock, [this] { return mStopping || !mRequests.empty(); });
             if (mRequests.empty())
                 return;
+            if (!mStopping && !mUrgent && std::chrono::steady_clock::now() < mQuietUntil) {
+                mWake.wait_until(lock, mQuietUntil);
+                continue;
+            }
             request = std::move(mRequests.front());
             mRequests.pop_front();
+            mUrgent = false;
             if (mStopping) {
                 request.set_exception(std::make_exception_ptr(AppError(QStringLiteral("The application is ending."))));
                 continue;
@@ -47,25 +52,39 @@ void PrestartingFactory::StartInstances()
     }
 }
 
-void PrestartingFactory::Prestart(int count)
+void PrestartingFactory::Request(int count)
 {
-    const std::lock_guard<std::mutex> lock(mMutex);
     while (static_cast<int>(mStarting.size()) < count) {
         mRequests.emplace_back();
         mStarting.push_back(mRequests.back().get_future());
+    }
+}
+
+void PrestartingFactory::Prestart(int count)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mMutex);
+        Request(count);
+        mQuietUntil = std::chrono::steady_clock::now();
     }
     mWake.notify_one();
 }
 
 std::shared_ptr<Word::Application> PrestartingFactory::CreateApplication()
 {
-    Prestart(1);
     std::future<std::shared_ptr<Word::Application>> start;
     {
         const std::lock_guard<std::mutex> lock(mMutex);
+        Request(1);
+        // The requests not yet begun are the newest ones; when every one is still
+        // waiting, the oldest, taken now, must begin at once.
+        if (mRequests.size() == mStarting.size())
+            mUrgent = true;
         start = std::move(mStarting.front());
         mStarting.pop_front();
+        Request(mSpares);
+        mQuietUntil = std::chrono::steady_clock::now() + mSettle;
     }
-    Prestart(mSpares);
+    mWake.notify_one();
     return start.get();
 }

@@ -2,6 +2,7 @@
 
 #include "WordModel.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <future>
@@ -11,32 +12,40 @@
 
 // Starts office instances before they are asked for, so that creating an application
 // hands over one that is already running instead of waiting for a start. Every instance
-// still serves exactly one operation and is quit by it; a replacement starts in the
-// background as soon as one is taken. Instances never taken end with this object.
+// still serves exactly one operation and is quit by it; replacements start in the
+// background once no instance has been taken for a while: a generation run takes two
+// instances in quick succession, and an office starting beside it would slow it down on a
+// machine of few cores. Instances never taken end with this object.
 class PrestartingFactory : public Word::ApplicationFactory {
 public:
-    // engine starts the instances (on background threads); spares is how many are kept
-    // starting or ready once the first has been taken.
-    PrestartingFactory(Word::ApplicationFactory& engine, int spares);
+    // engine starts the instances (on a background thread); spares is how many are kept
+    // starting or ready once the first has been taken; replacements start once settle has
+    // passed since the last instance was taken.
+    PrestartingFactory(Word::ApplicationFactory& engine, int spares,
+                       std::chrono::milliseconds settle = std::chrono::seconds(1));
     // Waits for starts still under way and ends every instance that was not taken.
     ~PrestartingFactory() override;
     PrestartingFactory(const PrestartingFactory&) = delete;
     PrestartingFactory& operator=(const PrestartingFactory&) = delete;
 
-    // Begins starting instances until at least count are starting or ready.
+    // Begins starting instances, at once, until at least count are starting or ready.
     void Prestart(int count);
 
-    // The oldest prestarted instance, waiting for it when its start is still under way;
-    // throws what its start threw. A replacement starts before this returns.
+    // The oldest prestarted instance, waiting for it when its start is still under way
+    // (and starting it at once when it had not begun); throws what its start threw.
+    // Replacements are asked for before this returns.
     std::shared_ptr<Word::Application> CreateApplication() override;
 
 private:
     using Start = std::promise<std::shared_ptr<Word::Application>>;
 
     void StartInstances();
+    // Asks for instances until count are starting or ready; the lock must be held.
+    void Request(int count);
 
     Word::ApplicationFactory& mEngine;
     int mSpares;
+    std::chrono::milliseconds mSettle;
     // Futures of the instances asked for and not yet taken, oldest first.
     std::deque<std::future<std::shared_ptr<Word::Application>>> mStarting;
     // One long-lived thread starts every instance: an office started with a parent-death
@@ -45,6 +54,9 @@ private:
     std::mutex mMutex;
     std::condition_variable mWake;
     std::deque<Start> mRequests;
+    // Requests wait until then, unless the oldest is urgent: it has been taken already.
+    std::chrono::steady_clock::time_point mQuietUntil;
+    bool mUrgent = false;
     bool mStopping = false;
     std::thread mStarter;
 };

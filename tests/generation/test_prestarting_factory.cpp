@@ -60,6 +60,7 @@ private slots:
     void handsOverInOrderAndReplaces();
     void passesOnFailedStarts();
     void endsInstancesNeverTaken();
+    void replacementsWaitUntilNothingIsTaken();
 };
 
 void PrestartingFactoryTest::handsOverInOrderAndReplaces()
@@ -109,6 +110,37 @@ void PrestartingFactoryTest::endsInstancesNeverTaken()
     }
     QCOMPARE(engine.alive.load(), 0);
     QVERIFY(engine.started <= 2);
+}
+
+// Instances taken in quick succession (a run takes two) start no replacement beside the
+// run; one taken before its start began starts at once all the same.
+void PrestartingFactoryTest::replacementsWaitUntilNothingIsTaken()
+{
+    using namespace std::chrono_literals;
+    SlowEngine engine;
+    PrestartingFactory factory(engine, 2, 1500ms);
+    factory.Prestart(2);
+    QTRY_COMPARE(engine.alive.load(), 2);
+
+    QElapsedTimer sinceLastTake;
+    QCOMPARE(Number(factory.CreateApplication()), 1);
+    QTest::qWait(300);
+    sinceLastTake.start();
+    QCOMPARE(Number(factory.CreateApplication()), 2);
+    QTest::qWait(300);
+    {
+        const std::lock_guard<std::mutex> lock(engine.mutex);
+        if (sinceLastTake.elapsed() < 1200)
+            QCOMPARE(engine.started, 2);
+    }
+
+    // The third is wanted now: it does not wait for the quiet spell.
+    QElapsedTimer wait;
+    wait.start();
+    QCOMPARE(Number(factory.CreateApplication()), 3);
+    QVERIFY2(wait.elapsed() < 1000, qPrintable(QString::number(wait.elapsed())));
+    // The spares follow once nothing has been taken for the quiet spell.
+    QTRY_COMPARE(engine.started, 5);
 }
 
 QTEST_MAIN(PrestartingFactoryTest)

@@ -300,10 +300,18 @@ QString CallTimes::NextInstance()
     return index < mNames.size() ? mNames[index] : QStringLiteral("office %1").arg(index + 1);
 }
 
+void CallTimes::Add(const QString& key, double ms)
+{
+    mMs[key] += ms;
+    mLastEndMs = Bench::Ms(mClock);
+}
+
 void CallTimes::Clear()
 {
     mCreated = 0;
     mMs.clear();
+    mClock.restart();
+    mLastEndMs = 0;
 }
 
 std::shared_ptr<Word::Application> TimedFactory::CreateApplication()

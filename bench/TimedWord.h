@@ -21,16 +21,22 @@ namespace Bench {
 // "replace", "save", "close", "quit" and "render".
 class CallTimes {
 public:
-    explicit CallTimes(QStringList names) : mNames(std::move(names)) {}
+    explicit CallTimes(QStringList names) : mNames(std::move(names)) { mClock.start(); }
     QString NextInstance();
-    void Add(const QString& key, double ms) { mMs[key] += ms; }
+    // Adds a call that has just ended.
+    void Add(const QString& key, double ms);
     const QMap<QString, double>& Ms() const { return mMs; }
+    // When the latest call ended, in ms since Clear.
+    double LastCallEndMs() const { return mLastEndMs; }
+    // Forgets every call and instance; the clock of LastCallEndMs starts again.
     void Clear();
 
 private:
     QStringList mNames;
     int mCreated = 0;
     QMap<QString, double> mMs;
+    QElapsedTimer mClock;
+    double mLastEndMs = 0;
 };
 
 // Wraps every object the inner factory hands out; to be called on one thread.

@@ -50,9 +50,9 @@ public:
         xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(mConnection));
         for (int i = 0; i < screenNumber; ++i)
             xcb_screen_next(&screens);
-        mRoot = screens.data->root;
+        // Top-level windows are the root's children: their maps reach the root's listeners.
         const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(mConnection, mRoot, XCB_CW_EVENT_MASK, &mask);
+        xcb_change_window_attributes(mConnection, screens.data->root, XCB_CW_EVENT_MASK, &mask);
         xcb_flush(mConnection);
     }
     ~Display() { xcb_disconnect(mConnection); }
@@ -113,7 +113,6 @@ public:
 
 private:
     xcb_connection_t* mConnection = nullptr;
-    xcb_window_t mRoot = XCB_WINDOW_NONE;
 };
 
 // LibreOfficeFactory::CreateApplication timed, then Quit timed.

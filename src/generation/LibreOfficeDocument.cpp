@@ -101,7 +101,7 @@ struct OpenDocument {
             filter.Value <<= rtl::OUString("writer_pdf_Export");
             Reference<css::frame::XStorable>(component, UNO_QUERY_THROW)
                 ->storeToURL(FileUrl(pdf), css::uno::Sequence<css::beans::PropertyValue>(&filter, 1));
-        }, Wait::Render);
+        }, Limit::Render);
         const QImage pages = RenderPdfPages(pdf);
         QFile::remove(pdf);
         return pages;
@@ -556,7 +556,7 @@ public:
             properties[1].Value <<= true;
             Reference<css::frame::XStorable>(mDocument.component, UNO_QUERY_THROW)
                 ->storeAsURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(properties, 2));
-        }, Wait::Document);
+        }, Limit::Document);
     }
 
     // Changes not saved are dropped: there is nobody to ask.

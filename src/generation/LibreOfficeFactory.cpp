@@ -49,7 +49,7 @@ public:
             return connection.Desktop()->loadComponentFromURL(
                 FileUrl(path), "_blank", 0,
                 css::uno::Sequence<css::beans::PropertyValue>(properties.data(), static_cast<sal_Int32>(properties.size())));
-        }, Wait::Document);
+        }, Limit::Document);
         if (!component.is())
             throw AppError(what + QLatin1Char('.'));
         const bool isText = Call(connection, what, [&] {
@@ -112,11 +112,6 @@ private:
 LibreOfficeFactory::LibreOfficeFactory(OfficeTimeouts timeouts)
     : mTimeouts(timeouts), mEnder(std::make_shared<LibreOffice::OfficeEnder>())
 {
-}
-
-LibreOfficeFactory::~LibreOfficeFactory()
-{
-    WaitForEndedOffices();
 }
 
 std::shared_ptr<Word::Application> LibreOfficeFactory::CreateApplication()

@@ -29,10 +29,9 @@ struct OfficeTimeouts {
 // background: Quit returns as soon as the office has been told to end.
 class LibreOfficeFactory : public Word::ApplicationFactory {
 public:
+    // Destroying the factory waits until every office quit or released has ended; an
+    // application object that outlives it keeps the offices' ender until it is released.
     explicit LibreOfficeFactory(OfficeTimeouts timeouts = {});
-    // Waits until every office quit or released has ended (once no application object of
-    // this factory is left, which is then every office it started).
-    ~LibreOfficeFactory() override;
     LibreOfficeFactory(const LibreOfficeFactory&) = delete;
     LibreOfficeFactory& operator=(const LibreOfficeFactory&) = delete;
 

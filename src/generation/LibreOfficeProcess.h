@@ -61,7 +61,7 @@ public:
     // the office then fails, as the connection closes with the process.
     void Arm(std::chrono::milliseconds limit);
     void Disarm();
-    // True once the watchdog has killed the office; limit is the one it was armed with.
+    // True once the watchdog has killed the office, and the limit that the call exceeded.
     bool TimedOut() const;
     std::chrono::milliseconds TimedOutLimit() const;
 

@@ -190,14 +190,14 @@ bool Connection::Lost()
     return mEnded || mDisconnected || mProcess->TimedOut() || !mProcess->Running();
 }
 
-OfficeProcess::Deadline Connection::Guard(Wait wait)
+OfficeProcess::Deadline Connection::Guard(Limit limit)
 {
-    switch (wait) {
-    case Wait::Document:
+    switch (limit) {
+    case Limit::Document:
         return OfficeProcess::Deadline(*mProcess, mTimeouts.document);
-    case Wait::Render:
+    case Limit::Render:
         return OfficeProcess::Deadline(*mProcess, mTimeouts.render);
-    case Wait::Call:
+    case Limit::Call:
         break;
     }
     return OfficeProcess::Deadline(*mProcess, mTimeouts.call);

@@ -73,8 +73,8 @@ private:
     std::thread mThread;
 };
 
-// How long a call may wait for the office before the office is taken to hang.
-enum class Wait { Call, Document, Render };
+// Which of the OfficeTimeouts a call may take before the office is taken to hang.
+enum class Limit { Call, Document, Render };
 
 // One running office and the bridge to it. Every backend object of one application holds
 // it, so that a call after the office has ended fails with a clear description.
@@ -102,8 +102,8 @@ public:
     bool Lost();
     void MarkDisconnected() { mDisconnected = true; }
 
-    // Kills the office when the call it guards takes longer than the limit for wait.
-    OfficeProcess::Deadline Guard(Wait wait);
+    // Kills the office when the call it guards takes longer than limit (see OfficeTimeouts).
+    OfficeProcess::Deadline Guard(Limit limit);
 
     // Why calls fail now that the bridge to the office is gone.
     QString LostDescription();
@@ -119,16 +119,16 @@ private:
     bool mDisconnected = false;
 };
 
-// Runs one call into the office, within the limit for wait. An office exception becomes an
+// Runs one call into the office, within limit. An office exception becomes an
 // AppError whose description is what (what was being done) followed by the office's own
 // message; a lost connection says why the office no longer answers.
 template <class F>
-auto Call(Connection& connection, const QString& what, F&& call, Wait wait = Wait::Call) -> decltype(call())
+auto Call(Connection& connection, const QString& what, F&& call, Limit limit = Limit::Call) -> decltype(call())
 {
     if (connection.Lost())
         throw AppError(connection.LostDescription());
     try {
-        const OfficeProcess::Deadline deadline = connection.Guard(wait);
+        const OfficeProcess::Deadline deadline = connection.Guard(limit);
         return call();
     } catch (const css::lang::DisposedException&) {
         connection.MarkDisconnected();

@@ -435,6 +435,24 @@ private slots:
         QVERIFY(marker.remove());
     }
 
+    // Offices wind down after Quit returns, but none outlives its factory: the factory's end
+    // waits for every office quit or released, and for their private folders to go.
+    void factoryEndsOnlyOnceItsOfficesHaveEnded()
+    {
+        {
+            LibreOfficeFactory word;
+            auto quit = word.CreateApplication();
+            auto released = word.CreateApplication();
+            quit->Documents()->Open(mFixture, true);
+            QCOMPARE(Children().size(), 2);
+            quit->Quit();
+            QVERIFY_THROWS_EXCEPTION(AppError, quit->Documents());
+            released.reset();
+        }
+        QCOMPARE(Children(), QStringList());
+        QCOMPARE(PrivateFolders(), QStringList());
+    }
+
     // An application that is never quit still ends its office when it is released, and what
     // was obtained from it then fails with a description.
     void abandonedApplicationEndsItsOffice()

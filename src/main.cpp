@@ -8,13 +8,8 @@
 
 #include <QApplication>
 
-#include <csignal>
-
 int main(int argc, char* argv[])
 {
-    // The office bridge writes into pipes that an ending office may already have closed;
-    // such a write must fail as an error, not end the application.
-    std::signal(SIGPIPE, SIG_IGN);
     QApplication application(argc, argv);
     SetApplicationIdentity();
 

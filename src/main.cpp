@@ -5,6 +5,7 @@
 #include "PrestartingFactory.h"
 #include "Resources.h"
 #include "SettingsStore.h"
+#include "TerminationSignals.h"
 
 #include <QApplication>
 
@@ -12,6 +13,7 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     SetApplicationIdentity();
+    EndEventLoopOnTerminationSignals();
 
     QSettingsStore settings;
     QtDialogs dialogs;

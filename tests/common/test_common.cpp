@@ -4,6 +4,7 @@
 #include "FakeDialogs.h"
 #include "GuardedProcedure.h"
 #include "SettingsStore.h"
+#include "TerminationSignals.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 #include <vector>
 
@@ -30,6 +32,7 @@ private slots:
     void settingsAbsentKeyGivesDefault();
     void settingsWriteIsOnDiskAtOnce();
     void settingsFileThatCannotBeUsed();
+    void terminationSignalEndsEventLoop();
 
 private:
     QTemporaryDir mConfig;
@@ -193,6 +196,20 @@ void CommonTest::settingsFileThatCannotBeUsed()
     QVERIFY(garbled.open(QIODevice::ReadOnly));
     QVERIFY(garbled.readAll().contains("garbage"));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, mConfig.path());
+}
+
+void CommonTest::terminationSignalEndsEventLoop()
+{
+    EndEventLoopOnTerminationSignals();
+    QEventLoop loop;
+    bool timedOut = false;
+    QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+    QTimer::singleShot(5000, &loop, [&] {
+        timedOut = true;
+        loop.quit();
+    });
+    loop.exec();
+    QVERIFY(!timedOut);
 }
 
 QTEST_MAIN(CommonTest)

@@ -27,6 +27,10 @@ void QSettingsStore::WriteSetting(const QString& application, const QString& sec
                                   const QString& value)
 {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, application);
+    // A file that could not be read is not written over either: what it holds would be lost.
+    if (settings.status() != QSettings::NoError)
+        throw AppError(QStringLiteral("The settings file %1 could not be read, so nothing is saved in it: %2.")
+                           .arg(settings.fileName(), StatusText(settings.status())));
     settings.beginGroup(section);
     settings.setValue(key, value);
     settings.endGroup();

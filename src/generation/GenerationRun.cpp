@@ -187,9 +187,9 @@ QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const G
     // Only a copy this run wrote is opened and deleted: what else stands at that path in a
     // shared TEMP (another user's file, a link) is neither made into the letter nor removed.
     const bool templateWritten =
-        run.Step(104, [&] { WriteBytesToFile(templateBytes, JoinPath(temp, QStringLiteral("template.dot"))); });
+        run.Step(104, [&] { WriteBytesToFile(templateBytes, JoinPath(temp, QLatin1String(TemplateCopyName))); });
     run.Step(106, [&] { word = services.word.CreateApplication(); });
-    run.Step(108, [&] { templatePath = JoinPath(temp, QStringLiteral("template.dot")); });
+    run.Step(108, [&] { templatePath = JoinPath(temp, QLatin1String(TemplateCopyName)); });
     run.Step(110, [&] {
         if (!templateWritten)
             throw AppError(QStringLiteral("The letter template could not be written to \"%1\", so there is no "
@@ -235,7 +235,7 @@ QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const G
     run.Step(198, [&] { SaveDocAsJPG(workingPath, services.word, services.dialogs); });
     run.Step(200, [&] { host.SetMousePointer(PointerDefault); });
     run.Step(202, [&] {
-        const QString snapshot = JoinPath(temp, QStringLiteral("temp.bmp"));
+        const QString snapshot = JoinPath(temp, QLatin1String(SnapshotFileName));
         QImage picture;
         if (!picture.load(snapshot, "BMP")) {
             // The preview must not go on showing the letter of an earlier run.
@@ -247,7 +247,7 @@ QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const G
     run.Step(204, [&] { host.SetPreviewWordFile(workingPath); });
     run.Step(206, [&] { host.ShowPreview(); });
     run.Step(208, [&] { host.HideDataEntryWindow(); });
-    run.Step(210, [&] { DeleteFile(JoinPath(temp, QStringLiteral("temp.bmp"))); });
+    run.Step(210, [&] { DeleteFile(JoinPath(temp, QLatin1String(SnapshotFileName))); });
     return plan.replacedIn;
 }
 }

@@ -41,6 +41,9 @@ struct GenerationServices {
     std::chrono::milliseconds runLockWait = RunLockWait;
 };
 
+// Name of the template copy in the temporary folder.
+inline constexpr char TemplateCopyName[] = "template.dot";
+
 inline constexpr char GenerationRunLocation[] = "Quillfold7/25/2013.Form1.PushButton6_Click";
 
 // "varnel" followed by eight digits 1-9 drawn from random.

@@ -3,6 +3,7 @@
 // After every test no office process of this test is left and its private folders are gone.
 
 #include "AppError.h"
+#include "ChildProcesses.h"
 #include "CompoundFile.h"
 #include "FakeDialogs.h"
 #include "LibreOfficeFactory.h"
@@ -93,18 +94,8 @@ QString RunningText(const QString& path)
 QStringList Children()
 {
     QStringList children;
-    const QString self = QString::number(::getpid());
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QString line = QString::fromLocal8Bit(stat.readAll());
-        const qsizetype close = line.lastIndexOf(QLatin1Char(')'));
-        const QStringList fields = line.mid(close + 2).split(QLatin1Char(' '));
-        if (close > 0 && fields.size() > 1 && fields[1] == self)
-            children << entry + QLatin1Char(' ') + line.mid(line.indexOf(QLatin1Char('(')) + 1, close - line.indexOf(QLatin1Char('(')) - 1)
-                            + QLatin1Char(' ') + fields[0];
-    }
+    for (const ChildProcess& child : ChildProcesses())
+        children << QStringLiteral("%1 %2 %3").arg(child.pid).arg(child.name, child.state);
     return children;
 }
 

@@ -1,6 +1,7 @@
 // The generation run against the word-processor double: step sequence and reports,
 // replacement order, working files and the hand-over to the preview.
 #include "FakeDialogs.h"
+#include "FakeGenerationHost.h"
 #include "FakePlatform.h"
 #include "FakeWord.h"
 #include "Fields.h"
@@ -12,38 +13,6 @@
 #include <QtTest>
 
 namespace {
-// The windows as the run sees them: fields, pointer and the preview's surface.
-class FakeHost : public GenerationHost {
-public:
-    QString ReadField(int index) const override { return fields[index]; }
-    void WriteField(int index, const QString& text) override { fields[index] = text; }
-    void SetMousePointer(int pointer) override
-    {
-        pointers << pointer;
-        journal << QStringLiteral("pointer %1").arg(pointer);
-    }
-    QByteArray TemplateBytes() override { return templateBytes; }
-    void SetPreviewPicture(const QImage& picture) override
-    {
-        previewPicture = picture;
-        journal << QStringLiteral("picture");
-    }
-    void SetPreviewWordFile(const QString& path) override
-    {
-        wordFile = path;
-        journal << QStringLiteral("word file");
-    }
-    void ShowPreview() override { journal << QStringLiteral("show preview"); }
-    void HideDataEntryWindow() override { journal << QStringLiteral("hide"); }
-
-    QString fields[FieldCount];
-    QByteArray templateBytes = QByteArray("a template\0with a zero byte", 27);
-    QList<int> pointers;
-    QStringList journal;
-    QImage previewPicture;
-    QString wordFile;
-};
-
 QList<int> Range(int from, int to)
 {
     QList<int> steps;
@@ -70,7 +39,7 @@ private:
     void Run();
 
     std::unique_ptr<QTemporaryDir> mTemp;
-    FakeHost mHost;
+    FakeGenerationHost mHost;
     std::unique_ptr<FakeWord> mWordDouble;
     FakeDialogs mDialogs;
     FakeClock mClock;
@@ -81,7 +50,7 @@ void GenerationRunTest::init()
 {
     mTemp = std::make_unique<QTemporaryDir>();
     qputenv("TEMP", mTemp->path().toUtf8());
-    mHost = FakeHost();
+    mHost = FakeGenerationHost();
     mWordDouble = std::make_unique<FakeWord>();
     mDialogs = FakeDialogs();
     mRandom.values = {0.3};

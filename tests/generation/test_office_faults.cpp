@@ -3,6 +3,7 @@
 // the run ends within the watchdog's limit, no office process, private folder or working
 // file is left once the preview is gone, and the next run works.
 
+#include "ChildProcesses.h"
 #include "FakeDialogs.h"
 #include "FakePlatform.h"
 #include "Fields.h"
@@ -34,19 +35,9 @@ constexpr OfficeTimeouts TestTimeouts{20s, 2s, 8s, 4s};
 QSet<pid_t> OfficeChildren()
 {
     QSet<pid_t> offices;
-    const QString self = QString::number(::getpid());
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QString line = QString::fromLocal8Bit(stat.readAll());
-        const qsizetype open = line.indexOf(QLatin1Char('('));
-        const qsizetype close = line.lastIndexOf(QLatin1Char(')'));
-        const QStringList fields = line.mid(close + 2).split(QLatin1Char(' '));
-        if (open > 0 && close > open && fields.size() > 1 && fields[1] == self
-            && line.mid(open + 1, close - open - 1) == QLatin1String("soffice.bin"))
-            offices.insert(entry.toInt());
-    }
+    for (const ChildProcess& child : ChildProcesses())
+        if (child.name == QLatin1String("soffice.bin"))
+            offices.insert(child.pid);
     return offices;
 }
 

@@ -3,6 +3,7 @@
 // and shapes), and the lock that makes the runs of two instances follow one another. The
 // end-to-end tests in tests/app cover the same against the real office.
 #include "FakeDialogs.h"
+#include "FakeGenerationHost.h"
 #include "FakePlatform.h"
 #include "FakeWord.h"
 #include "Fields.h"
@@ -18,27 +19,6 @@
 #include <QtTest>
 
 namespace {
-class Host : public GenerationHost {
-public:
-    QString ReadField(int index) const override { return fields[index]; }
-    void WriteField(int index, const QString& text) override { fields[index] = text; }
-    void SetMousePointer(int) override {}
-    QByteArray TemplateBytes() override
-    {
-        if (duringRun)
-            duringRun();
-        return QByteArray("template");
-    }
-    void SetPreviewPicture(const QImage&) override {}
-    void SetPreviewWordFile(const QString& path) override { wordFile = path; }
-    void ShowPreview() override {}
-    void HideDataEntryWindow() override {}
-
-    QString fields[FieldCount];
-    std::function<void()> duringRun;
-    QString wordFile;
-};
-
 QString AllTags()
 {
     QStringList tags;
@@ -66,7 +46,7 @@ private:
 
     QTemporaryDir mRuntime;
     std::unique_ptr<QTemporaryDir> mTemp;
-    Host mHost;
+    FakeGenerationHost mHost;
     std::unique_ptr<FakeWord> mWord;
     FakeDialogs mDialogs;
     FakeClock mClock;
@@ -84,7 +64,7 @@ void RunSafetyTest::init()
 {
     mTemp = std::make_unique<QTemporaryDir>();
     qputenv("TEMP", mTemp->path().toUtf8());
-    mHost = Host();
+    mHost = FakeGenerationHost();
     mWord = std::make_unique<FakeWord>();
     mDialogs = FakeDialogs();
     mRandom.values = {0.3};

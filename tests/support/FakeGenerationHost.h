@@ -1,0 +1,50 @@
+#pragma once
+
+#include "Fields.h"
+#include "GenerationRun.h"
+
+#include <QImage>
+#include <QList>
+#include <QStringList>
+
+#include <functional>
+
+// The windows as the generation run sees them: fields, pointer, template and the
+// preview's surface. Records what the run did to them, in order, in journal.
+class FakeGenerationHost : public GenerationHost {
+public:
+    QString ReadField(int index) const override { return fields[index]; }
+    void WriteField(int index, const QString& text) override { fields[index] = text; }
+    void SetMousePointer(int pointer) override
+    {
+        pointers << pointer;
+        journal << QStringLiteral("pointer %1").arg(pointer);
+    }
+    QByteArray TemplateBytes() override
+    {
+        if (duringRun)
+            duringRun();
+        return templateBytes;
+    }
+    void SetPreviewPicture(const QImage& picture) override
+    {
+        previewPicture = picture;
+        journal << QStringLiteral("picture");
+    }
+    void SetPreviewWordFile(const QString& path) override
+    {
+        wordFile = path;
+        journal << QStringLiteral("word file");
+    }
+    void ShowPreview() override { journal << QStringLiteral("show preview"); }
+    void HideDataEntryWindow() override { journal << QStringLiteral("hide"); }
+
+    QString fields[FieldCount];
+    QByteArray templateBytes = QByteArray("a template\0with a zero byte", 27);
+    // Called when the run reads the template, early in the run.
+    std::function<void()> duringRun;
+    QList<int> pointers;
+    QStringList journal;
+    QImage previewPicture;
+    QString wordFile;
+};

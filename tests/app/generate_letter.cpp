@@ -12,7 +12,7 @@
 #include "FakeSettings.h"
 #include "Form1.h"
 #include "Form2.h"
-#include "LibreOfficeFactory.h"
+#include "OfficeEngine.h"
 #include "PictureBox.h"
 
 #include <QApplication>
@@ -32,11 +32,11 @@ int main(int argc, char* argv[])
 
     FakeSettings settings;
     FakeDialogs dialogs;
-    LibreOfficeFactory office;
+    const std::unique_ptr<Word::ApplicationFactory> office = MakeOfficeEngine();
     SystemClock clock;
     SystemRandom random;
     FakeUrlOpener urls;
-    Form1 form(Form1Services{settings, dialogs, office, clock, random, urls});
+    Form1 form(Form1Services{settings, dialogs, *office, clock, random, urls});
     form.endApplication = [] {};
     form.show();
     form.PushButton4_Click();

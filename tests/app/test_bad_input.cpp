@@ -12,7 +12,7 @@
 #include "Form1.h"
 #include "Form2.h"
 #include "LetterText.h"
-#include "LibreOfficeFactory.h"
+#include "OfficeEngine.h"
 #include "PictureBox.h"
 
 #include <QClipboard>
@@ -50,7 +50,7 @@ private:
     QTemporaryDir mOut;
     FakeSettings mSettings;
     FakeDialogs mDialogs;
-    LibreOfficeFactory mOffice;
+    std::unique_ptr<Word::ApplicationFactory> mOffice = MakeOfficeEngine();
     FakeClock mClock;
     SystemRandom mRandom;
     FakeUrlOpener mUrls;
@@ -63,7 +63,7 @@ void BadInputTest::initTestCase()
     QVERIFY(mTemp.isValid() && mOut.isValid());
     qputenv("TEMP", mTemp.path().toUtf8());
     mClock.today = QDate::currentDate();
-    mForm = std::make_unique<Form1>(Form1Services{mSettings, mDialogs, mOffice, mClock, mRandom, mUrls});
+    mForm = std::make_unique<Form1>(Form1Services{mSettings, mDialogs, *mOffice, mClock, mRandom, mUrls});
     mForm->endApplication = [] {};
     mForm->show();
 }
@@ -207,7 +207,7 @@ void BadInputTest::unusualSaveTargets()
         QVERIFY2(AntiwordText(target).contains(cyrillic), qPrintable(target));
         QVERIFY2(CatdocText(target).contains(cyrillic), qPrintable(target));
     }
-    const std::shared_ptr<Word::Application> office = mOffice.CreateApplication();
+    const std::shared_ptr<Word::Application> office = mOffice->CreateApplication();
     for (const QString& target : saved) {
         const std::shared_ptr<Word::Document> reopened = office->Documents()->Open(target);
         for (const QString& typed : {cyrillic, QStringLiteral("[ZIPCode] Ms [title]"), QString::fromUtf16(u"😀👍🏽")}) {

@@ -6,7 +6,7 @@
 #include "Fields.h"
 #include "Form1.h"
 #include "Form2.h"
-#include "LibreOfficeFactory.h"
+#include "OfficeEngine.h"
 #include "PictureBox.h"
 
 #include <QDir>
@@ -58,12 +58,12 @@ void EndToEndTest::sampleLetterFromClickToSavedFile()
 {
     FakeSettings settings;
     FakeDialogs dialogs;
-    LibreOfficeFactory office;
+    const std::unique_ptr<Word::ApplicationFactory> office = MakeOfficeEngine();
     FakeClock clock;
     clock.today = QDate::currentDate();
     SystemRandom random;
     FakeUrlOpener urls;
-    Form1 form(Form1Services{settings, dialogs, office, clock, random, urls});
+    Form1 form(Form1Services{settings, dialogs, *office, clock, random, urls});
     int exits = 0;
     form.endApplication = [&] { ++exits; };
     form.show();

@@ -9,9 +9,8 @@
 #include "Fields.h"
 #include "Form1.h"
 #include "Form2.h"
-#include "LibreOfficeFactory.h"
+#include "OfficeEngine.h"
 #include "PictureBox.h"
-#include "PrestartingFactory.h"
 
 #include <QDir>
 #include <QProcess>
@@ -118,10 +117,10 @@ private:
 
     QTemporaryDir mFolder;
     QTemporaryDir mRuntime;
-    LibreOfficeFactory mOffice;
-    std::unique_ptr<PrestartingFactory> mWord;
+    std::unique_ptr<Word::ApplicationFactory> mOffice = MakeOfficeEngine();
+    std::unique_ptr<Word::ApplicationFactory> mWord;
     // Instances for the runs under a file-size limit, all started before it is set.
-    std::unique_ptr<PrestartingFactory> mAhead;
+    std::unique_ptr<Word::ApplicationFactory> mAhead;
     ForwardingFactory mFactory;
     FakeSettings mSettings;
     FakeDialogs mDialogs;
@@ -141,10 +140,8 @@ void FaultsTest::initTestCase()
     qputenv("XDG_RUNTIME_DIR", mRuntime.path().toUtf8());
     mClock.today = QDate::currentDate();
     // One office starts while the other is in use, as in the application.
-    mWord = std::make_unique<PrestartingFactory>(mOffice, 1);
-    mWord->Prestart(1);
-    mAhead = std::make_unique<PrestartingFactory>(mOffice, 0);
-    mAhead->Prestart(4);
+    mWord = MakePrestartingEngine(*mOffice, 1, 1);
+    mAhead = MakePrestartingEngine(*mOffice, 0, 4);
     mForm = std::make_unique<Form1>(Form1Services{mSettings, mDialogs, mFactory, mClock, mRandom, mUrls});
     mForm->endApplication = [] {};
     mForm->show();
@@ -318,7 +315,7 @@ void FaultsTest::fullTempIsReportedAndLosesNothing()
     }
     // The prestarting factory may have been starting an office while a limit was set, and
     // that start failed; a plain office serves the next run.
-    CheckNextRunWorks(mOffice);
+    CheckNextRunWorks(*mOffice);
 }
 
 // Two processes of the application in the same TEMP, the second starting its run while the

@@ -1,18 +1,14 @@
-// The page snapshot and the office check against the in-memory word processor, and the
-// page composition of the rendering.
+// The page snapshot and the office check against the in-memory word processor.
 
 #include "AppError.h"
 #include "FakeDialogs.h"
 #include "FakeWord.h"
-#include "LibreOfficePages.h"
 #include "PageSnapshot.h"
 #include "WordCheck.h"
 
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -218,48 +214,6 @@ private slots:
         QCOMPARE(word.opened[0]->stories,
                  QStringList({QStringLiteral("$1 & [City], $1 & [City] and x$1 & [City]y"), QStringLiteral("header [City]")}));
         QCOMPARE(word.opened[0]->shapes[0].text, QStringLiteral("shape $1 & [City]"));
-    }
-
-    // Pages of a PDF, one below the other at 96 dots per inch, as wide as the widest, in
-    // their order however many are rendered at once.
-    void pagesAreStackedAtScreenResolution()
-    {
-        const QString pdf = mTemp.filePath(QStringLiteral("pages.pdf"));
-        const QList<QPageSize::PageSizeId> sizes = {QPageSize::Letter, QPageSize::Legal, QPageSize::Letter,
-                                                    QPageSize::Legal, QPageSize::Letter};
-        {
-            QPdfWriter writer(pdf);
-            writer.setResolution(72);
-            writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-            writer.setPageSize(QPageSize(sizes[0]));
-            QPainter painter(&writer);
-            for (int page = 0; page < sizes.size(); ++page) {
-                if (page > 0) {
-                    writer.setPageSize(QPageSize(sizes[page]));
-                    writer.newPage();
-                }
-                // One inch square, a page's width further right on each page.
-                painter.fillRect(QRectF(72.0 * page, 72.0 * page, 72, 72), Qt::black);
-            }
-        }
-
-        const QImage pages = RenderPdfPages(pdf);
-
-        QCOMPARE(pages.size(), QSize(816, 3 * 1056 + 2 * 1344));
-        int top = 0;
-        for (int page = 0; page < sizes.size(); ++page) {
-            for (int square = 0; square < sizes.size(); ++square) {
-                const QColor seen(pages.pixel(96 * square + 48, top + 96 * square + 48));
-                QCOMPARE(seen, square == page ? QColor(Qt::black) : QColor(Qt::white));
-            }
-            top += sizes[page] == QPageSize::Letter ? 1056 : 1344;
-        }
-
-        QFile notPdf(pdf);
-        QVERIFY(notPdf.open(QIODevice::WriteOnly));
-        notPdf.write("not a PDF");
-        notPdf.close();
-        QVERIFY_THROWS_EXCEPTION(AppError, RenderPdfPages(pdf));
     }
 };
 

@@ -1,0 +1,64 @@
+// The page composition of the office's rendering: the pages of a PDF stacked into one
+// picture at screen resolution.
+
+#include "AppError.h"
+#include "LibreOfficePages.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class PagesTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir mTemp;
+
+private slots:
+    // Pages of a PDF, one below the other at 96 dots per inch, as wide as the widest, in
+    // their order however many are rendered at once.
+    void pagesAreStackedAtScreenResolution()
+    {
+        const QString pdf = mTemp.filePath(QStringLiteral("pages.pdf"));
+        const QList<QPageSize::PageSizeId> sizes = {QPageSize::Letter, QPageSize::Legal, QPageSize::Letter,
+                                                    QPageSize::Legal, QPageSize::Letter};
+        {
+            QPdfWriter writer(pdf);
+            writer.setResolution(72);
+            writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+            writer.setPageSize(QPageSize(sizes[0]));
+            QPainter painter(&writer);
+            for (int page = 0; page < sizes.size(); ++page) {
+                if (page > 0) {
+                    writer.setPageSize(QPageSize(sizes[page]));
+                    writer.newPage();
+                }
+                // One inch square, a page's width further right on each page.
+                painter.fillRect(QRectF(72.0 * page, 72.0 * page, 72, 72), Qt::black);
+            }
+        }
+
+        const QImage pages = RenderPdfPages(pdf);
+
+        QCOMPARE(pages.size(), QSize(816, 3 * 1056 + 2 * 1344));
+        int top = 0;
+        for (int page = 0; page < sizes.size(); ++page) {
+            for (int square = 0; square < sizes.size(); ++square) {
+                const QColor seen(pages.pixel(96 * square + 48, top + 96 * square + 48));
+                QCOMPARE(seen, square == page ? QColor(Qt::black) : QColor(Qt::white));
+            }
+            top += sizes[page] == QPageSize::Letter ? 1056 : 1344;
+        }
+
+        QFile notPdf(pdf);
+        QVERIFY(notPdf.open(QIODevice::WriteOnly));
+        notPdf.write("not a PDF");
+        notPdf.close();
+        QVERIFY_THROWS_EXCEPTION(AppError, RenderPdfPages(pdf));
+    }
+};
+
+QTEST_MAIN(PagesTest)
+#include "test_pages.moc"

@@ -1,0 +1,17 @@
+#include "OfficeEngine.h"
+
+#include "LibreOfficeFactory.h"
+#include "PrestartingFactory.h"
+
+std::unique_ptr<Word::ApplicationFactory> MakeOfficeEngine()
+{
+    return std::make_unique<LibreOfficeFactory>();
+}
+
+std::unique_ptr<Word::ApplicationFactory> MakePrestartingEngine(Word::ApplicationFactory& engine, int spares,
+                                                                int prestart)
+{
+    auto factory = std::make_unique<PrestartingFactory>(engine, spares);
+    factory->Prestart(prestart);
+    return factory;
+}

@@ -1,6 +1,7 @@
 #include "SafeFile.h"
 
 #include "AppError.h"
+#include "FileDescriptor.h"
 
 #include <QFile>
 #include <QDir>
@@ -23,28 +24,6 @@ QString SystemMessage(int error)
 {
     throw AppError(QStringLiteral("%1 \"%2\": %3").arg(what, QDir::toNativeSeparators(path), SystemMessage(error)));
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : mFd(fd) {}
-    ~FileDescriptor()
-    {
-        if (mFd >= 0)
-            ::close(mFd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return mFd; }
-    int release()
-    {
-        const int fd = mFd;
-        mFd = -1;
-        return fd;
-    }
-
-private:
-    int mFd;
-};
 
 void WriteAll(int fd, const QByteArray& bytes, const QString& path)
 {
@@ -96,13 +75,12 @@ void WriteBytesToFile(const QByteArray& bytes, const QString& path)
 bool CreateNewFile(const QString& path)
 {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    const FileDescriptor fd(::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
         if (errno == EEXIST)
             return false;
         Fail(QStringLiteral("Cannot create the file"), path, errno);
     }
-    ::close(fd);
     return true;
 }
 

@@ -172,31 +172,49 @@ QString DrawWorkingName(RandomSource& random)
 }
 
 namespace {
-// Steps 102-210, the part of the run that works with the shared working files. Returns
-// the tags of the fields that had characters replaced.
-QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services)
-{
-    const QString temp = TempFolder();
-    QByteArray templateBytes;
+// The word processor with the template copy open in it, from step 106 until step 192.
+struct OpenTemplate {
     std::shared_ptr<Word::Application> word;
     DocumentPtr document;
-    QString templatePath;
-    QString workingPath;
+    QString path;
+    // Only a copy this run wrote is opened and deleted.
+    bool written = false;
+};
 
+// The working document's path; claimed when this run created the file that holds the name.
+struct WorkingFile {
+    QString path;
+    bool claimed = false;
+};
+
+// Steps 102-110: the template's bytes go to TEMP and the copy opens in a fresh word processor.
+OpenTemplate OpenTemplateCopy(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services,
+                              const QString& temp)
+{
+    OpenTemplate open;
+    QByteArray templateBytes;
     run.Step(102, [&] { templateBytes = host.TemplateBytes(); });
     // Only a copy this run wrote is opened and deleted: what else stands at that path in a
     // shared TEMP (another user's file, a link) is neither made into the letter nor removed.
-    const bool templateWritten =
+    open.written =
         run.Step(104, [&] { WriteBytesToFile(templateBytes, JoinPath(temp, QLatin1String(TemplateCopyName))); });
-    run.Step(106, [&] { word = services.word.CreateApplication(); });
-    run.Step(108, [&] { templatePath = JoinPath(temp, QLatin1String(TemplateCopyName)); });
+    run.Step(106, [&] { open.word = services.word.CreateApplication(); });
+    run.Step(108, [&] { open.path = JoinPath(temp, QLatin1String(TemplateCopyName)); });
     run.Step(110, [&] {
-        if (!templateWritten)
+        if (!open.written)
             throw AppError(QStringLiteral("The letter template could not be written to \"%1\", so there is no "
                                           "template to fill.")
-                               .arg(QDir::toNativeSeparators(templatePath)));
-        document = Use(Use(word).Documents()).Open(templatePath, true);
+                               .arg(QDir::toNativeSeparators(open.path)));
+        open.document = Use(Use(open.word).Documents()).Open(open.path, true);
     });
+    return open;
+}
+
+// Steps 112-164: today's date goes into its field and every tag takes its field's text.
+// Returns the tags of the fields that had characters replaced.
+QStringList FillLetter(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services,
+                       const DocumentPtr& document)
+{
     run.Step(112, [&] {
         host.WriteField(DateFieldIndex, QLocale::system().toString(services.clock.Today(), QLocale::ShortFormat));
     });
@@ -205,37 +223,53 @@ QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const G
     if (!plan.unshelter.empty())
         ReplaceAll(run, document, plan.unshelter);
     run.Step(164, [&] { host.SetMousePointer(PointerDefault); });
+    return plan.replacedIn;
+}
 
-    // Steps 166-180: a name whose path is taken in any way is thrown away whole. The
-    // name is claimed by creating the file, so nobody else can slip in before the save.
+// Steps 166-180: a name whose path is taken in any way is thrown away whole. The name is
+// claimed by creating the file, so nobody else can slip in before the save.
+WorkingFile ClaimWorkingName(GuardedProcedure& run, RandomSource& random, const QString& temp)
+{
+    WorkingFile working;
     bool taken = false;
-    bool claimed = false;
     do {
-        const QString name = DrawWorkingName(services.random);
-        workingPath = JoinPath(temp, name + QStringLiteral(".doc"));
+        working.path = JoinPath(temp, DrawWorkingName(random) + QStringLiteral(".doc"));
         taken = false;
         run.Step(180, [&] {
-            taken = PathTaken(workingPath) || !CreateNewFile(workingPath);
-            claimed = !taken;
+            taken = PathTaken(working.path) || !CreateNewFile(working.path);
+            working.claimed = !taken;
         });
     } while (taken);
+    return working;
+}
 
-    if (!run.Step(182, [&] { Use(document).SaveAs(workingPath); }) && claimed) {
+// Steps 182-196: the letter is saved under the working name, the word processor ends and
+// the template copy goes.
+void SaveAndClose(GuardedProcedure& run, OpenTemplate& open, const WorkingFile& working)
+{
+    if (!run.Step(182, [&] { Use(open.document).SaveAs(working.path); }) && working.claimed) {
         // What is there now is the empty file that claimed the name, or what a failed save
         // left of the letter: neither may be taken for it.
-        QFile::remove(workingPath);
+        QFile::remove(working.path);
     }
-    run.Step(184, [&] { Use(word).SetDisplayAlerts(false); });
-    run.Step(186, [&] { Use(document).Close(); });
-    run.Step(188, [&] { Use(word).Quit(); });
-    run.Step(190, [&] { document.reset(); });
-    run.Step(192, [&] { word.reset(); });
-    if (run.Condition(194, [&] { return templateWritten && FileExists(templatePath); }))
-        run.Step(196, [&] { DeleteFile(templatePath); });
+    run.Step(184, [&] { Use(open.word).SetDisplayAlerts(false); });
+    run.Step(186, [&] { Use(open.document).Close(); });
+    run.Step(188, [&] { Use(open.word).Quit(); });
+    run.Step(190, [&] { open.document.reset(); });
+    run.Step(192, [&] { open.word.reset(); });
+    if (run.Condition(194, [&] { return open.written && FileExists(open.path); }))
+        run.Step(196, [&] { DeleteFile(open.path); });
+}
+
+// Steps 198-210: the saved letter is rendered, and picture and path go to the preview,
+// which shows in place of the data-entry window.
+void HandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services, const QString& temp,
+              const QString& workingPath)
+{
+    const QString snapshot = JoinPath(temp, QLatin1String(SnapshotFileName));
     run.Step(198, [&] { SaveDocAsJPG(workingPath, services.word, services.dialogs); });
     run.Step(200, [&] { host.SetMousePointer(PointerDefault); });
     run.Step(202, [&] {
-        const QString snapshot = JoinPath(temp, QLatin1String(SnapshotFileName));
         QImage picture;
         if (!picture.load(snapshot, "BMP")) {
             // The preview must not go on showing the letter of an earlier run.
@@ -247,8 +281,20 @@ QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const G
     run.Step(204, [&] { host.SetPreviewWordFile(workingPath); });
     run.Step(206, [&] { host.ShowPreview(); });
     run.Step(208, [&] { host.HideDataEntryWindow(); });
-    run.Step(210, [&] { DeleteFile(JoinPath(temp, QLatin1String(SnapshotFileName))); });
-    return plan.replacedIn;
+    run.Step(210, [&] { DeleteFile(snapshot); });
+}
+
+// Steps 102-210, the part of the run that works with the shared working files. Returns
+// the tags of the fields that had characters replaced.
+QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services)
+{
+    const QString temp = TempFolder();
+    OpenTemplate open = OpenTemplateCopy(run, host, services, temp);
+    const QStringList replacedIn = FillLetter(run, host, services, open.document);
+    const WorkingFile working = ClaimWorkingName(run, services.random, temp);
+    SaveAndClose(run, open, working);
+    HandOver(run, host, services, temp, working.path);
+    return replacedIn;
 }
 }
 

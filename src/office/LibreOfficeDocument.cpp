@@ -221,46 +221,58 @@ public:
     bool Execute(const Search& search) override
     {
         return Call(mDocument.Use(), QStringLiteral("The search in the shape failed"), [&] {
-            struct Match {
-                Reference<XTextRange> paragraph;
-                qsizetype position;
-            };
-            std::vector<Match> matches;
-            const Qt::CaseSensitivity sensitivity = search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
-            const Reference<css::container::XEnumeration> paragraphs =
-                Reference<css::container::XEnumerationAccess>(mText, UNO_QUERY_THROW)->createEnumeration();
-            while (paragraphs->hasMoreElements()) {
-                const Reference<XTextRange> paragraph(paragraphs->nextElement(), UNO_QUERY_THROW);
-                const QString text = ParagraphText(paragraph);
-                for (qsizetype at = text.indexOf(search.findText, 0, sensitivity); at >= 0;
-                     at = text.indexOf(search.findText, at, sensitivity)) {
-                    if (!search.matchWholeWord || IsWholeWord(text, at, search.findText.size())) {
-                        matches.push_back({paragraph, at});
-                        at += search.findText.size();
-                    } else {
-                        ++at;
-                    }
-                }
-            }
+            std::vector<Match> matches = FindMatches(search);
             if (matches.empty())
                 return false;
             if (search.replace == wdReplaceOne)
                 matches.resize(1);
-            if (search.replace != wdReplaceNone) {
-                // From the last match back, so that earlier positions stay valid.
-                const rtl::OUString replacement = ToUno(search.replaceWith);
-                for (auto match = matches.rbegin(); match != matches.rend(); ++match) {
-                    const Reference<css::text::XTextCursor> cursor = mText->createTextCursorByRange(match->paragraph->getStart());
-                    Move(cursor, match->position, false);
-                    Move(cursor, search.findText.size(), true);
-                    cursor->setString(replacement);
-                }
-            }
+            if (search.replace != wdReplaceNone)
+                ReplaceMatches(matches, search);
             return true;
         });
     }
 
 private:
+    struct Match {
+        Reference<XTextRange> paragraph;
+        qsizetype position;
+    };
+
+    // Every occurrence of the search text, paragraph by paragraph, in reading order.
+    std::vector<Match> FindMatches(const Search& search) const
+    {
+        std::vector<Match> matches;
+        const Qt::CaseSensitivity sensitivity = search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+        const Reference<css::container::XEnumeration> paragraphs =
+            Reference<css::container::XEnumerationAccess>(mText, UNO_QUERY_THROW)->createEnumeration();
+        while (paragraphs->hasMoreElements()) {
+            const Reference<XTextRange> paragraph(paragraphs->nextElement(), UNO_QUERY_THROW);
+            const QString text = ParagraphText(paragraph);
+            for (qsizetype at = text.indexOf(search.findText, 0, sensitivity); at >= 0;
+                 at = text.indexOf(search.findText, at, sensitivity)) {
+                if (!search.matchWholeWord || IsWholeWord(text, at, search.findText.size())) {
+                    matches.push_back({paragraph, at});
+                    at += search.findText.size();
+                } else {
+                    ++at;
+                }
+            }
+        }
+        return matches;
+    }
+
+    // From the last match back, so that earlier positions stay valid.
+    void ReplaceMatches(const std::vector<Match>& matches, const Search& search) const
+    {
+        const rtl::OUString replacement = ToUno(search.replaceWith);
+        for (auto match = matches.rbegin(); match != matches.rend(); ++match) {
+            const Reference<css::text::XTextCursor> cursor = mText->createTextCursorByRange(match->paragraph->getStart());
+            Move(cursor, match->position, false);
+            Move(cursor, search.findText.size(), true);
+            cursor->setString(replacement);
+        }
+    }
+
     static QString ParagraphText(const Reference<XTextRange>& paragraph)
     {
         QString text;

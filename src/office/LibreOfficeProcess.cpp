@@ -1,6 +1,7 @@
 #include "LibreOfficeProcess.h"
 
 #include "AppError.h"
+#include "FileDescriptor.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -42,11 +43,6 @@ QString RandomPipeName()
     for (int i = 0; i < 4; ++i)
         name += QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, QLatin1Char('0'));
     return name;
-}
-
-[[noreturn]] void FailToStart(const QString& reason)
-{
-    throw AppError(QLatin1String(OfficeStartFailure) + reason);
 }
 
 // Settings the fresh profile starts with: no lock files beside the documents (they would
@@ -128,6 +124,11 @@ int OpenForChild(const QByteArray& path, int flags)
 
 }
 
+void FailToStart(const QString& reason)
+{
+    throw AppError(QLatin1String(OfficeStartFailure) + reason);
+}
+
 QString FindOfficeProgramFolder()
 {
     const QString unoPath = qEnvironmentVariable("UNO_PATH");
@@ -196,17 +197,11 @@ void OfficeProcess::Launch()
     std::vector<char*> argv = pointers(mArguments);
     std::vector<char*> envp = pointers(mEnvironment);
 
-    const int input = OpenForChild("/dev/null", O_RDONLY);
-    const int log = OpenForChild(QFile::encodeName(QDir(mFolder.path()).filePath(QStringLiteral("office.log"))),
-                                 O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW);
-    if (input < 0 || log < 0) {
-        const int error = errno;
-        if (input >= 0)
-            ::close(input);
-        if (log >= 0)
-            ::close(log);
-        FailToStart(QString::fromLocal8Bit(std::strerror(error)));
-    }
+    const FileDescriptor input(OpenForChild("/dev/null", O_RDONLY));
+    const FileDescriptor log(OpenForChild(QFile::encodeName(QDir(mFolder.path()).filePath(QStringLiteral("office.log"))),
+                                          O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW));
+    if (input.get() < 0 || log.get() < 0)
+        FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
 
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
@@ -221,18 +216,15 @@ void OfficeProcess::Launch()
         ::sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::signal(SIGPIPE, SIG_DFL);
-        ::dup2(input, STDIN_FILENO);
-        ::dup2(log, STDOUT_FILENO);
-        ::dup2(log, STDERR_FILENO);
+        ::dup2(input.get(), STDIN_FILENO);
+        ::dup2(log.get(), STDOUT_FILENO);
+        ::dup2(log.get(), STDERR_FILENO);
         ::close_range(3, ~0U, 0);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
-    const int forkError = errno;
-    ::close(input);
-    ::close(log);
     if (pid < 0)
-        FailToStart(QString::fromLocal8Bit(std::strerror(forkError)));
+        FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
     // Also set here, so that the group exists whichever of the two runs first.
     ::setpgid(pid, pid);
     const std::lock_guard lock(mWatchMutex);

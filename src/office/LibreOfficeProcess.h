@@ -16,6 +16,9 @@
 // How every description of a failed office start begins.
 inline constexpr char OfficeStartFailure[] = "The office engine (LibreOffice) could not be started: ";
 
+// Throws AppError: OfficeStartFailure followed by reason.
+[[noreturn]] void FailToStart(const QString& reason);
+
 // The program folder of the office installation (the folder that holds soffice.bin and
 // fundamentalrc): the variable UNO_PATH when set, else the folder that the soffice found
 // on PATH leads to once its symbolic links are resolved. Throws AppError when there is none.

@@ -22,11 +22,6 @@ namespace {
 constexpr std::chrono::milliseconds EndGrace(5000);
 constexpr std::chrono::milliseconds ConnectRetry(25);
 
-[[noreturn]] void FailToStart(const QString& reason)
-{
-    throw AppError(QLatin1String(OfficeStartFailure) + reason);
-}
-
 // A limit in seconds as the user reads it: "20", "1.5".
 QString Seconds(std::chrono::milliseconds limit)
 {

@@ -23,7 +23,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QSignalBlocker>
-#include <QTimer>
+#include <QValidator>
 
 #include <cmath>
 #include <limits>
@@ -55,6 +55,42 @@ QString FieldKey(int index)
 {
     return QStringLiteral("Text1_") + QString::number(index);
 }
+
+// Least room between a caption and its field.
+constexpr int CaptionGap = 4;
+
+// A caption whose text is wider than its box (fonts differ between platforms) grows to the
+// right, into the free space before its field, instead of being cut off. Where that space
+// is too small, it moves left so that it still ends CaptionGap pixels before the field.
+void FitCaption(QLabel& caption)
+{
+    const int width = qMax(caption.width(), caption.sizeHint().width());
+    const int room = caption.buddy() ? caption.buddy()->x() - CaptionGap : caption.x() + width;
+    caption.setGeometry(qMax(0, qMin(caption.x(), room - width)), caption.y(), width, caption.height());
+}
+
+// Each line break (CR LF, CR, LF, VT, FF, NEL, LS, PS) as one space.
+QString JoinLines(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    for (const char16_t lineBreak : {u'\r', u'\n', u'\v', u'\f', u'\u0085', u'\u2028', u'\u2029'})
+        text.replace(QChar(lineBreak), QLatin1Char(' '));
+    return text;
+}
+
+// A field holds one line: a line break that reaches it, pasted most often, becomes a
+// space before the change is shown or stored. The cursor stays after the same text.
+class SingleLineValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& position) const override
+    {
+        position = static_cast<int>(JoinLines(input.left(position)).size());
+        input = JoinLines(std::move(input));
+        return Acceptable;
+    }
+};
 }
 
 Form1::Form1(const Form1Services& services, QWidget* parent)
@@ -74,12 +110,8 @@ Form1::Form1(const Form1Services& services, QWidget* parent)
             SetBackColor(*child, Qt::white);
     }
 
-    // A caption whose text is wider than its box (fonts differ between platforms) grows to
-    // the right, into the free space before its field, instead of being cut off.
-    for (QLabel* caption : findChildren<QLabel*>()) {
-        if (caption->sizeHint().width() > caption->width())
-            caption->resize(caption->sizeHint().width(), caption->height());
-    }
+    for (QLabel* caption : findChildren<QLabel*>())
+        FitCaption(*caption);
 
     for (int i = 0; i < FieldCount; ++i) {
         Text1[static_cast<size_t>(i)] = findChild<QLineEdit*>(QStringLiteral("Text1_%1").arg(i));
@@ -87,6 +119,7 @@ Form1::Form1(const Form1Services& services, QWidget* parent)
         // A field has no length limit: a line edit would otherwise cut every longer text,
         // typed, pasted or restored, at 32767 characters without a word.
         field->setMaxLength(std::numeric_limits<int>::max());
+        field->setValidator(new SingleLineValidator(field));
         field->installEventFilter(this);
         connect(field, &QLineEdit::textChanged, this, [this, i] { Text1_Change(i); });
     }
@@ -148,6 +181,8 @@ void Form1::WriteField(int index, const QString& text)
     mWritingField = true;
     field->setText(text);
     mWritingField = false;
+    // A text the user did not type is shown from its start.
+    field->setCursorPosition(0);
     if (mPendingStoreError)
         std::rethrow_exception(std::exchange(mPendingStoreError, nullptr));
 }
@@ -160,6 +195,7 @@ void Form1::RestoreFields()
         const QSignalBlocker noStore(Field(index));
         // The value came from the store, so it need not be written back.
         Field(index)->setText(text);
+        Field(index)->setCursorPosition(0);
     }
 }
 
@@ -242,13 +278,28 @@ void Form1::mouseMoveEvent(QMouseEvent* event)
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::FocusIn) {
-        if (auto* field = qobject_cast<QLineEdit*>(watched)) {
-            field->selectAll();
-            // A click places the cursor after the focus arrives; select again once it has.
-            if (static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason)
-                QTimer::singleShot(0, field, &QLineEdit::selectAll);
+    auto* field = qobject_cast<QLineEdit*>(watched);
+    if (!field)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::FocusIn:
+        field->selectAll();
+        // A click places the cursor after the focus arrives: a plain click selects all
+        // again when the button is released, a drag keeps what it covered.
+        mSelectOnRelease = static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason ? field : nullptr;
+        break;
+    case QEvent::FocusOut:
+        mSelectOnRelease = nullptr;
+        break;
+    case QEvent::MouseButtonRelease:
+        if (mSelectOnRelease == field && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            mSelectOnRelease = nullptr;
+            if (!field->hasSelectedText())
+                field->selectAll();
         }
+        break;
+    default:
+        break;
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -98,6 +98,8 @@ private:
     std::unique_ptr<Form2> mPreview;
     std::unique_ptr<Splash> mSplash;
     bool mWritingField = false;
+    // The field a click just gave the focus, until the button is released.
+    QLineEdit* mSelectOnRelease = nullptr;
     std::exception_ptr mPendingStoreError;
     bool mStoreFailureShown = false;
 };

@@ -21,17 +21,32 @@ bool FileExists(const QString& path)
     return info.exists() && info.lastModified().isValid();
 }
 
+namespace {
+// Centred on the whole screen; along an axis where the window is larger than the
+// available area, its start is kept on that area so the title bar can be reached.
+int PlaceAlong(int screenStart, int screenExtent, int availableStart, int availableExtent, int outerExtent)
+{
+    const int centred = screenStart + (screenExtent - outerExtent) / 2;
+    return outerExtent > availableExtent ? qMax(centred, availableStart) : centred;
+}
+}
+
+QPoint CentredPosition(const QRect& screen, const QRect& available, const QSize& outer)
+{
+    return QPoint(PlaceAlong(screen.x(), screen.width(), available.x(), available.width(), outer.width()),
+                  PlaceAlong(screen.y(), screen.height(), available.y(), available.height(), outer.height()));
+}
+
 void CenterForm(QWidget& window)
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QRect whole = screen->geometry();
     const QRect frame = window.frameGeometry();
     // The frame may not be known before the window is shown; the client size is then the best guess.
-    const int outerWidth = frame.width() > 0 ? frame.width() : window.width();
-    const int outerHeight = frame.height() > 0 ? frame.height() : window.height();
-    window.move(whole.x() + (whole.width() - outerWidth) / 2, whole.y() + (whole.height() - outerHeight) / 2);
+    const QSize outer(frame.width() > 0 ? frame.width() : window.width(),
+                      frame.height() > 0 ? frame.height() : window.height());
+    window.move(CentredPosition(screen->geometry(), screen->availableGeometry(), outer));
 }
 
 QString HandCursorFile()

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QCursor>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <optional>
@@ -10,8 +13,12 @@ class QWidget;
 // True when path names an existing file (or folder); never throws, false for "".
 bool FileExists(const QString& path);
 
-// Moves the window so that its frame is centred on the whole primary screen; a window
-// larger than the screen gets a negative position and is not moved back.
+// Where a window's frame of size outer goes: centred on the whole screen, except that
+// along an axis where it is larger than the available area (the screen less its panels)
+// its left or top edge is kept on that area.
+QPoint CentredPosition(const QRect& screen, const QRect& available, const QSize& outer);
+
+// Moves the window to CentredPosition on the primary screen.
 void CenterForm(QWidget& window);
 
 // "HAND-M.CUR" in the application folder.

@@ -7,6 +7,8 @@
 #include "Splash.h"
 #include "WordModel.h"
 
+#include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -129,6 +131,23 @@ void Form1Test::layout()
     QCOMPARE(mForm->palette().color(QPalette::Window), QColor(Qt::white));
     QCOMPARE(mForm->font().family(), QStringLiteral("Arial"));
     QVERIFY(mForm->font().bold());
+
+    // Every caption shows its whole text and ends at least 4 pixels before its field.
+    for (QLabel* caption : mForm->findChildren<QLabel*>()) {
+        const QWidget* field = caption->buddy();
+        QVERIFY2(field && field->parentWidget() == caption->parentWidget(), qPrintable(caption->text()));
+        QVERIFY2(caption->width() >= caption->sizeHint().width(), qPrintable(caption->text()));
+        QVERIFY2(field->x() - (caption->x() + caption->width()) >= 4, qPrintable(caption->text()));
+    }
+    // The group boxes are white inside their frames, as the window is.
+    mForm->show();
+    QVERIFY(QTest::qWaitForWindowExposed(mForm.get()));
+    const QImage window = mForm->grab().toImage();
+    for (const char* name : {"Frame1", "Frame2"}) {
+        const QRect box = mForm->findChild<QWidget*>(QLatin1String(name))->geometry();
+        QCOMPARE(window.pixelColor(box.center().x(), box.bottom() - 5), QColor(Qt::white));
+        QCOMPARE(window.pixelColor(box.left() + 5, box.center().y()), QColor(Qt::white));
+    }
 }
 
 void Form1Test::typingStoresEveryKeystroke()
@@ -140,6 +159,14 @@ void Form1Test::typingStoresEveryKeystroke()
     QCOMPARE(mSettings->Value(QStringLiteral("Text1_0")), QStringLiteral("ab"));
     mForm->WriteField(13, QStringLiteral("12/7/26"));
     QCOMPARE(mSettings->Value(QStringLiteral("Text1_13")), QStringLiteral("12/7/26"));
+
+    // A field holds one line: each pasted line break becomes one space, in the field and the store.
+    QGuiApplication::clipboard()->setText(QString::fromUtf16(u"Smith\r\nJohn\nand\u2028Sons\r"));
+    mForm->Field(0)->setCursorPosition(1);
+    QTest::keyClick(mForm->Field(0), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(mForm->ReadField(0), QStringLiteral("aSmith John and Sons b"));
+    QCOMPARE(mSettings->Value(QStringLiteral("Text1_0")), QStringLiteral("aSmith John and Sons b"));
+    QCOMPARE(mForm->Field(0)->cursorPosition(), 21);
 }
 
 void Form1Test::writeFieldStoresEvenUnchangedText()
@@ -154,9 +181,15 @@ void Form1Test::restoreFillsInputFieldsOnly()
     for (int i = 0; i < FieldCount; ++i)
         mSettings->values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", QStringLiteral("Text1_%1").arg(i)),
                                  QStringLiteral("  value %1 ").arg(i));
+    const QString longText = QStringLiteral("Start of a long street address, ").repeated(10);
+    mSettings->values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", "Text1_6"), longText);
     mForm->RestoreFields();
-    for (int i = 0; i <= 12; ++i)
-        QCOMPARE(mForm->ReadField(i), QStringLiteral("  value %1 ").arg(i));
+    for (int i = 0; i <= 12; ++i) {
+        if (i != 6)
+            QCOMPARE(mForm->ReadField(i), QStringLiteral("  value %1 ").arg(i));
+        // A restored field shows the start of its text.
+        QCOMPARE(mForm->Field(i)->cursorPosition(), 0);
+    }
     QCOMPARE(mForm->ReadField(13), QString());
     QVERIFY(!mJournal.contains(QStringLiteral("read Text1_13")));
 }
@@ -188,6 +221,8 @@ void Form1Test::sampleDataTwiceGivesSameValues()
         QCOMPARE(mForm->ReadField(2), QStringLiteral("90250"));
         QCOMPARE(mSettings->Value(QStringLiteral("Text1_6")), QStringLiteral("1234 East Main Street"));
         QCOMPARE(mSettings->Value(QStringLiteral("Text1_3")), QStringLiteral("CA"));
+        for (int i = 0; i <= 12; ++i)
+            QCOMPARE(mForm->Field(i)->cursorPosition(), 0);
     }
     QCOMPARE(mForm->ReadField(13), QString());
     QVERIFY(mSettings->Value(QStringLiteral("Text1_13")).isNull());
@@ -240,6 +275,32 @@ void Form1Test::tabOrderAndSelectOnFocus()
         expected << QStringLiteral("Text1_%1").arg(i);
     expected << "PushButton6" << "PushButton3" << "PushButton4" << "Text1_13";
     QCOMPARE(visited, expected);
+
+    // Enter, like Space, presses the push button that has the focus.
+    auto* clear = mForm->findChild<QPushButton*>(QStringLiteral("PushButton3"));
+    clear->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(clear, Qt::Key_Return);
+    QCOMPARE(mForm->ReadField(12), QString());
+
+    // A press and drag into a field without the focus selects what the drag covered;
+    // a plain click selects the whole text.
+    mForm->WriteField(7, QStringLiteral("John Smith"));
+    QLineEdit* name = mForm->Field(7);
+    const auto at = [&](int position) {
+        name->setCursorPosition(position);
+        return name->mapTo(mForm.get(), name->inputMethodQuery(Qt::ImCursorRectangle).toRect().center());
+    };
+    const QPoint from = at(5), to = at(10);
+    name->setCursorPosition(0);
+    QWindow* window = mForm->windowHandle();
+    QTest::mousePress(window, Qt::LeftButton, {}, from);
+    QTest::mouseMove(window, to);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, to);
+    QVERIFY(name->hasFocus());
+    QCOMPARE(name->selectedText(), QStringLiteral("Smith"));
+    mForm->Field(4)->setFocus(Qt::TabFocusReason);
+    QTest::mouseClick(window, Qt::LeftButton, {}, from);
+    QCOMPARE(name->selectedText(), QStringLiteral("John Smith"));
 
     // Focus given any other way selects the whole text too, and typing replaces it.
     mForm->Field(0)->clearFocus();

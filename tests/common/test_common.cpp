@@ -166,13 +166,25 @@ void CommonTest::settingsAbsentKeyGivesDefault()
 void CommonTest::settingsWriteIsOnDiskAtOnce()
 {
     QSettingsStore store;
-    store.WriteSetting(QStringLiteral("Kestrelworks"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_12"),
-                       QStringLiteral("Managing Director"));
-    QFile file(mConfig.filePath(QStringLiteral("Kestrelworks.ini")));
+    const QString app = QStringLiteral("Handwritten"), section = QStringLiteral("Inkhaven");
+    QFile file(mConfig.filePath(app + QStringLiteral(".ini")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Inkhaven]\nText1_0=Smith, John\nText1_1 = a,b ,  c \nText1_2=\"Quoted, kept\"\nText1_3=1,\n");
+    file.close();
+    // Unquoted commas typed into the file by hand come back as written.
+    QCOMPARE(store.ReadSetting(app, section, QStringLiteral("Text1_0")), QStringLiteral("Smith, John"));
+    QCOMPARE(store.ReadSetting(app, section, QStringLiteral("Text1_1")), QStringLiteral("a,b ,  c"));
+    QCOMPARE(store.ReadSetting(app, section, QStringLiteral("Text1_2")), QStringLiteral("Quoted, kept"));
+    QCOMPARE(store.ReadSetting(app, section, QStringLiteral("Text1_3")), QStringLiteral("1,"));
+
+    // What the application writes is in the file, byte for byte, when the call returns.
+    store.WriteSetting(app, section, QStringLiteral("Text1_12"), QStringLiteral("Managing Director"));
+    store.WriteSetting(app, section, QStringLiteral("Text1_0"), QStringLiteral("Smith, John"));
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-    const QString content = QString::fromUtf8(file.readAll());
-    QVERIFY(content.contains(QStringLiteral("[Inkhaven]")));
-    QVERIFY(content.contains(QStringLiteral("Text1_12=Managing Director")));
+    const QByteArray content = file.readAll();
+    QVERIFY(content.contains("[Inkhaven]\nText1_0=\"Smith, John\"\n"));
+    QVERIFY(content.contains("\nText1_12=Managing Director\n"));
+    QCOMPARE(store.ReadSetting(app, section, QStringLiteral("Text1_0")), QStringLiteral("Smith, John"));
 }
 
 void CommonTest::settingsFileThatCannotBeUsed()

@@ -194,10 +194,19 @@ void CommonFilesTest::centerFormUsesWholeScreen()
     CenterForm(window);
     QCOMPARE(window.pos(), QPoint(screen.x() + (screen.width() - 301) / 2, screen.y() + (screen.height() - 200) / 2));
 
+    // Larger than the screen less a 30-pixel panel at the top: the title bar stays on the
+    // screen along that axis only; a window that fits keeps its centre, even under the panel.
+    const QRect whole(0, 0, 800, 600), available(0, 30, 800, 570);
+    QCOMPARE(CentredPosition(whole, available, QSize(900, 1000)), QPoint(0, 30));
+    QCOMPARE(CentredPosition(whole, available, QSize(300, 1000)), QPoint(250, 30));
+    QCOMPARE(CentredPosition(whole, available, QSize(300, 580)), QPoint(250, 30));
+    QCOMPARE(CentredPosition(whole, available, QSize(301, 560)), QPoint(249, 20));
+    QCOMPARE(CentredPosition(QRect(1920, 0, 1024, 768), QRect(1920, 0, 1024, 740), QSize(1100, 200)), QPoint(1920, 284));
+
     QWidget tall;
     tall.setFixedSize(100, screen.height() + 400);
     CenterForm(tall);
-    QCOMPARE(tall.y(), screen.y() - 200);
+    QCOMPARE(tall.y(), QGuiApplication::primaryScreen()->availableGeometry().y());
 }
 
 void CommonFilesTest::skinAndTheme()
@@ -250,6 +259,17 @@ void CommonFilesTest::pushButtonReportsMouseMoves()
     QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(&button, &move);
     QCOMPARE(moves.count(), 1);
+
+    // Enter and the keypad's Enter press it, once however long the key is held; Space still does.
+    QSignalSpy clicks(&button, &QPushButton::clicked);
+    QTest::keyClick(&button, Qt::Key_Return);
+    QTest::keyClick(&button, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(&button, Qt::Key_Space);
+    QCOMPARE(clicks.count(), 3);
+    QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(&button, &held);
+    QTest::keyClick(&button, Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(clicks.count(), 3);
 }
 
 QTEST_MAIN(CommonFilesTest)

@@ -2,10 +2,32 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 QString ApplicationFolder()
 {
     return QCoreApplication::applicationDirPath();
+}
+
+QString DataFolder()
+{
+    // The relative path from the program folder to the data folder comes from the install rules.
+    return QDir::cleanPath(JoinPath(ApplicationFolder(), QStringLiteral(INKHAVEN_DATA_FROM_BIN)));
+}
+
+QString FirstHolding(const QStringList& folders, const QString& relativePath)
+{
+    for (const QString& folder : folders) {
+        const QString path = JoinPath(folder, relativePath);
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return folders.isEmpty() ? relativePath : JoinPath(folders.first(), relativePath);
+}
+
+QString OptionalItemPath(const QString& relativePath)
+{
+    return FirstHolding({ApplicationFolder(), DataFolder()}, relativePath);
 }
 
 QString TempFolder()

@@ -42,7 +42,7 @@ QColor ButtonFaceColour()
 
 QString SkinFile()
 {
-    return JoinPath(ApplicationFolder(), QStringLiteral("x/o.cjs"));
+    return OptionalItemPath(QStringLiteral("x/o.cjs"));
 }
 
 void SetBackColor(QWidget& widget, const QColor& colour)

@@ -8,7 +8,7 @@ class QWidget;
 // The platform's button-face colour, which follows the user's desktop colour scheme.
 QColor ButtonFaceColour();
 
-// "x/o.cjs" in the application folder.
+// "x/o.cjs" beside the executable, else in the data folder.
 QString SkinFile();
 
 // Gives a widget its own background colour.

@@ -51,7 +51,7 @@ void CenterForm(QWidget& window)
 
 QString HandCursorFile()
 {
-    return JoinPath(ApplicationFolder(), QStringLiteral("HAND-M.CUR"));
+    return OptionalItemPath(QStringLiteral("HAND-M.CUR"));
 }
 
 std::optional<QCursor> LoadCursorFile(const QString& path)

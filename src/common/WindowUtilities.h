@@ -21,14 +21,14 @@ QPoint CentredPosition(const QRect& screen, const QRect& available, const QSize&
 // Moves the window to CentredPosition on the primary screen.
 void CenterForm(QWidget& window);
 
-// "HAND-M.CUR" in the application folder.
+// "HAND-M.CUR" beside the executable, else in the data folder.
 QString HandCursorFile();
 
 // Reads a Windows cursor file (.cur) with its hotspot; std::nullopt when the file is
 // missing or is not a cursor Qt can read.
 std::optional<QCursor> LoadCursorFile(const QString& path);
 
-// The hand cursor beside the executable, when there is one that can be read.
+// The hand cursor of HandCursorFile(), when there is one that can be read.
 std::optional<QCursor> LoadHandCursor();
 
 // Shows a window's pointer setting on the window: 11 the hourglass, 99 the hand cursor

@@ -1,6 +1,7 @@
 #include "Resources.h"
 
 #include "AppError.h"
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -60,6 +61,6 @@ void SetApplicationIdentity()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Inkhaven"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrelworks"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(INKHAVEN_DISPLAY_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("inkhaven"));
 }

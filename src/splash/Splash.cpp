@@ -37,7 +37,7 @@ Splash::Splash(SettingsStore& settings, const Clock& clock, QWidget* parent)
     , ui(std::make_unique<Ui::Splash>())
     , mSettings(settings)
     , mClock(clock)
-    , mSplashFolder(JoinPath(ApplicationFolder(), QStringLiteral("Splash")))
+    , mSplashFolder(OptionalItemPath(QStringLiteral("Splash")))
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);

@@ -12,8 +12,9 @@ namespace Ui {
 class Splash;
 }
 
-// The borderless start-up window: the first picture of the "Splash" folder beside the
-// executable, shown for four seconds with the check box "Hide this at next startup".
+// The borderless start-up window: the first picture of the "Splash" folder (beside the
+// executable or in the data folder), shown for four seconds with the check box
+// "Hide this at next startup".
 class Splash : public QWidget {
     Q_OBJECT
 
@@ -29,8 +30,8 @@ public:
     // window events meanwhile.
     void WaitSeconds(double seconds);
 
-    // The folder the picture is taken from; the "Splash" folder of the application folder
-    // unless set otherwise.
+    // The folder the picture is taken from; the "Splash" folder beside the executable, else
+    // the one in the data folder, unless set otherwise.
     QString SplashFolder() const { return mSplashFolder; }
     void SetSplashFolder(const QString& folder) { mSplashFolder = folder; }
 

@@ -63,6 +63,7 @@ private slots:
     void replaceWithCopyOverwrites();
     void fileExists();
     void tempFolderFallsBack();
+    void optionalItemsBesideExecutableFirst();
     void cursorFileWithHotspot();
     void invalidCursorFileIsIgnored();
     void centerFormUsesWholeScreen();
@@ -166,6 +167,32 @@ void CommonFilesTest::tempFolderFallsBack()
         qputenv("TEMP", temp);
     if (!tmpdir.isNull())
         qputenv("TMPDIR", tmpdir);
+}
+
+void CommonFilesTest::optionalItemsBesideExecutableFirst()
+{
+    const QDir root(mDir.path());
+    QVERIFY(root.mkpath(QStringLiteral("beside/x")) && root.mkpath(QStringLiteral("data/x")));
+    QVERIFY(root.mkpath(QStringLiteral("data/Splash")));
+    const QStringList folders{root.filePath(QStringLiteral("beside")), root.filePath(QStringLiteral("data"))};
+    const auto path = [&](const char* relative) { return root.filePath(QLatin1String(relative)); };
+
+    // Absent everywhere: the path beside the executable, so the item reads as absent.
+    QCOMPARE(FirstHolding(folders, QStringLiteral("HAND-M.CUR")), path("beside/HAND-M.CUR"));
+    Write(path("data/HAND-M.CUR"), "d");
+    QCOMPARE(FirstHolding(folders, QStringLiteral("HAND-M.CUR")), path("data/HAND-M.CUR"));
+    Write(path("beside/HAND-M.CUR"), "b");
+    QCOMPARE(FirstHolding(folders, QStringLiteral("HAND-M.CUR")), path("beside/HAND-M.CUR"));
+
+    // A path below a subfolder, and a folder as the item.
+    Write(path("data/x/o.cjs"), "d");
+    QCOMPARE(FirstHolding(folders, QStringLiteral("x/o.cjs")), path("data/x/o.cjs"));
+    QCOMPARE(FirstHolding(folders, QStringLiteral("Splash")), path("data/Splash"));
+    QVERIFY(root.mkpath(QStringLiteral("beside/Splash")));
+    QCOMPARE(FirstHolding(folders, QStringLiteral("Splash")), path("beside/Splash"));
+
+    QCOMPARE(QFileInfo(DataFolder()).fileName(), QStringLiteral("inkhaven"));
+    QVERIFY(!DataFolder().contains(QStringLiteral("..")));
 }
 
 void CommonFilesTest::cursorFileWithHotspot()

@@ -1,0 +1,37 @@
+# The Debian package, made by CPack from the install rules (scripts/package; the packaging
+# test makes one from the build tree). The programs, the desktop entry, the icons and the
+# AppStream file go under /usr; its version is the project() version.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME inkhaven)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR Kestrelworks)
+set(CPACK_PACKAGE_CONTACT "Kestrelworks <inkhaven@kestrelworks.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "fill a business-proposal letter and save it as a Word document")
+set(CPACK_PACKAGE_DESCRIPTION [[
+Inkhaven turns one business-proposal letter template into a finished,
+personalised letter: type the sender's and the recipient's data, look at
+the filled letter page by page and save it as a Word 97-2003 document.
+LibreOffice Writer fills and lays out the letter in the background.]])
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# Packaging (and installing) takes the programs as they are built instead of building every
+# target first: scripts/package builds before it packs, and the packaging test must not
+# rebuild the tree it runs in.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION text)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${INKHAVEN_HOMEPAGE})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The shared libraries come from dpkg-shlibdeps. The UNO runtime lives in the office's
+# program folder (the executable's run path), which is no system library folder.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${LIBREOFFICE_PROGRAM_DIR})
+# What runs beside the program without being linked: the office it starts, Qt's X11
+# platform plugin (only recommended by Qt's own library), and the letter's fonts.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "libreoffice-writer-nogui | libreoffice-writer, qt6-qpa-plugins, fonts-liberation2")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+
+include(CPack)

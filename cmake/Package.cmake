@@ -25,7 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${INKHAVEN_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The shared libraries come from dpkg-shlibdeps. The UNO runtime lives in the office's
-# program folder (the executable's run path), which is no system library folder.
+# program folder, no system library folder: dpkg-shlibdeps finds it through the executable's
+# run path, and naming the folder keeps it found should the run path change.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${LIBREOFFICE_PROGRAM_DIR})
 # What runs beside the program without being linked: the office it starts, Qt's X11

@@ -30,6 +30,7 @@
 #include "PrestartingFactory.h"
 #include "Resources.h"
 #include "SettingsStore.h"
+#include "TerminationSignals.h"
 
 #include "Paths.h"
 #include "SafeFile.h"
@@ -169,6 +170,8 @@ bool Exposed(QWidget* widget)
 
 int main(int argc, char* argv[])
 {
+    // As in the application: a write to an office that has just ended fails as an error.
+    IgnoreBrokenPipes();
     QApplication application(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);

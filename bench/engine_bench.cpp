@@ -8,6 +8,7 @@
 
 #include "Fields.h"
 #include "LibreOfficeFactory.h"
+#include "TerminationSignals.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -114,6 +115,8 @@ double Print(QTextStream& out, const QString& title, const Timings& timings, con
 
 int main(int argc, char* argv[])
 {
+    // As in the application: a write to an office that has just ended fails as an error.
+    IgnoreBrokenPipes();
     QCoreApplication application(argc, argv);
     const int runs = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
     QTextStream out(stdout);

@@ -17,6 +17,7 @@
 #include "BenchSupport.h"
 
 #include "LibreOfficeFactory.h"
+#include "TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -224,6 +225,8 @@ bool Application(const QString& executable, Bench::Report& report, QTextStream& 
 
 int main(int argc, char* argv[])
 {
+    // As in the application: a write to an office that has just ended fails as an error.
+    IgnoreBrokenPipes();
     QCoreApplication application(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -14,6 +14,9 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     SetApplicationIdentity();
     EndEventLoopOnTerminationSignals();
+    // Process-wide, so set here before any office starts: the bridge's write to an office
+    // that has just ended must fail as an error, not end the application.
+    IgnoreBrokenPipes();
 
     QSettingsStore settings;
     QtDialogs dialogs;

@@ -4,6 +4,7 @@
 
 #include "AppError.h"
 #include "Dialogs.h"
+#include "ErrorReport.h"
 #include "Fields.h"
 #include "Form2.h"
 #include "GuardedProcedure.h"
@@ -189,7 +190,7 @@ void Form1::WriteField(int index, const QString& text)
 
 void Form1::RestoreFields()
 {
-    for (int index = 0; index <= 12; ++index) {
+    for (int index = 0; index < TypedFieldCount; ++index) {
         const QString text = mServices.settings.ReadSetting(QLatin1String(SettingsApplication),
                                                             QLatin1String(SettingsSection), FieldKey(index));
         const QSignalBlocker noStore(Field(index));
@@ -225,14 +226,14 @@ void Form1::Text1_Change(int index)
 
 void Form1::PushButton3_Click()
 {
-    GuardedProcedure clear(QStringLiteral("Quillfold7/25/2013.Form1.PushButton3_Click"), mServices.dialogs);
-    for (int index = 0; index <= 12; ++index)
+    GuardedProcedure clear(QLatin1String(ClearDataLocation), mServices.dialogs);
+    for (int index = 0; index < TypedFieldCount; ++index)
         clear.Step(102, [&] { WriteField(index, QString()); });
 }
 
 void Form1::PushButton4_Click()
 {
-    GuardedProcedure sample(QStringLiteral("Quillfold7/25/2013.Form1.PushButton4_Click"), mServices.dialogs);
+    GuardedProcedure sample(QLatin1String(SampleDataLocation), mServices.dialogs);
     for (const SampleValue& value : SampleData)
         sample.Step(value.step, [&] { WriteField(value.index, QString::fromUtf8(value.text)); });
 }
@@ -251,28 +252,28 @@ void Form1::PromoteHomePage()
         mServices.urls.Open(QUrl(QLatin1String(HomePageAddress)));
 }
 
-void Form1::SetMousePointer(int pointer)
+void Form1::SetMousePointer(PointerShape pointer)
 {
     mMousePointer = pointer;
     ApplyMousePointer(*this, pointer, mHandCursor);
     // The run that sets the hourglass keeps the event loop busy; hand the change to the
     // window system now, without taking user input, so the pointer shows while it works.
-    if (pointer == PointerHourglass)
+    if (pointer == PointerShape::Hourglass)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void Form1::PushButton_MouseMove()
 {
-    if (mMousePointer != PointerHourglass)
-        SetMousePointer(PointerCustom);
+    if (mMousePointer != PointerShape::Hourglass)
+        SetMousePointer(PointerShape::Custom);
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event)
 {
     // Moves over controls without tracking of their own reach the window too; only the
     // bare background counts.
-    if (!childAt(event->position().toPoint()) && mMousePointer != PointerHourglass)
-        SetMousePointer(PointerDefault);
+    if (!childAt(event->position().toPoint()) && mMousePointer != PointerShape::Hourglass)
+        SetMousePointer(PointerShape::Default);
     QWidget::mouseMoveEvent(event);
 }
 

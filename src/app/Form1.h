@@ -64,8 +64,8 @@ public:
 
     void PromoteHomePage();
 
-    int MousePointer() const { return mMousePointer; }
-    void SetMousePointer(int pointer) override;
+    PointerShape MousePointer() const { return mMousePointer; }
+    void SetMousePointer(PointerShape pointer) override;
 
     QLineEdit* Field(int index) const;
     Form2* Preview() const { return mPreview.get(); }
@@ -92,8 +92,8 @@ private:
 
     std::unique_ptr<Ui::Form1> ui;
     Form1Services mServices;
-    std::array<QLineEdit*, 14> Text1{};
-    int mMousePointer = 0;
+    std::array<QLineEdit*, FieldCount> Text1{};
+    PointerShape mMousePointer = PointerShape::Default;
     std::optional<QCursor> mHandCursor;
     std::unique_ptr<Form2> mPreview;
     std::unique_ptr<Splash> mSplash;

@@ -5,6 +5,7 @@
 // The fourteen fields of the data-entry window, addressed by index. Each field replaces
 // its tag in the letter. Indexes 0-12 are typed by the user; 13 is the hidden date field.
 inline constexpr int FieldCount = 14;
+inline constexpr int TypedFieldCount = 13;
 inline constexpr int DateFieldIndex = 13;
 
 inline constexpr std::array<const char*, FieldCount> FieldTags = {
@@ -24,7 +25,9 @@ inline constexpr std::array<const char*, FieldCount> FieldTags = {
     "[CurrentDate]",     // 13 date of the latest run
 };
 
-// Window pointer settings.
-inline constexpr int PointerDefault = 0;
-inline constexpr int PointerHourglass = 11;
-inline constexpr int PointerCustom = 99;
+// A window's mouse-pointer setting; the values are the setting's codes.
+enum class PointerShape {
+    Default = 0,
+    Hourglass = 11,
+    Custom = 99,  // the hand cursor, when one was loaded
+};

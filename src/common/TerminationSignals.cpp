@@ -35,3 +35,8 @@ void EndEventLoopOnTerminationSignals()
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
 }
+
+void IgnoreBrokenPipes()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}

@@ -95,11 +95,11 @@ std::optional<QCursor> LoadHandCursor()
     return LoadCursorFile(HandCursorFile());
 }
 
-void ApplyMousePointer(QWidget& window, int pointer, const std::optional<QCursor>& handCursor)
+void ApplyMousePointer(QWidget& window, PointerShape pointer, const std::optional<QCursor>& handCursor)
 {
-    if (pointer == PointerHourglass)
+    if (pointer == PointerShape::Hourglass)
         window.setCursor(Qt::WaitCursor);
-    else if (pointer == PointerCustom && handCursor)
+    else if (pointer == PointerShape::Custom && handCursor)
         window.setCursor(*handCursor);
     else
         window.unsetCursor();

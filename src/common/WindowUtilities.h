@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Fields.h"
+
 #include <QCursor>
 #include <QPoint>
 #include <QRect>
@@ -31,6 +33,6 @@ std::optional<QCursor> LoadCursorFile(const QString& path);
 // The hand cursor of HandCursorFile(), when there is one that can be read.
 std::optional<QCursor> LoadHandCursor();
 
-// Shows a window's pointer setting on the window: 11 the hourglass, 99 the hand cursor
-// (the standard pointer when none was loaded), anything else the standard pointer.
-void ApplyMousePointer(QWidget& window, int pointer, const std::optional<QCursor>& handCursor);
+// Shows a window's pointer setting on the window: the hand cursor for the custom pointer
+// (the standard pointer when none was loaded).
+void ApplyMousePointer(QWidget& window, PointerShape pointer, const std::optional<QCursor>& handCursor);

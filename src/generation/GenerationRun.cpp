@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "Dialogs.h"
+#include "ErrorReport.h"
 #include "Fields.h"
 #include "GuardedProcedure.h"
 #include "LetterText.h"
@@ -222,7 +223,7 @@ QStringList FillLetter(GuardedProcedure& run, GenerationHost& host, const Genera
     ReplaceAll(run, document, plan.fill);
     if (!plan.unshelter.empty())
         ReplaceAll(run, document, plan.unshelter);
-    run.Step(164, [&] { host.SetMousePointer(PointerDefault); });
+    run.Step(164, [&] { host.SetMousePointer(PointerShape::Default); });
     return plan.replacedIn;
 }
 
@@ -268,7 +269,7 @@ void HandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServi
 {
     const QString snapshot = JoinPath(temp, QLatin1String(SnapshotFileName));
     run.Step(198, [&] { SaveDocAsJPG(workingPath, services.word, services.dialogs); });
-    run.Step(200, [&] { host.SetMousePointer(PointerDefault); });
+    run.Step(200, [&] { host.SetMousePointer(PointerShape::Default); });
     run.Step(202, [&] {
         QImage picture;
         if (!picture.load(snapshot, "BMP")) {
@@ -302,7 +303,7 @@ void RunGeneration(GenerationHost& host, const GenerationServices& services)
 {
     GuardedProcedure run(QLatin1String(GenerationRunLocation), services.dialogs);
     QStringList replacedIn;
-    run.Step(100, [&] { host.SetMousePointer(PointerHourglass); });
+    run.Step(100, [&] { host.SetMousePointer(PointerShape::Hourglass); });
     {
         const RunLock lock(services.runLockWait);
         replacedIn = FillAndHandOver(run, host, services);

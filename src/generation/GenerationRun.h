@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Fields.h"
 #include "RunLock.h"
 
 #include <QByteArray>
@@ -22,7 +23,7 @@ public:
     virtual ~GenerationHost() = default;
     virtual QString ReadField(int index) const = 0;
     virtual void WriteField(int index, const QString& text) = 0;
-    virtual void SetMousePointer(int pointer) = 0;
+    virtual void SetMousePointer(PointerShape pointer) = 0;
     virtual QByteArray TemplateBytes() = 0;
     // The hand-over, called in this order: picture, document path, show; then the
     // data-entry window hides.
@@ -43,8 +44,6 @@ struct GenerationServices {
 
 // Name of the template copy in the temporary folder.
 inline constexpr char TemplateCopyName[] = "template.dot";
-
-inline constexpr char GenerationRunLocation[] = "Quillfold7/25/2013.Form1.PushButton6_Click";
 
 // "varnel" followed by eight digits 1-9 drawn from random.
 QString DrawWorkingName(RandomSource& random);

@@ -1,6 +1,7 @@
 #include "PageSnapshot.h"
 
 #include "AppError.h"
+#include "ErrorReport.h"
 #include "GuardedProcedure.h"
 #include "Paths.h"
 #include "SafeFile.h"
@@ -12,7 +13,7 @@
 
 void SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs)
 {
-    GuardedProcedure procedure(QStringLiteral("Tallowmere.Form1.SaveDocAsJPG"), dialogs);
+    GuardedProcedure procedure(QLatin1String(SnapshotLocation), dialogs);
     std::shared_ptr<Word::Application> application;
     std::shared_ptr<Word::Document> document;
     // The picture is kept here and written from here: whatever else is on the clipboard

@@ -11,7 +11,7 @@ inline constexpr char SnapshotFileName[] = "temp.bmp";
 // Renders the working document inFile into the snapshot file TEMP/temp.bmp (a BMP picture
 // of every page, one below the other) in an office instance of its own, and leaves the
 // picture on the system clipboard. A guarded procedure: each failing step is reported
-// (location "Tallowmere.Form1.SaveDocAsJPG", steps 116 to 126) and the next one runs; no
+// (location SnapshotLocation, steps 116 to 126) and the next one runs; no
 // error reaches the caller. The document is closed without saving. When no picture could
 // be made, an older snapshot file is removed rather than left to stand for this document.
 void SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs);

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <csignal>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
@@ -114,9 +113,6 @@ private:
 LibreOfficeFactory::LibreOfficeFactory(OfficeTimeouts timeouts)
     : mTimeouts(timeouts), mEnder(std::make_shared<LibreOffice::OfficeEnder>())
 {
-    // The bridge writes into pipes that an ending office may already have closed; such a
-    // write must fail as an error, not end the process with SIGPIPE.
-    std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::shared_ptr<Word::Application> LibreOfficeFactory::CreateApplication()

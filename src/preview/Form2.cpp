@@ -5,6 +5,7 @@
 #include "AppError.h"
 #include "Dialogs.h"
 #include "DragMath.h"
+#include "ErrorReport.h"
 #include "GuardedProcedure.h"
 #include "SafeFile.h"
 #include "Theme.h"
@@ -127,7 +128,7 @@ void Form2::Form_Activate()
     mFirstActivate = false;
 }
 
-void Form2::SetMousePointer(int pointer)
+void Form2::SetMousePointer(PointerShape pointer)
 {
     mMousePointer = pointer;
     ApplyMousePointer(*this, pointer, mHandCursor);
@@ -162,8 +163,6 @@ void Form2::closeEvent(QCloseEvent* event)
             // The application ends all the same; the document stays in the temporary folder.
         }
     }
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
     event->accept();
     mExitAction();
 }
@@ -174,15 +173,15 @@ void Form2::closeEvent(QCloseEvent* event)
 void Form2::mouseMoveEvent(QMouseEvent* event)
 {
     QWidget* under = childAt(event->position().toPoint());
-    if ((under == nullptr || under == ui->Frame1) && mMousePointer != PointerHourglass)
-        SetMousePointer(PointerDefault);
+    if ((under == nullptr || under == ui->Frame1) && mMousePointer != PointerShape::Hourglass)
+        SetMousePointer(PointerShape::Default);
     QWidget::mouseMoveEvent(event);
 }
 
 void Form2::PushButton_MouseMove()
 {
-    if (mMousePointer != PointerHourglass)
-        SetMousePointer(PointerCustom);
+    if (mMousePointer != PointerShape::Hourglass)
+        SetMousePointer(PointerShape::Custom);
 }
 
 // The wheel over the viewport scrolls the page through the scroll bars: vertically,
@@ -205,7 +204,7 @@ void Form2::wheelEvent(QWheelEvent* event)
 
 void Form2::PushButton8_Click()
 {
-    GuardedProcedure procedure(QStringLiteral("Quillfold7/25/2013.Form2.PushButton8_Click"), mDialogs);
+    GuardedProcedure procedure(QLatin1String(BackLocation), mDialogs);
     if (procedure.Condition(100, [&] { return FileExists(mWordFile); }))
         procedure.Step(102, [&] { DeleteFile(mWordFile); });
     procedure.Step(104, [&] { mShowDataEntryWindow(); });
@@ -217,7 +216,7 @@ void Form2::PushButton8_Click()
 // stays. "Done." follows only a save (or a cancel) in which nothing failed.
 void Form2::PushButton6_Click()
 {
-    GuardedProcedure procedure(QStringLiteral("Tallowmere.Form2.PushButton6_Click"), mDialogs);
+    GuardedProcedure procedure(QLatin1String(SaveLocation), mDialogs);
     QString target;
     procedure.Step(112, [&] { target = mDialogs.GetSaveFileName(SaveTitle, SaveFilter, QString()); });
     bool copy = false;
@@ -231,7 +230,7 @@ void Form2::PushButton6_Click()
             procedure.Step(120, [&] {
                 copy = mDialogs.AskYesNo(QStringLiteral("Are you sure you wish to overwrite ") + target
                                              + QStringLiteral(" ?"),
-                                         QString::fromLatin1(ApplicationTitle));
+                                         QLatin1String(ApplicationTitle));
             });
         } else if (usable) {
             copy = true;
@@ -240,18 +239,18 @@ void Form2::PushButton6_Click()
     if (copy)
         procedure.Step(130, [&] { ReplaceFileWithCopy(mWordFile, target); });
     if (procedure.FailureCount() == 0)
-        procedure.Step(132, [&] { mDialogs.ShowMessage(QStringLiteral("Done."), QString::fromLatin1(ApplicationTitle)); });
+        procedure.Step(132, [&] { mDialogs.ShowMessage(QStringLiteral("Done."), QLatin1String(ApplicationTitle)); });
 }
 
 void Form2::PushButton1_Click()
 {
-    GuardedProcedure procedure(QStringLiteral("Quillfold7/25/2013.Form2.PushButton1_Click"), mDialogs);
+    GuardedProcedure procedure(QLatin1String(ZoomInLocation), mDialogs);
     procedure.Step(100, [&] { StepZoom(0); });
 }
 
 void Form2::PushButton2_Click()
 {
-    GuardedProcedure procedure(QStringLiteral("Quillfold7/25/2013.Form2.PushButton2_Click"), mDialogs);
+    GuardedProcedure procedure(QLatin1String(ZoomOutLocation), mDialogs);
     procedure.Step(100, [&] { StepZoom(1); });
 }
 
@@ -288,7 +287,7 @@ bool Form2::ApplyZoom()
     page.resize(mCurWidth, mCurHeight);
     page.PaintPicture(ui->Zoom_Ori->Picture(), QRect(0, 0, mCurWidth, mCurHeight),
                       QRect(0, 0, mOrigWidth, mOrigHeight));
-    SetMousePointer(PointerDefault);
+    SetMousePointer(PointerShape::Default);
     ui->HScroll1->setValue(0);
     ui->VScroll1->setValue(0);
     ui->HScroll1->setEnabled(ui->Picture2->InnerWidth() < mCurWidth);

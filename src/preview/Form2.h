@@ -39,8 +39,8 @@ public:
     // preview up (zoom 1.0, page at the top left, scroll ranges); otherwise it changes nothing.
     void Form_Activate();
 
-    int MousePointer() const { return mMousePointer; }
-    void SetMousePointer(int pointer);
+    PointerShape MousePointer() const { return mMousePointer; }
+    void SetMousePointer(PointerShape pointer);
 
     // What closing the window does last; by default it ends the application.
     void SetExitAction(std::function<void()> exitAction);
@@ -83,7 +83,7 @@ private:
     std::function<void()> mShowDataEntryWindow;
     std::function<void()> mExitAction;
     std::optional<QCursor> mHandCursor;
-    int mMousePointer = PointerDefault;
+    PointerShape mMousePointer = PointerShape::Default;
 
     bool mFirstActivate = true;
     float mZoom = 1.0f;

@@ -2,6 +2,7 @@
 
 #include "ui_Splash.h"
 
+#include "Dialogs.h"
 #include "Paths.h"
 #include "Platform.h"
 #include "SettingsStore.h"
@@ -60,7 +61,7 @@ void Splash::SplashShow()
     if (!FileExists(picturePath))
         return;
 
-    setWindowTitle(QStringLiteral("Inkhaven"));
+    setWindowTitle(QLatin1String(ApplicationTitle));
     // A file the picture loader rejects means no splash, as when there is no picture.
     const QPixmap picture(picturePath);
     if (picture.isNull())

@@ -14,6 +14,7 @@
 #include "Form2.h"
 #include "OfficeEngine.h"
 #include "PictureBox.h"
+#include "TerminationSignals.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -22,6 +23,8 @@
 
 int main(int argc, char* argv[])
 {
+    // As in the application: a write to an office that has just ended fails as an error.
+    IgnoreBrokenPipes();
     QApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     QTextStream out(stdout);

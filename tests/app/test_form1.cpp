@@ -1,4 +1,5 @@
 // The data-entry window: fields and their store, Clear and sample data, focus, hover and start-up.
+#include "ErrorReport.h"
 #include "FakeDialogs.h"
 #include "FakePlatform.h"
 #include "FakeSettings.h"
@@ -121,8 +122,8 @@ void Form1Test::layout()
     QCOMPARE(mForm->minimumSize(), mForm->maximumSize());
     QCOMPARE(mForm->findChild<QPushButton*>(QStringLiteral("PushButton6"))->geometry(), QRect(8, 8, 520, 27));
     QCOMPARE(mForm->findChild<QPushButton*>(QStringLiteral("PushButton4"))->text(), QStringLiteral("Load Sample/Example Data"));
-    QCOMPARE(mForm->Field(13)->geometry(), QRect(8, 488, 89, 23));
-    QVERIFY(mForm->Field(13)->geometry().top() > mForm->height());
+    QCOMPARE(mForm->Field(DateFieldIndex)->geometry(), QRect(8, 488, 89, 23));
+    QVERIFY(mForm->Field(DateFieldIndex)->geometry().top() > mForm->height());
     // Sender's title and the recipient's city share a row with other fields.
     QCOMPARE(mForm->Field(12)->parentWidget()->property("title").toString(), QStringLiteral("Your Data"));
     QCOMPARE(mForm->Field(5)->parentWidget()->property("title").toString(), QStringLiteral("Recipient Data"));
@@ -157,7 +158,7 @@ void Form1Test::typingStoresEveryKeystroke()
     QCOMPARE(mSettings->writes, QStringList({"Text1_0=a", "Text1_0=ab", "Text1_0=abc"}));
     QTest::keyClick(mForm->Field(0), Qt::Key_Backspace);
     QCOMPARE(mSettings->Value(QStringLiteral("Text1_0")), QStringLiteral("ab"));
-    mForm->WriteField(13, QStringLiteral("12/7/26"));
+    mForm->WriteField(DateFieldIndex, QStringLiteral("12/7/26"));
     QCOMPARE(mSettings->Value(QStringLiteral("Text1_13")), QStringLiteral("12/7/26"));
 
     // A field holds one line: each pasted line break becomes one space, in the field and the store.
@@ -184,28 +185,28 @@ void Form1Test::restoreFillsInputFieldsOnly()
     const QString longText = QStringLiteral("Start of a long street address, ").repeated(10);
     mSettings->values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", "Text1_6"), longText);
     mForm->RestoreFields();
-    for (int i = 0; i <= 12; ++i) {
+    for (int i = 0; i < TypedFieldCount; ++i) {
         if (i != 6)
             QCOMPARE(mForm->ReadField(i), QStringLiteral("  value %1 ").arg(i));
         // A restored field shows the start of its text.
         QCOMPARE(mForm->Field(i)->cursorPosition(), 0);
     }
-    QCOMPARE(mForm->ReadField(13), QString());
+    QCOMPARE(mForm->ReadField(DateFieldIndex), QString());
     QVERIFY(!mJournal.contains(QStringLiteral("read Text1_13")));
 }
 
 void Form1Test::clearEmptiesInputFieldsAndKeys()
 {
     mForm->PushButton4_Click();
-    mForm->WriteField(13, QStringLiteral("7 December 2026"));
+    mForm->WriteField(DateFieldIndex, QStringLiteral("7 December 2026"));
     mSettings->writes.clear();
     mForm->PushButton3_Click();
-    for (int i = 0; i <= 12; ++i) {
+    for (int i = 0; i < TypedFieldCount; ++i) {
         QCOMPARE(mForm->ReadField(i), QString());
         QCOMPARE(mSettings->Value(QStringLiteral("Text1_%1").arg(i)), QString(""));
     }
-    QCOMPARE(mForm->ReadField(13), QStringLiteral("7 December 2026"));
-    QCOMPARE(mSettings->writes.size(), 13);
+    QCOMPARE(mForm->ReadField(DateFieldIndex), QStringLiteral("7 December 2026"));
+    QCOMPARE(mSettings->writes.size(), TypedFieldCount);
     mForm->PushButton3_Click();
     QCOMPARE(mForm->ReadField(0), QString());
     QVERIFY(mDialogs->shown.isEmpty());
@@ -221,10 +222,10 @@ void Form1Test::sampleDataTwiceGivesSameValues()
         QCOMPARE(mForm->ReadField(2), QStringLiteral("90250"));
         QCOMPARE(mSettings->Value(QStringLiteral("Text1_6")), QStringLiteral("1234 East Main Street"));
         QCOMPARE(mSettings->Value(QStringLiteral("Text1_3")), QStringLiteral("CA"));
-        for (int i = 0; i <= 12; ++i)
+        for (int i = 0; i < TypedFieldCount; ++i)
             QCOMPARE(mForm->Field(i)->cursorPosition(), 0);
     }
-    QCOMPARE(mForm->ReadField(13), QString());
+    QCOMPARE(mForm->ReadField(DateFieldIndex), QString());
     QVERIFY(mSettings->Value(QStringLiteral("Text1_13")).isNull());
 }
 
@@ -233,13 +234,13 @@ void Form1Test::failingStoreIsReportedPerStepAndWorkGoesOn()
     mSettings->failWrites = true;
     mForm->PushButton4_Click();
     QCOMPARE(mDialogs->FailedSteps(), QList<int>({100, 102, 104, 106, 108, 110, 112, 114, 116, 118, 120, 122, 124}));
-    QVERIFY(mDialogs->ErrorReports().constFirst().contains(QStringLiteral("\r\nin Quillfold7/25/2013.Form1.PushButton4_Click at line 100\r\r")));
+    QVERIFY(mDialogs->ErrorReports().constFirst().contains(QStringLiteral("\r\nin %1 at line 100\r\r").arg(QLatin1String(SampleDataLocation))));
     QCOMPARE(mForm->ReadField(2), QStringLiteral("90250"));
 
     mDialogs->shown.clear();
     mForm->PushButton3_Click();
-    QCOMPARE(mDialogs->FailedSteps(), QList<int>(13, 102));
-    QVERIFY(mDialogs->ErrorReports().constFirst().contains(QStringLiteral("in Quillfold7/25/2013.Form1.PushButton3_Click at line 102")));
+    QCOMPARE(mDialogs->FailedSteps(), QList<int>(TypedFieldCount, 102));
+    QVERIFY(mDialogs->ErrorReports().constFirst().contains(QStringLiteral("in %1 at line 102").arg(QLatin1String(ClearDataLocation))));
     QCOMPARE(mForm->ReadField(2), QString());
 }
 
@@ -316,24 +317,24 @@ void Form1Test::hoverRules()
     mForm->show();
     auto* button = mForm->findChild<QPushButton*>(QStringLiteral("PushButton3"));
     auto* group = mForm->findChild<QWidget*>(QStringLiteral("Frame2"));
-    QCOMPARE(mForm->MousePointer(), 0);
+    QCOMPARE(mForm->MousePointer(), PointerShape::Default);
     MoveMouse(button, QPoint(3, 3));
-    QCOMPARE(mForm->MousePointer(), 99);
+    QCOMPARE(mForm->MousePointer(), PointerShape::Custom);
     // Into a group box (which passes the move on to the window): the hand stays.
     MoveMouse(group, QPoint(100, 2));
-    QCOMPARE(mForm->MousePointer(), 99);
+    QCOMPARE(mForm->MousePointer(), PointerShape::Custom);
     MoveMouse(mForm.get(), mForm->Field(0)->parentWidget()->geometry().topLeft() + QPoint(2, 2));
-    QCOMPARE(mForm->MousePointer(), 99);
+    QCOMPARE(mForm->MousePointer(), PointerShape::Custom);
     // Over the bare margin: back to default.
     MoveMouse(mForm.get(), QPoint(2, 2));
-    QCOMPARE(mForm->MousePointer(), 0);
+    QCOMPARE(mForm->MousePointer(), PointerShape::Default);
     QCOMPARE(mForm->cursor().shape(), Qt::ArrowCursor);
 
-    mForm->SetMousePointer(11);
+    mForm->SetMousePointer(PointerShape::Hourglass);
     MoveMouse(button, QPoint(3, 3));
-    QCOMPARE(mForm->MousePointer(), 11);
+    QCOMPARE(mForm->MousePointer(), PointerShape::Hourglass);
     MoveMouse(mForm.get(), QPoint(2, 2));
-    QCOMPARE(mForm->MousePointer(), 11);
+    QCOMPARE(mForm->MousePointer(), PointerShape::Hourglass);
     QCOMPARE(mForm->cursor().shape(), Qt::WaitCursor);
 }
 
@@ -344,7 +345,7 @@ void Form1Test::startUpRunsInOrder()
     mRandom->values = {0.065};
     mForm->Form_Load();
 
-    QCOMPARE(mForm->windowTitle(), QStringLiteral("Inkhaven"));
+    QCOMPARE(mForm->windowTitle(), QLatin1String(ApplicationTitle));
     QVERIFY(!mForm->windowIcon().isNull());
     QCOMPARE(mForm->ReadField(0), QStringLiteral("Restored"));
     QVERIFY(mForm->SplashWindow());
@@ -352,7 +353,7 @@ void Form1Test::startUpRunsInOrder()
     QVERIFY(!mForm->isVisible());
 
     QStringList expected{QStringLiteral("read ShowAgain"), QStringLiteral("open ") + QLatin1String(HomePageAddress)};
-    for (int i = 0; i <= 12; ++i)
+    for (int i = 0; i < TypedFieldCount; ++i)
         expected << QStringLiteral("read Text1_%1").arg(i);
     expected << QStringLiteral("create office");
     QCOMPARE(mJournal, expected);
@@ -361,14 +362,14 @@ void Form1Test::startUpRunsInOrder()
     QCOMPARE(mDialogs->shown.constFirst().kind, QStringLiteral("message"));
     QCOMPARE(mDialogs->shown.constFirst().text,
              QStringLiteral("Word is not installed on this computer. You need to have it installed to use this software."));
-    QCOMPARE(mDialogs->shown.constFirst().caption, QStringLiteral("Inkhaven"));
+    QCOMPARE(mDialogs->shown.constFirst().caption, QLatin1String(ApplicationTitle));
 }
 
 void Form1Test::unreadableSettingsStillStart()
 {
     mSettings->failReads = true;
     mForm->Form_Load();
-    QCOMPARE(mForm->windowTitle(), QStringLiteral("Inkhaven"));
+    QCOMPARE(mForm->windowTitle(), QLatin1String(ApplicationTitle));
     QCOMPARE(mSettings->writes, QStringList());
     QCOMPARE(mDialogs->shown.size(), 2);
     QVERIFY(mDialogs->shown.at(0).text.startsWith(QStringLiteral("The settings file could not be read.")));

@@ -47,8 +47,8 @@ void CommonTest::initTestCase()
 
 void CommonTest::errorReportText()
 {
-    QCOMPARE(ErrorReportText(QStringLiteral("File not found"), QStringLiteral("Quillfold7/25/2013.Form1.PushButton3_Click"), 102),
-             QStringLiteral("File not found\r\nin Quillfold7/25/2013.Form1.PushButton3_Click at line 102\r\r"
+    QCOMPARE(ErrorReportText(QStringLiteral("File not found"), QLatin1String(ClearDataLocation), 102),
+             QStringLiteral("File not found\r\nin ") + QLatin1String(ClearDataLocation) + QStringLiteral(" at line 102\r\r"
                             "Please email screenshot of this message to support@kestrelworks.example"));
 }
 

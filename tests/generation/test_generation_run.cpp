@@ -1,5 +1,6 @@
 // The generation run against the word-processor double: step sequence and reports,
 // replacement order, working files and the hand-over to the preview.
+#include "ErrorReport.h"
 #include "FakeDialogs.h"
 #include "FakeGenerationHost.h"
 #include "FakePlatform.h"
@@ -82,12 +83,12 @@ void GenerationRunTest::fillsEveryStoryAndShapeAndHandsOver()
     QCOMPARE(filled.shapes.at(0).text, QStringLiteral("Note for John Smith"));
 
     // Field-major over the stories (fourteen fields, two stories), then shape by shape.
-    QCOMPARE(mWordDouble->log.filter(QStringLiteral("Execute(Replace=2)")).size(), 28);
-    QCOMPARE(mWordDouble->log.filter(QStringLiteral("Execute(FindText=")).size(), 14);
+    QCOMPARE(mWordDouble->log.filter(QStringLiteral("Execute(Replace=2)")).size(), 2 * FieldCount);
+    QCOMPARE(mWordDouble->log.filter(QStringLiteral("Execute(FindText=")).size(), FieldCount);
     QCOMPARE(mWordDouble->log.filter(QStringLiteral("Open(")).constFirst(),
              QStringLiteral("Open(%1, ReadOnly=true)").arg(QDir(mTemp->path()).filePath(QStringLiteral("template.dot"))));
 
-    QCOMPARE(mHost.pointers, QList<int>({11, 0, 0}));
+    QCOMPARE(mHost.pointers, QList<PointerShape>({PointerShape::Hourglass, PointerShape::Default, PointerShape::Default}));
     QCOMPARE(mHost.journal.mid(mHost.journal.size() - 4),
              QStringList({"picture", "word file", "show preview", "hide"}));
     QCOMPARE(mHost.previewPicture.size(), mWordDouble->picture.size());
@@ -104,19 +105,19 @@ void GenerationRunTest::officeThatCannotStartIsReportedStepByStep()
     QList<int> expected{106, 110};
     for (int i = 0; i < FieldCount; ++i)
         expected << 116 << Range(120, 146);
-    expected << 152 << 154 << QList<int>(14, 158) << Range(182, 188);
+    expected << 152 << 154 << QList<int>(FieldCount, 158) << Range(182, 188);
     expected << 116 << 118 << 120 << 122 << 124 << 126; // the snapshot reports its own
     expected << 202 << 210;
     QCOMPARE(mDialogs.FailedSteps(), expected);
     const QStringList reports = mDialogs.ErrorReports();
-    QVERIFY(reports.at(0).startsWith(QStringLiteral("Simulated failure\r\nin Quillfold7/25/2013.Form1.PushButton6_Click at line 106\r\r")));
+    QVERIFY(reports.at(0).startsWith(QStringLiteral("Simulated failure\r\nin %1 at line 106\r\r").arg(QLatin1String(GenerationRunLocation))));
     QVERIFY(reports.at(1).startsWith(QStringLiteral("Object variable not set\r\n")));
-    QVERIFY(reports.at(expected.size() - 8).contains(QStringLiteral("in Tallowmere.Form1.SaveDocAsJPG at line 116")));
+    QVERIFY(reports.at(expected.size() - 8).contains(QStringLiteral("in %1 at line 116").arg(QLatin1String(SnapshotLocation))));
 
     // The run still completes: template copy removed, preview shown with the document path.
     QCOMPARE(mHost.journal.mid(mHost.journal.size() - 3), QStringList({"word file", "show preview", "hide"}));
     QVERIFY(!QFile::exists(QDir(mTemp->path()).filePath(QStringLiteral("template.dot"))));
-    QCOMPARE(mHost.pointers, QList<int>({11, 0, 0}));
+    QCOMPARE(mHost.pointers, QList<PointerShape>({PointerShape::Hourglass, PointerShape::Default, PointerShape::Default}));
 }
 
 void GenerationRunTest::tagsInFieldTextStayAsTyped()

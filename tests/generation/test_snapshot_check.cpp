@@ -1,6 +1,7 @@
 // The page snapshot and the office check against the in-memory word processor.
 
 #include "AppError.h"
+#include "ErrorReport.h"
 #include "FakeDialogs.h"
 #include "FakeWord.h"
 #include "PageSnapshot.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-const QString Location = QStringLiteral("Tallowmere.Form1.SaveDocAsJPG");
+const QString Location = QLatin1String(SnapshotLocation);
 
 QImage Filled(int width, int height, QColor colour)
 {
@@ -164,7 +165,7 @@ private slots:
         QCOMPARE(dialogs.shown[0].kind, QStringLiteral("message"));
         QCOMPARE(dialogs.shown[0].text,
                  QStringLiteral("Word is not installed on this computer. You need to have it installed to use this software."));
-        QCOMPARE(dialogs.shown[0].caption, QStringLiteral("Inkhaven"));
+        QCOMPARE(dialogs.shown[0].caption, QLatin1String(ApplicationTitle));
         QCOMPARE(word.log, QStringList({QStringLiteral("CreateApplication")}));
     }
 

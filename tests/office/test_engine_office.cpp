@@ -8,6 +8,7 @@
 #include "FakeDialogs.h"
 #include "LibreOfficeFactory.h"
 #include "PageSnapshot.h"
+#include "TerminationSignals.h"
 #include "WordBinaryDocument.h"
 #include "WordCheck.h"
 
@@ -130,6 +131,11 @@ Word::ExecuteArguments Arguments(const QString& find, std::optional<QString> rep
 
 class EngineOfficeTest : public QObject {
     Q_OBJECT
+
+public:
+    // Before anything starts an office: a write to an office that has just ended fails as
+    // an error, as in the application.
+    static void initMain() { IgnoreBrokenPipes(); }
 
 private:
     QTemporaryDir mScratch;

@@ -10,6 +10,7 @@
 #include "GenerationRun.h"
 #include "LibreOfficeFactory.h"
 #include "Platform.h"
+#include "TerminationSignals.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -114,7 +115,7 @@ class Host : public GenerationHost {
 public:
     QString ReadField(int index) const override { return fields[index]; }
     void WriteField(int index, const QString& text) override { fields[index] = text; }
-    void SetMousePointer(int) override {}
+    void SetMousePointer(PointerShape) override {}
     QByteArray TemplateBytes() override
     {
         QFile letter(QStringLiteral(INKHAVEN_LETTER_TEMPLATE));
@@ -152,6 +153,11 @@ QString ReportOf(const FakeDialogs& dialogs, int step)
 
 class OfficeFaultsTest : public QObject {
     Q_OBJECT
+
+public:
+    // Before anything starts an office: a write to an office that has just ended fails as
+    // an error, as in the application.
+    static void initMain() { IgnoreBrokenPipes(); }
 
 private:
     QTemporaryDir mScratch;

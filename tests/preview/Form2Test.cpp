@@ -213,15 +213,15 @@ private slots:
             QTest::mouseMove(window, at);
             return f.form->MousePointer();
         };
-        QCOMPARE(pointerAfterMoveTo(zoomIn), PointerCustom);
-        QCOMPARE(pointerAfterMoveTo(page), PointerCustom);
-        QCOMPARE(pointerAfterMoveTo(frame), PointerDefault);
-        QCOMPARE(pointerAfterMoveTo(save), PointerCustom);
-        QCOMPARE(pointerAfterMoveTo(background), PointerDefault);
+        QCOMPARE(pointerAfterMoveTo(zoomIn), PointerShape::Custom);
+        QCOMPARE(pointerAfterMoveTo(page), PointerShape::Custom);
+        QCOMPARE(pointerAfterMoveTo(frame), PointerShape::Default);
+        QCOMPARE(pointerAfterMoveTo(save), PointerShape::Custom);
+        QCOMPARE(pointerAfterMoveTo(background), PointerShape::Default);
 
-        f.form->SetMousePointer(PointerHourglass);
-        QCOMPARE(pointerAfterMoveTo(save), PointerHourglass);
-        QCOMPARE(pointerAfterMoveTo(background), PointerHourglass);
+        f.form->SetMousePointer(PointerShape::Hourglass);
+        QCOMPARE(pointerAfterMoveTo(save), PointerShape::Hourglass);
+        QCOMPARE(pointerAfterMoveTo(background), PointerShape::Hourglass);
         QCOMPARE(f.form->cursor().shape(), Qt::WaitCursor);
     }
 };

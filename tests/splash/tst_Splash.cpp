@@ -1,3 +1,4 @@
+#include "Dialogs.h"
 #include "FakePlatform.h"
 #include "FakeSettings.h"
 #include "Splash.h"
@@ -130,7 +131,7 @@ private slots:
         QStringList valuesAfterClicks;
         QImage shot;
         QTimer::singleShot(0, &splash, [&] {
-            QCOMPARE(splash.windowTitle(), QString("Inkhaven"));
+            QCOMPARE(splash.windowTitle(), QLatin1String(ApplicationTitle));
             QVERIFY(splash.windowFlags() & Qt::FramelessWindowHint);
             const QRect screen = QGuiApplication::primaryScreen()->geometry();
             QCOMPARE(splash.geometry(), QRect(screen.center() - QPoint(199, 159), QSize(400, 320)));

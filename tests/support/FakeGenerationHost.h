@@ -15,10 +15,10 @@ class FakeGenerationHost : public GenerationHost {
 public:
     QString ReadField(int index) const override { return fields[index]; }
     void WriteField(int index, const QString& text) override { fields[index] = text; }
-    void SetMousePointer(int pointer) override
+    void SetMousePointer(PointerShape pointer) override
     {
         pointers << pointer;
-        journal << QStringLiteral("pointer %1").arg(pointer);
+        journal << QStringLiteral("pointer %1").arg(static_cast<int>(pointer));
     }
     QByteArray TemplateBytes() override
     {
@@ -43,7 +43,7 @@ public:
     QByteArray templateBytes = QByteArray("a template\0with a zero byte", 27);
     // Called when the run reads the template, early in the run.
     std::function<void()> duringRun;
-    QList<int> pointers;
+    QList<PointerShape> pointers;
     QStringList journal;
     QImage previewPicture;
     QString wordFile;

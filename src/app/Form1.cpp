@@ -240,7 +240,8 @@ void Form1::PushButton4_Click()
 
 void Form1::PushButton6_Click()
 {
-    RunGeneration(*this, GenerationServices{mServices.word, mServices.dialogs, mServices.clock, mServices.random});
+    RunGeneration(*this, GenerationServices{mServices.word, mServices.dialogs, mServices.clock, mServices.random,
+                                            mServices.runLockWait});
 }
 
 void Form1::PromoteHomePage()

@@ -38,6 +38,8 @@ struct Form1Services {
     const Clock& clock;
     RandomSource& random;
     UrlOpener& urls;
+    // How long a run waits for the run of another instance to end (see RunLock).
+    std::chrono::milliseconds runLockWait = RunLockWait;
 };
 
 // The data-entry window: thirteen input fields and the hidden date field, every change

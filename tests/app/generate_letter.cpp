@@ -1,25 +1,80 @@
-// One instance of the application doing one job, for tests that run several instances at
-// once: the sample data with the given name and company, "Start Creating Template" after
-// the given delay, the letter saved to the target, the preview closed.
+// One instance of the application doing one job, for the test that runs two instances at
+// once: the sample data with the given name and company, "Start Creating Template", the
+// letter saved to the target, the preview closed.
 //
-//     generate_letter <target> <delay in ms> <name> <company>
+//     generate_letter <target> <name> <company> first|second <meeting folder>
 //
-// Prints "picture <width>x<height>" for the preview's page picture and "report <text>" for
-// every error report (line breaks shown as "|"); exits with 0 when nothing was reported and
-// the save said "Done.", else 1.
+// The two instances meet through marker files in the meeting folder, so that their runs
+// overlap in the same way every time unless the run lock keeps them apart: the first
+// waits at the start of its run's office (while it holds the lock) until the second is
+// inside its own run, or a while has passed; the second starts its run once the first is
+// inside its own, and waits at the same place until the first has finished. Without the
+// lock, the first thus deletes the template copy that the second is about to open.
+//
+// Prints "picture matches the letter" when the preview showed the pages of the saved letter
+// (else what differed) and "report <text>" for every error report (line breaks shown as
+// "|"); exits with 0 when nothing was reported, the picture matched and the save said
+// "Done.", else 1.
 #include "FakeDialogs.h"
 #include "FakePlatform.h"
 #include "FakeSettings.h"
 #include "Form1.h"
 #include "Form2.h"
 #include "OfficeEngine.h"
+#include "PageRendering.h"
 #include "PictureBox.h"
 #include "TerminationSignals.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QPushButton>
 #include <QTextStream>
 #include <QThread>
+
+#include <functional>
+
+namespace {
+using namespace std::chrono_literals;
+
+// How long the first waits for the second to come into its run: the second only writes
+// a file before it gets there, unless the lock holds it back.
+constexpr auto MeetingWait = 15s;
+// How long the others wait for a marker that is sure to come.
+constexpr auto MarkerWait = 300s;
+
+// Waits until path exists or limit has passed.
+void WaitFor(const QString& path, std::chrono::seconds limit)
+{
+    const QDeadlineTimer deadline(limit);
+    while (!QFileInfo::exists(path) && !deadline.hasExpired())
+        QThread::msleep(20);
+}
+
+void Mark(const QString& path)
+{
+    QFile marker(path);
+    marker.open(QIODevice::WriteOnly);
+}
+
+// The office engine; the first instance it starts (at the run's step that starts the
+// office, inside the run lock) does what atRunStart says first.
+class MeetingFactory : public Word::ApplicationFactory {
+public:
+    explicit MeetingFactory(Word::ApplicationFactory& engine) : mEngine(engine) {}
+    std::shared_ptr<Word::Application> CreateApplication() override
+    {
+        if (mStarts++ == 0 && atRunStart)
+            atRunStart();
+        return mEngine.CreateApplication();
+    }
+    std::function<void()> atRunStart;
+
+private:
+    Word::ApplicationFactory& mEngine;
+    int mStarts = 0;
+};
+}
 
 int main(int argc, char* argv[])
 {
@@ -28,39 +83,62 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     QTextStream out(stdout);
-    if (arguments.size() != 5) {
-        out << "usage: generate_letter <target> <delay in ms> <name> <company>\n";
+    if (arguments.size() != 6) {
+        out << "usage: generate_letter <target> <name> <company> first|second <meeting folder>\n";
         return 2;
     }
+    const bool first = arguments.at(4) == QStringLiteral("first");
+    const QDir meeting(arguments.at(5));
+    const QString firstInRun = meeting.filePath(QStringLiteral("first-in-run"));
+    const QString secondInRun = meeting.filePath(QStringLiteral("second-in-run"));
+    const QString firstDone = meeting.filePath(QStringLiteral("first-done"));
 
     FakeSettings settings;
     FakeDialogs dialogs;
     const std::unique_ptr<Word::ApplicationFactory> office = MakeOfficeEngine();
+    MeetingFactory word(*office);
     SystemClock clock;
     SystemRandom random;
     FakeUrlOpener urls;
-    Form1 form(Form1Services{settings, dialogs, *office, clock, random, urls});
+    // Long enough for the whole run of the other instance, however slow the machine.
+    Form1 form(Form1Services{settings, dialogs, word, clock, random, urls, MarkerWait});
     form.endApplication = [] {};
     form.show();
     form.PushButton4_Click();
-    form.WriteField(0, arguments.at(3));
-    form.WriteField(11, arguments.at(4));
+    form.WriteField(0, arguments.at(2));
+    form.WriteField(11, arguments.at(3));
 
-    QThread::msleep(arguments.at(2).toULong());
+    if (first) {
+        word.atRunStart = [&] {
+            Mark(firstInRun);
+            WaitFor(secondInRun, MeetingWait);
+        };
+    } else {
+        WaitFor(firstInRun, MarkerWait);
+        word.atRunStart = [&] {
+            Mark(secondInRun);
+            WaitFor(firstDone, MarkerWait);
+        };
+    }
     form.PushButton6_Click();
+    if (first)
+        Mark(firstDone);
+
     Form2* preview = form.Preview();
-    bool saved = false;
+    bool done = false;
     if (preview) {
-        const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
-        out << "picture " << page.width() << 'x' << page.height() << '\n';
         dialogs.savePaths = {arguments.at(1)};
         preview->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
-        saved = !dialogs.shown.isEmpty() && dialogs.shown.constLast().text == QStringLiteral("Done.");
+        done = !dialogs.shown.isEmpty() && dialogs.shown.constLast().text == QStringLiteral("Done.");
+        const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
+        const QString difference = DifferenceFromDocument(page, arguments.at(1));
+        out << (difference.isEmpty() ? QStringLiteral("picture matches the letter") : difference) << '\n';
+        done = done && difference.isEmpty();
         preview->SetExitAction([] {});
         preview->close();
     }
     const QStringList reports = dialogs.ErrorReports();
     for (QString report : reports)
         out << "report " << report.replace(QLatin1Char('\r'), QLatin1Char('|')).replace(QLatin1Char('\n'), QLatin1Char('|')) << '\n';
-    return reports.isEmpty() && saved ? 0 : 1;
+    return reports.isEmpty() && done ? 0 : 1;
 }

@@ -150,6 +150,7 @@ void RunSafetyTest::foreignTemplateCopyIsNeitherFilledNorDeleted()
     Run();
 
     QCOMPARE(mDialogs.FailedSteps().mid(0, 2), QList<int>({104, 110}));
+    QVERIFY2(mDialogs.ErrorReports().at(0).contains(QStringLiteral("symbolic link")), qPrintable(mDialogs.ErrorReports().at(0)));
     QVERIFY2(mDialogs.ErrorReports().at(1).startsWith(
                  QStringLiteral("The letter template could not be written to \"%1\", so there is no template to fill.").arg(copy)),
              qPrintable(mDialogs.ErrorReports().at(1)));

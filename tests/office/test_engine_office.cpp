@@ -142,7 +142,10 @@ private:
     QString mTemp;    // TEMP: the working files
     QString mPrivate; // TMPDIR: where the engine makes its private folders
     QString mFixture;
-    LibreOfficeFactory mWord;
+    // Limits far above what any call here takes, on however loaded a machine: these tests
+    // are about what the office does; how fast it does it is measured in bench/.
+    LibreOfficeFactory mWord{OfficeTimeouts{std::chrono::minutes(2), std::chrono::minutes(2), std::chrono::minutes(5),
+                                            std::chrono::minutes(5)}};
 
     QString Path(const QString& name) const { return QDir(mScratch.path()).filePath(name); }
 

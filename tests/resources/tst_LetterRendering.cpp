@@ -2,14 +2,11 @@
 // headless LibreOffice with a profile of its own, then read page by page with Poppler.
 
 #include "LetterExpectations.h"
+#include "PageRendering.h"
 
 #include <poppler-qt6.h>
 
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QUrl>
 #include <QtTest>
 
 #include <memory>
@@ -22,17 +19,6 @@ constexpr double kSideMargin = 90.0;   // 1800 twips
 constexpr double kTopMargin = 72.0;    // 1440 twips
 constexpr double kHeaderTop = 36.0;    // 720 twips
 constexpr double kTolerance = 1.0;
-
-// The office program itself rather than the launcher script, which would start it as a
-// grandchild that could outlive a killed test.
-QString OfficeProgram()
-{
-    const QString launcher = QStandardPaths::findExecutable(QStringLiteral("soffice"));
-    if (launcher.isEmpty())
-        return {};
-    const QFileInfo program(QFileInfo(QFileInfo(launcher).canonicalFilePath()).dir(), QStringLiteral("soffice.bin"));
-    return program.exists() ? program.filePath() : launcher;
-}
 
 } // namespace
 
@@ -58,35 +44,12 @@ private:
 void LetterRenderingTest::initTestCase()
 {
     QVERIFY(mFolder.isValid());
-    const QString program = OfficeProgram();
-    QVERIFY2(!program.isEmpty(), "LibreOffice (soffice) is not installed");
     const QString input = mFolder.filePath(QStringLiteral("letter.dot"));
     QVERIFY(QFile::copy(CommittedTemplatePath(), input));
-
-    const QStringList arguments = {
-        QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--nologo"),
-        QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(mFolder.filePath(QStringLiteral("profile"))).toString(),
-        QStringLiteral("--convert-to"), QStringLiteral("pdf"), QStringLiteral("--outdir"), mFolder.path(), input};
-    // On a fresh profile the office sets the profile up and exits with 81, asking to be
-    // started again (the launcher script would do that); the second run converts.
-    constexpr int kRestartRequested = 81;
-    QProcess office;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        office.start(program, arguments);
-        const bool finished = office.waitForFinished(70000);
-        if (!finished) {
-            office.kill();
-            office.waitForFinished();
-        }
-        QVERIFY2(finished, "the office did not finish the conversion");
-        QCOMPARE(office.exitStatus(), QProcess::NormalExit);
-        if (office.exitCode() != kRestartRequested)
-            break;
-    }
-    QCOMPARE(office.exitCode(), 0);
-
-    mPdf = Poppler::Document::load(mFolder.filePath(QStringLiteral("letter.pdf")));
-    QVERIFY2(mPdf, qPrintable(QString::fromUtf8(office.readAllStandardError())));
+    const QString pdf = ConvertToPdf(input, mFolder.path());
+    QVERIFY2(!pdf.startsWith(QLatin1Char('<')), qPrintable(pdf));
+    mPdf = Poppler::Document::load(pdf);
+    QVERIFY(mPdf);
 }
 
 QString LetterRenderingTest::HeaderText(int page) const

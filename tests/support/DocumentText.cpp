@@ -1,5 +1,6 @@
 #include "DocumentText.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 
@@ -12,6 +13,12 @@ QString Read(const QString& program, const QStringList& arguments)
         return QStringLiteral("<%1 failed: %2>").arg(program, QString::fromLocal8Bit(reader.readAllStandardError()));
     return DecodeReaderOutput(reader.readAllStandardOutput());
 }
+}
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString AntiwordText(const QString& path)

@@ -6,6 +6,9 @@
 // Reads the text of a saved Word 97-2003 document with the independent readers antiword
 // and catdoc, for tests that check what a letter holds without the office that wrote it.
 
+// The bytes of the file at path; empty when it cannot be read.
+QByteArray FileBytes(const QString& path);
+
 // The text as antiword prints it without line wrapping and in UTF-8; a message starting
 // with "<antiword failed" when antiword cannot read the file.
 QString AntiwordText(const QString& path);

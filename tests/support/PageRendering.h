@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// The pages of a saved document rendered without the application's own code: a headless
+// LibreOffice of its own (a throw-away profile) converts the document to PDF, and Poppler
+// renders the pages at 96 dots per inch, one below the other on white. Tests compare what
+// the preview shows with it, so that a blank, stale or foreign page is caught.
+
+// Converts document into a PDF in folder, which also takes the office's profile and
+// temporary files; returns the PDF's path, or a message starting with "<conversion failed"
+// when the office could not convert it.
+QString ConvertToPdf(const QString& document, const QString& folder);
+
+// The pages of document as described above; a null picture when they cannot be had.
+QImage ReferencePages(const QString& document);
+
+// Empty when shown is the rendering of document (the same size, and at most a tenth of a
+// percent of the reference's printed pixels differing); else what differs.
+QString DifferenceFromDocument(const QImage& shown, const QString& document);

@@ -404,7 +404,7 @@ private slots:
         CheckWordInstalled(mWord, check);
         QCOMPARE(check.shown.size(), 1);
         QCOMPARE(check.shown[0].text, QLatin1String(WordMissingMessage));
-        QCOMPARE(check.shown[0].caption, QStringLiteral("Inkhaven"));
+        QCOMPARE(check.shown[0].caption, QLatin1String(ApplicationTitle));
 
         FakeDialogs snapshot;
         SaveDocAsJPG(mFixture, mWord, snapshot);

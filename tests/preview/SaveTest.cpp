@@ -1,3 +1,4 @@
+#include "ErrorReport.h"
 #include "PreviewTestSupport.h"
 
 #include <QDir>
@@ -45,7 +46,7 @@ private slots:
         QCOMPARE(f->dialogs.lastSaveFilter, QStringLiteral("Word Files (*.doc)"));
         QCOMPARE(f->dialogs.lastSaveFileName, QString());
         QCOMPARE(f->dialogs.shown[1].text, QStringLiteral("Done."));
-        QCOMPARE(f->dialogs.shown[1].caption, QStringLiteral("Inkhaven"));
+        QCOMPARE(f->dialogs.shown[1].caption, QLatin1String(ApplicationTitle));
         QCOMPARE(Files(), QStringList({"varnel11112222.doc"}));
 
         QCOMPARE(Save(Path(QStringLiteral("proposal"))), QStringList({"save", "message"}));
@@ -60,7 +61,7 @@ private slots:
         f->dialogs.answers = {false, true};
         QCOMPARE(Save(target), QStringList({"save", "question", "message"}));
         QCOMPARE(f->dialogs.shown[1].text, QStringLiteral("Are you sure you wish to overwrite ") + target + " ?");
-        QCOMPARE(f->dialogs.shown[1].caption, QStringLiteral("Inkhaven"));
+        QCOMPARE(f->dialogs.shown[1].caption, QLatin1String(ApplicationTitle));
         QCOMPARE(ReadFile(target), QByteArray("older letter"));
 
         QCOMPARE(Save(target), QStringList({"save", "question", "message"}));
@@ -74,7 +75,7 @@ private slots:
         QVERIFY(QFile::remove(f->form->mWordFile));
         f->dialogs.answers = {true};
         QCOMPARE(Save(target), QStringList({"save", "question", "error"}));
-        QVERIFY(f->dialogs.ErrorReports()[0].contains(QStringLiteral("in Tallowmere.Form2.PushButton6_Click at line 130")));
+        QVERIFY(f->dialogs.ErrorReports()[0].contains(QStringLiteral("in %1 at line 130").arg(QLatin1String(SaveLocation))));
         QCOMPARE(ReadFile(target), QByteArray("older letter"));
         QCOMPARE(Files(), QStringList({"old.doc"}));
     }

@@ -17,6 +17,7 @@
 // of its own. Prints "key value" lines (milliseconds, kB) for run_benchmarks. After the
 // timed run it times, on their own, the pieces of the snapshot's way to the preview that
 // happen in the application: the clipboard, encoding the BMP, writing and loading the file.
+// The fast design then times zoom steps on the shown preview (TimeZoomSteps).
 
 #include "BenchSupport.h"
 #include "TimedWord.h"
@@ -34,10 +35,12 @@
 
 #include "Paths.h"
 #include "SafeFile.h"
+#include "SharpPage.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -165,6 +168,59 @@ bool Exposed(QWidget* widget)
     return widget && widget->isVisible() && widget->windowHandle() && widget->windowHandle()->isExposed();
 }
 
+// Notes, on the clock given, when the sharp page is painted first after the clock starts:
+// it paints over the page picture, so by then the zoomed page has been painted once.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(const QElapsedTimer& clock) : mClock(clock) {}
+    double paintedMs = -1;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && paintedMs < 0)
+            paintedMs = Bench::Ms(mClock);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    const QElapsedTimer& mClock;
+};
+
+// Zoom steps on the shown preview, as a user clicks them: to 1.25 and 1.5 (a five-page
+// letter goes no further), back out to 0.5 and in to 1.0. Times each step from the click
+// to the first paint of the zoomed page and, unless the step lands on 1.0, where the
+// picture's own pixels are shown, from that paint to the visible page drawn sharp.
+bool TimeZoomSteps(Form2& preview, Bench::Report& report)
+{
+    QPushButton* zoomIn = preview.findChild<QPushButton*>(QStringLiteral("PushButton1"));
+    QPushButton* zoomOut = preview.findChild<QPushButton*>(QStringLiteral("PushButton2"));
+    SharpPage* sharp = preview.findChild<SharpPage*>();
+    if (!zoomIn || !zoomOut || !sharp)
+        return false;
+    const QList<std::pair<QPushButton*, bool>> steps{{zoomIn, true},  {zoomIn, true},  {zoomOut, true}, {zoomOut, false},
+                                                      {zoomOut, true}, {zoomOut, true}, {zoomIn, true},  {zoomIn, false}};
+    for (const auto& [button, sharpens] : steps) {
+        QElapsedTimer clock;
+        PaintWatch watch(clock);
+        sharp->installEventFilter(&watch);
+        double sharpMs = -1;
+        const QMetaObject::Connection completed
+            = QObject::connect(sharp, &SharpPage::Completed, [&] { sharpMs = Bench::Ms(clock); });
+        clock.start();
+        button->click();
+        const bool done = ProcessEventsUntil([&] { return watch.paintedMs >= 0 && (!sharpens || sharpMs >= 0); }, 10000);
+        QObject::disconnect(completed);
+        sharp->removeEventFilter(&watch);
+        if (!done)
+            return false;
+        report.Add(QStringLiteral("zoom step to first paint ms"), watch.paintedMs);
+        if (sharpens)
+            report.Add(QStringLiteral("zoom step from first paint to sharp page ms"), sharpMs - watch.paintedMs);
+    }
+    return true;
+}
+
 
 }
 
@@ -279,6 +335,9 @@ int main(int argc, char* argv[])
     report.Add(QStringLiteral("preview pages"), page ? page->Picture().height() / 1056.0 : 0);
     if (page)
         TimeSnapshotFile(page->Picture(), report);
+    const bool zoomed = !fast || (preview && TimeZoomSteps(*preview, report));
+    if (!zoomed)
+        err << "zoom steps on the preview were not painted\n";
     report.Add(QStringLiteral("errors"), dialogs.shown.size());
     for (const QString& text : dialogs.shown)
         err << "dialog: " << text << "\n";
@@ -288,5 +347,5 @@ int main(int argc, char* argv[])
         preview->SetExitAction([] {});
         preview->close();
     }
-    return dialogs.shown.isEmpty() ? 0 : 1;
+    return dialogs.shown.isEmpty() && zoomed ? 0 : 1;
 }

@@ -141,7 +141,8 @@ int main(int argc, char* argv[])
 
             const auto viewer = Timed(snapshot, QStringLiteral("start/connect"), [&] { return word.CreateApplication(); });
             const auto opened = Timed(snapshot, QStringLiteral("open"), [&] { return viewer->Documents()->Open(saved); });
-            const QImage picture = Timed(snapshot, QStringLiteral("render"), [&] { return opened->Range()->CopyAsPicture(); });
+            const QImage picture
+                = Timed(snapshot, QStringLiteral("render"), [&] { return opened->Range()->CopyAsPicture(); }).picture;
             pages = picture.height() / 1056;
             Timed(snapshot, QStringLiteral("quit"), [&] {
                 opened->Close(Word::wdDoNotSaveChanges);

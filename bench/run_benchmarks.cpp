@@ -298,6 +298,14 @@ int main(int argc, char* argv[])
     table.Row(QStringLiteral("size of the snapshot file"), fast.value(QStringLiteral("snapshot BMP file MB")), QStringLiteral("MB"), 1, 1);
     table.Row(QStringLiteral("pages in the preview"), fast.value(QStringLiteral("preview pages")), QString(), 1, 1);
 
+    table.Section(QStringLiteral("Zoom steps on the shown preview (fast runs, every step between 0.5 and 1.5)"));
+    const QList<double> zoomPaint = fast.value(QStringLiteral("zoom step to first paint ms"));
+    const QList<double> zoomSharp = fast.value(QStringLiteral("zoom step from first paint to sharp page ms"));
+    table.Row(QStringLiteral("click to the zoomed page's first paint"), zoomPaint, QStringLiteral("ms"), 1, 0, QStringLiteral("≤ 50 ms"),
+              zoomPaint.isEmpty() ? std::nullopt : std::optional<bool>(Bench::Median(zoomPaint) <= 50));
+    table.Row(QStringLiteral("from that paint to the visible page drawn sharp"), zoomSharp, QStringLiteral("ms"), 1, 0,
+              QStringLiteral("≤ 150 ms"), zoomSharp.isEmpty() ? std::nullopt : std::optional<bool>(Bench::Median(zoomSharp) <= 150));
+
     table.Section(QStringLiteral("Start-to-window (real inkhaven on Xvfb, no splash, office check included)"));
     const QList<double> window = startup.value(QStringLiteral("start to window ms"));
     const QList<double> bare = startup.value(QStringLiteral("bare office start ms"));

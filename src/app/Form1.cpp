@@ -326,9 +326,9 @@ Form2& Form1::LoadedPreview()
     return *mPreview;
 }
 
-void Form1::SetPreviewPicture(const QImage& picture)
+void Form1::SetPreviewPicture(const QImage& picture, const QByteArray& pages)
 {
-    LoadedPreview().SetPicture(picture);
+    LoadedPreview().SetPicture(picture, pages);
 }
 
 void Form1::SetPreviewWordFile(const QString& path)

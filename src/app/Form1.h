@@ -83,7 +83,7 @@ protected:
 
 private:
     QByteArray TemplateBytes() override;
-    void SetPreviewPicture(const QImage& picture) override;
+    void SetPreviewPicture(const QImage& picture, const QByteArray& pages) override;
     void SetPreviewWordFile(const QString& path) override;
     void ShowPreview() override;
     void HideDataEntryWindow() override;

@@ -268,16 +268,17 @@ void HandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServi
               const QString& workingPath)
 {
     const QString snapshot = JoinPath(temp, QLatin1String(SnapshotFileName));
-    run.Step(198, [&] { SaveDocAsJPG(workingPath, services.word, services.dialogs); });
+    QByteArray pages;
+    run.Step(198, [&] { pages = SaveDocAsJPG(workingPath, services.word, services.dialogs); });
     run.Step(200, [&] { host.SetMousePointer(PointerShape::Default); });
     run.Step(202, [&] {
         QImage picture;
         if (!picture.load(snapshot, "BMP")) {
             // The preview must not go on showing the letter of an earlier run.
-            host.SetPreviewPicture(QImage());
+            host.SetPreviewPicture(QImage(), QByteArray());
             throw AppError(QStringLiteral("The picture of the letter (%1) could not be loaded.").arg(snapshot));
         }
-        host.SetPreviewPicture(picture);
+        host.SetPreviewPicture(picture, pages);
     });
     run.Step(204, [&] { host.SetPreviewWordFile(workingPath); });
     run.Step(206, [&] { host.ShowPreview(); });

@@ -26,8 +26,9 @@ public:
     virtual void SetMousePointer(PointerShape pointer) = 0;
     virtual QByteArray TemplateBytes() = 0;
     // The hand-over, called in this order: picture, document path, show; then the
-    // data-entry window hides.
-    virtual void SetPreviewPicture(const QImage& picture) = 0;
+    // data-entry window hides. pages are the picture's pages as a PDF document (may be
+    // empty), from which the preview draws a zoomed page sharp.
+    virtual void SetPreviewPicture(const QImage& picture, const QByteArray& pages) = 0;
     virtual void SetPreviewWordFile(const QString& path) = 0;
     virtual void ShowPreview() = 0;
     virtual void HideDataEntryWindow() = 0;

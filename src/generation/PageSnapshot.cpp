@@ -11,7 +11,7 @@
 #include <QGuiApplication>
 #include <QImage>
 
-void SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs)
+QByteArray SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs)
 {
     GuardedProcedure procedure(QLatin1String(SnapshotLocation), dialogs);
     std::shared_ptr<Word::Application> application;
@@ -19,11 +19,15 @@ void SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs
     // The picture is kept here and written from here: whatever else is on the clipboard
     // (the user's own picture, when this rendering failed) never becomes the snapshot.
     QImage picture;
+    QByteArray pdf;
+    QByteArray written;
 
     procedure.Step(116, [&] { application = word.CreateApplication(); });
     procedure.Step(118, [&] { document = Use(Use(application).Documents()).Open(inFile); });
     procedure.Step(120, [&] {
-        picture = Use(Use(document).Range()).CopyAsPicture();
+        Word::RangePicture pages = Use(Use(document).Range()).CopyAsPicture();
+        picture = std::move(pages.picture);
+        pdf = std::move(pages.pdf);
         if (QClipboard* clipboard = QGuiApplication::clipboard())
             clipboard->setImage(picture);
     });
@@ -42,7 +46,9 @@ void SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs
         if (!picture.save(&buffer, "BMP"))
             throw AppError(QStringLiteral("The picture of the document could not be encoded."));
         WriteBytesToFile(bytes, path);
+        written = pdf;
     });
     procedure.Step(124, [&] { Use(Use(application).ActiveDocument()).Close(Word::wdDoNotSaveChanges); });
     procedure.Step(126, [&] { Use(application).Quit(); });
+    return written;
 }

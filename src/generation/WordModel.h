@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -82,13 +83,20 @@ public:
     virtual bool Execute(const ExecuteArguments& arguments) = 0;
 };
 
+// What CopyAsPicture gives: the picture, and the same pages as a PDF document where the
+// word processor can give them (empty otherwise), to draw them at other scales.
+struct RangePicture {
+    QImage picture;
+    QByteArray pdf;
+};
+
 class Range {
 public:
     virtual ~Range() = default;
     virtual std::shared_ptr<Word::Find> Find() = 0;
     // A picture of the range: every page it spans, one below the other, at 96 dots per
     // inch. The caller decides where the picture goes (the clipboard, a file).
-    virtual QImage CopyAsPicture() = 0;
+    virtual RangePicture CopyAsPicture() = 0;
 };
 
 class TextFrame {

@@ -90,8 +90,8 @@ struct OpenDocument {
         return *connection;
     }
 
-    // Every page of the document, rendered through a PDF of its own.
-    QImage Pages() const
+    // Every page of the document, rendered through a PDF of its own, and that PDF.
+    Word::RangePicture Pages() const
     {
         Connection& office = Use();
         const QString pdf = QDir(office.WorkFolder()).filePath(QStringLiteral("pages.pdf"));
@@ -102,7 +102,7 @@ struct OpenDocument {
             Reference<css::frame::XStorable>(component, UNO_QUERY_THROW)
                 ->storeToURL(FileUrl(pdf), css::uno::Sequence<css::beans::PropertyValue>(&filter, 1));
         }, Limit::Render);
-        const QImage pages = RenderPdfPages(pdf);
+        const Word::RangePicture pages{RenderPdfPages(pdf), ReadPdf(pdf)};
         QFile::remove(pdf);
         return pages;
     }
@@ -384,7 +384,7 @@ public:
 
     // Every page of the document: the main text spans them all, and headers, frames and
     // shapes are seen on the pages that hold them.
-    QImage CopyAsPicture() override { return mDocument.Pages(); }
+    Word::RangePicture CopyAsPicture() override { return mDocument.Pages(); }
 
 private:
     OpenDocument mDocument;

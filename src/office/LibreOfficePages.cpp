@@ -42,13 +42,18 @@ void RenderEvery(Poppler::Document& document, int first, int step, std::vector<Q
 }
 }
 
-QImage RenderPdfPages(const QString& pdfPath)
+QByteArray ReadPdf(const QString& pdfPath)
 {
     QFile file(pdfPath);
     if (!file.open(QIODevice::ReadOnly))
         throw AppError(QStringLiteral("The pages rendered by the office could not be read from \"%1\": %2")
                            .arg(QDir::toNativeSeparators(pdfPath), file.errorString()));
-    const QByteArray data = file.readAll();
+    return file.readAll();
+}
+
+QImage RenderPdfPages(const QString& pdfPath)
+{
+    const QByteArray data = ReadPdf(pdfPath);
     const std::unique_ptr<Poppler::Document> document = LoadPdf(data, pdfPath);
     std::vector<QImage> pages(static_cast<std::size_t>(std::max(0, document->numPages())));
     if (pages.empty())

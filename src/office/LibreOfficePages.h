@@ -8,3 +8,6 @@
 // the widest page. Throws AppError when the file cannot be read or the picture would be
 // too large to hold.
 QImage RenderPdfPages(const QString& pdfPath);
+
+// The bytes of the PDF file at pdfPath; throws AppError when it cannot be read.
+QByteArray ReadPdf(const QString& pdfPath);

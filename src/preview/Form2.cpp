@@ -8,6 +8,7 @@
 #include "ErrorReport.h"
 #include "GuardedProcedure.h"
 #include "SafeFile.h"
+#include "SharpPage.h"
 #include "Theme.h"
 #include "WindowUtilities.h"
 #include "ZoomMath.h"
@@ -69,6 +70,8 @@ Form2::Form2(Dialogs& dialogs, std::function<void()> showDataEntryWindow, QWidge
     // The page lives in the viewport's inner area, so that the viewport's border stays visible.
     ui->Picture1->setParent(&ui->Picture2->ClientArea());
     ui->Picture1->show();
+    mSharpPage = new SharpPage(ui->Picture1);
+    mSharpPage->setObjectName(QStringLiteral("SharpPage"));
     ConnectHandlers();
     Load();
 }
@@ -98,9 +101,10 @@ void Form2::ConnectHandlers()
     connect(ui->Picture1, &PictureBox::MouseUp, this, &Form2::Picture1_MouseUp);
 }
 
-void Form2::SetPicture(const QImage& picture)
+void Form2::SetPicture(const QImage& picture, const QByteArray& pages)
 {
     ui->Picture1->SetPicture(picture);
+    mSharpPage->SetPages(pages, picture.size());
     // Every new picture gets a set-up of its own, so that zoom and scroll ranges never
     // come from an earlier page.
     mFirstActivate = true;
@@ -287,6 +291,8 @@ bool Form2::ApplyZoom()
     page.resize(mCurWidth, mCurHeight);
     page.PaintPicture(ui->Zoom_Ori->Picture(), QRect(0, 0, mCurWidth, mCurHeight),
                       QRect(0, 0, mOrigWidth, mOrigHeight));
+    mSharpPage->setGeometry(page.contentsRect());
+    mSharpPage->ShowAt(QSize(mCurWidth, mCurHeight));
     SetMousePointer(PointerShape::Default);
     ui->HScroll1->setValue(0);
     ui->VScroll1->setValue(0);

@@ -2,6 +2,7 @@
 
 #include "Fields.h"
 
+#include <QByteArray>
 #include <QCursor>
 #include <QString>
 #include <QWidget>
@@ -13,6 +14,7 @@
 class Dialogs;
 class QImage;
 class QScrollBar;
+class SharpPage;
 
 namespace Ui {
 class Form2;
@@ -32,8 +34,10 @@ public:
     QString mWordFile;
 
     // Makes picture the page picture. The next showing or activation of the window (or
-    // this call, when the window is shown already) sets the preview up for it.
-    void SetPicture(const QImage& picture);
+    // this call, when the window is shown already) sets the preview up for it. pages, the
+    // same pages as a PDF document, let a zoomed page be drawn sharp; without them it is
+    // the picture stretched.
+    void SetPicture(const QImage& picture, const QByteArray& pages = QByteArray());
 
     // Runs whenever the window becomes active or is shown: after a new picture it sets the
     // preview up (zoom 1.0, page at the top left, scroll ranges); otherwise it changes nothing.
@@ -79,6 +83,7 @@ private:
     void Picture1_MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, float x, float y);
 
     std::unique_ptr<Ui::Form2> ui;
+    SharpPage* mSharpPage = nullptr;
     Dialogs& mDialogs;
     std::function<void()> mShowDataEntryWindow;
     std::function<void()> mExitAction;

@@ -10,6 +10,7 @@
 #include "OfficeEngine.h"
 #include "PageRendering.h"
 #include "PictureBox.h"
+#include "SharpPage.h"
 #include "TerminationSignals.h"
 
 #include <QDir>
@@ -68,6 +69,13 @@ void EndToEndTest::sampleLetterFromClickToSavedFile()
     const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
     const QString difference = DifferenceFromDocument(page, document);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
+
+    // Zoomed, the page is drawn from the letter's own pages, not stretched from the picture.
+    preview->findChild<QPushButton*>(QStringLiteral("PushButton1"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(preview->findChild<SharpPage*>()->Complete(), 30000);
+    const QImage stretched = preview->findChild<PictureBox*>(QStringLiteral("Picture1"))->Surface().copy(0, 0, 600, 480);
+    const QImage shown = preview->findChild<PictureBox*>(QStringLiteral("Picture2"))->grab(QRect(2, 2, 600, 480)).toImage();
+    QVERIFY(shown.convertToFormat(stretched.format()) != stretched);
 
     // Only the working document stays in TEMP.
     QVERIFY(QFileInfo(document).fileName().contains(QRegularExpression(QStringLiteral("^varnel[1-9]{8}\\.doc$"))));

@@ -69,6 +69,7 @@ void GenerationRunTest::fillsEveryStoryAndShapeAndHandsOver()
     mHost.fields[1] = QStringLiteral("Boise");
     mHost.fields[7] = QStringLiteral("John Smith");
     mHost.fields[8] = QStringLiteral("ID");
+    mWordDouble->pdf = QByteArrayLiteral("%PDF- the pages");
     Run();
 
     QCOMPARE(mDialogs.ErrorReports(), QStringList());
@@ -90,6 +91,7 @@ void GenerationRunTest::fillsEveryStoryAndShapeAndHandsOver()
     QCOMPARE(mHost.journal.mid(mHost.journal.size() - 4),
              QStringList({"picture", "word file", "show preview", "hide"}));
     QCOMPARE(mHost.previewPicture.size(), mWordDouble->picture.size());
+    QCOMPARE(mHost.previewPages, mWordDouble->pdf);
     QVERIFY(QFileInfo(mHost.wordFile).fileName().contains(QRegularExpression(QStringLiteral("^varnel[1-9]{8}\\.doc$"))));
     QCOMPARE(QDir(mTemp->path()).entryList(QDir::Files), QStringList{QFileInfo(mHost.wordFile).fileName()});
     QCOMPARE(mWordDouble->running, 0);

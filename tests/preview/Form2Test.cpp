@@ -1,9 +1,53 @@
+#include "PageRendering.h"
 #include "PreviewTestSupport.h"
+#include "SharpPage.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QPdfWriter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
+
+namespace {
+// US Letter pages of text as a PDF document, as the office exports the letter.
+QByteArray TextPages(int count)
+{
+    QByteArray pdf;
+    QBuffer buffer(&pdf);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    writer.setResolution(72);
+    writer.setPageSize(QPageSize(QPageSize::Letter));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    QPainter painter(&writer);
+    painter.setFont(QFont(QStringLiteral("Liberation Serif"), 11));
+    for (int page = 0; page < count; ++page) {
+        if (page > 0)
+            writer.newPage();
+        for (int line = 0; line < 50; ++line)
+            painter.drawText(QPointF(72, 72 + 13.5 * line),
+                             QStringLiteral("Page %1, line %2: a proposal for the quick brown fox.").arg(page + 1).arg(line + 1));
+    }
+    painter.end();
+    return pdf;
+}
+
+// The share of the pixels of area in shown whose grey differs by more than a quarter of the
+// range from expected, which holds the page whose top left lies at origin of shown.
+double Differing(const QImage& shown, const QRect& area, const QImage& expected, QPoint origin)
+{
+    int differing = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const int grey = qGray(shown.pixel(x, y));
+            if (std::abs(grey - qGray(expected.pixel(x - origin.x(), y - origin.y()))) > 64)
+                ++differing;
+        }
+    }
+    return static_cast<double>(differing) / (area.width() * area.height());
+}
+}
 
 class Form2Test : public QObject {
     Q_OBJECT
@@ -152,6 +196,43 @@ private slots:
         QCOMPARE(f.Page().pos(), QPoint(-10 * lines, -10 * lines));
         wheel(QPointF(100, 560), Qt::NoModifier);
         QCOMPARE(f.VBar().value(), lines);
+    }
+
+    // The viewport shows the letter's pages rendered at the screen's resolution (zoom times
+    // device pixel ratio), where the stretched picture would be soft; scrolled, across a
+    // page boundary. Also run with QT_SCALE_FACTOR=2.
+    void ZoomedPageIsDrawnSharp()
+    {
+        const QByteArray pdf = TextPages(3);
+        const QImage picture = RenderPdf(pdf, 96);
+        PreviewFixture f;
+        f.form->SetPicture(picture, pdf);
+        f.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+        const double ratio = f.form->devicePixelRatioF();
+        QCOMPARE(ratio, qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble());
+        const SharpPage& sharp = *f.form->findChild<SharpPage*>();
+        PictureBox& viewport = *f.form->findChild<PictureBox*>(QStringLiteral("Picture2"));
+        // The viewport's inner area, less the page box's border, in device pixels.
+        const QRect area(QPoint(2, 2) * ratio, QSize(616, 489) * ratio);
+
+        for (const int zoomIns : {0, 2}) {
+            Click(f, "PushButton1", zoomIns);
+            const double zoom = 1.0 + 0.25 * zoomIns;
+            f.HBar().setValue(5);
+            f.VBar().setValue(static_cast<int>(1056 * zoom / 10) - 3);
+            QTRY_VERIFY_WITH_TIMEOUT(sharp.Complete(), 30000);
+
+            const QImage shown = viewport.grab().toImage();
+            const QImage expected = RenderPdf(pdf, 96 * zoom * ratio);
+            const QPoint origin = (f.Page().pos() + QPoint(2, 2)) * ratio;
+            QCOMPARE_LT(Differing(shown, area, expected, origin), 0.001);
+            // The picture stretched differs where the text is, which this page has plenty of.
+            if (zoom * ratio != 1.0) {
+                const QImage stretched = picture.scaled(expected.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                QCOMPARE_GT(Differing(stretched, area.translated(-origin), expected, QPoint()), 0.01);
+            }
+        }
     }
 
     void NewPictureGetsItsOwnSetUp()

@@ -1,4 +1,5 @@
 #include "DragMath.h"
+#include "PageTiles.h"
 #include "ZoomMath.h"
 
 #include <QTest>
@@ -88,6 +89,22 @@ private slots:
         QCOMPARE(WheelUnits(pending, 60, 3), 0);
         QCOMPARE(WheelUnits(pending, 60, 3), 3);
         QCOMPARE(WheelUnits(pending, -240, 3), -6);
+    }
+
+    // The pages lie in the picture as the snapshot stacks them (A4 is 793.7 x 1122.5 pixels
+    // at 96 dpi); a page the picture does not hold whole is not drawn sharp over it.
+    void SharpPagesLieWhereThePictureHasThem()
+    {
+        const QSizeF a4(595.276, 841.89), letter(612, 792);
+        const std::vector<QRect> pages = PageTiles::PicturePages({a4, letter, a4}, 1123 + 1056 + 1122);
+        QCOMPARE(pages.size(), std::size_t(2));
+        QCOMPARE(pages[0], QRect(0, 0, 794, 1123));
+        QCOMPARE(pages[1], QRect(0, 1123, 816, 1056));
+
+        const PageTiles::Scale scale = PageTiles::ShownScale(1224, 3300, 816, 2200, 2.0);
+        QCOMPARE(PageTiles::ToDevice(pages[1], scale), QRect(0, 3369, 2448, 3168));
+        const std::vector<QRect> tiles = PageTiles::TilesCovering(QRect(300, 500, 300, 10), QRect(0, 0, 520, 6000));
+        QCOMPARE(tiles, (std::vector<QRect>{QRect(256, 256, 256, 256), QRect(512, 256, 8, 256)}));
     }
 };
 

@@ -26,9 +26,10 @@ public:
             duringRun();
         return templateBytes;
     }
-    void SetPreviewPicture(const QImage& picture) override
+    void SetPreviewPicture(const QImage& picture, const QByteArray& pages) override
     {
         previewPicture = picture;
+        previewPages = pages;
         journal << QStringLiteral("picture");
     }
     void SetPreviewWordFile(const QString& path) override
@@ -46,5 +47,6 @@ public:
     QList<PointerShape> pointers;
     QStringList journal;
     QImage previewPicture;
+    QByteArray previewPages;
     QString wordFile;
 };

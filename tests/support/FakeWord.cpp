@@ -135,10 +135,10 @@ public:
         mInstance->Enter(QStringLiteral("Find"));
         return mFind;
     }
-    QImage CopyAsPicture() override
+    Word::RangePicture CopyAsPicture() override
     {
         mInstance->Enter(QStringLiteral("CopyAsPicture"));
-        return mInstance->word.picture;
+        return {mInstance->word.picture, mInstance->word.pdf};
     }
 
 private:

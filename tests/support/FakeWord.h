@@ -58,8 +58,10 @@ public:
 
     // What a newly opened document holds.
     Content document;
-    // What CopyAsPicture returns; one US Letter page (816 x 1056) in light grey by default.
+    // What CopyAsPicture returns; one US Letter page (816 x 1056) in light grey by default,
+    // and no PDF.
     QImage picture;
+    QByteArray pdf;
 
     QStringList log;
     QList<Failure> failures;

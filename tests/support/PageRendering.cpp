@@ -3,6 +3,7 @@
 #include <poppler-qt6.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 #include <QProcess>
@@ -35,14 +36,14 @@ QString OfficeProgram()
     return program.exists() ? program.filePath() : launcher;
 }
 
-QImage StackPages(const Poppler::Document& pdf)
+QImage StackPages(const Poppler::Document& pdf, double dotsPerInch)
 {
     std::vector<QImage> pages;
     int width = 0;
     int height = 0;
     for (int i = 0; i < pdf.numPages(); ++i) {
         const std::unique_ptr<Poppler::Page> page = pdf.page(i);
-        pages.push_back(page ? page->renderToImage(DotsPerInch, DotsPerInch) : QImage());
+        pages.push_back(page ? page->renderToImage(dotsPerInch, dotsPerInch) : QImage());
         if (pages.back().isNull())
             return {};
         width = std::max(width, pages.back().width());
@@ -97,13 +98,18 @@ QString ConvertToPdf(const QString& document, const QString& folder)
 QImage ReferencePages(const QString& document)
 {
     const QTemporaryDir folder;
-    const QString pdfPath = ConvertToPdf(document, folder.path());
-    const std::unique_ptr<Poppler::Document> pdf = Poppler::Document::load(pdfPath);
+    QFile pdf(ConvertToPdf(document, folder.path()));
+    return pdf.open(QIODevice::ReadOnly) ? RenderPdf(pdf.readAll(), DotsPerInch) : QImage();
+}
+
+QImage RenderPdf(const QByteArray& data, double dotsPerInch)
+{
+    const std::unique_ptr<Poppler::Document> pdf = Poppler::Document::loadFromData(data);
     if (!pdf || pdf->isLocked())
         return {};
     pdf->setRenderHint(Poppler::Document::Antialiasing);
     pdf->setRenderHint(Poppler::Document::TextAntialiasing);
-    return StackPages(*pdf);
+    return StackPages(*pdf, dotsPerInch);
 }
 
 QString DifferenceFromDocument(const QImage& shown, const QString& document)

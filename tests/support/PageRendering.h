@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -15,6 +16,10 @@ QString ConvertToPdf(const QString& document, const QString& folder);
 
 // The pages of document as described above; a null picture when they cannot be had.
 QImage ReferencePages(const QString& document);
+
+// The pages of a PDF document rendered by Poppler at dotsPerInch, one below the other on
+// white; a null picture when they cannot be had.
+QImage RenderPdf(const QByteArray& pdf, double dotsPerInch);
 
 // Empty when shown is the rendering of document (the same size, and at most a tenth of a
 // percent of the reference's printed pixels differing); else what differs.

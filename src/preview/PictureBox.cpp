@@ -3,6 +3,7 @@
 #include "Theme.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 PictureBox::PictureBox(QWidget* parent)
@@ -64,12 +65,48 @@ int PictureBox::InnerHeight() const
 
 void PictureBox::PaintPicture(const QImage& source, const QRect& targetRect, const QRect& sourceRect)
 {
-    if (mSurface.isNull())
+    if (mSurfaceSize.isEmpty())
         return;
-    QPainter painter(&mSurface);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(targetRect, source, sourceRect);
+    if (!mSurfaceMade && !mStretched) {
+        mStretched = Stretched{source, targetRect, sourceRect, QRect(QPoint(0, 0), mSurfaceSize)};
+    } else {
+        MakeSurface();
+        QPainter painter(&mSurface);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(targetRect, source, sourceRect);
+    }
     update();
+}
+
+const QImage& PictureBox::Surface() const
+{
+    MakeSurface();
+    return mSurface;
+}
+
+void PictureBox::MakeSurface() const
+{
+    if (mSurfaceMade)
+        return;
+    mSurface = QImage(mSurfaceSize, QImage::Format_RGB32);
+    if (!mSurface.isNull()) {
+        QPainter painter(&mSurface);
+        DrawSurface(painter);
+    }
+    mSurfaceMade = true;
+}
+
+// Background, picture and the stretched painting, in that order, within the surface.
+void PictureBox::DrawSurface(QPainter& painter) const
+{
+    painter.fillRect(QRect(QPoint(0, 0), mSurfaceSize), mBackColor);
+    if (!mPicture.isNull())
+        painter.drawImage(0, 0, mPicture);
+    if (mStretched) {
+        painter.setClipRect(mStretched->clip, Qt::IntersectClip);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(mStretched->target, mStretched->source, mStretched->sourceRect);
+    }
 }
 
 QWidget& PictureBox::ClientArea()
@@ -82,10 +119,19 @@ QWidget& PictureBox::ClientArea()
     return *mClientArea;
 }
 
-void PictureBox::paintEvent(QPaintEvent*)
+void PictureBox::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    painter.drawImage(contentsRect().topLeft(), mSurface);
+    const QRect inner = contentsRect();
+    if (mSurfaceMade) {
+        painter.drawImage(inner.topLeft(), mSurface);
+    } else {
+        painter.save();
+        painter.setClipRect(event->rect() & QRect(inner.topLeft(), mSurfaceSize));
+        painter.translate(inner.topLeft());
+        DrawSurface(painter);
+        painter.restore();
+    }
     drawFrame(&painter);
 }
 
@@ -118,11 +164,9 @@ void PictureBox::mouseReleaseEvent(QMouseEvent* event)
 
 void PictureBox::Repaint()
 {
-    mSurface.fill(mBackColor);
-    if (!mPicture.isNull() && !mSurface.isNull()) {
-        QPainter painter(&mSurface);
-        painter.drawImage(0, 0, mPicture);
-    }
+    mStretched.reset();
+    mSurface = QImage();
+    mSurfaceMade = false;
     update();
 }
 
@@ -141,15 +185,20 @@ void PictureBox::InnerAreaChanged()
     const QSize inner = contentsRect().size().expandedTo(QSize(0, 0));
     if (mClientArea)
         mClientArea->setGeometry(contentsRect());
-    if (mSurface.size() == inner)
+    if (mSurfaceSize == inner)
         return;
-    const QImage previous = mSurface;
-    mSurface = QImage(inner, QImage::Format_RGB32);
-    Repaint();
-    if (!previous.isNull() && !mSurface.isNull()) {
-        QPainter painter(&mSurface);
-        painter.drawImage(0, 0, previous);
+    const QSize previousSize = mSurfaceSize;
+    mSurfaceSize = inner;
+    if (!mSurfaceMade) {
+        if (mStretched)
+            mStretched->clip &= QRect(QPoint(0, 0), previousSize);
+        return;
     }
+    const QImage previous = mSurface;
+    Repaint();
+    MakeSurface();
+    QPainter painter(&mSurface);
+    painter.drawImage(0, 0, previous);
 }
 
 QPointF PictureBox::InnerPosition(const QPointF& position) const

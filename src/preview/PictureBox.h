@@ -4,6 +4,10 @@
 #include <QFrame>
 #include <QImage>
 
+#include <optional>
+
+class QPainter;
+
 // A picture box: shows an optional picture at the top-left corner of its inner area
 // and keeps whatever is painted onto it (the drawing surface persists; nothing is lost
 // when the window is covered). It has a one-pixel flat border or none: the widget's
@@ -42,7 +46,7 @@ public:
     void PaintPicture(const QImage& source, const QRect& targetRect, const QRect& sourceRect);
 
     // What the box shows inside its border: background, picture and everything painted.
-    const QImage& Surface() const { return mSurface; }
+    const QImage& Surface() const;
 
     // The inner area as a container: widgets placed in it are positioned in inner
     // coordinates and clipped at the border.
@@ -61,13 +65,30 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // A picture painted stretched, kept as the painting itself; clip is the part of the
+    // surface it was painted on.
+    struct Stretched {
+        QImage source;
+        QRect target;
+        QRect sourceRect;
+        QRect clip;
+    };
+
     void Repaint();
     void FitToPicture();
     void InnerAreaChanged();
+    void MakeSurface() const;
+    void DrawSurface(QPainter& painter) const;
     QPointF InnerPosition(const QPointF& position) const;
 
     QImage mPicture;
-    QImage mSurface;
+    // The surface is kept as what makes it (background, picture, at most one stretched
+    // painting) until its pixels are needed or it is painted on again; a zoomed page then
+    // costs only the part the window shows. mSurface holds the pixels once they are made.
+    QSize mSurfaceSize;
+    std::optional<Stretched> mStretched;
+    mutable QImage mSurface;
+    mutable bool mSurfaceMade = false;
     QColor mBackColor;
     bool mAutoSize = false;
     QWidget* mClientArea = nullptr;

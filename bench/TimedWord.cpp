@@ -206,6 +206,11 @@ public:
         const auto t = mScope.Time("save");
         mInner->SaveAs(fileName);
     }
+    void ExportAsFixedFormat(const QString& outputFileName) override
+    {
+        const auto t = mScope.Time("export");
+        mInner->ExportAsFixedFormat(outputFileName);
+    }
     void Close(std::optional<int> saveChanges) override
     {
         const auto t = mScope.Time("close");

@@ -6,7 +6,8 @@
 // in fresh processes: click_to_preview fast, naive and ready (the diagnostic design), their
 // order turning by one place every round so that every design meets the same machine
 // state, and start_to_window (the real inkhaven, with the bare office start before or after
-// it, alternating too). One round is run first and thrown away, to fill the disk cache. Then
+// it, alternating too), and batch_bench with offices kept and with a fresh office per
+// letter (alternating as well). One round is run first and thrown away, to fill the disk cache. Then
 // engine_bench times the engine's pieces on its own. Settings and working files go to a
 // temporary folder that is removed at the end.
 
@@ -200,6 +201,11 @@ int main(int argc, char* argv[])
     Values startup;
     QList<double> ratios;
     QList<double> windowOverOffice;
+    // inkhaven-batch over 50 lines: offices kept for the list, a fresh office per letter.
+    const QString rateKey = QStringLiteral("letters per second");
+    Values batchResident;
+    Values batchFresh;
+    QList<double> batchRatios;
     int failures = 0;
 
     const QString loadBefore = LoadAverage();
@@ -217,6 +223,14 @@ int main(int argc, char* argv[])
         }
         bool okStart = false;
         const Values s = Run(start(round % 2 == 0), environment, okStart);
+        bool okBatch = true;
+        std::map<QString, Values> batch;
+        for (int i = 0; i < 2; ++i) {
+            const QString mode = (round + i) % 2 == 0 ? QStringLiteral("resident") : QStringLiteral("fresh");
+            bool okMode = false;
+            batch[mode] = Run(Program{here.filePath(QStringLiteral("batch_bench")), {mode}}, environment, okMode);
+            okBatch = okBatch && okMode;
+        }
         const QStringList left = QDir(temp).entryList(QDir::Files | QDir::Hidden | QDir::System);
         if (!left.isEmpty())
             err << "left in TEMP: " << left.join(QStringLiteral(", ")) << "\n";
@@ -224,12 +238,19 @@ int main(int argc, char* argv[])
         for (const QString& design : designs)
             err << ' ' << design << ' ' << Number(First(thisRound[design], clickKey), 0) << " ms";
         err << "; start-to-window " << Number(First(s, QStringLiteral("start to window ms")), 0)
-            << " ms, bare office start " << Number(First(s, QStringLiteral("bare office start ms")), 0) << " ms\n";
+            << " ms, bare office start " << Number(First(s, QStringLiteral("bare office start ms")), 0) << " ms"
+            << "; batch " << Number(First(batch[QStringLiteral("resident")], rateKey), 2) << " letters/s, fresh offices "
+            << Number(First(batch[QStringLiteral("fresh")], rateKey), 2) << " letters/s\n";
         err.flush();
         if (warmUp)
             continue;
-        if (!ok || !okStart)
+        if (!ok || !okStart || !okBatch)
             ++failures;
+        if (okBatch) {
+            Append(batchResident, batch[QStringLiteral("resident")]);
+            Append(batchFresh, batch[QStringLiteral("fresh")]);
+            batchRatios.append(First(batch[QStringLiteral("resident")], rateKey) / First(batch[QStringLiteral("fresh")], rateKey));
+        }
         for (const auto& [design, values] : thisRound)
             Append(clicks[design], values);
         if (thisRound.count(QStringLiteral("fast")) && thisRound.count(QStringLiteral("naive")))
@@ -320,6 +341,17 @@ int main(int argc, char* argv[])
     out << "| window minus bare office start, difference of the medians | "
         << Number(Bench::Median(window) - Bench::Median(bare), 0) << " ms | | | ≤ 150 ms | "
         << (Bench::Median(window) - Bench::Median(bare) <= 150 ? "yes" : "**no**") << " |\n";
+
+    table.Section(QStringLiteral("inkhaven-batch, 50 lines, from the first office start to the last letter placed"));
+    const QList<double> residentRate = batchResident.value(rateKey);
+    table.Row(QStringLiteral("offices kept for the whole list, one per core side by side"), residentRate,
+              QStringLiteral("letters/s"), 1, 2, QStringLiteral("≥ 5 letters/s"),
+              residentRate.isEmpty() ? std::nullopt : std::optional<bool>(Bench::Median(residentRate) >= 5));
+    table.Row(QStringLiteral("a fresh office for every letter, as many side by side"), batchFresh.value(rateKey),
+              QStringLiteral("letters/s"), 1, 2);
+    table.Row(QStringLiteral("speed-up, kept / fresh, per round"), batchRatios, QStringLiteral("×"), 1, 2, QStringLiteral("≥ 5×"),
+              batchRatios.isEmpty() ? std::nullopt : std::optional<bool>(Bench::Median(batchRatios) >= 5));
+    table.Row(QStringLiteral("offices side by side"), batchResident.value(QStringLiteral("offices side by side")), QString());
 
     table.Section(QStringLiteral("Memory (resident set)"));
     const QList<double> previewRss = fast.value(QStringLiteral("app rss with preview kb"));

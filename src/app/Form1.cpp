@@ -52,11 +52,6 @@ constexpr SampleValue SampleData[] = {
     {124, 2, "90250"},
 };
 
-QString FieldKey(int index)
-{
-    return QStringLiteral("Text1_") + QString::number(index);
-}
-
 // Least room between a caption and its field.
 constexpr int CaptionGap = 4;
 

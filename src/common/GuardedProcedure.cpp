@@ -5,7 +5,15 @@
 #include "ErrorReport.h"
 
 GuardedProcedure::GuardedProcedure(QString location, Dialogs& dialogs)
-    : mLocation(std::move(location)), mDialogs(dialogs)
+    : mLocation(std::move(location)),
+      mReport([location = mLocation, &dialogs](const QString& description, int step) {
+          dialogs.ShowErrorReport(ErrorReportText(description, location, step));
+      })
+{
+}
+
+GuardedProcedure::GuardedProcedure(QString location, Reporter report)
+    : mLocation(std::move(location)), mReport(std::move(report))
 {
 }
 
@@ -16,7 +24,7 @@ bool GuardedProcedure::Step(int number, const std::function<void()>& action)
         return true;
     } catch (...) {
         ++mFailures;
-        mDialogs.ShowErrorReport(ErrorReportText(DescribeException(std::current_exception()), mLocation, number));
+        mReport(DescribeException(std::current_exception()), number);
         return false;
     }
 }

@@ -13,11 +13,17 @@ template <class Item>
 using Enumerator = std::function<std::optional<Item>()>;
 
 // A procedure made of numbered steps. Each step runs on its own: when it throws, the
-// standard error report names the procedure's location and the step number, and the
+// error report names the procedure's location and the step number, and the
 // procedure goes on with the next step. Nothing stops a guarded procedure early.
 class GuardedProcedure {
 public:
+    // Receives a failed step: the error's description and the step's number.
+    using Reporter = std::function<void(const QString& description, int step)>;
+
+    // Failures are shown as the standard error report.
     GuardedProcedure(QString location, Dialogs& dialogs);
+    // Failures go to report instead, for a procedure that runs without windows.
+    GuardedProcedure(QString location, Reporter report);
 
     // Runs one step; returns false when it failed (after the report was shown).
     bool Step(int number, const std::function<void()>& action);
@@ -54,6 +60,6 @@ public:
 
 private:
     QString mLocation;
-    Dialogs& mDialogs;
+    Reporter mReport;
     int mFailures = 0;
 };

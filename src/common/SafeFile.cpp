@@ -6,9 +6,11 @@
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -119,4 +121,73 @@ void ReplaceFileWithCopy(const QString& source, const QString& target)
     }
     if (!out.commit())
         throw AppError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
+}
+
+namespace {
+// Creates a new file of a name nobody uses beside target, hidden, with the permissions the
+// user gives new files; returns its descriptor and sets path.
+int CreateBeside(const QString& target, QString& path)
+{
+    const QFileInfo info(target);
+    for (;;) {
+        path = info.dir().filePath(QStringLiteral(".%1.%2.part")
+                                       .arg(info.fileName())
+                                       .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST)
+            Fail(QStringLiteral("Cannot create a file beside"), target, errno);
+    }
+}
+
+// Gives the complete file at from the name to; false when replace is false and something
+// is there already.
+bool RenameInto(const QString& from, const QString& to, bool replace)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (replace) {
+        if (::rename(source.constData(), target.constData()) != 0)
+            Fail(QStringLiteral("Cannot write"), to, errno);
+        return true;
+    }
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EINVAL || errno == ENOSYS) {
+        // A file system that cannot rename without replacing: a new link fails as well when
+        // the name is taken.
+        if (::link(source.constData(), target.constData()) == 0) {
+            ::unlink(source.constData());
+            return true;
+        }
+    }
+    if (errno == EEXIST)
+        return false;
+    Fail(QStringLiteral("Cannot write"), to, errno);
+}
+}
+
+bool PlaceCopy(const QString& source, const QString& target, bool replace)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
+    const QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError)
+        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
+    QString part;
+    FileDescriptor fd(CreateBeside(target, part));
+    try {
+        WriteAll(fd.get(), bytes, part);
+        if (::close(fd.release()) != 0)
+            Fail(QStringLiteral("Cannot finish writing the file"), part, errno);
+        const bool placed = RenameInto(part, target, replace);
+        if (!placed)
+            ::unlink(QFile::encodeName(part).constData());
+        return placed;
+    } catch (const AppError&) {
+        ::unlink(QFile::encodeName(part).constData());
+        throw;
+    }
 }

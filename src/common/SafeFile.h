@@ -24,3 +24,9 @@ void DeleteFile(const QString& path);
 // Copies source to target so that target is either the old file or the complete copy:
 // the bytes go to a new file beside target, which is then renamed over it.
 void ReplaceFileWithCopy(const QString& source, const QString& target);
+
+// Copies source to target through a hidden file beside target, so that target never holds
+// part of the copy: it appears complete or not at all. When replace is false an existing
+// target of any kind stays as it is and the result is false; when true it is replaced.
+// Throws AppError for other failures, leaving nothing of the copy behind.
+bool PlaceCopy(const QString& source, const QString& target, bool replace);

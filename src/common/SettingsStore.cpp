@@ -5,6 +5,11 @@
 #include <QFile>
 #include <QSettings>
 
+QString FieldKey(int index)
+{
+    return QStringLiteral("Text1_") + QString::number(index);
+}
+
 namespace {
 QString StatusText(QSettings::Status status)
 {

@@ -6,6 +6,9 @@
 inline constexpr char SettingsApplication[] = "Kestrelworks";
 inline constexpr char SettingsSection[] = "Inkhaven";
 
+// The key under which a field's text is kept: "Text1_" and the field's index.
+QString FieldKey(int index);
+
 // Per-user persistent string values addressed by application, section and key.
 class SettingsStore {
 public:

@@ -120,6 +120,9 @@ public:
     virtual std::shared_ptr<Collection<Word::Shape>> Shapes() = 0;
     // With only a file name: writes a Word 97-2003 document there.
     virtual void SaveAs(const QString& fileName) = 0;
+    // ExportAsFixedFormat with ExportFormat wdExportFormatPDF: writes a PDF of the
+    // document there; the document itself stays as it is.
+    virtual void ExportAsFixedFormat(const QString& outputFileName) = 0;
     // Without a value the document closes as Word would; wdDoNotSaveChanges discards changes.
     virtual void Close(std::optional<int> saveChanges = std::nullopt) = 0;
     // The whole main text.

@@ -90,18 +90,23 @@ struct OpenDocument {
         return *connection;
     }
 
-    // Every page of the document, rendered through a PDF of its own, and that PDF.
-    Word::RangePicture Pages() const
+    // Writes a PDF of the document to path; what describes a failure.
+    void StorePdf(const QString& path, const QString& what) const
     {
-        Connection& office = Use();
-        const QString pdf = QDir(office.WorkFolder()).filePath(QStringLiteral("pages.pdf"));
-        Call(office, QStringLiteral("The document's pages could not be rendered"), [&] {
+        Call(Use(), what, [&] {
             css::beans::PropertyValue filter;
             filter.Name = "FilterName";
             filter.Value <<= rtl::OUString("writer_pdf_Export");
             Reference<css::frame::XStorable>(component, UNO_QUERY_THROW)
-                ->storeToURL(FileUrl(pdf), css::uno::Sequence<css::beans::PropertyValue>(&filter, 1));
+                ->storeToURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(&filter, 1));
         }, Limit::Render);
+    }
+
+    // Every page of the document, rendered through a PDF of its own, and that PDF.
+    Word::RangePicture Pages() const
+    {
+        const QString pdf = QDir(Use().WorkFolder()).filePath(QStringLiteral("pages.pdf"));
+        StorePdf(pdf, QStringLiteral("The document's pages could not be rendered"));
         const Word::RangePicture pages{RenderPdfPages(pdf), ReadPdf(pdf)};
         QFile::remove(pdf);
         return pages;
@@ -548,18 +553,12 @@ public:
         return std::make_shared<Word::ListCollection<Word::Shape>>(std::move(list));
     }
 
-    // A Word 97-2003 document at exactly that path, replacing any file there. The folder
-    // must exist: the office would make missing folders, and writing below a file makes
-    // it loop for ever.
+    // A Word 97-2003 document at exactly that path, replacing any file there.
     void SaveAs(const QString& fileName) override
     {
-        const QFileInfo target(fileName);
-        const QString path = target.absoluteFilePath();
+        const QString path = QFileInfo(fileName).absoluteFilePath();
         const QString what = QStringLiteral("The document could not be saved as \"%1\"").arg(QDir::toNativeSeparators(path));
-        if (!QFileInfo(target.absolutePath()).isDir())
-            throw AppError(what + QStringLiteral(": there is no such folder."));
-        if (target.isDir())
-            throw AppError(what + QStringLiteral(": a folder of that name is in the way."));
+        CheckTarget(fileName, what);
         Call(mDocument.Use(), what, [&] {
             css::beans::PropertyValue properties[2];
             properties[0].Name = "FilterName";
@@ -569,6 +568,15 @@ public:
             Reference<css::frame::XStorable>(mDocument.component, UNO_QUERY_THROW)
                 ->storeAsURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(properties, 2));
         }, Limit::Document);
+    }
+
+    // A PDF at exactly that path, replacing any file there.
+    void ExportAsFixedFormat(const QString& outputFileName) override
+    {
+        const QString path = QFileInfo(outputFileName).absoluteFilePath();
+        const QString what = QStringLiteral("The document could not be exported as \"%1\"").arg(QDir::toNativeSeparators(path));
+        CheckTarget(outputFileName, what);
+        mDocument.StorePdf(path, what);
     }
 
     // Changes not saved are dropped: there is nobody to ask.
@@ -591,6 +599,17 @@ public:
     }
 
 private:
+    // The folder of a file to be written must exist: the office would make missing
+    // folders, and writing below a file makes it loop for ever.
+    static void CheckTarget(const QString& fileName, const QString& what)
+    {
+        const QFileInfo target(fileName);
+        if (!QFileInfo(target.absolutePath()).isDir())
+            throw AppError(what + QStringLiteral(": there is no such folder."));
+        if (target.isDir())
+            throw AppError(what + QStringLiteral(": a folder of that name is in the way."));
+    }
+
     OpenDocument mDocument;
 };
 

@@ -61,6 +61,7 @@ private slots:
     void createNewFileClaimsOnlyFreeNames();
     void replaceWithCopyKeepsTargetWhenCopyFails();
     void replaceWithCopyOverwrites();
+    void placeCopyNeverWritesOverUnlessAsked();
     void fileExists();
     void tempFolderFallsBack();
     void optionalItemsBesideExecutableFirst();
@@ -135,6 +136,31 @@ void CommonFilesTest::replaceWithCopyOverwrites()
     Write(target, "old");
     ReplaceFileWithCopy(source, target);
     QCOMPARE(ReadAll(target), ReadAll(source));
+}
+
+void CommonFilesTest::placeCopyNeverWritesOverUnlessAsked()
+{
+    QTemporaryDir folder;
+    const QString source = mDir.filePath(QStringLiteral("made.doc"));
+    Write(source, "new letter");
+    const QString target = folder.filePath(QStringLiteral("002-Müller & Söhne.doc"));
+    QVERIFY(PlaceCopy(source, target, false));
+    QCOMPARE(ReadAll(target), QByteArray("new letter"));
+
+    Write(target, "the user's letter");
+    QVERIFY(!PlaceCopy(source, target, false));
+    QCOMPARE(ReadAll(target), QByteArray("the user's letter"));
+    // A dangling link is in the way as well, and stays a link.
+    const QString link = folder.filePath(QStringLiteral("003.doc"));
+    QVERIFY(QFile::link(folder.filePath(QStringLiteral("nowhere")), link));
+    QVERIFY(!PlaceCopy(source, link, false));
+    QVERIFY(QFileInfo(link).isSymLink());
+
+    QVERIFY(PlaceCopy(source, target, true));
+    QCOMPARE(ReadAll(target), QByteArray("new letter"));
+    // No hidden part is left beside the targets, whatever happened.
+    QVERIFY_THROWS_EXCEPTION(AppError, PlaceCopy(mDir.filePath(QStringLiteral("gone.doc")), target, true));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
 }
 
 void CommonFilesTest::fileExists()

@@ -235,6 +235,11 @@ public:
         WriteBytesToFile(mContent->stories.value(0).toUtf8(), fileName);
         mInstance->word.saved[fileName] = *mContent;
     }
+    void ExportAsFixedFormat(const QString& outputFileName) override
+    {
+        Enter(QStringLiteral("ExportAsFixedFormat"), outputFileName);
+        WriteBytesToFile(mContent->stories.value(0).toUtf8(), outputFileName);
+    }
     void Close(std::optional<int> saveChanges) override
     {
         Enter(QStringLiteral("Close"), saveChanges ? QString::number(*saveChanges) : QString());

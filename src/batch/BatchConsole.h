@@ -1,0 +1,51 @@
+#pragma once
+
+#include "BatchCommand.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <functional>
+
+// What inkhaven-batch tells its user. Progress goes to standard output: on a terminal one
+// line rewritten in place, otherwise one plain line per letter made. Every line that gives
+// no letter is told on standard error, with its line number and why.
+class BatchConsole {
+public:
+    // terminal: standard output is a terminal, width columns wide (asked at every update,
+    // so that a resized window is followed).
+    BatchConsole(bool terminal, std::function<int()> width, std::FILE* out = stdout, std::FILE* err = stderr);
+
+    // Returns ExitUnusable after telling what is wrong with the command line.
+    int Usage(const QString& error);
+    // Returns ExitAllMade after printing how the command is used.
+    int Help();
+    // Returns ExitUnusable after telling why nothing could be made.
+    int Fatal(const QString& description);
+
+    // The lines of the list that give no letter, and the number of letters to make.
+    void Begin(const BatchPlan& plan);
+    // A letter is finished; now is the clock's time in seconds.
+    void Letter(const LetterReport& report, double now);
+    // Sums up; returns the exit status.
+    int Finish(const BatchPlan& plan, const QString& outputFolder, int notBegun, bool stopped);
+
+private:
+    void Out(const QString& text);
+    void Err(const QString& text);
+    void ClearProgress();
+    void ShowProgress(const QString& current, double now);
+
+    bool mTerminal;
+    std::function<int()> mWidth;
+    std::FILE* mOut;
+    std::FILE* mErr;
+    bool mProgressShown = false;
+    int mTotal = 0;
+    int mDone = 0;
+    int mMade = 0;
+    int mSkipped = 0;
+    int mFailed = 0;
+    // When the first letter was done.
+    double mFirstDone = 0;
+};

@@ -1,0 +1,188 @@
+// inkhaven-batch end to end: the real program with real offices turns a list into letters,
+// read back with an independent reader.
+#include "DocumentText.h"
+#include "SettingsStore.h"
+
+#include <QDirIterator>
+#include <QLocale>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Every process whose command line mentions text: an office started by the program has its
+// private folder, and with it the test's folder, on its command line.
+QStringList ProcessesMentioning(const QString& text)
+{
+    QStringList found;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+        const QByteArray commandLine = FileBytes(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (commandLine.contains(text.toUtf8()))
+            found << pid + QLatin1Char(' ') + QString::fromUtf8(commandLine.left(60));
+    }
+    return found;
+}
+
+const char* const Tags[] = {"[YourName]", "[StreetAddress]", "[City]", "[ST]", "[ZIPCode]", "[CurrentDate]",
+                            "[RecipientName]", "[Title]", "[CompanyName]", "[StreetAddress2]", "[City2]",
+                            "[ST2]", "[ZIPCode2]", "[YourTitle]"};
+}
+
+class BatchOfficeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void listBecomesLetters();
+    void stopsAfterTheLettersUnderWay();
+    void cleanup();
+
+private:
+    Result Run(const QStringList& arguments, const std::function<void(QProcess&)>& whileRunning = {});
+    QString Output(const QString& name) const { return mOutput.filePath(name); }
+
+    QTemporaryDir mHome;
+    QTemporaryDir mOutput;
+};
+
+void BatchOfficeTest::initTestCase()
+{
+    QVERIFY(mHome.isValid() && mOutput.isValid());
+    // Settings, working files and the offices' private folders all go to the test's folder.
+    qputenv("XDG_CONFIG_HOME", mHome.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("TEMP", mHome.path().toUtf8());
+    qputenv("TMPDIR", mHome.path().toUtf8());
+    QSettingsStore settings;
+    const QString app = QLatin1String(SettingsApplication);
+    const QString section = QLatin1String(SettingsSection);
+    settings.WriteSetting(app, section, FieldKey(0), QStringLiteral("Sam Sender"));
+    settings.WriteSetting(app, section, FieldKey(12), QStringLiteral("Head of Sales"));
+    settings.WriteSetting(app, section, FieldKey(11), QStringLiteral("Saved Company"));
+    settings.WriteSetting(app, section, FieldKey(1), QStringLiteral("Boise"));
+}
+
+void BatchOfficeTest::cleanup()
+{
+    // Every office ended and took its private folder with it; the working folder went too.
+    QCOMPARE(ProcessesMentioning(mHome.path()), QStringList());
+    QCOMPARE(QDir(mHome.path()).entryList({QStringLiteral("inkhaven-*")}, QDir::AllEntries | QDir::Hidden), QStringList());
+    // Nothing half-written is ever left in the output folder.
+    QCOMPARE(QDir(mOutput.path()).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+Result BatchOfficeTest::Run(const QStringList& arguments, const std::function<void(QProcess&)>& whileRunning)
+{
+    QProcess batch;
+    batch.start(QStringLiteral(INKHAVEN_BATCH), arguments);
+    if (!batch.waitForStarted(30000))
+        return {};
+    if (whileRunning)
+        whileRunning(batch);
+    batch.waitForFinished(240000);
+    return {batch.exitStatus() == QProcess::NormalExit ? batch.exitCode() : -1,
+            QString::fromUtf8(batch.readAllStandardOutput()), QString::fromUtf8(batch.readAllStandardError())};
+}
+
+void BatchOfficeTest::listBecomesLetters()
+{
+    const QString list = mHome.filePath(QStringLiteral("list.csv"));
+    // A byte-order mark, quoted commas and quotes, a value over two lines, non-ASCII text, an
+    // empty value (ST2 of line 3), an empty company (named after the recipient) and one bad line.
+    WriteFile(list, QByteArray("\xEF\xBB\xBF") + "RecipientName,CompanyName,StreetAddress2,City2,ST2,ZIPCode2,Title\r\n"
+                    "\"Smith, John\",\"Acme, Inc.\",1 Main St,Springfield,IL,62701,Buyer\r\n"
+                    "Zo\xC3\xAB M\xC3\xBCller,\xC3\x9Cnterwald GmbH,Hauptstra\xC3\x9F" "e 5,K\xC3\xB6ln,,50667,Eink\xC3\xA4uferin\r\n"
+                    "Bad,Line,Only,Four\r\n"
+                    "\"O'Brien \"\"Bob\"\"\",,\"PO Box 9\r\nSuite 3\",Dublin,OH,43017,Owner\r\n");
+    const Result first = Run({QStringLiteral("--pdf"), list, mOutput.path()});
+    QCOMPARE(first.exitCode, 1);
+    QVERIFY2(first.err.contains(QLatin1String("Line 4: it has 4 values, but the list has 7 columns")), qPrintable(first.err));
+    QCOMPARE(first.err.count(QLatin1String("Line ")), 1);
+    QVERIFY2(first.out.contains(QLatin1String("3 of 4 letters made")), qPrintable(first.out));
+
+    const QString acme = Output(QStringLiteral("2-Acme, Inc.doc"));
+    const QString koeln = Output(QStringLiteral("3-\u00DCnterwald GmbH.doc"));
+    const QString bob = Output(QStringLiteral("5-O'Brien _Bob_.doc"));
+    QCOMPARE(QDir(mOutput.path()).entryList(QDir::Files).size(), 6);
+    const QString today = QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+    const QString acmeText = AntiwordText(acme);
+    for (const char* value : {"Smith, John", "Acme, Inc.", "1 Main St", "Springfield, IL 62701", "Buyer", "Sam Sender",
+                              "Head of Sales", "Boise"})
+        QVERIFY2(acmeText.contains(QLatin1String(value)), value);
+    QVERIFY(acmeText.count(today) >= 2);
+    QVERIFY(!acmeText.contains(QLatin1String("Saved Company")));
+    const QString koelnText = CatdocText(koeln);
+    QVERIFY2(koelnText.contains(QStringLiteral("Zo\u00EB M\u00FCller")) && koelnText.contains(QStringLiteral("Hauptstra\u00DFe 5")),
+             qPrintable(koelnText));
+    QVERIFY(koelnText.contains(QStringLiteral("K\u00F6ln,  50667")));
+    const QString bobText = AntiwordText(bob);
+    QVERIFY2(bobText.contains(QLatin1String("O'Brien \"Bob\"")) && bobText.contains(QLatin1String("Suite 3")), qPrintable(bobText));
+    for (const QString& letter : {acmeText, koelnText, bobText}) {
+        for (const char* tag : Tags)
+            QVERIFY2(!letter.contains(QLatin1String(tag), Qt::CaseInsensitive), tag);
+    }
+    QVERIFY(FileBytes(Output(QStringLiteral("5-O'Brien _Bob_.pdf"))).startsWith("%PDF"));
+
+    // Again: nothing is written over; every line is told and skipped.
+    WriteFile(koeln, "the user's own file");
+    const Result again = Run({list, mOutput.path()});
+    QCOMPARE(again.exitCode, 1);
+    QCOMPARE(again.err.count(QLatin1String("exists already")), 3);
+    QCOMPARE(FileBytes(koeln), QByteArray("the user's own file"));
+
+    // --force makes them again.
+    const Result forced = Run({QStringLiteral("--force"), list, mOutput.path()});
+    QCOMPARE(forced.exitCode, 1);
+    QVERIFY(CatdocText(koeln).contains(QStringLiteral("Zo\u00EB M\u00FCller")));
+    QVERIFY2(forced.out.contains(QLatin1String("[3/3] ")) && forced.out.contains(QLatin1String("3 of 4 letters made")),
+             qPrintable(forced.out));
+}
+
+void BatchOfficeTest::stopsAfterTheLettersUnderWay()
+{
+    QByteArray lines = "RecipientName,CompanyName\n";
+    constexpr int Count = 30;
+    for (int i = 1; i <= Count; ++i)
+        lines += "Person " + QByteArray::number(i) + ",Company " + QByteArray::number(i) + "\n";
+    const QString list = mHome.filePath(QStringLiteral("many.csv"));
+    WriteFile(list, lines);
+    const QString folder = mOutput.filePath(QStringLiteral("stopped"));
+
+    const Result stopped = Run({list, folder}, [](QProcess& batch) {
+        // Ctrl+C once the first letter is done.
+        QTRY_VERIFY_WITH_TIMEOUT(batch.bytesAvailable() > 0 || batch.state() != QProcess::Running, 120000);
+        ::kill(static_cast<pid_t>(batch.processId()), SIGINT);
+    });
+    QCOMPARE(stopped.exitCode, 130);
+    QVERIFY2(stopped.out.contains(QLatin1String("not begun")), qPrintable(stopped.out));
+    const QStringList made = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    QVERIFY2(!made.isEmpty() && made.size() < Count, qPrintable(made.join(QLatin1Char(','))));
+    // Each file there is a whole letter.
+    for (const QString& name : made) {
+        const QString person = QStringLiteral("Person %1").arg(name.section(QLatin1Char('-'), 0, 0).toInt() - 1);
+        QVERIFY2(AntiwordText(QDir(folder).filePath(name)).contains(person), qPrintable(name));
+    }
+}
+
+QTEST_GUILESS_MAIN(BatchOfficeTest)
+#include "test_batch_office.moc"

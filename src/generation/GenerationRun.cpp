@@ -5,7 +5,7 @@
 #include "ErrorReport.h"
 #include "Fields.h"
 #include "GuardedProcedure.h"
-#include "LetterText.h"
+#include "LetterFill.h"
 #include "PageSnapshot.h"
 #include "Paths.h"
 #include "Platform.h"
@@ -16,151 +16,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLocale>
-
-namespace {
-using RangePtr = std::shared_ptr<Word::Range>;
-using ShapePtr = std::shared_ptr<Word::Shape>;
-using DocumentPtr = std::shared_ptr<Word::Document>;
-
-template <class Item>
-Enumerator<std::shared_ptr<Item>> Members(std::shared_ptr<Word::Collection<Item>> collection)
-{
-    Use(collection);
-    auto next = std::make_shared<int>(0);
-    return [collection, next]() -> std::optional<std::shared_ptr<Item>> {
-        if (*next >= collection->Count())
-            return std::nullopt;
-        return collection->Item((*next)++);
-    };
-}
-
-QString TagOf(int index)
-{
-    return QString::fromLatin1(FieldTags[static_cast<size_t>(index)]);
-}
-
-// One replace-all of the passes: what is searched and what goes in its place.
-struct Replacement {
-    QString find;
-    QString with;
-};
-
-// Stands in for the text of a field that holds the tag of a later field, until every
-// later field has been replaced: otherwise the later field would replace the tag inside
-// the typed text. No tag matches it, and neither the letter nor a field's text can hold
-// it (ToLetterText replaces non-characters).
-QString Shelter(int field)
-{
-    return QChar(0xFDD0) + QString::number(field) + QChar(0xFDD1);
-}
-
-bool HoldsLaterTag(const QString& text, int field)
-{
-    for (int later = field + 1; later < FieldCount; ++later) {
-        if (text.contains(TagOf(later), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
-}
-
-// What the run puts into the letter for each field, prepared once at step 114.
-struct LetterPlan {
-    // The first pass, in field order; a field whose text is too long has none.
-    std::vector<Replacement> fill;
-    // The second pass: sheltered texts put in place of their stand-ins.
-    std::vector<Replacement> unshelter;
-    // Tags of the fields that had characters replaced.
-    QStringList replacedIn;
-};
-
-// Steps 116-148 for one replacement: every story range replaces find with with.
-void ReplaceInStories(GuardedProcedure& run, const DocumentPtr& document, const Replacement& replacement)
-{
-    run.ForEach<RangePtr>(
-        116, 148, [&] { return Members(Use(document).StoryRanges()); },
-        [&](const RangePtr& member) {
-            RangePtr story;
-            std::shared_ptr<Word::Find> find;
-            run.Step(118, [&] { story = member; });
-            run.Step(120, [&] { Use(Use(story).Find()).ClearFormatting(); });
-            run.Step(122, [&] { Use(Use(Use(story).Find()).Replacement()).ClearFormatting(); });
-            run.Step(124, [&] { find = Use(story).Find(); });
-            run.Step(126, [&] { Use(find).SetText(replacement.find); });
-            run.Step(128, [&] { Use(Use(find).Replacement()).SetText(replacement.with); });
-            run.Step(130, [&] { Use(find).SetForward(true); });
-            run.Step(132, [&] { Use(find).SetWrap(Word::wdFindContinue); });
-            run.Step(134, [&] { Use(find).SetFormat(false); });
-            run.Step(136, [&] { Use(find).SetMatchCase(false); });
-            run.Step(138, [&] { Use(find).SetMatchWholeWord(false); });
-            run.Step(140, [&] { Use(find).SetMatchWildcards(false); });
-            run.Step(142, [&] { Use(find).SetMatchSoundsLike(false); });
-            run.Step(144, [&] { Use(find).SetMatchAllWordForms(false); });
-            run.Step(146, [&] {
-                Word::ExecuteArguments arguments;
-                arguments.Replace = Word::wdReplaceAll;
-                Use(Use(story).Find()).Execute(arguments);
-            });
-        });
-}
-
-// Steps 152-162: every shape with text makes the replacements in turn.
-void ReplaceInShapes(GuardedProcedure& run, const DocumentPtr& document, const std::vector<Replacement>& replacements)
-{
-    run.ForEach<ShapePtr>(
-        152, 162, [&] { return Members(Use(document).Shapes()); },
-        [&](const ShapePtr& shape) {
-            if (!run.Condition(154, [&] { return Use(Use(shape).TextFrame()).HasText(); }))
-                return;
-            for (const Replacement& replacement : replacements) {
-                run.Step(158, [&] {
-                    Word::ExecuteArguments arguments;
-                    arguments.FindText = replacement.find;
-                    arguments.ReplaceWith = replacement.with;
-                    arguments.Replace = Word::wdReplaceAll;
-                    Use(Use(Use(Use(shape).TextFrame()).TextRange()).Find()).Execute(arguments);
-                });
-            }
-        });
-}
-
-// Steps 116-162 for one set of replacements: the stories, one replacement after the other,
-// then the shapes.
-void ReplaceAll(GuardedProcedure& run, const DocumentPtr& document, const std::vector<Replacement>& replacements)
-{
-    for (const Replacement& replacement : replacements)
-        ReplaceInStories(run, document, replacement);
-    ReplaceInShapes(run, document, replacements);
-}
-
-// Step 114: the text of each field as the letter takes it.
-LetterPlan PlanLetter(GuardedProcedure& run, GenerationHost& host)
-{
-    LetterPlan plan;
-    for (int i = 0; i < FieldCount; ++i) {
-        run.Step(114, [&] {
-            const QString typed = host.ReadField(i);
-            if (typed.size() > LetterFieldLimit)
-                throw AppError(QStringLiteral("The text of the field for %1 is %2 characters long; the letter takes at "
-                                              "most %3 characters a field. The field is left out of the letter and its "
-                                              "placeholder stays; the text in the window is unchanged.")
-                                   .arg(TagOf(i))
-                                   .arg(typed.size())
-                                   .arg(LetterFieldLimit));
-            const LetterText letter = ToLetterText(typed);
-            if (letter.replaced)
-                plan.replacedIn << TagOf(i);
-            if (HoldsLaterTag(letter.text, i)) {
-                plan.fill.push_back({TagOf(i), Shelter(i)});
-                plan.unshelter.push_back({Shelter(i), letter.text});
-            } else {
-                plan.fill.push_back({TagOf(i), letter.text});
-            }
-        });
-    }
-    return plan;
-}
-}
 
 QString DrawWorkingName(RandomSource& random)
 {
@@ -173,6 +28,8 @@ QString DrawWorkingName(RandomSource& random)
 }
 
 namespace {
+using DocumentPtr = std::shared_ptr<Word::Document>;
+
 // The word processor with the template copy open in it, from step 106 until step 192.
 struct OpenTemplate {
     std::shared_ptr<Word::Application> word;
@@ -217,14 +74,11 @@ QStringList FillLetter(GuardedProcedure& run, GenerationHost& host, const Genera
                        const DocumentPtr& document)
 {
     run.Step(112, [&] {
-        host.WriteField(DateFieldIndex, QLocale::system().toString(services.clock.Today(), QLocale::ShortFormat));
+        host.WriteField(DateFieldIndex, LetterDate(services.clock));
     });
-    const LetterPlan plan = PlanLetter(run, host);
-    ReplaceAll(run, document, plan.fill);
-    if (!plan.unshelter.empty())
-        ReplaceAll(run, document, plan.unshelter);
+    const QStringList replacedIn = FillFields(run, document, [&host](int field) { return host.ReadField(field); });
     run.Step(164, [&] { host.SetMousePointer(PointerShape::Default); });
-    return plan.replacedIn;
+    return replacedIn;
 }
 
 // Steps 166-180: a name whose path is taken in any way is thrown away whole. The name is

@@ -11,7 +11,8 @@ set(CPACK_PACKAGE_DESCRIPTION [[
 Inkhaven turns one business-proposal letter template into a finished,
 personalised letter: type the sender's and the recipient's data, look at
 the filled letter page by page and save it as a Word 97-2003 document.
-LibreOffice Writer fills and lays out the letter in the background.]])
+LibreOffice Writer fills and lays out the letter in the background.
+inkhaven-batch makes the letters of a whole CSV list at once, without a window.]])
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # Packaging (and installing) takes the programs as they are built instead of building every

@@ -13,6 +13,7 @@
 #include "LibreOfficeFactory.h"
 #include "Platform.h"
 #include "SettingsStore.h"
+#include "TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -41,6 +42,7 @@ QString BenchList(int lines)
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
+    IgnoreBrokenPipes();
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 50;
     if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh")) || lines < 1) {

@@ -9,6 +9,7 @@
 #include "Platform.h"
 #include "Resources.h"
 #include "SettingsStore.h"
+#include "TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -56,6 +57,7 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     SetApplicationIdentity();
     StopOnSignals();
+    IgnoreBrokenPipes();
 
     BatchConsole console(::isatty(STDOUT_FILENO) == 1, TerminalWidth);
     QString error;

@@ -19,12 +19,6 @@ struct Result {
     QString err;
 };
 
-QByteArray FileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 void WriteFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);

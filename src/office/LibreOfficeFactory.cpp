@@ -1,6 +1,7 @@
 #include "LibreOfficeFactory.h"
 
 #include "LibreOfficeUno.h"
+#include "PrestartingFactory.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -73,7 +74,7 @@ private:
     std::shared_ptr<Connection> mConnection;
 };
 
-class ApplicationImpl : public Word::Application {
+class ApplicationImpl : public Word::Application, public CheckedInstance {
 public:
     explicit ApplicationImpl(std::shared_ptr<Connection> connection) : mConnection(std::move(connection)) {}
     ~ApplicationImpl() override { mConnection->End(); }
@@ -96,6 +97,8 @@ public:
     }
 
     void Quit() override { mConnection->Quit(); }
+
+    bool StillWorks() override { return mConnection->Answers(); }
 
 private:
     void CheckRunning()

@@ -21,12 +21,16 @@ struct OfficeTimeouts {
     std::chrono::milliseconds document = std::chrono::seconds(30);
     // Rendering every page of a document (a letter of sixty pages takes about 17 s here).
     std::chrono::milliseconds render = std::chrono::seconds(60);
+    // A cheap call that tells whether an office started a while ago still answers; an idle
+    // office answers it within a millisecond or two.
+    std::chrono::milliseconds check = std::chrono::milliseconds(500);
 };
 
 // The word-processor model served by LibreOffice Writer: every application object is a
 // fresh headless office of its own (see OfficeProcess), reached over UNO, and ended by
 // Quit or, failing that, when the object is destroyed. Offices wind down in the
-// background: Quit returns as soon as the office has been told to end.
+// background: Quit returns as soon as the office has been told to end. Every application
+// object is a CheckedInstance: it tells whether its office still runs and answers.
 class LibreOfficeFactory : public Word::ApplicationFactory {
 public:
     // Destroying the factory waits until every office quit or released has ended; an

@@ -15,9 +15,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -152,10 +156,12 @@ QString FindOfficeProgramFolder()
 
 OfficeProcess::OfficeProcess(const QString& programFolder)
     : mFolder(QDir(QDir::tempPath()).filePath(QStringLiteral("inkhaven-office-XXXXXX"))),
-      mPipeName(RandomPipeName())
+      mPipeName(RandomPipeName()), mWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     if (!mFolder.isValid())
         FailToStart(QStringLiteral("no private folder could be made: %1").arg(mFolder.errorString()));
+    if (mWake.get() < 0)
+        FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
 
     const QString profile = QDir(mFolder.path()).filePath(QStringLiteral("profile"));
     if (!CopyProfileSeed(profile))
@@ -227,9 +233,25 @@ void OfficeProcess::Launch()
         FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
     // Also set here, so that the group exists whichever of the two runs first.
     ::setpgid(pid, pid);
-    const std::lock_guard lock(mWatchMutex);
-    mPid = pid;
-    mReaped = false;
+    // A descriptor of the process, readable once it has ended (the C library's own
+    // declaration lacks C linkage here).
+    const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidFd < 0) {
+        const int error = errno;
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        FailToStart(QString::fromLocal8Bit(std::strerror(error)));
+    }
+    {
+        const std::lock_guard lock(mWatchMutex);
+        mPid = pid;
+        mPidFd.emplace(pidFd);
+        mReaped = false;
+        ++mLaunches;
+    }
+    WakeWatchdog();
 }
 
 bool OfficeProcess::Running()
@@ -253,7 +275,7 @@ OfficeProcess::~OfficeProcess()
         const std::lock_guard lock(mWatchMutex);
         mWatchStopping = true;
     }
-    mWatchWake.notify_one();
+    WakeWatchdog();
     mWatchdog.join();
     Kill();
     RemovePipes();
@@ -266,34 +288,51 @@ QString OfficeProcess::ConnectionUrl() const
 
 bool OfficeProcess::HasExited()
 {
+    const std::lock_guard lock(mWatchMutex);
+    return HasExitedLocked();
+}
+
+bool OfficeProcess::HasExitedLocked()
+{
     if (mReaped)
         return true;
-    // Look without reaping: while the process is a zombie its id cannot be taken by
-    // another process, so its group can still be cleared safely.
+    // Look without reaping, through the process's own descriptor: while the process is a
+    // zombie its id cannot be taken by another process, so its group can still be
+    // cleared safely.
     siginfo_t info {};
-    if (::waitid(P_PID, static_cast<id_t>(mPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+    if (::waitid(P_PIDFD, static_cast<id_t>(mPidFd->get()), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
         if (info.si_pid != mPid)
             return false;
-        ::kill(-mPid, SIGKILL);
-        Reap(0);
+        ReapLocked();
     } else if (errno == EINTR) {
         return false;
     } else {
-        // Reaped by someone else already (ECHILD).
-        Reap(WNOHANG);
+        // Reaped by someone else already (ECHILD): its id may be another's now.
+        MarkReapedLocked();
     }
     return true;
 }
 
-void OfficeProcess::Reap(int options)
+void OfficeProcess::ReapLocked()
 {
-    {
-        const std::lock_guard lock(mWatchMutex);
-        mReaped = true;
-        mDeadline.reset();
+    ::kill(-mPid, SIGKILL);
+    while (::waitpid(mPid, &mStatus, 0) < 0 && errno == EINTR) {
     }
-    while (::waitpid(mPid, &mStatus, options) < 0 && errno == EINTR) {
-    }
+    MarkReapedLocked();
+}
+
+void OfficeProcess::MarkReapedLocked()
+{
+    mReaped = true;
+    mDeadline.reset();
+    mEnded.notify_all();
+}
+
+void OfficeProcess::WakeWatchdog()
+{
+    const eventfd_t one = 1;
+    // The descriptor is non-blocking: a counter that is full has its wake-up pending already.
+    [[maybe_unused]] const ssize_t written = ::write(mWake.get(), &one, sizeof one);
 }
 
 void OfficeProcess::Arm(std::chrono::milliseconds limit)
@@ -303,7 +342,7 @@ void OfficeProcess::Arm(std::chrono::milliseconds limit)
         mDeadline = std::chrono::steady_clock::now() + limit;
         mArmedLimit = limit;
     }
-    mWatchWake.notify_one();
+    WakeWatchdog();
 }
 
 void OfficeProcess::Disarm()
@@ -328,11 +367,21 @@ void OfficeProcess::Watch()
 {
     std::unique_lock lock(mWatchMutex);
     while (!mWatchStopping) {
-        if (!mDeadline) {
-            mWatchWake.wait(lock);
-        } else if (std::chrono::steady_clock::now() < *mDeadline) {
-            mWatchWake.wait_until(lock, *mDeadline);
-        } else {
+        const int launch = mLaunches;
+        pollfd watched[2] = {{mWake.get(), POLLIN, 0}, {mReaped ? -1 : mPidFd->get(), POLLIN, 0}};
+        int timeout = -1;
+        if (mDeadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*mDeadline - std::chrono::steady_clock::now());
+            timeout = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
+        }
+        lock.unlock();
+        ::poll(watched, 2, timeout);
+        eventfd_t wakes = 0;
+        ::eventfd_read(mWake.get(), &wakes);
+        lock.lock();
+        if (launch == mLaunches && (watched[1].revents & (POLLIN | POLLHUP | POLLERR)))
+            HasExitedLocked();
+        if (mDeadline && std::chrono::steady_clock::now() >= *mDeadline) {
             mDeadline.reset();
             // A process that has been reaped may have passed its id on: it is never signalled.
             if (!mReaped) {
@@ -346,6 +395,7 @@ void OfficeProcess::Watch()
 
 QString OfficeProcess::ExitDescription() const
 {
+    const std::lock_guard lock(mWatchMutex);
     QFile log(QDir(mFolder.path()).filePath(QStringLiteral("office.log")));
     QString text;
     if (log.open(QIODevice::ReadOnly)) {
@@ -368,28 +418,25 @@ void OfficeProcess::EndWithin(std::chrono::milliseconds grace, const std::functi
 {
     if (!Running())
         return;
-    {
-        const Deadline deadline(*this, grace);
-        try {
-            askToEnd();
-        } catch (...) {
-            // Whatever the office answered, it is ended all the same.
-        }
-        // Wait without reaping: the id must stay this process's while the watchdog may use it.
-        siginfo_t info {};
-        while (::waitid(P_PID, static_cast<id_t>(mPid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
-        }
+    const Deadline deadline(*this, grace);
+    try {
+        askToEnd();
+    } catch (...) {
+        // Whatever the office answered, it is ended all the same.
     }
-    HasExited();
+    // The watchdog reaps the office once it has ended, by itself or killed at the deadline.
+    std::unique_lock lock(mWatchMutex);
+    mEnded.wait(lock, [this] { return mReaped; });
 }
 
 void OfficeProcess::Kill()
 {
-    if (HasExited())
+    const std::lock_guard lock(mWatchMutex);
+    if (HasExitedLocked())
         return;
     ::kill(-mPid, SIGKILL);
     ::kill(mPid, SIGKILL);
-    Reap(0);
+    ReapLocked();
 }
 
 void OfficeProcess::RemovePipes()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileDescriptor.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
@@ -29,8 +31,9 @@ QString FindOfficeProgramFolder();
 // signal ends it should this process die without quitting it. It works in a fresh private
 // folder (its user profile, its log and any files exported for the application) that is
 // removed with this object, and accepts UNO connections on a pipe with an unguessable name.
-// A watchdog thread of its own ends the office when a call into it takes too long: an
-// office that hangs never holds up the application for longer than the limit of the call.
+// A watchdog thread of its own ends the office when a call into it takes too long (an
+// office that hangs never holds up the application for longer than the limit of the call),
+// and reaps the office as soon as it ends, however it ends: none is left a zombie.
 class OfficeProcess {
 public:
     // Starts the office; throws AppError when it cannot be started at all.
@@ -86,9 +89,15 @@ private:
     void RemovePipes();
     // Reaps the process when it has exited; true when it is gone.
     bool HasExited();
-    // Reaps the exited process; the watchdog never signals its id afterwards.
-    void Reap(int options);
+    bool HasExitedLocked();
+    // Clears the process group of the exited process and reaps it; the watchdog never
+    // signals its id afterwards. The watch mutex must be held by these.
+    void ReapLocked();
+    void MarkReapedLocked();
+    // The watchdog: kills the office at the deadline, and reaps it as soon as it ends.
     void Watch();
+    // Wakes the watchdog to look at its deadline and the process again.
+    void WakeWatchdog();
 
     QTemporaryDir mFolder;
     std::vector<QByteArray> mArguments;
@@ -100,9 +109,16 @@ private:
     int mStatus = 0;
     bool mReaped = false;
 
-    // The watchdog's state, guarded by mWatchMutex, and its thread.
+    // The watchdog's state, guarded by mWatchMutex, and its thread. It waits on a
+    // descriptor of the process, which becomes readable when the process ends, and on an
+    // event descriptor that wakes it.
     mutable std::mutex mWatchMutex;
-    std::condition_variable mWatchWake;
+    std::condition_variable mEnded;
+    FileDescriptor mWake;
+    std::optional<FileDescriptor> mPidFd;
+    // Counts the launches, so that the watchdog never takes the end of an earlier one
+    // for the end of the current one.
+    int mLaunches = 0;
     std::optional<std::chrono::steady_clock::time_point> mDeadline;
     std::chrono::milliseconds mArmedLimit {0};
     std::chrono::milliseconds mTimedOutLimit {0};

@@ -185,9 +185,22 @@ bool Connection::Lost()
     return mEnded || mDisconnected || mProcess->TimedOut() || !mProcess->Running();
 }
 
+bool Connection::Answers()
+{
+    try {
+        Call(*this, QStringLiteral("The office engine (LibreOffice) did not answer"),
+             [this] { mDesktop->getCurrentComponent(); }, Limit::Check);
+    } catch (const AppError&) {
+        return false;
+    }
+    return true;
+}
+
 OfficeProcess::Deadline Connection::Guard(Limit limit)
 {
     switch (limit) {
+    case Limit::Check:
+        return OfficeProcess::Deadline(*mProcess, mTimeouts.check);
     case Limit::Document:
         return OfficeProcess::Deadline(*mProcess, mTimeouts.document);
     case Limit::Render:

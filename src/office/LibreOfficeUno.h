@@ -74,7 +74,7 @@ private:
 };
 
 // Which of the OfficeTimeouts a call may take before the office is taken to hang.
-enum class Limit { Call, Document, Render };
+enum class Limit { Check, Call, Document, Render };
 
 // One running office and the bridge to it. Every backend object of one application holds
 // it, so that a call after the office has ended fails with a clear description.
@@ -101,6 +101,9 @@ public:
     // or the bridge to it has gone (which a killed office shows before it can be reaped).
     bool Lost();
     void MarkDisconnected() { mDisconnected = true; }
+    // True when the office still runs and answers a cheap call within the limit of a
+    // check; one that does not answer in time is killed.
+    bool Answers();
 
     // Kills the office when the call it guards takes longer than limit (see OfficeTimeouts).
     OfficeProcess::Deadline Guard(Limit limit);

@@ -70,7 +70,7 @@ void PrestartingFactory::Prestart(int count)
     mWake.notify_one();
 }
 
-std::shared_ptr<Word::Application> PrestartingFactory::CreateApplication()
+std::future<std::shared_ptr<Word::Application>> PrestartingFactory::TakeOldest()
 {
     std::future<std::shared_ptr<Word::Application>> start;
     {
@@ -86,5 +86,19 @@ std::shared_ptr<Word::Application> PrestartingFactory::CreateApplication()
         mQuietUntil = std::chrono::steady_clock::now() + mSettle;
     }
     mWake.notify_one();
-    return start.get();
+    return start;
+}
+
+std::shared_ptr<Word::Application> PrestartingFactory::CreateApplication()
+{
+    for (;;) {
+        std::future<std::shared_ptr<Word::Application>> start = TakeOldest();
+        // An instance whose start was waited for has just answered; one that waited
+        // unused is asked.
+        const bool waitedUnused = start.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        std::shared_ptr<Word::Application> application = start.get();
+        auto* checked = dynamic_cast<CheckedInstance*>(application.get());
+        if (!waitedUnused || !checked || checked->StillWorks())
+            return application;
+    }
 }

@@ -10,6 +10,16 @@
 #include <mutex>
 #include <thread>
 
+// An instance that can tell whether it still works. An instance that waited unused may
+// have died or hung meanwhile: the prestarting factory asks before handing it over.
+class CheckedInstance {
+public:
+    virtual ~CheckedInstance() = default;
+    // False when the instance has ended or does not answer within a moment; it is ended
+    // when its object is released.
+    virtual bool StillWorks() = 0;
+};
+
 // Starts office instances before they are asked for, so that creating an application
 // hands over one that is already running instead of waiting for a start. Every instance
 // still serves exactly one operation and is quit by it; replacements start in the
@@ -32,14 +42,17 @@ public:
     void Prestart(int count);
 
     // The oldest prestarted instance, waiting for it when its start is still under way
-    // (and starting it at once when it had not begun); throws what its start threw.
-    // Replacements are asked for before this returns.
+    // (and starting it at once when it had not begun); throws what its start threw. One
+    // that was ready and is a CheckedInstance that no longer works is ended, and the next
+    // one taken instead. Replacements are asked for before this returns.
     std::shared_ptr<Word::Application> CreateApplication() override;
 
 private:
     using Start = std::promise<std::shared_ptr<Word::Application>>;
 
     void StartInstances();
+    // Takes the oldest instance asked for, and asks for replacements.
+    std::future<std::shared_ptr<Word::Application>> TakeOldest();
     // Asks for instances until count are starting or ready; the lock must be held.
     void Request(int count);
 

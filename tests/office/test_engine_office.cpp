@@ -494,7 +494,8 @@ private slots:
         QCOMPARE(children.size(), 1);
         const pid_t office = children[0].section(QLatin1Char(' '), 0, 0).toInt();
         QCOMPARE(::kill(office, SIGKILL), 0);
-        QTRY_VERIFY(Children().value(0).endsWith(QStringLiteral(" Z")));
+        // It is reaped as it ends, before anything asks for it: no zombie is left waiting.
+        QTRY_COMPARE(Children(), QStringList());
         // The bridge may notice the closed connection before the process can be reaped:
         // either description tells the user what happened.
         try {
@@ -507,7 +508,6 @@ private slots:
         }
         QVERIFY_THROWS_EXCEPTION(AppError, application->Quit());
         mWord.WaitForEndedOffices();
-        QCOMPARE(Children(), QStringList());
         QVERIFY_THROWS_EXCEPTION(AppError, application->Quit());
         QVERIFY_THROWS_EXCEPTION(AppError, application->ActiveDocument());
     }

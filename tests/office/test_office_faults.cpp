@@ -1,7 +1,8 @@
 // The generation run against a real office that is killed or stops answering in the middle
 // of the run: every failing step is reported with a description that names the office,
 // the run ends (a hung office is ended by the watchdog), no office process, private folder
-// or working file is left once the preview is gone, and the next run works.
+// or working file is left once the preview is gone, and the next run works. Prestarted
+// offices killed or stopped while they wait cost the run nothing: it gets working ones.
 
 #include "ChildProcesses.h"
 #include "DocumentText.h"
@@ -13,6 +14,7 @@
 #include "LibreOfficeFactory.h"
 #include "PageRendering.h"
 #include "Platform.h"
+#include "PrestartingFactory.h"
 #include "TerminationSignals.h"
 
 #include <QDir>
@@ -21,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <unistd.h>
@@ -111,6 +114,23 @@ private:
     int mCreated = 0;
 };
 
+// Counts the offices that have finished starting.
+class CountingFactory : public Word::ApplicationFactory {
+public:
+    explicit CountingFactory(Word::ApplicationFactory& real) : mReal(real) {}
+    std::shared_ptr<Word::Application> CreateApplication() override
+    {
+        auto application = mReal.CreateApplication();
+        ++started;
+        return application;
+    }
+
+    std::atomic<int> started{0};
+
+private:
+    Word::ApplicationFactory& mReal;
+};
+
 // The report of step, for the messages of a failed check.
 QString ReportOf(const FakeDialogs& dialogs, int step)
 {
@@ -174,6 +194,36 @@ private slots:
         qputenv("TEMP", QFile::encodeName(mTemp));
         qputenv("TMPDIR", QFile::encodeName(mPrivate));
         mClock.today = QDate(2024, 3, 9);
+    }
+
+    void idleSparesKilledOrStopped_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("every spare killed") << SIGKILL;
+        QTest::newRow("every spare stopped") << SIGSTOP;
+    }
+
+    void idleSparesKilledOrStopped()
+    {
+        QFETCH(int, signal);
+        Outcome outcome;
+        {
+            CountingFactory counting(mOffice);
+            PrestartingFactory word(counting, 2);
+            word.Prestart(2);
+            QTRY_COMPARE_WITH_TIMEOUT(counting.started.load(), 2, 60000);
+            const QSet<pid_t> spares = OfficeChildren();
+            QCOMPARE(spares.size(), 2);
+            for (const pid_t office : spares)
+                ::kill(office, signal);
+            Run(word, outcome);
+        }
+        QCOMPARE(outcome.dialogs.ErrorReports(), QStringList());
+        const QString difference = DifferenceFromDocument(outcome.host.previewPicture, outcome.host.wordFile);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        const QString text = AntiwordText(outcome.host.wordFile);
+        QVERIFY2(text.contains(QStringLiteral("Brightwater Mills")), qPrintable(text));
+        CheckNothingLeft(outcome.host);
     }
 
     void officeKilledOrHungMidRun_data()

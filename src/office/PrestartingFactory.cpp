@@ -1,8 +1,47 @@
 #include "PrestartingFactory.h"
 
+#include <algorithm>
+
+// Forwards every call to the instance; a Quit before any other call gives the instance
+// back to the factory instead of ending it.
+class PrestartingFactory::Lent : public Word::Application {
+public:
+    Lent(std::shared_ptr<Word::Application> instance, PrestartingFactory& owner)
+        : mInstance(std::move(instance)), mOwner(owner)
+    {
+    }
+
+    std::shared_ptr<Word::Documents> Documents() override { return Use().Documents(); }
+    void SetDisplayAlerts(bool value) override { Use().SetDisplayAlerts(value); }
+    std::shared_ptr<Word::Document> ActiveDocument() override { return Use().ActiveDocument(); }
+    void Quit() override
+    {
+        if (mInstance && !mUsed) {
+            mOwner.GiveBack(std::move(mInstance));
+            return;
+        }
+        Use().Quit();
+    }
+
+private:
+    Word::Application& Use()
+    {
+        if (!mInstance)
+            throw AppError(QStringLiteral("The word processor has already quit."));
+        mUsed = true;
+        return *mInstance;
+    }
+
+    std::shared_ptr<Word::Application> mInstance;
+    PrestartingFactory& mOwner;
+    bool mUsed = false;
+};
+
 PrestartingFactory::PrestartingFactory(Word::ApplicationFactory& engine, int spares, std::chrono::milliseconds settle)
-    : mEngine(engine), mSpares(spares), mSettle(settle), mStarter([this] { StartInstances(); })
+    : mEngine(engine), mSpares(spares), mSettle(settle)
 {
+    for (int i = 0; i < std::max(1, spares); ++i)
+        mStarters.emplace_back([this] { StartInstances(); });
 }
 
 PrestartingFactory::~PrestartingFactory()
@@ -12,7 +51,8 @@ PrestartingFactory::~PrestartingFactory()
         mStopping = true;
     }
     mWake.notify_all();
-    mStarter.join();
+    for (std::thread& starter : mStarters)
+        starter.join();
     // Instances that were started but never taken end here, with their objects.
     for (auto& start : mStarting) {
         try {
@@ -67,7 +107,7 @@ void PrestartingFactory::Prestart(int count)
         Request(count);
         mQuietUntil = std::chrono::steady_clock::now();
     }
-    mWake.notify_one();
+    mWake.notify_all();
 }
 
 std::future<std::shared_ptr<Word::Application>> PrestartingFactory::TakeOldest()
@@ -85,7 +125,7 @@ std::future<std::shared_ptr<Word::Application>> PrestartingFactory::TakeOldest()
         Request(mSpares);
         mQuietUntil = std::chrono::steady_clock::now() + mSettle;
     }
-    mWake.notify_one();
+    mWake.notify_all();
     return start;
 }
 
@@ -99,6 +139,19 @@ std::shared_ptr<Word::Application> PrestartingFactory::CreateApplication()
         std::shared_ptr<Word::Application> application = start.get();
         auto* checked = dynamic_cast<CheckedInstance*>(application.get());
         if (!waitedUnused || !checked || checked->StillWorks())
-            return application;
+            return std::make_shared<Lent>(std::move(application), *this);
+    }
+}
+
+void PrestartingFactory::GiveBack(std::shared_ptr<Word::Application> application)
+{
+    Start ready;
+    ready.set_value(std::move(application));
+    const std::lock_guard<std::mutex> lock(mMutex);
+    mStarting.push_front(ready.get_future());
+    // The replacement asked for when it was taken is no longer needed, unless it began.
+    if (static_cast<int>(mStarting.size()) > mSpares && !mRequests.empty()) {
+        mRequests.pop_back();
+        mStarting.pop_back();
     }
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // An instance that can tell whether it still works. An instance that waited unused may
 // have died or hung meanwhile: the prestarting factory asks before handing it over.
@@ -25,12 +26,15 @@ public:
 // still serves exactly one operation and is quit by it; replacements start in the
 // background once no instance has been taken for a while: a generation run takes two
 // instances in quick succession, and an office starting beside it would slow it down on a
-// machine of few cores. Instances never taken end with this object.
+// machine of few cores. An instance quit before anything else was asked of it (the
+// start-up check only sees that one starts) comes back as the first spare instead of
+// ending. Instances never taken end with this object, which must outlive every instance
+// it handed over that may still be quit.
 class PrestartingFactory : public Word::ApplicationFactory {
 public:
-    // engine starts the instances (on a background thread); spares is how many are kept
-    // starting or ready once the first has been taken; replacements start once settle has
-    // passed since the last instance was taken.
+    // engine starts the instances, on background threads, as many side by side as spares
+    // (one at least); spares is how many are kept starting or ready once the first has
+    // been taken; replacements start once settle has passed since the last one was taken.
     PrestartingFactory(Word::ApplicationFactory& engine, int spares,
                        std::chrono::milliseconds settle = std::chrono::seconds(1));
     // Waits for starts still under way and ends every instance that was not taken.
@@ -53,15 +57,19 @@ private:
     void StartInstances();
     // Takes the oldest instance asked for, and asks for replacements.
     std::future<std::shared_ptr<Word::Application>> TakeOldest();
+    // An instance as handed over, and how an untouched one comes back.
+    class Lent;
+    void GiveBack(std::shared_ptr<Word::Application> application);
     // Asks for instances until count are starting or ready; the lock must be held.
     void Request(int count);
 
     Word::ApplicationFactory& mEngine;
     int mSpares;
     std::chrono::milliseconds mSettle;
-    // Futures of the instances asked for and not yet taken, oldest first.
+    // Futures of the instances asked for and not yet taken, oldest first (instances given
+    // back come first).
     std::deque<std::future<std::shared_ptr<Word::Application>>> mStarting;
-    // One long-lived thread starts every instance: an office started with a parent-death
+    // Long-lived threads start every instance: an office started with a parent-death
     // signal ends when the thread that started it ends, so that thread must live as long
     // as the instances may.
     std::mutex mMutex;
@@ -71,5 +79,5 @@ private:
     std::chrono::steady_clock::time_point mQuietUntil;
     bool mUrgent = false;
     bool mStopping = false;
-    std::thread mStarter;
+    std::vector<std::thread> mStarters;
 };

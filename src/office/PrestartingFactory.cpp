@@ -131,14 +131,13 @@ std::future<std::shared_ptr<Word::Application>> PrestartingFactory::TakeOldest()
 
 std::shared_ptr<Word::Application> PrestartingFactory::CreateApplication()
 {
-    for (;;) {
-        std::future<std::shared_ptr<Word::Application>> start = TakeOldest();
-        // An instance whose start was waited for has just answered; one that waited
-        // unused is asked.
-        const bool waitedUnused = start.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        std::shared_ptr<Word::Application> application = start.get();
+    // Every instance is asked before it is handed over, even one just started (asking
+    // costs a round trip); after the spares and a fresh one or two have failed, the next is
+    // handed over as it is, so that this never goes on without end.
+    for (int checks = 0;; ++checks) {
+        std::shared_ptr<Word::Application> application = TakeOldest().get();
         auto* checked = dynamic_cast<CheckedInstance*>(application.get());
-        if (!waitedUnused || !checked || checked->StillWorks())
+        if (!checked || checks > mSpares + 1 || checked->StillWorks())
             return std::make_shared<Lent>(std::move(application), *this);
     }
 }

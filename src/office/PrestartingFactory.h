@@ -47,8 +47,8 @@ public:
 
     // The oldest prestarted instance, waiting for it when its start is still under way
     // (and starting it at once when it had not begun); throws what its start threw. One
-    // that was ready and is a CheckedInstance that no longer works is ended, and the next
-    // one taken instead. Replacements are asked for before this returns.
+    // that is a CheckedInstance that no longer works is ended, and the next one taken
+    // instead. Replacements are asked for before this returns.
     std::shared_ptr<Word::Application> CreateApplication() override;
 
 private:

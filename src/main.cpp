@@ -1,5 +1,6 @@
 #include "Dialogs.h"
 #include "Form1.h"
+#include "Leftovers.h"
 #include "LibreOfficeFactory.h"
 #include "Platform.h"
 #include "PrestartingFactory.h"
@@ -9,11 +10,17 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+
 int main(int argc, char* argv[])
 {
+    // Removes what instances killed outright left, and at the end what this one still holds.
+    const LeftoverJournal leftovers;
+    // A lost display ends the process through exit(), past every destructor below.
+    std::atexit(RemoveLeftovers);
     QApplication application(argc, argv);
     SetApplicationIdentity();
-    EndEventLoopOnTerminationSignals();
+    const TerminationWatch endingSignals;
     // Process-wide, so set here before any office starts: the bridge's write to an office
     // that has just ended must fail as an error, not end the application.
     IgnoreBrokenPipes();
@@ -32,6 +39,9 @@ int main(int argc, char* argv[])
 
     Form1 form(Form1Services{settings, dialogs, word, clock, random, urls});
     form.Form_Load();
+    // A signal that came before the event loop runs would otherwise be lost with its request.
+    if (ApplicationEnding())
+        return 0;
     form.show();
     return QApplication::exec();
 }

@@ -8,6 +8,7 @@
 #include "Fields.h"
 #include "Form2.h"
 #include "GuardedProcedure.h"
+#include "Leftovers.h"
 #include "Platform.h"
 #include "Resources.h"
 #include "SettingsStore.h"
@@ -142,11 +143,16 @@ void Form1::Form_Load()
     } catch (...) {
         mSplash->hide();
     }
+    // A signal during the splash ends the application before the rest of start-up.
+    if (ApplicationEnding())
+        return;
     mHandCursor = LoadHandCursor();
     PromoteHomePage();
     try {
         RestoreFields();
     } catch (...) {
+        // This one message covers the writes that fail the same way later on.
+        mStoreFailureShown = true;
         mServices.dialogs.ShowMessage(
             DescribeException(std::current_exception())
                 + QStringLiteral("\r\nInkhaven starts with empty fields; the file is left as it is."),

@@ -1,5 +1,7 @@
 #include "Dialogs.h"
 
+#include "Leftovers.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -11,26 +13,36 @@ QWidget* DialogParent()
 }
 }
 
+// Once the application is ending nothing is shown or asked: a dialog would return at
+// once anyway, and the answer of a dialog never shown is No or Cancel.
 void QtDialogs::ShowErrorReport(const QString& text)
 {
+    if (ApplicationEnding())
+        return;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Application Error"), text, QMessageBox::Ok, DialogParent());
     box.exec();
 }
 
 void QtDialogs::ShowMessage(const QString& text, const QString& caption)
 {
+    if (ApplicationEnding())
+        return;
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, DialogParent());
     box.exec();
 }
 
 bool QtDialogs::AskYesNo(const QString& text, const QString& caption)
 {
+    if (ApplicationEnding())
+        return false;
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, DialogParent());
     return box.exec() == QMessageBox::Yes;
 }
 
 QString QtDialogs::GetSaveFileName(const QString& title, const QString& filter, const QString& fileName)
 {
+    if (ApplicationEnding())
+        return QString();
     QFileDialog dialog(DialogParent(), title, QString(), filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

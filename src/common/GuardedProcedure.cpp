@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "Dialogs.h"
 #include "ErrorReport.h"
+#include "Leftovers.h"
 
 GuardedProcedure::GuardedProcedure(QString location, Dialogs& dialogs)
     : mLocation(std::move(location)),
@@ -19,6 +20,11 @@ GuardedProcedure::GuardedProcedure(QString location, Reporter report)
 
 bool GuardedProcedure::Step(int number, const std::function<void()>& action)
 {
+    // An application that is ending runs no further step and reports nothing.
+    if (ApplicationEnding()) {
+        ++mFailures;
+        return false;
+    }
     try {
         action();
         return true;

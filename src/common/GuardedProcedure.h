@@ -14,7 +14,8 @@ using Enumerator = std::function<std::optional<Item>()>;
 
 // A procedure made of numbered steps. Each step runs on its own: when it throws, the
 // error report names the procedure's location and the step number, and the
-// procedure goes on with the next step. Nothing stops a guarded procedure early.
+// procedure goes on with the next step. Nothing but the end of the application (see
+// ApplicationEnding) stops a guarded procedure early.
 class GuardedProcedure {
 public:
     // Receives a failed step: the error's description and the step's number.

@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "FileDescriptor.h"
+#include "Leftovers.h"
 
 #include <QFile>
 #include <QDir>
@@ -58,6 +59,7 @@ void WriteBytesToFile(const QByteArray& bytes, const QString& path)
     if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
         throw AppError(QStringLiteral("Refusing to write \"%1\": it is not a regular file of your own.")
                            .arg(QDir::toNativeSeparators(path)));
+    NoteLeftoverFile(path, LeftoverName::Shared);
     // From here on the old content is gone. When the new one cannot be written whole (a
     // full disk, a size limit), the file goes as well: a part must not pass for the whole.
     try {
@@ -83,6 +85,7 @@ bool CreateNewFile(const QString& path)
             return false;
         Fail(QStringLiteral("Cannot create the file"), path, errno);
     }
+    NoteLeftoverFile(path, LeftoverName::Own);
     return true;
 }
 
@@ -98,6 +101,7 @@ void DeleteFile(const QString& path)
 {
     if (::unlink(QFile::encodeName(path).constData()) != 0)
         Fail(QStringLiteral("Cannot delete the file"), path, errno);
+    ForgetLeftover(path);
 }
 
 void ReplaceFileWithCopy(const QString& source, const QString& target)

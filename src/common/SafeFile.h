@@ -4,7 +4,9 @@
 #include <QString>
 
 // Working files live in a folder that other users share. These helpers never follow a
-// symbolic link and only ever write into a regular file that belongs to the user.
+// symbolic link and only ever write into a regular file that belongs to the user. The
+// files they write or create are noted as leftovers until DeleteFile removes them, so
+// that they go with the application however it ends.
 
 // Writes exactly these bytes to path, creating the file (mode 0600) or replacing the
 // whole content of an existing one. Throws AppError with a description on failure; a

@@ -1,39 +1,90 @@
 #include "TerminationSignals.h"
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
+#include "Leftovers.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+// The handler writes the signal's number to [1]; the watch reads it from [0]. A 0 byte
+// ends the watch.
 int signalPipe[2] = {-1, -1};
+constexpr int EndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-void NoteSignal(int)
+void NoteSignal(int signal)
 {
-    const char byte = 1;
-    // Only async-signal-safe work here: the event loop does the rest.
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+    // Only async-signal-safe work here: the watch does the rest.
+    const char byte = static_cast<char>(signal);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// The next byte from the handler or the destructor, or -1 when none came within timeout
+// milliseconds (-1: wait for ever).
+int NextByte(int timeout)
+{
+    pollfd ready{signalPipe[0], POLLIN, 0};
+    int polled = 0;
+    while ((polled = ::poll(&ready, 1, timeout)) < 0 && errno == EINTR) {
+    }
+    char byte = 0;
+    if (polled <= 0 || ::read(signalPipe[0], &byte, 1) != 1)
+        return -1;
+    return byte;
 }
 }
 
-void EndEventLoopOnTerminationSignals()
+TerminationWatch::TerminationWatch(std::chrono::milliseconds grace) : mGrace(grace)
 {
-    if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
-    auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t read = ::read(signalPipe[1], &byte, 1);
-        QCoreApplication::exit(0);
-    });
+    mThread = std::thread([this] { Watch(); });
     struct sigaction action {};
     action.sa_handler = NoteSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+    for (const int signal : EndingSignals)
         ::sigaction(signal, &action, nullptr);
+}
+
+TerminationWatch::~TerminationWatch()
+{
+    if (!mThread.joinable())
+        return;
+    for (const int signal : EndingSignals)
+        std::signal(signal, SIG_DFL);
+    const char end = 0;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &end, 1);
+    mThread.join();
+    ::close(signalPipe[0]);
+    ::close(signalPipe[1]);
+    signalPipe[0] = signalPipe[1] = -1;
+}
+
+void TerminationWatch::Watch()
+{
+    int byte = NextByte(-1);
+    if (byte <= 0)
+        return;
+
+    BeginEnding();
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    // Further signals change nothing; the teardown has until the deadline.
+    const auto deadline = std::chrono::steady_clock::now() + mGrace;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || (byte = NextByte(static_cast<int>(left.count()))) < 0)
+            break;
+        if (byte == 0)
+            return;
+    }
+    RemoveLeftovers();
+    ::_exit(0);
 }
 
 void IgnoreBrokenPipes()

@@ -50,5 +50,14 @@ QByteArray SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, D
     });
     procedure.Step(124, [&] { Use(Use(application).ActiveDocument()).Close(Word::wdDoNotSaveChanges); });
     procedure.Step(126, [&] { Use(application).Quit(); });
+
+    // A letter too long to show whole is still the whole letter; the user is told what the
+    // preview leaves out.
+    const int pageCount = picture.text(QLatin1String(Word::PicturePageCountKey)).toInt();
+    if (pageCount > Word::PicturePageLimit)
+        dialogs.ShowMessage(QStringLiteral("The letter has %1 pages; the preview shows the first %2.")
+                                .arg(pageCount)
+                                .arg(Word::PicturePageLimit),
+                            QLatin1String(ApplicationTitle));
     return written;
 }

@@ -15,6 +15,12 @@
 // throw AppError with a description for the user.
 namespace Word {
 
+// The most pages a picture of a range shows: a letter of any length the fields allow (some
+// 650 pages) would otherwise take gigabytes of memory, once for every copy of its picture.
+inline constexpr int PicturePageLimit = 30;
+// The text of a picture that holds the number of pages of the whole range.
+inline constexpr char PicturePageCountKey[] = "PageCount";
+
 // wdFindContinue, the one Wrap value in use.
 inline constexpr int wdFindContinue = 1;
 // wdReplaceAll, the one Replace value in use.
@@ -94,8 +100,10 @@ class Range {
 public:
     virtual ~Range() = default;
     virtual std::shared_ptr<Word::Find> Find() = 0;
-    // A picture of the range: every page it spans, one below the other, at 96 dots per
-    // inch. The caller decides where the picture goes (the clipboard, a file).
+    // A picture of the range: the pages it spans, one below the other, at 96 dots per
+    // inch, at most PicturePageLimit of them; the picture's text PicturePageCountKey holds
+    // how many pages there are in all. The caller decides where the picture goes (the
+    // clipboard, a file).
     virtual RangePicture CopyAsPicture() = 0;
 };
 

@@ -107,7 +107,7 @@ struct OpenDocument {
     {
         const QString pdf = QDir(Use().WorkFolder()).filePath(QStringLiteral("pages.pdf"));
         StorePdf(pdf, QStringLiteral("The document's pages could not be rendered"));
-        const Word::RangePicture pages{RenderPdfPages(pdf), ReadPdf(pdf)};
+        const Word::RangePicture pages{RenderPdfPages(pdf, Word::PicturePageLimit, QLatin1String(Word::PicturePageCountKey)), ReadPdf(pdf)};
         QFile::remove(pdf);
         return pages;
     }

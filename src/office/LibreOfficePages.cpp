@@ -51,11 +51,12 @@ QByteArray ReadPdf(const QString& pdfPath)
     return file.readAll();
 }
 
-QImage RenderPdfPages(const QString& pdfPath)
+QImage RenderPdfPages(const QString& pdfPath, int pageLimit, const QString& countKey)
 {
     const QByteArray data = ReadPdf(pdfPath);
     const std::unique_ptr<Poppler::Document> document = LoadPdf(data, pdfPath);
-    std::vector<QImage> pages(static_cast<std::size_t>(std::max(0, document->numPages())));
+    const int pageCount = std::max(0, document->numPages());
+    std::vector<QImage> pages(static_cast<std::size_t>(std::min(pageCount, std::max(0, pageLimit))));
     if (pages.empty())
         throw AppError(QStringLiteral("The document has no page to show."));
 
@@ -97,6 +98,7 @@ QImage RenderPdfPages(const QString& pdfPath)
     if (sheet.isNull())
         throw AppError(QStringLiteral("The document's %1 pages are too many to show as one picture.").arg(pages.size()));
     sheet.fill(Qt::white);
+    sheet.setText(countKey, QString::number(pageCount));
     QPainter painter(&sheet);
     int top = 0;
     for (const QImage& page : pages) {

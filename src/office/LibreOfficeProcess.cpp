@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "FileDescriptor.h"
+#include "Leftovers.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -151,7 +152,8 @@ QString FindOfficeProgramFolder()
         if (IsOfficeProgramFolder(programFolder))
             return programFolder;
     }
-    FailToStart(QStringLiteral("LibreOffice was not found. Install it, or set UNO_PATH to its program folder."));
+    FailToStart(QStringLiteral("LibreOffice Writer was not found. Install it (the package libreoffice-writer), or set "
+                            "UNO_PATH to its program folder."));
 }
 
 OfficeProcess::OfficeProcess(const QString& programFolder)
@@ -160,6 +162,7 @@ OfficeProcess::OfficeProcess(const QString& programFolder)
 {
     if (!mFolder.isValid())
         FailToStart(QStringLiteral("no private folder could be made: %1").arg(mFolder.errorString()));
+    NoteLeftoverFolder(mFolder.path());
     if (mWake.get() < 0)
         FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
 
@@ -233,6 +236,7 @@ void OfficeProcess::Launch()
         FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
     // Also set here, so that the group exists whichever of the two runs first.
     ::setpgid(pid, pid);
+    NoteProcessGroup(pid);
     // A descriptor of the process, readable once it has ended (the C library's own
     // declaration lacks C linkage here).
     const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -279,6 +283,8 @@ OfficeProcess::~OfficeProcess()
     mWatchdog.join();
     Kill();
     RemovePipes();
+    mFolder.remove();
+    ForgetLeftover(mFolder.path());
 }
 
 QString OfficeProcess::ConnectionUrl() const
@@ -315,6 +321,8 @@ bool OfficeProcess::HasExitedLocked()
 
 void OfficeProcess::ReapLocked()
 {
+    // Forgotten while the id is still this process's: it is never signalled once reaped.
+    ForgetProcessGroup(mPid);
     ::kill(-mPid, SIGKILL);
     while (::waitpid(mPid, &mStatus, 0) < 0 && errno == EINTR) {
     }
@@ -323,6 +331,7 @@ void OfficeProcess::ReapLocked()
 
 void OfficeProcess::MarkReapedLocked()
 {
+    ForgetProcessGroup(mPid);
     mReaped = true;
     mDeadline.reset();
     mEnded.notify_all();

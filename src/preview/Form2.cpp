@@ -213,6 +213,18 @@ void Form2::PushButton8_Click()
         procedure.Step(102, [&] { DeleteFile(mWordFile); });
     procedure.Step(104, [&] { mShowDataEntryWindow(); });
     procedure.Step(106, [&] { hide(); });
+    ReleasePage();
+}
+
+// The hidden window keeps no page: the picture of a long letter takes much memory, and the
+// next hand-over brings its own picture and sets the preview up again.
+void Form2::ReleasePage()
+{
+    for (PictureBox* box : {ui->Picture1, ui->Zoom_Ori}) {
+        box->ClearPicture();
+        box->resize(0, 0);
+    }
+    mFirstActivate = true;
 }
 
 // Copies the working document to a path the user picks. An existing file is replaced

@@ -68,6 +68,7 @@ private:
     void PushButton2_Click();
     void PushButton6_Click();
     void PushButton8_Click();
+    void ReleasePage();
     void PushButton_MouseMove();
 
     void StepZoom(int direction);

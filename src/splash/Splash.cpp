@@ -3,6 +3,7 @@
 #include "ui_Splash.h"
 
 #include "Dialogs.h"
+#include "Leftovers.h"
 #include "Paths.h"
 #include "Platform.h"
 #include "SettingsStore.h"
@@ -79,7 +80,7 @@ void Splash::WaitSeconds(double seconds)
     const double start = mClock.MonotonicSeconds();
     for (;;) {
         const double left = seconds - (mClock.MonotonicSeconds() - start);
-        if (!(left > 0.0))
+        if (!(left > 0.0) || ApplicationEnding())
             return;
         // Run the event loop until the time is up or a short slice has passed, whichever
         // comes first, so the window paints and takes clicks without the CPU spinning.

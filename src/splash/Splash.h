@@ -27,7 +27,7 @@ public:
     void SplashShow();
 
     // Returns once at least seconds have passed on the monotonic clock, handling pending
-    // window events meanwhile.
+    // window events meanwhile; at once when the application is ending.
     void WaitSeconds(double seconds);
 
     // The folder the picture is taken from; the "Splash" folder beside the executable, else

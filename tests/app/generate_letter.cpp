@@ -19,6 +19,7 @@
 #include "FakePlatform.h"
 #include "FakeSettings.h"
 #include "Form1.h"
+#include "Leftovers.h"
 #include "Form2.h"
 #include "OfficeEngine.h"
 #include "PageRendering.h"
@@ -78,9 +79,12 @@ private:
 
 int main(int argc, char* argv[])
 {
+    // Ends on signals and leaves its journal as the application does.
+    const LeftoverJournal leftovers;
     // As in the application: a write to an office that has just ended fails as an error.
     IgnoreBrokenPipes();
     QApplication application(argc, argv);
+    const TerminationWatch endingSignals;
     const QStringList arguments = QCoreApplication::arguments();
     QTextStream out(stdout);
     if (arguments.size() != 6) {

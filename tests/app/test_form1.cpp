@@ -361,7 +361,8 @@ void Form1Test::startUpRunsInOrder()
     QCOMPARE(mDialogs->shown.size(), 1);
     QCOMPARE(mDialogs->shown.constFirst().kind, QStringLiteral("message"));
     QCOMPARE(mDialogs->shown.constFirst().text,
-             QStringLiteral("Word is not installed on this computer. You need to have it installed to use this software."));
+             QStringLiteral("Word is not installed on this computer. You need to have it installed to use this software."
+                            "\r\n\r\nThe office engine could not be started."));
     QCOMPARE(mDialogs->shown.constFirst().caption, QLatin1String(ApplicationTitle));
 }
 
@@ -375,6 +376,12 @@ void Form1Test::unreadableSettingsStillStart()
     QVERIFY(mDialogs->shown.at(0).text.startsWith(QStringLiteral("The settings file could not be read.")));
     QVERIFY(mDialogs->shown.at(1).text.startsWith(QStringLiteral("Word is not installed")));
     QVERIFY(mJournal.contains(QStringLiteral("create office")));
+
+    // Typing into a store that cannot be used keeps the text and adds no second message.
+    mSettings->failWrites = true;
+    QTest::keyClicks(mForm->Field(0), QStringLiteral("abc"));
+    QCOMPARE(mForm->ReadField(0), QStringLiteral("abc"));
+    QCOMPARE(mDialogs->shown.size(), 2);
 }
 
 void Form1Test::homePageOpensOnlyForSeven()

@@ -163,7 +163,7 @@ private slots:
 
         QCOMPARE(dialogs.shown.size(), 1);
         QCOMPARE(dialogs.shown[0].kind, QStringLiteral("message"));
-        QCOMPARE(dialogs.shown[0].text,
+        QCOMPARE(dialogs.shown[0].text.section(QStringLiteral("\r\n\r\n"), 0, 0),
                  QStringLiteral("Word is not installed on this computer. You need to have it installed to use this software."));
         QCOMPARE(dialogs.shown[0].caption, QLatin1String(ApplicationTitle));
         QCOMPARE(word.log, QStringList({QStringLiteral("CreateApplication")}));

@@ -403,7 +403,11 @@ private slots:
         FakeDialogs check;
         CheckWordInstalled(mWord, check);
         QCOMPARE(check.shown.size(), 1);
-        QCOMPARE(check.shown[0].text, QLatin1String(WordMissingMessage));
+        // The message as it is, then what failed, so the user knows what to install.
+        QCOMPARE(check.shown[0].text, QLatin1String(WordMissingMessage)
+                     + QStringLiteral("\r\n\r\nThe office engine (LibreOffice) could not be started: LibreOffice Writer was "
+                                      "not found. Install it (the package libreoffice-writer), or set UNO_PATH to its "
+                                      "program folder."));
         QCOMPARE(check.shown[0].caption, QLatin1String(ApplicationTitle));
 
         FakeDialogs snapshot;

@@ -40,9 +40,10 @@ private slots:
             }
         }
 
-        const QImage pages = RenderPdfPages(pdf);
+        const QImage pages = RenderPdfPages(pdf, 5, QStringLiteral("count"));
 
         QCOMPARE(pages.size(), QSize(816, 3 * 1056 + 2 * 1344));
+        QCOMPARE(pages.text(QStringLiteral("count")), QStringLiteral("5"));
         int top = 0;
         for (int page = 0; page < sizes.size(); ++page) {
             for (int square = 0; square < sizes.size(); ++square) {
@@ -52,11 +53,17 @@ private slots:
             top += sizes[page] == QPageSize::Letter ? 1056 : 1344;
         }
 
+        // A limit keeps the first pages only, and the count still tells them all.
+        const QImage first = RenderPdfPages(pdf, 2, QStringLiteral("count"));
+        QCOMPARE(first.size(), QSize(816, 1056 + 1344));
+        QCOMPARE(first.text(QStringLiteral("count")), QStringLiteral("5"));
+        QCOMPARE(first.copy(0, 0, 816, 1056 + 1344), pages.copy(0, 0, 816, 1056 + 1344));
+
         QFile notPdf(pdf);
         QVERIFY(notPdf.open(QIODevice::WriteOnly));
         notPdf.write("not a PDF");
         notPdf.close();
-        QVERIFY_THROWS_EXCEPTION(AppError, RenderPdfPages(pdf));
+        QVERIFY_THROWS_EXCEPTION(AppError, RenderPdfPages(pdf, 5, QStringLiteral("count")));
     }
 };
 

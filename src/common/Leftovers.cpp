@@ -1,0 +1,235 @@
+#include "Leftovers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <atomic>
+#include <csignal>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+enum class Kind { File, Folder };
+
+constexpr char JournalSuffix[] = ".journal";
+
+struct State {
+    std::mutex mutex;
+    std::map<QString, Kind> noted;
+    std::set<pid_t> groups;
+    std::atomic<bool> ending{false};
+    // The journal, open for appending, or -1.
+    int journal = -1;
+};
+
+// Lives as long as the process: the removal may run while the process exits.
+State& Shared()
+{
+    static State* state = new State;
+    return *state;
+}
+
+// One line of a journal: a mark ('F' file, 'D' folder, '-' gone) and the path, encoded so
+// that it holds no line break.
+QByteArray JournalLine(char mark, const QString& path)
+{
+    return QByteArray(1, mark) + ' ' + QUrl::toPercentEncoding(path) + '\n';
+}
+
+void Append(const State& state, char mark, const QString& path)
+{
+    if (state.journal < 0)
+        return;
+    const QByteArray line = JournalLine(mark, path);
+    // One short write to a file opened for appending lands whole.
+    [[maybe_unused]] const ssize_t written = ::write(state.journal, line.constData(), static_cast<size_t>(line.size()));
+}
+
+void Note(const QString& path, Kind kind, LeftoverName name)
+{
+    State& state = Shared();
+    const std::lock_guard lock(state.mutex);
+    state.noted[path] = kind;
+    if (name == LeftoverName::Own)
+        Append(state, kind == Kind::File ? 'F' : 'D', path);
+}
+
+bool OwnEntry(const QString& path, mode_t type)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && (info.st_mode & S_IFMT) == type
+        && info.st_uid == ::geteuid();
+}
+
+void Remove(const QString& path, Kind kind)
+{
+    if (kind == Kind::File && OwnEntry(path, S_IFREG))
+        ::unlink(QFile::encodeName(path).constData());
+    else if (kind == Kind::Folder && OwnEntry(path, S_IFDIR))
+        QDir(path).removeRecursively();
+}
+
+// What a journal still lists once its lines are replayed.
+std::map<QString, Kind> Replay(const QByteArray& journal)
+{
+    std::map<QString, Kind> listed;
+    for (const QByteArray& line : journal.split('\n')) {
+        if (line.size() < 3 || line.at(1) != ' ')
+            continue;
+        const QString path = QUrl::fromPercentEncoding(line.mid(2));
+        if (line.at(0) == '-')
+            listed.erase(path);
+        else
+            listed[path] = line.at(0) == 'D' ? Kind::Folder : Kind::File;
+    }
+    return listed;
+}
+
+// Removes what the instance of this journal left, when that instance has ended: a running
+// instance holds the journal's lock.
+void SweepJournal(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat info {};
+    QFile journal;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
+        && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && journal.open(fd, QIODevice::ReadOnly)) {
+        for (const auto& [leftover, kind] : Replay(journal.readAll()))
+            Remove(leftover, kind);
+        ::unlink(QFile::encodeName(path).constData());
+    }
+    journal.close();
+    ::close(fd);
+}
+
+// A new journal, locked before it gets the name that sweeps look for; -1 when none can be made.
+int CreateJournal(const QString& folder, QString& path)
+{
+    QByteArray staging = QFile::encodeName(QDir(folder).filePath(QStringLiteral("new-XXXXXX")));
+    const int fd = ::mkostemp(staging.data(), O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    path = QDir(folder).filePath(QString::number(::getpid()) + QLatin1Char('-')
+                                 + QFile::decodeName(staging).section(QLatin1Char('-'), -1) + QLatin1String(JournalSuffix));
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::rename(staging.constData(), QFile::encodeName(path).constData()) != 0) {
+        ::unlink(staging.constData());
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, O_APPEND);
+    return fd;
+}
+
+// The folder of the journals, made private to the user; false when it is not.
+bool PrivateFolder(const QString& folder)
+{
+    const QByteArray native = QFile::encodeName(folder);
+    if (folder.isEmpty() || !QDir().mkpath(QFileInfo(folder).path()))
+        return false;
+    ::mkdir(native.constData(), 0700);
+    return OwnEntry(folder, S_IFDIR) && ::chmod(native.constData(), 0700) == 0;
+}
+}
+
+void NoteLeftoverFile(const QString& path, LeftoverName name)
+{
+    Note(path, Kind::File, name);
+}
+
+void NoteLeftoverFolder(const QString& path)
+{
+    Note(path, Kind::Folder, LeftoverName::Own);
+}
+
+void ForgetLeftover(const QString& path)
+{
+    State& state = Shared();
+    const std::lock_guard lock(state.mutex);
+    if (state.noted.erase(path) > 0)
+        Append(state, '-', path);
+}
+
+void NoteProcessGroup(pid_t group)
+{
+    State& state = Shared();
+    const std::lock_guard lock(state.mutex);
+    state.groups.insert(group);
+    if (state.ending)
+        ::kill(-group, SIGKILL);
+}
+
+void ForgetProcessGroup(pid_t group)
+{
+    State& state = Shared();
+    const std::lock_guard lock(state.mutex);
+    state.groups.erase(group);
+}
+
+void BeginEnding()
+{
+    State& state = Shared();
+    const std::lock_guard lock(state.mutex);
+    state.ending = true;
+    for (const pid_t group : state.groups)
+        ::kill(-group, SIGKILL);
+}
+
+bool ApplicationEnding()
+{
+    return Shared().ending;
+}
+
+void RemoveLeftovers()
+{
+    State& state = Shared();
+    const std::lock_guard lock(state.mutex);
+    for (const pid_t group : state.groups)
+        ::kill(-group, SIGKILL);
+    for (const auto& [path, kind] : state.noted) {
+        Remove(path, kind);
+        Append(state, '-', path);
+    }
+    state.noted.clear();
+}
+
+QString LeftoverJournal::LeftoverJournalFolder()
+{
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    return cache.isEmpty() ? QString() : QDir(cache).filePath(QStringLiteral("Kestrelworks/Inkhaven/instances"));
+}
+
+LeftoverJournal::LeftoverJournal(const QString& folder)
+{
+    if (!PrivateFolder(folder))
+        return;
+    const QStringList journals =
+        QDir(folder).entryList({QStringLiteral("*") + QLatin1String(JournalSuffix)}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : journals)
+        SweepJournal(QDir(folder).filePath(name));
+    const int fd = CreateJournal(folder, mPath);
+    State& state = Shared();
+    const std::lock_guard lock(state.mutex);
+    state.journal = fd;
+}
+
+LeftoverJournal::~LeftoverJournal()
+{
+    RemoveLeftovers();
+    State& state = Shared();
+    const std::lock_guard lock(state.mutex);
+    if (state.journal < 0)
+        return;
+    ::unlink(QFile::encodeName(mPath).constData());
+    ::close(state.journal);
+    state.journal = -1;
+}

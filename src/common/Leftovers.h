@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+
+#include <sys/types.h>
+
+// What this instance of the application must not leave behind, whichever way it ends: its
+// working files, the private folders of its offices and the offices' process groups. While
+// a LeftoverJournal exists, the files and folders noted here are written to a journal of
+// this instance as well, so that the next start removes what an instance that was killed
+// outright (SIGKILL, power loss) left. Every function here may be called from any thread.
+
+// Whether a name is this instance's alone (made exclusively, such as a drawn name) or one
+// that every instance uses in turn. Only names of an instance's own go into its journal:
+// removing a shared name after the instance's death could hit a running instance's file.
+enum class LeftoverName { Own, Shared };
+
+// A working file or a private folder this instance made; forgotten once it is gone.
+void NoteLeftoverFile(const QString& path, LeftoverName name);
+void NoteLeftoverFolder(const QString& path);
+void ForgetLeftover(const QString& path);
+
+// The process group of an office this instance started, forgotten before its leader is
+// reaped (so that its id is never signalled once it may belong to another process). A
+// group noted while the application is ending is killed at once.
+void NoteProcessGroup(pid_t group);
+void ForgetProcessGroup(pid_t group);
+
+// The application has begun to end: every noted process group is killed (which frees the
+// calls waiting for those offices), and ApplicationEnding is true from now on, so that
+// nothing new is started, shown or asked.
+void BeginEnding();
+bool ApplicationEnding();
+
+// Kills the noted process groups and removes the noted files (only regular files of the
+// user's own) and folders (only real folders of the user's own, never through a link).
+void RemoveLeftovers();
+
+// The journal of this instance. Creating it first removes what dead instances left, never
+// what a running instance uses: every running instance holds a lock on its journal, which
+// ends with the process however it ends. Destroying it removes what is still noted and the
+// journal. There is at most one at a time, made in main.
+class LeftoverJournal {
+public:
+    // The journals live in folder, which is made (mode 0700) when missing; without a folder
+    // the notes are kept in memory only.
+    explicit LeftoverJournal(const QString& folder = LeftoverJournalFolder());
+    ~LeftoverJournal();
+    LeftoverJournal(const LeftoverJournal&) = delete;
+    LeftoverJournal& operator=(const LeftoverJournal&) = delete;
+
+    // The folder of the journals: in the user's cache folder, which outlives a power loss
+    // as the working files may.
+    static QString LeftoverJournalFolder();
+
+private:
+    QString mPath;
+};

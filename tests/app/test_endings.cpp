@@ -1,0 +1,261 @@
+// The real application (and the one-job instance) ended from outside at awkward moments:
+// signals during the splash, with a message box open and in the middle of a run; the
+// display going away; and instances killed outright, whose leftovers the next start
+// removes without touching what a running instance uses. Every ending leaves no office
+// process, no office folder and no working file.
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+QString ReadText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 60000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+}
+
+class EndingsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void signalsEndTheApplicationAtAnyMoment();
+    void signalInTheMiddleOfARunLeavesNothing();
+    void lostDisplayEndsTheApplication();
+    void nextStartRemovesWhatKilledInstancesLeft();
+
+private:
+    std::unique_ptr<QProcess> Start(const QString& program, const QStringList& arguments = {},
+                                    const QString& display = QString());
+    // The one-job instance on its own: the instance it would meet has been and gone.
+    std::unique_ptr<QProcess> GenerateLetter(const QString& name, const QString& company);
+    QString Path(const QString& name) const { return mRoot.filePath(name); }
+    // The private folders of offices in the temporary folder of the instances.
+    QStringList OfficeFolders() const;
+    // The office folders whose office still runs.
+    QStringList LiveOfficeFolders() const;
+    void WriteSettings(const QByteArray& content);
+    // The instances end on signal, and leave no office, office folder or working file.
+    void CheckEndsCleanly(std::initializer_list<QProcess*> processes, int signal);
+
+    QTemporaryDir mRoot;
+    QString mApplication;
+};
+
+void EndingsTest::initTestCase()
+{
+    QVERIFY(mRoot.isValid());
+    // A copy of the application with a splash picture beside it.
+    mApplication = Path(QStringLiteral("app/inkhaven"));
+    QVERIFY(QDir().mkpath(Path(QStringLiteral("app/Splash"))));
+    QVERIFY(QFile::copy(QStringLiteral(INKHAVEN_APPLICATION), mApplication));
+    QImage splash(400, 300, QImage::Format_RGB32);
+    splash.fill(Qt::darkBlue);
+    QVERIFY(splash.save(Path(QStringLiteral("app/Splash/splash.png"))));
+}
+
+void EndingsTest::init()
+{
+    for (const char* folder : {"temp", "tmpdir", "cache", "config", "runtime"}) {
+        QDir(Path(QLatin1String(folder))).removeRecursively();
+        QVERIFY(QDir().mkpath(Path(QLatin1String(folder))));
+        QFile::setPermissions(Path(QLatin1String(folder)), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    WriteSettings("[Inkhaven]\nShowAgain=1\n");
+}
+
+void EndingsTest::WriteSettings(const QByteArray& content)
+{
+    QVERIFY(QDir().mkpath(Path(QStringLiteral("config"))));
+    QFile file(Path(QStringLiteral("config/Kestrelworks.ini")));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+std::unique_ptr<QProcess> EndingsTest::Start(const QString& program, const QStringList& arguments, const QString& display)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TEMP"), Path(QStringLiteral("temp")));
+    environment.insert(QStringLiteral("TMPDIR"), Path(QStringLiteral("tmpdir")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), Path(QStringLiteral("cache")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Path(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Path(QStringLiteral("runtime")));
+    if (display.isEmpty()) {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    } else {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("DISPLAY"), display);
+    }
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment);
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(program, arguments);
+    return process;
+}
+
+std::unique_ptr<QProcess> EndingsTest::GenerateLetter(const QString& name, const QString& company)
+{
+    const QString meeting = Path(QStringLiteral("meeting"));
+    QDir().mkpath(meeting);
+    for (const char* marker : {"first-in-run", "first-done"}) {
+        QFile file(QDir(meeting).filePath(QLatin1String(marker)));
+        file.open(QIODevice::WriteOnly);
+    }
+    return Start(QStringLiteral(INKHAVEN_GENERATE_LETTER),
+                 {Path(QStringLiteral("out.doc")), name, company, QStringLiteral("second"), meeting});
+}
+
+QStringList EndingsTest::OfficeFolders() const
+{
+    QStringList folders;
+    for (const QString& name : QDir(Path(QStringLiteral("tmpdir"))).entryList({QStringLiteral("inkhaven-office-*")}, QDir::Dirs))
+        folders << Path(QStringLiteral("tmpdir/") + name);
+    return folders;
+}
+
+QStringList EndingsTest::LiveOfficeFolders() const
+{
+    static const QRegularExpression profile(QStringLiteral("UserInstallation=file://(\\S+)/profile"));
+    QStringList folders;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const QString commandLine = ReadText(QStringLiteral("/proc/%1/cmdline").arg(pid)).replace(QChar(0), QLatin1Char(' '));
+        const QRegularExpressionMatch match = profile.match(commandLine);
+        if (match.hasMatch() && match.captured(1).startsWith(Path(QStringLiteral("tmpdir"))))
+            folders << match.captured(1);
+    }
+    return folders;
+}
+
+void EndingsTest::CheckEndsCleanly(std::initializer_list<QProcess*> processes, int signal)
+{
+    for (QProcess* process : processes)
+        QVERIFY(::kill(static_cast<pid_t>(process->processId()), signal) == 0);
+    for (QProcess* process : processes) {
+        QVERIFY2(process->waitForFinished(60000), "the application did not end on the signal");
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    }
+    QVERIFY(WaitFor([&] { return LiveOfficeFolders().isEmpty(); }));
+    QCOMPARE(OfficeFolders(), QStringList());
+    QCOMPARE(QDir(Path(QStringLiteral("temp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+}
+
+void EndingsTest::signalsEndTheApplicationAtAnyMoment()
+{
+    // During the four seconds of the splash: its office is starting at the same time.
+    WriteSettings("[Inkhaven]\nShowAgain=0\n");
+    std::unique_ptr<QProcess> splash = Start(mApplication);
+    QVERIFY(WaitFor([&] { return !OfficeFolders().isEmpty(); }));
+    CheckEndsCleanly({splash.get()}, SIGTERM);
+
+    // With the message about a damaged settings file open, which is left as it was.
+    const QByteArray damaged("[Inkhaven\n\x01\x02garbage\n");
+    WriteSettings(damaged);
+    std::unique_ptr<QProcess> message = Start(mApplication);
+    QVERIFY(WaitFor([&] { return !LiveOfficeFolders().isEmpty(); }));
+    QTest::qWait(500);
+    CheckEndsCleanly({message.get()}, SIGINT);
+    QFile settings(Path(QStringLiteral("config/Kestrelworks.ini")));
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), damaged);
+
+    // The data-entry window waiting for the user, with spare offices running.
+    WriteSettings("[Inkhaven]\nShowAgain=1\n");
+    std::unique_ptr<QProcess> idle = Start(mApplication);
+    QVERIFY(WaitFor([&] { return LiveOfficeFolders().size() >= 2; }));
+    CheckEndsCleanly({idle.get()}, SIGHUP);
+}
+
+void EndingsTest::signalInTheMiddleOfARunLeavesNothing()
+{
+    // A long company name makes a long letter, so the run is still at work when the
+    // working document has been claimed.
+    const QString company = QStringLiteral("Alphaworks Holding ").repeated(400).trimmed();
+    std::unique_ptr<QProcess> run = GenerateLetter(QStringLiteral("Ada"), company);
+    QVERIFY(WaitFor([&] {
+        return !QDir(Path(QStringLiteral("temp"))).entryList({QStringLiteral("varnel*.doc")}, QDir::Files).isEmpty();
+    }));
+    CheckEndsCleanly({run.get()}, SIGTERM);
+    QVERIFY(!QFileInfo::exists(Path(QStringLiteral("out.doc"))));
+}
+
+void EndingsTest::lostDisplayEndsTheApplication()
+{
+    const QString display = QStringLiteral(":97");
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QVERIFY(server.waitForStarted());
+    QVERIFY(WaitFor([] { return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X97")); }));
+
+    std::unique_ptr<QProcess> application = Start(mApplication, {}, display);
+    QVERIFY(WaitFor([&] { return LiveOfficeFolders().size() >= 2; }));
+    server.terminate();
+    QVERIFY(server.waitForFinished(30000));
+    QVERIFY2(application->waitForFinished(60000), "the application did not end with its display");
+    QVERIFY(WaitFor([&] { return LiveOfficeFolders().isEmpty(); }));
+    QCOMPARE(OfficeFolders(), QStringList());
+}
+
+void EndingsTest::nextStartRemovesWhatKilledInstancesLeft()
+{
+    // A running instance, whose offices must survive the next start's clean-up.
+    std::unique_ptr<QProcess> running = Start(mApplication);
+    QVERIFY(WaitFor([&] { return LiveOfficeFolders().size() >= 2; }));
+
+    // An instance killed outright in the middle of its run leaves its letter and its
+    // office folders behind.
+    std::unique_ptr<QProcess> killed = GenerateLetter(QStringLiteral("Bo"), QStringLiteral("Bravo ").repeated(2000));
+    QStringList letters;
+    QVERIFY(WaitFor([&] {
+        letters = QDir(Path(QStringLiteral("temp"))).entryList({QStringLiteral("varnel*.doc")}, QDir::Files);
+        return !letters.isEmpty();
+    }));
+    ::kill(static_cast<pid_t>(killed->processId()), SIGKILL);
+    QVERIFY(killed->waitForFinished(30000));
+    QStringList left;
+    QVERIFY(WaitFor([&] {
+        const QStringList live = LiveOfficeFolders();
+        left.clear();
+        for (const QString& folder : OfficeFolders())
+            if (!live.contains(folder))
+                left << folder;
+        return !left.isEmpty();
+    }));
+    const QStringList runningFolders = LiveOfficeFolders();
+
+    std::unique_ptr<QProcess> next = Start(mApplication);
+    QVERIFY(WaitFor([&] {
+        return QDir(Path(QStringLiteral("cache/Kestrelworks/Inkhaven/instances"))).entryList({QStringLiteral("*.journal")}).size() >= 2;
+    }));
+    for (const QString& folder : left)
+        QVERIFY2(!QFileInfo::exists(folder), qPrintable(folder));
+    for (const QString& letter : letters)
+        QVERIFY2(!QFileInfo::exists(Path(QStringLiteral("temp/") + letter)), qPrintable(letter));
+    for (const QString& folder : runningFolders)
+        QVERIFY2(QFileInfo::exists(folder), qPrintable(folder));
+
+    CheckEndsCleanly({next.get(), running.get()}, SIGTERM);
+}
+
+QTEST_MAIN(EndingsTest)
+#include "test_endings.moc"

@@ -6,14 +6,17 @@
 #include <QUrl>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -53,10 +56,17 @@ void Append(const State& state, char mark, const QString& path)
     [[maybe_unused]] const ssize_t written = ::write(state.journal, line.constData(), static_cast<size_t>(line.size()));
 }
 
+void Remove(const QString& path, Kind kind);
+
 void Note(const QString& path, Kind kind, LeftoverName name)
 {
     State& state = Shared();
     const std::lock_guard lock(state.mutex);
+    // Made while the removal runs or after it: it goes at once.
+    if (state.ending) {
+        Remove(path, kind);
+        return;
+    }
     state.noted[path] = kind;
     if (name == LeftoverName::Own)
         Append(state, kind == Kind::File ? 'F' : 'D', path);
@@ -75,6 +85,19 @@ void Remove(const QString& path, Kind kind)
         ::unlink(QFile::encodeName(path).constData());
     else if (kind == Kind::Folder && OwnEntry(path, S_IFDIR))
         QDir(path).removeRecursively();
+}
+
+// Waits a moment for the killed offices to be gone, so that none writes into a folder while
+// it is removed. They are looked at without being reaped: their owners reap them.
+void AwaitEnd(const std::set<pid_t>& groups)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    for (const pid_t group : groups) {
+        siginfo_t info {};
+        while (std::chrono::steady_clock::now() < deadline
+               && ::waitid(P_PID, static_cast<id_t>(group), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 // What a journal still lists once its lines are replayed.
@@ -193,8 +216,16 @@ void RemoveLeftovers()
 {
     State& state = Shared();
     const std::lock_guard lock(state.mutex);
+    // Nothing started from now on may outlive the removal.
+    state.ending = true;
     for (const pid_t group : state.groups)
         ::kill(-group, SIGKILL);
+    AwaitEnd(state.groups);
+    for (const auto& [path, kind] : state.noted)
+        Remove(path, kind);
+    // A thread of this process may still have been filling a folder (an office's profile
+    // being copied, which stops once the application is ending): once more after a moment.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     for (const auto& [path, kind] : state.noted) {
         Remove(path, kind);
         Append(state, '-', path);

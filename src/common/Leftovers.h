@@ -15,7 +15,8 @@
 // removing a shared name after the instance's death could hit a running instance's file.
 enum class LeftoverName { Own, Shared };
 
-// A working file or a private folder this instance made; forgotten once it is gone.
+// A working file or a private folder this instance made; forgotten once it is gone. Once
+// the application is ending, it is removed at once instead.
 void NoteLeftoverFile(const QString& path, LeftoverName name);
 void NoteLeftoverFolder(const QString& path);
 void ForgetLeftover(const QString& path);
@@ -32,8 +33,9 @@ void ForgetProcessGroup(pid_t group);
 void BeginEnding();
 bool ApplicationEnding();
 
-// Kills the noted process groups and removes the noted files (only regular files of the
-// user's own) and folders (only real folders of the user's own, never through a link).
+// The application ends now: kills the noted process groups and removes the noted files
+// (only regular files of the user's own) and folders (only real folders of the user's own,
+// never through a link). ApplicationEnding is true from then on.
 void RemoveLeftovers();
 
 // The journal of this instance. Creating it first removes what dead instances left, never

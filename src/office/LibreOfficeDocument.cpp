@@ -1,10 +1,12 @@
 #include "LibreOfficeUno.h"
 
 #include "LibreOfficePages.h"
+#include "SafeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -32,6 +34,7 @@
 #include <com/sun/star/util/XSearchable.hpp>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace LibreOffice {
 namespace {
@@ -559,15 +562,25 @@ public:
         const QString path = QFileInfo(fileName).absoluteFilePath();
         const QString what = QStringLiteral("The document could not be saved as \"%1\"").arg(QDir::toNativeSeparators(path));
         CheckTarget(fileName, what);
-        Call(mDocument.Use(), what, [&] {
+        // The office writes the file in its private folder, with the temporary files it makes
+        // while saving, which an office killed in the middle of saving would otherwise leave
+        // beside the target; the whole file then takes the target's place.
+        Connection& office = mDocument.Use();
+        const QString saved = QDir(office.WorkFolder()).filePath(QStringLiteral("saved.doc"));
+        Call(office, what, [&] {
             css::beans::PropertyValue properties[2];
             properties[0].Name = "FilterName";
             properties[0].Value <<= rtl::OUString("MS Word 97");
             properties[1].Name = "Overwrite";
             properties[1].Value <<= true;
             Reference<css::frame::XStorable>(mDocument.component, UNO_QUERY_THROW)
-                ->storeAsURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(properties, 2));
+                ->storeAsURL(FileUrl(saved), css::uno::Sequence<css::beans::PropertyValue>(properties, 2));
         }, Limit::Document);
+        if (::rename(QFile::encodeName(saved).constData(), QFile::encodeName(path).constData()) != 0) {
+            // Another file system: copied, so that the target is either as it was or whole.
+            const auto removeSaved = qScopeGuard([&] { QFile::remove(saved); });
+            ReplaceFileWithCopy(saved, path);
+        }
     }
 
     // A PDF at exactly that path, replacing any file there.

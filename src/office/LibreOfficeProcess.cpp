@@ -83,14 +83,15 @@ bool CopyFolder(const QString& from, const QString& to)
         return false;
     QDirIterator entries(from, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
                          QDirIterator::Subdirectories);
-    while (entries.hasNext()) {
+    while (entries.hasNext() && !ApplicationEnding()) {
         const QString path = entries.next();
         const QString target = QDir(to).filePath(QDir(from).relativeFilePath(path));
         const bool copied = entries.fileInfo().isDir() ? QDir().mkpath(target) : QFile::copy(path, target);
         if (!copied)
             return false;
     }
-    return true;
+    // An application that is ending stops copying: its folders are being removed.
+    return !ApplicationEnding();
 }
 
 // Fills profile from the seed; false when there is no seed to use.
@@ -165,6 +166,8 @@ OfficeProcess::OfficeProcess(const QString& programFolder)
     NoteLeftoverFolder(mFolder.path());
     if (mWake.get() < 0)
         FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
+    if (ApplicationEnding())
+        FailToStart(QStringLiteral("the application is ending."));
 
     const QString profile = QDir(mFolder.path()).filePath(QStringLiteral("profile"));
     if (!CopyProfileSeed(profile))

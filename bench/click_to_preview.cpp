@@ -172,17 +172,18 @@ bool Exposed(QWidget* widget)
     return widget && widget->isVisible() && widget->windowHandle() && widget->windowHandle()->isExposed();
 }
 
-// Notes, on the clock given, when the sharp page is painted first after the clock starts:
-// it paints over the page picture, so by then the zoomed page has been painted once.
+// Counts the paints of the sharp page and notes, on the clock given, when the first one
+// began: it paints over the page picture, so by then the zoomed page has been painted once.
 class PaintWatch : public QObject {
 public:
     explicit PaintWatch(const QElapsedTimer& clock) : mClock(clock) {}
     double paintedMs = -1;
+    int paints = 0;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint && paintedMs < 0)
+        if (event->type() == QEvent::Paint && paints++ == 0)
             paintedMs = Bench::Ms(mClock);
         return QObject::eventFilter(watched, event);
     }
@@ -193,8 +194,8 @@ private:
 
 // Zoom steps on the shown preview, as a user clicks them: to 1.25 and 1.5 (a five-page
 // letter goes no further), back out to 0.5 and in to 1.0. Times each step from the click
-// to the first paint of the zoomed page and, unless the step lands on 1.0, where the
-// picture's own pixels are shown, from that paint to the visible page drawn sharp.
+// to the first paint of the zoomed page and, where that paint found something to render
+// sharp (not at the picture's own pixels), from that paint to the visible page drawn sharp.
 bool TimeZoomSteps(Form2& preview, Bench::Report& report)
 {
     QPushButton* zoomIn = preview.findChild<QPushButton*>(QStringLiteral("PushButton1"));
@@ -202,24 +203,27 @@ bool TimeZoomSteps(Form2& preview, Bench::Report& report)
     SharpPage* sharp = preview.findChild<SharpPage*>();
     if (!zoomIn || !zoomOut || !sharp)
         return false;
-    const QList<std::pair<QPushButton*, bool>> steps{{zoomIn, true},  {zoomIn, true},  {zoomOut, true}, {zoomOut, false},
-                                                      {zoomOut, true}, {zoomOut, true}, {zoomIn, true},  {zoomIn, false}};
-    for (const auto& [button, sharpens] : steps) {
+    for (QPushButton* button : {zoomIn, zoomIn, zoomOut, zoomOut, zoomOut, zoomOut, zoomIn, zoomIn}) {
         QElapsedTimer clock;
         PaintWatch watch(clock);
         sharp->installEventFilter(&watch);
         double sharpMs = -1;
-        const QMetaObject::Connection completed
-            = QObject::connect(sharp, &SharpPage::Completed, [&] { sharpMs = Bench::Ms(clock); });
+        int paintsToSharp = 0;
+        const QMetaObject::Connection completed = QObject::connect(sharp, &SharpPage::Completed, [&] {
+            if (sharpMs < 0) {
+                sharpMs = Bench::Ms(clock);
+                paintsToSharp = watch.paints;
+            }
+        });
         clock.start();
         button->click();
-        const bool done = ProcessEventsUntil([&] { return watch.paintedMs >= 0 && (!sharpens || sharpMs >= 0); }, 10000);
+        const bool done = ProcessEventsUntil([&] { return sharpMs >= 0; }, 10000);
         QObject::disconnect(completed);
         sharp->removeEventFilter(&watch);
         if (!done)
             return false;
         report.Add(QStringLiteral("zoom step to first paint ms"), watch.paintedMs);
-        if (sharpens)
+        if (paintsToSharp > 1)
             report.Add(QStringLiteral("zoom step from first paint to sharp page ms"), sharpMs - watch.paintedMs);
     }
     return true;
@@ -253,7 +257,6 @@ bool WaitAsAUser(const QString& design, Bench::CountingFactory& started, ReadyFa
         report.Add(QStringLiteral("office start before the click ms"), ms);
     return true;
 }
-
 
 }
 
@@ -360,9 +363,12 @@ int main(int argc, char* argv[])
     report.Add(QStringLiteral("preview pages"), page ? page->Picture().height() / 1056.0 : 0);
     if (page)
         TimeSnapshotFile(page->Picture(), report);
-    const bool zoomed = design != QLatin1String("fast") || (preview && TimeZoomSteps(*preview, report));
+    const bool zoomSteps = design == QLatin1String("fast");
+    const bool zoomed = !zoomSteps || (preview && TimeZoomSteps(*preview, report));
     if (!zoomed)
         err << "zoom steps on the preview were not painted\n";
+    else if (zoomSteps)
+        report.Add(QStringLiteral("app peak rss after zoom steps kb"), Bench::StatusKb(::getpid(), "VmHWM"));
     report.Add(QStringLiteral("errors"), dialogs.shown.size());
     for (const QString& text : dialogs.shown)
         err << "dialog: " << text << "\n";

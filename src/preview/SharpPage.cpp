@@ -82,7 +82,7 @@ void SharpPage::paintEvent(QPaintEvent* event)
     const double ratio = devicePixelRatioF();
     const PageTiles::Scale scale = CurrentScale();
     if (PageTiles::Unscaled(scale) || mPageSize.isEmpty() || !EnsureRenderer()) {
-        SetComplete(true);
+        emit Completed();
         return;
     }
     if (!(scale == mScale)) {
@@ -103,7 +103,8 @@ void SharpPage::paintEvent(QPaintEvent* event)
             painter.drawImage(shown, cached->second.image);
     }
     Request(scale, missing);
-    SetComplete(missing.empty());
+    if (missing.empty())
+        emit Completed();
 }
 
 // The tiles of the zoomed page that the viewport shows now, in device pixels.
@@ -171,12 +172,4 @@ void SharpPage::ForgetTiles()
     mRequested.clear();
     ++mGeneration;
     mScale = {};
-}
-
-void SharpPage::SetComplete(bool complete)
-{
-    const bool completed = complete && !mDrawnSharp;
-    mDrawnSharp = complete;
-    if (completed)
-        emit Completed();
 }

@@ -35,7 +35,7 @@ public:
     bool Complete() const;
 
 signals:
-    // The visible page has become wholly sharp.
+    // A paint has found the visible page wholly sharp, or nothing there to draw sharp.
     void Completed();
 
 protected:
@@ -55,7 +55,6 @@ private:
     PageTiles::Scale CurrentScale() const;
     std::vector<QRect> VisibleTiles(const PageTiles::Scale& scale) const;
     void Request(const PageTiles::Scale& scale, const std::vector<QRect>& missing);
-    void SetComplete(bool complete);
 
     QByteArray mPdf;
     QSize mPictureSize;
@@ -69,6 +68,4 @@ private:
     quint64 mUses = 0;
     std::map<TileKey, CachedTile> mTiles;
     std::vector<QRect> mRequested;
-    // Whether the last paint found every visible tile ready.
-    bool mDrawnSharp = true;
 };

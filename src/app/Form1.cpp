@@ -241,6 +241,9 @@ void Form1::PushButton4_Click()
 
 void Form1::PushButton6_Click()
 {
+    // Clicks and keys given to this window while the run blocks it are dropped, never
+    // replayed afterwards: one press gives one run and one working document.
+    const BusyInput::Busy busy(mBusyInput);
     RunGeneration(*this, GenerationServices{mServices.word, mServices.dialogs, mServices.clock, mServices.random,
                                             mServices.runLockWait});
 }

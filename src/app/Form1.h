@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BusyInput.h"
 #include "GenerationRun.h"
 
 #include <QCursor>
@@ -104,4 +105,5 @@ private:
     QLineEdit* mSelectOnRelease = nullptr;
     std::exception_ptr mPendingStoreError;
     bool mStoreFailureShown = false;
+    BusyInput mBusyInput{*this};
 };

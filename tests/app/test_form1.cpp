@@ -15,6 +15,9 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <functional>
+#include <utility>
+
 namespace {
 // An office that cannot be started, noting each attempt in a shared journal.
 class UnavailableOffice : public Word::ApplicationFactory {
@@ -23,8 +26,12 @@ public:
     std::shared_ptr<Word::Application> CreateApplication() override
     {
         mJournal << QStringLiteral("create office");
+        if (whileStarting)
+            std::exchange(whileStarting, nullptr)();
         throw AppError(QStringLiteral("The office engine could not be started."));
     }
+    // Runs once, at the next attempt: what the user does while a run waits for the office.
+    std::function<void()> whileStarting;
 
 private:
     QStringList& mJournal;
@@ -57,6 +64,20 @@ private:
     QStringList& mJournal;
 };
 
+// A click as the window system queues it while the window's thread is busy.
+void QueueClick(QWidget* widget, bool twice = false)
+{
+    const QPoint at = widget->rect().center();
+    const QPoint global = widget->mapToGlobal(at);
+    const QList<QEvent::Type> sequence = twice ? QList<QEvent::Type>{QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                                                     QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}
+                                               : QList<QEvent::Type>{QEvent::MouseButtonPress, QEvent::MouseButtonRelease};
+    for (QEvent::Type type : sequence) {
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QCoreApplication::postEvent(widget, new QMouseEvent(type, at, global, Qt::LeftButton, held, Qt::NoModifier));
+    }
+}
+
 void MoveMouse(QWidget* widget, QPoint at)
 {
     QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
@@ -86,6 +107,7 @@ private slots:
     void unreadableSettingsStillStart();
     void homePageOpensOnlyForSeven();
     void closingEndsApplication();
+    void inputDuringRunIsDropped();
 
 private:
     QStringList mJournal;
@@ -419,6 +441,38 @@ void Form1Test::closingEndsApplication()
     mForm->show();
     mForm->close();
     QCOMPARE(mJournal, QStringList{QStringLiteral("end application")});
+}
+
+// A double-click on "Start Creating Template", a click on "Clear/Reset Data" and a key
+// given while a run blocks the window are dropped, not replayed once it ends; afterwards
+// the window takes input again.
+void Form1Test::inputDuringRunIsDropped()
+{
+    mForm->show();
+    QVERIFY(QTest::qWaitForWindowExposed(mForm.get()));
+    mForm->PushButton4_Click();
+    QStringList typed;
+    for (int index = 0; index < TypedFieldCount; ++index)
+        typed << mForm->ReadField(index);
+    auto* start = mForm->findChild<QPushButton*>(QStringLiteral("PushButton6"));
+    auto* clear = mForm->findChild<QPushButton*>(QStringLiteral("PushButton3"));
+    QVERIFY(start && clear);
+    mOffice->whileStarting = [&] {
+        QueueClick(start, true);
+        QueueClick(clear);
+        QCoreApplication::postEvent(mForm->Field(0), new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x")));
+    };
+    mJournal.clear();
+    QTest::mouseClick(start, Qt::LeftButton);
+    const qsizetype oneRun = mJournal.count(QStringLiteral("create office"));
+    QVERIFY(oneRun > 0);
+    QTest::qWait(200);
+    QCOMPARE(mJournal.count(QStringLiteral("create office")), oneRun);
+    for (int index = 0; index < TypedFieldCount; ++index)
+        QCOMPARE(mForm->ReadField(index), typed[index]);
+
+    QTest::mouseClick(start, Qt::LeftButton);
+    QCOMPARE(mJournal.count(QStringLiteral("create office")), 2 * oneRun);
 }
 
 QTEST_MAIN(Form1Test)

@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "FileDescriptor.h"
 #include "Leftovers.h"
+#include "Paths.h"
 
 #include <QFile>
 #include <QDir>
@@ -45,20 +46,106 @@ void WriteAll(int fd, const QByteArray& bytes, const QString& path)
 }
 }
 
-void WriteBytesToFile(const QByteArray& bytes, const QString& path)
+namespace {
+QString Native(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    FileDescriptor fd(::open(native.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (fd.get() < 0)
-        Fail(errno == ELOOP ? QStringLiteral("Refusing to write through a symbolic link at")
-                            : QStringLiteral("Cannot open the file"),
-             path, errno);
+    return QDir::toNativeSeparators(path);
+}
+
+// What stands at path (type is its file type) is not the user's own regular file.
+[[noreturn]] void RefuseForeign(const QString& path, mode_t type)
+{
+    const QString what = type == S_IFLNK  ? QStringLiteral("it is a symbolic link")
+                         : type == S_IFIFO ? QStringLiteral("it is a FIFO, not a regular file")
+                                           : QStringLiteral("it is not a regular file of your own");
+    throw AppError(QStringLiteral("Refusing to use \"%1\": %2; it is left as it is.").arg(Native(path), what));
+}
+
+// A real folder of the user's own that no one else can write.
+bool PrivateFolder(const struct stat& info)
+{
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+int OpenFolder(const QString& folder)
+{
+    return ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Opens the folder that holds path, which must be private to the user; the descriptor is
+// the caller's. Throws AppError with a description otherwise.
+int OpenWorkingFolderOf(const QString& path)
+{
+    const QString folder = QFileInfo(path).path();
+    FileDescriptor fd(OpenFolder(folder));
+    if (fd.get() < 0) {
+        if (errno == ELOOP)
+            throw AppError(QStringLiteral("Refusing to use \"%1\": its folder \"%2\" is a symbolic link.")
+                               .arg(Native(path), Native(folder)));
+        Fail(QStringLiteral("Cannot open the file"), path, errno);
+    }
     struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        Fail(QStringLiteral("Cannot examine the folder of"), path, errno);
+    if (!PrivateFolder(info))
+        throw AppError(QStringLiteral("Refusing to use \"%1\": its folder \"%2\" is not a private folder of your own (it "
+                                      "belongs to another user, or others can write to it); it is left as it is.")
+                           .arg(Native(path), Native(folder)));
+    return fd.release();
+}
+
+QByteArray NameIn(const QString& path)
+{
+    return QFile::encodeName(QFileInfo(path).fileName());
+}
+
+FileIdentity IdentityOf(const struct stat& info)
+{
+    return {info.st_dev, info.st_ino};
+}
+}
+
+QString WorkingFolder()
+{
+    const QString temp = TempFolder();
+    struct stat info {};
+    {
+        const FileDescriptor folder(OpenFolder(temp));
+        // A folder that is missing, or no folder at all, stays the answer: no working file
+        // can be made in it, and each step that needs one says so.
+        if (folder.get() < 0 && (errno == ENOENT || errno == ENOTDIR))
+            return temp;
+        if (folder.get() >= 0 && ::fstat(folder.get(), &info) == 0 && PrivateFolder(info))
+            return temp;
+    }
+    const QString own = JoinPath(temp, QStringLiteral("inkhaven-%1").arg(::geteuid()));
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    const FileDescriptor folder(OpenFolder(own));
+    if (folder.get() >= 0 && ::fstat(folder.get(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid())
+        ::fchmod(folder.get(), 0700);
+    return own;
+}
+
+FileIdentity WriteBytesToFile(const QByteArray& bytes, const QString& path)
+{
+    const FileDescriptor folder(OpenWorkingFolderOf(path));
+    const QByteArray name = NameIn(path);
+    struct stat info {};
+    // What stands at the name and is not the user's own file is not opened at all: a FIFO
+    // would block, a link would lead elsewhere.
+    if (::fstatat(folder.get(), name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
+        && (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()))
+        RefuseForeign(path, info.st_mode & S_IFMT);
+    FileDescriptor fd(::openat(folder.get(), name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        if (errno == ELOOP)
+            RefuseForeign(path, S_IFLNK);
+        Fail(QStringLiteral("Cannot open the file"), path, errno);
+    }
     if (::fstat(fd.get(), &info) != 0)
         Fail(QStringLiteral("Cannot examine the file"), path, errno);
     if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
-        throw AppError(QStringLiteral("Refusing to write \"%1\": it is not a regular file of your own.")
-                           .arg(QDir::toNativeSeparators(path)));
+        RefuseForeign(path, info.st_mode & S_IFMT);
     NoteLeftoverFile(path, LeftoverName::Shared);
     // From here on the old content is gone. When the new one cannot be written whole (a
     // full disk, a size limit), the file goes as well: a part must not pass for the whole.
@@ -70,16 +157,48 @@ void WriteBytesToFile(const QByteArray& bytes, const QString& path)
             Fail(QStringLiteral("Cannot finish writing the file"), path, errno);
     } catch (const AppError&) {
         struct stat now {};
-        if (::lstat(native.constData(), &now) == 0 && now.st_dev == info.st_dev && now.st_ino == info.st_ino)
-            ::unlink(native.constData());
+        if (::fstatat(folder.get(), name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && IdentityOf(now) == IdentityOf(info))
+            ::unlinkat(folder.get(), name.constData(), 0);
         throw;
     }
+    return IdentityOf(info);
+}
+
+QByteArray ReadWrittenFile(const QString& path, FileIdentity written)
+{
+    FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        Fail(QStringLiteral("Cannot open the file"), path, errno);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        Fail(QStringLiteral("Cannot examine the file"), path, errno);
+    if (!S_ISREG(info.st_mode) || IdentityOf(info) != written)
+        throw AppError(QStringLiteral("\"%1\" is not the file written a moment ago; it is left as it is.").arg(Native(path)));
+    QFile file;
+    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(Native(path), file.errorString()));
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(Native(path), file.errorString()));
+    return bytes;
+}
+
+void DeleteWrittenFile(const QString& path, FileIdentity written)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        Fail(QStringLiteral("Cannot delete the file"), path, errno);
+    if (!S_ISREG(info.st_mode) || IdentityOf(info) != written)
+        throw AppError(QStringLiteral("Not deleting \"%1\": it is not the file written a moment ago; it is left as it is.")
+                           .arg(Native(path)));
+    DeleteFile(path);
 }
 
 bool CreateNewFile(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const FileDescriptor fd(::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const FileDescriptor folder(OpenWorkingFolderOf(path));
+    const FileDescriptor fd(
+        ::openat(folder.get(), NameIn(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
         if (errno == EEXIST)
             return false;
@@ -87,6 +206,13 @@ bool CreateNewFile(const QString& path)
     }
     NoteLeftoverFile(path, LeftoverName::Own);
     return true;
+}
+
+bool OwnFileAt(const QString& path)
+{
+    struct stat info {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)
+        && info.st_uid == ::geteuid();
 }
 
 bool PathTaken(const QString& path)

@@ -3,19 +3,49 @@
 #include <QByteArray>
 #include <QString>
 
-// Working files live in a folder that other users share. These helpers never follow a
-// symbolic link and only ever write into a regular file that belongs to the user. The
-// files they write or create are noted as leftovers until DeleteFile removes them, so
-// that they go with the application however it ends.
+#include <sys/types.h>
+
+// Working files are handed to the office by path, so they live in a folder that no one
+// but the user can write. These helpers never follow a symbolic link, never block on what
+// stands at a name (a FIFO), only create files in a private folder of the user's own and
+// only ever write into a regular file that belongs to the user. The files they write or
+// create are noted as leftovers until they are deleted, so that they go with the
+// application however it ends.
+
+// Which file a name stood for when it was written: the same name may later stand for
+// another file.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The folder for the working files: TempFolder() when it is a real folder of the user's
+// own that no one else can write; otherwise the user's folder "inkhaven-<uid>" inside it,
+// made with mode 0700 when missing (and made private again when it is the user's own).
+// Whether that one may be used is checked by each helper below at each use.
+QString WorkingFolder();
 
 // Writes exactly these bytes to path, creating the file (mode 0600) or replacing the
-// whole content of an existing one. Throws AppError with a description on failure; a
-// file that could not be written whole is removed.
-void WriteBytesToFile(const QByteArray& bytes, const QString& path);
+// whole content of an existing one, and returns which file that is. Throws AppError with a
+// description on failure; a file that could not be written whole is removed.
+FileIdentity WriteBytesToFile(const QByteArray& bytes, const QString& path);
+
+// The content of the file at path when it is still the one written; throws AppError
+// otherwise, leaving whatever stands there alone.
+QByteArray ReadWrittenFile(const QString& path, FileIdentity written);
+
+// Deletes the file at path when it is still the one written; throws AppError otherwise,
+// leaving whatever stands there alone.
+void DeleteWrittenFile(const QString& path, FileIdentity written);
 
 // Creates path as a new, empty file of the user's own; false when anything exists there.
-// Throws AppError for other failures (a missing folder, no permission).
+// Throws AppError for other failures (a missing folder, no permission, a folder that is not
+// private).
 bool CreateNewFile(const QString& path);
+
+// True when a regular file of the user's own stands at path (a link is not followed).
+bool OwnFileAt(const QString& path);
 
 // True when anything at all exists at path, a dangling symbolic link included.
 bool PathTaken(const QString& path);

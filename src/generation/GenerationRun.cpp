@@ -45,15 +45,15 @@ struct WorkingFile {
     bool claimed = false;
 };
 
-// Steps 102-110: the template's bytes go to TEMP and the copy opens in a fresh word processor.
+// Steps 102-110: the template's bytes go to the working folder and the copy opens in a fresh word processor.
 OpenTemplate OpenTemplateCopy(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services,
                               const QString& temp)
 {
     OpenTemplate open;
     QByteArray templateBytes;
     run.Step(102, [&] { templateBytes = host.TemplateBytes(); });
-    // Only a copy this run wrote is opened and deleted: what else stands at that path in a
-    // shared TEMP (another user's file, a link) is neither made into the letter nor removed.
+    // Only a copy this run wrote is opened and deleted: what else stands at that path
+    // (another user's file, a link, a FIFO) is neither made into the letter nor removed.
     open.written =
         run.Step(104, [&] { WriteBytesToFile(templateBytes, JoinPath(temp, QLatin1String(TemplateCopyName))); });
     run.Step(106, [&] { open.word = services.word.CreateApplication(); });
@@ -122,29 +122,37 @@ void HandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServi
               const QString& workingPath)
 {
     const QString snapshot = JoinPath(temp, QLatin1String(SnapshotFileName));
-    QByteArray pages;
-    run.Step(198, [&] { pages = SaveDocAsJPG(workingPath, services.word, services.dialogs); });
+    Snapshot shot;
+    run.Step(198, [&] { shot = SaveDocAsJPG(workingPath, services.word, services.dialogs); });
     run.Step(200, [&] { host.SetMousePointer(PointerShape::Default); });
     run.Step(202, [&] {
+        // Only the picture written a moment ago is shown, never one that stood there before
+        // or replaced it.
         QImage picture;
-        if (!picture.load(snapshot, "BMP")) {
+        QString reason;
+        try {
+            picture.loadFromData(ReadWrittenFile(snapshot, shot.picture), "BMP");
+        } catch (const AppError& error) {
+            reason = QLatin1Char(' ') + error.Description();
+        }
+        if (picture.isNull()) {
             // The preview must not go on showing the letter of an earlier run.
             host.SetPreviewPicture(QImage(), QByteArray());
-            throw AppError(QStringLiteral("The picture of the letter (%1) could not be loaded.").arg(snapshot));
+            throw AppError(QStringLiteral("The picture of the letter (%1) could not be loaded.%2").arg(snapshot, reason));
         }
-        host.SetPreviewPicture(picture, pages);
+        host.SetPreviewPicture(picture, shot.pages);
     });
     run.Step(204, [&] { host.SetPreviewWordFile(workingPath); });
     run.Step(206, [&] { host.ShowPreview(); });
     run.Step(208, [&] { host.HideDataEntryWindow(); });
-    run.Step(210, [&] { DeleteFile(snapshot); });
+    run.Step(210, [&] { DeleteWrittenFile(snapshot, shot.picture); });
 }
 
 // Steps 102-210, the part of the run that works with the shared working files. Returns
 // the tags of the fields that had characters replaced.
 QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services)
 {
-    const QString temp = TempFolder();
+    const QString temp = WorkingFolder();
     OpenTemplate open = OpenTemplateCopy(run, host, services, temp);
     const QStringList replacedIn = FillLetter(run, host, services, open.document);
     const WorkingFile working = ClaimWorkingName(run, services.random, temp);

@@ -11,7 +11,7 @@
 #include <QGuiApplication>
 #include <QImage>
 
-QByteArray SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs)
+Snapshot SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs)
 {
     GuardedProcedure procedure(QLatin1String(SnapshotLocation), dialogs);
     std::shared_ptr<Word::Application> application;
@@ -20,7 +20,7 @@ QByteArray SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, D
     // (the user's own picture, when this rendering failed) never becomes the snapshot.
     QImage picture;
     QByteArray pdf;
-    QByteArray written;
+    Snapshot written;
 
     procedure.Step(116, [&] { application = word.CreateApplication(); });
     procedure.Step(118, [&] { document = Use(Use(application).Documents()).Open(inFile); });
@@ -32,11 +32,11 @@ QByteArray SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, D
             clipboard->setImage(picture);
     });
     procedure.Step(122, [&] {
-        const QString path = JoinPath(TempFolder(), QLatin1String(SnapshotFileName));
+        const QString path = JoinPath(WorkingFolder(), QLatin1String(SnapshotFileName));
         if (picture.isNull()) {
             // A snapshot left by an earlier run shows another letter: it must not be
-            // taken for this one.
-            if (PathTaken(path))
+            // taken for this one. What is not the user's own file is left alone.
+            if (OwnFileAt(path))
                 DeleteFile(path);
             throw AppError(QStringLiteral("There is no picture of the document to save: rendering its pages failed."));
         }
@@ -45,8 +45,8 @@ QByteArray SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, D
         buffer.open(QIODevice::WriteOnly);
         if (!picture.save(&buffer, "BMP"))
             throw AppError(QStringLiteral("The picture of the document could not be encoded."));
-        WriteBytesToFile(bytes, path);
-        written = pdf;
+        written.picture = WriteBytesToFile(bytes, path);
+        written.pages = pdf;
     });
     procedure.Step(124, [&] { Use(Use(application).ActiveDocument()).Close(Word::wdDoNotSaveChanges); });
     procedure.Step(126, [&] { Use(application).Quit(); });

@@ -24,6 +24,8 @@
 #include <csignal>
 #include <deque>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // Office instances started ahead, handed out in order: they keep running with the limits
@@ -104,6 +106,7 @@ private slots:
     void tempThatIsAFileIsReportedAndLosesNothing();
     void missingTempIsReportedAndLosesNothing();
     void fullTempIsReportedAndLosesNothing();
+    void sharedTempGetsAPrivateFolder();
     void twoInstancesKeepTheirOwnLetters();
 
 private:
@@ -318,6 +321,41 @@ void FaultsTest::fullTempIsReportedAndLosesNothing()
     // The prestarting factory may have been starting an office while a limit was set, and
     // that start failed; a plain office serves the next run.
     CheckNextRunWorks(*mOffice);
+}
+
+// A TEMP that others can write, as the shared system folder: the run works in the user's
+// private folder inside it, which the office is given instead, and TEMP itself gets no file.
+// A folder of that name that is not the user's own is refused and gets nothing.
+void FaultsTest::sharedTempGetsAPrivateFolder()
+{
+    QTemporaryDir shared;
+    QCOMPARE(::chmod(QFile::encodeName(shared.path()).constData(), 01777), 0);
+    RunWithTemp(shared.path(), *mWord);
+    QCOMPARE(mDialogs.ErrorReports(), QStringList());
+    const QString own = QDir(shared.path()).filePath(QStringLiteral("inkhaven-%1").arg(::geteuid()));
+    const QString document = mForm->Preview()->mWordFile;
+    QCOMPARE(QFileInfo(document).absolutePath(), own);
+    QCOMPARE(FilesIn(shared.path()), QStringList());
+    QCOMPARE(FilesIn(own), QStringList{QFileInfo(document).fileName()});
+    struct stat info {};
+    QVERIFY(::lstat(QFile::encodeName(own).constData(), &info) == 0 && S_ISDIR(info.st_mode));
+    QCOMPARE(info.st_mode & 07777, mode_t(0700));
+    const QString text = AntiwordText(document);
+    for (const char* value : SampleTexts)
+        QVERIFY2(text.contains(QLatin1String(value)), value);
+    QVERIFY(!PreviewPicture().isNull());
+
+    // Only root can give the folder away, and only root runs the tests in CI.
+    if (::geteuid() != 0)
+        return;
+    QCOMPARE(::chown(QFile::encodeName(own).constData(), 65534, 65534), 0);
+    RunWithTemp(shared.path(), *mWord);
+    QCOMPARE(mDialogs.FailedSteps().constFirst(), 104);
+    QVERIFY2(mDialogs.ErrorReports().constFirst().contains(QStringLiteral("is not a private folder of your own")),
+             qPrintable(mDialogs.ErrorReports().constFirst()));
+    QCOMPARE(FilesIn(own), QStringList());
+    QCOMPARE(FilesIn(shared.path()), QStringList());
+    CheckNothingLost();
 }
 
 // Two processes of the application in the same TEMP, the second starting its run while the

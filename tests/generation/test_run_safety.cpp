@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 QString AllTags()
 {
@@ -37,7 +39,7 @@ private slots:
     void letterText_data();
     void letterText();
     void tagLikeTextsComeOutAsTyped();
-    void foreignTemplateCopyIsNeitherFilledNorDeleted();
+    void foreignWorkingFilesAreNeitherUsedNorDeleted();
     void runHoldsTheLockAndWaitsBoundedForIt();
     void runGoesOnWithoutAPlaceForTheLock();
 
@@ -134,10 +136,10 @@ void RunSafetyTest::tagLikeTextsComeOutAsTyped()
     QCOMPARE(saved.shapes.at(0).text, QStringLiteral("[City] [companyname] [YourName] / ACME [ST]"));
 }
 
-// What stands at "template.dot" in a shared TEMP without being the run's own copy (here a
-// link to someone else's file, which the run refuses to write through) is neither filled
-// as the letter nor deleted.
-void RunSafetyTest::foreignTemplateCopyIsNeitherFilledNorDeleted()
+// What stands at "template.dot" or "temp.bmp" without being the run's own file (a link to
+// someone else's file, a FIFO that would block whoever opens it) is neither filled as the
+// letter, shown, written through nor deleted, and the run does not wait on it.
+void RunSafetyTest::foreignWorkingFilesAreNeitherUsedNorDeleted()
 {
     QTemporaryDir elsewhere;
     const QString foreign = elsewhere.filePath(QStringLiteral("foreign.dot"));
@@ -158,6 +160,18 @@ void RunSafetyTest::foreignTemplateCopyIsNeitherFilledNorDeleted()
     QVERIFY(QFileInfo(copy).isSymLink());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("someone else's template"));
+    QVERIFY(QFile::remove(copy));
+
+    const QString snapshot = QDir(mTemp->path()).filePath(QStringLiteral("temp.bmp"));
+    QCOMPARE(::mkfifo(QFile::encodeName(snapshot).constData(), 0666), 0);
+    mDialogs = FakeDialogs();
+    Run();
+    QCOMPARE(mDialogs.FailedSteps(), QList<int>({122, 202, 210}));
+    QVERIFY2(mDialogs.ErrorReports().at(0).contains(QStringLiteral("it is a FIFO")), qPrintable(mDialogs.ErrorReports().at(0)));
+    QVERIFY(mHost.previewPicture.isNull());
+    QVERIFY(QFileInfo(mHost.wordFile).isFile());
+    struct stat info {};
+    QVERIFY(::lstat(QFile::encodeName(snapshot).constData(), &info) == 0 && S_ISFIFO(info.st_mode));
 }
 
 void RunSafetyTest::runHoldsTheLockAndWaitsBoundedForIt()

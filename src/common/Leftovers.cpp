@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <map>
@@ -29,6 +30,8 @@ struct State {
     std::map<QString, Kind> noted;
     std::set<pid_t> groups;
     std::atomic<bool> ending{false};
+    // Whether the removal left something that the next start must remove.
+    bool remaining = false;
     // The journal, open for appending, or -1.
     int journal = -1;
 };
@@ -58,18 +61,30 @@ void Append(const State& state, char mark, const QString& path)
 
 void Remove(const QString& path, Kind kind);
 
+// Whether nothing is left at path (not even a dangling link).
+bool Gone(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) != 0 && errno == ENOENT;
+}
+
 void Note(const QString& path, Kind kind, LeftoverName name)
 {
     State& state = Shared();
     const std::lock_guard lock(state.mutex);
-    // Made while the removal runs or after it: it goes at once.
+    if (name == LeftoverName::Own)
+        Append(state, kind == Kind::File ? 'F' : 'D', path);
+    // Made while the removal runs or after it: it goes at once. What cannot be removed
+    // stays in the journal for the next start.
     if (state.ending) {
         Remove(path, kind);
+        if (!Gone(path))
+            state.remaining = true;
+        else if (name == LeftoverName::Own)
+            Append(state, '-', path);
         return;
     }
     state.noted[path] = kind;
-    if (name == LeftoverName::Own)
-        Append(state, kind == Kind::File ? 'F' : 'D', path);
 }
 
 bool OwnEntry(const QString& path, mode_t type)
@@ -178,7 +193,8 @@ void ForgetLeftover(const QString& path)
 {
     State& state = Shared();
     const std::lock_guard lock(state.mutex);
-    if (state.noted.erase(path) > 0)
+    // What its owner failed to remove stays noted: the ending, or the next start, tries again.
+    if (Gone(path) && state.noted.erase(path) > 0)
         Append(state, '-', path);
 }
 
@@ -226,9 +242,14 @@ void RemoveLeftovers()
     // A thread of this process may still have been filling a folder (an office's profile
     // being copied, which stops once the application is ending): once more after a moment.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // What is still there (an office that was starting may have written into its folder
+    // after the removal) stays in the journal, and the next start removes it.
     for (const auto& [path, kind] : state.noted) {
         Remove(path, kind);
-        Append(state, '-', path);
+        if (Gone(path))
+            Append(state, '-', path);
+        else
+            state.remaining = true;
     }
     state.noted.clear();
 }
@@ -260,7 +281,9 @@ LeftoverJournal::~LeftoverJournal()
     const std::lock_guard lock(state.mutex);
     if (state.journal < 0)
         return;
-    ::unlink(QFile::encodeName(mPath).constData());
+    // A journal that still lists something is left for the next start, which removes it.
+    if (!state.remaining)
+        ::unlink(QFile::encodeName(mPath).constData());
     ::close(state.journal);
     state.journal = -1;
 }

@@ -1,5 +1,6 @@
 // Working files, paths, the hand cursor, centring and the skin.
 #include "AppError.h"
+#include "Leftovers.h"
 #include "Paths.h"
 #include "PushButton.h"
 #include "SafeFile.h"
@@ -18,6 +19,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 QByteArray ReadAll(const QString& path)
@@ -70,6 +74,7 @@ private slots:
     void centerFormUsesWholeScreen();
     void skinAndTheme();
     void pushButtonReportsMouseMoves();
+    void leftoverTheOwnerCouldNotRemoveGoesAtNextStart();
 
 private:
     QTemporaryDir mDir;
@@ -323,6 +328,48 @@ void CommonFilesTest::pushButtonReportsMouseMoves()
     QApplication::sendEvent(&button, &held);
     QTest::keyClick(&button, Qt::Key_Return, Qt::ControlModifier);
     QCOMPARE(clicks.count(), 3);
+}
+
+namespace {
+// Runs work in a child process that ends without any clean-up, as a killed instance does.
+int InChild(const std::function<void()>& work)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        work();
+        ::_exit(0);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return status;
+}
+}
+
+// An office folder whose owner failed to remove it stays in the instance's journal, so
+// that the next start removes it once the instance has died.
+void CommonFilesTest::leftoverTheOwnerCouldNotRemoveGoesAtNextStart()
+{
+    QTemporaryDir root;
+    const QString journals = root.filePath(QStringLiteral("instances"));
+    const QString office = root.filePath(QStringLiteral("inkhaven-office-x"));
+    const QString removed = root.filePath(QStringLiteral("inkhaven-office-y"));
+    QVERIFY(QDir().mkpath(office + QStringLiteral("/user")) && QDir().mkpath(removed));
+    QCOMPARE(InChild([&] {
+                 // Never destroyed: the instance dies with its journal in place.
+                 new LeftoverJournal(journals);
+                 NoteLeftoverFolder(office);
+                 NoteLeftoverFolder(removed);
+                 QDir(removed).removeRecursively();
+                 ForgetLeftover(removed);
+                 ForgetLeftover(office);
+             }),
+             0);
+    QVERIFY(QFileInfo::exists(office));
+    QVERIFY(QDir().mkpath(removed));
+    QCOMPARE(InChild([&] { const LeftoverJournal next(journals); }), 0);
+    QVERIFY(!QFileInfo::exists(office));
+    // What the dead instance had removed and forgotten is no longer its to remove.
+    QVERIFY(QFileInfo::exists(removed));
 }
 
 QTEST_MAIN(CommonFilesTest)

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -230,29 +229,6 @@ void DeleteFile(const QString& path)
     ForgetLeftover(path);
 }
 
-void ReplaceFileWithCopy(const QString& source, const QString& target)
-{
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
-    QSaveFile out(target);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
-        throw AppError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
-    char buffer[1 << 16];
-    for (;;) {
-        const qint64 n = in.read(buffer, sizeof buffer);
-        if (n < 0)
-            throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
-        if (n == 0)
-            break;
-        if (out.write(buffer, n) != n)
-            throw AppError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
-    }
-    if (!out.commit())
-        throw AppError(QStringLiteral("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(target), out.errorString()));
-}
-
 namespace {
 // Creates a new file of a name nobody uses beside target, hidden, with the permissions the
 // user gives new files; returns its descriptor and sets path.
@@ -308,10 +284,15 @@ bool PlaceCopy(const QString& source, const QString& target, bool replace)
         throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
     QString part;
     FileDescriptor fd(CreateBeside(target, part));
+    // A file that is replaced keeps the permissions its owner gave it.
+    struct stat old {};
+    if (replace && ::lstat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd.get(), old.st_mode & 07777);
     try {
-        WriteAll(fd.get(), bytes, part);
+        // Reported under the name the user knows, not the hidden one.
+        WriteAll(fd.get(), bytes, target);
         if (::close(fd.release()) != 0)
-            Fail(QStringLiteral("Cannot finish writing the file"), part, errno);
+            Fail(QStringLiteral("Cannot finish writing the file"), target, errno);
         const bool placed = RenameInto(part, target, replace);
         if (!placed)
             ::unlink(QFile::encodeName(part).constData());
@@ -320,4 +301,9 @@ bool PlaceCopy(const QString& source, const QString& target, bool replace)
         ::unlink(QFile::encodeName(part).constData());
         throw;
     }
+}
+
+void ReplaceFileWithCopy(const QString& source, const QString& target)
+{
+    PlaceCopy(source, target, true);
 }

@@ -54,7 +54,8 @@ bool PathTaken(const QString& path);
 void DeleteFile(const QString& path);
 
 // Copies source to target so that target is either the old file or the complete copy:
-// the bytes go to a new file beside target, which is then renamed over it.
+// the bytes go to a new file beside target, which is then renamed over it. A failure is
+// described with the system's reason ("No space left on device").
 void ReplaceFileWithCopy(const QString& source, const QString& target);
 
 // Copies source to target through a hidden file beside target, so that target never holds

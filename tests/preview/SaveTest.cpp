@@ -5,6 +5,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+
 // "Save Results To Word File": a copy of the working document at the path the user picks.
 class SaveTest : public QObject {
     Q_OBJECT
@@ -64,8 +68,11 @@ private slots:
         QCOMPARE(f->dialogs.shown[1].caption, QLatin1String(ApplicationTitle));
         QCOMPARE(ReadFile(target), QByteArray("older letter"));
 
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
         QCOMPARE(Save(target), QStringList({"save", "question", "message"}));
         QCOMPARE(ReadFile(target), mLetter);
+        // The replaced file keeps the permissions its owner gave it.
+        QCOMPARE(QFile::permissions(target), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
 
     void FailedCopyKeepsTheOldFileAndSaysSo()
@@ -78,6 +85,33 @@ private slots:
         QVERIFY(f->dialogs.ErrorReports()[0].contains(QStringLiteral("in %1 at line 130").arg(QLatin1String(SaveLocation))));
         QCOMPARE(ReadFile(target), QByteArray("older letter"));
         QCOMPARE(Files(), QStringList({"old.doc"}));
+    }
+
+    // A disk that fills up during the copy (here a limit on the size of the files this
+    // process writes, which stops root as well) is reported with the system's reason, the
+    // old file stays whole and no part of the copy is left.
+    void CopyStoppedByTheDiskSaysWhy()
+    {
+        const QString target = Path(QStringLiteral("old.doc"));
+        WriteFile(target, "older letter");
+        WriteFile(f->form->mWordFile, QByteArray(100000, 'x'));
+        f->dialogs.answers = {true};
+        rlimit saved {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = 50000;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        const QStringList kinds = Save(target);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+
+        QCOMPARE(kinds, QStringList({"save", "question", "error"}));
+        const QString report = f->dialogs.ErrorReports()[0];
+        QVERIFY2(report.startsWith(QStringLiteral("Cannot write the file \"%1\": %2\r\n").arg(target, QString::fromLocal8Bit(std::strerror(EFBIG)))),
+                 qPrintable(report));
+        QCOMPARE(ReadFile(target), QByteArray("older letter"));
+        QCOMPARE(Files(), QStringList({"old.doc", "varnel11112222.doc"}));
     }
 
     void UnusableTargetsAreReported()

@@ -2,6 +2,7 @@
 
 #include "BusyInput.h"
 #include "GenerationRun.h"
+#include "Version.h"
 
 #include <QCursor>
 #include <QString>
@@ -29,7 +30,7 @@ class ApplicationFactory;
 }
 
 // The maker's home page, opened on about one start in a hundred.
-inline constexpr char HomePageAddress[] = "https://www.kestrelworks.example/inkhaven";
+inline constexpr char HomePageAddress[] = INKHAVEN_HOMEPAGE;
 
 // The platform services the data-entry window works with; main passes the real ones.
 struct Form1Services {

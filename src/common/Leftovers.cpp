@@ -214,13 +214,20 @@ void ForgetProcessGroup(pid_t group)
     state.groups.erase(group);
 }
 
+// From now on nothing started may outlive the ending: every noted office is killed, and
+// one noted later is killed at once. The lock must be held.
+void EndOffices(State& state)
+{
+    state.ending = true;
+    for (const pid_t group : state.groups)
+        ::kill(-group, SIGKILL);
+}
+
 void BeginEnding()
 {
     State& state = Shared();
     const std::lock_guard lock(state.mutex);
-    state.ending = true;
-    for (const pid_t group : state.groups)
-        ::kill(-group, SIGKILL);
+    EndOffices(state);
 }
 
 bool ApplicationEnding()
@@ -232,10 +239,7 @@ void RemoveLeftovers()
 {
     State& state = Shared();
     const std::lock_guard lock(state.mutex);
-    // Nothing started from now on may outlive the removal.
-    state.ending = true;
-    for (const pid_t group : state.groups)
-        ::kill(-group, SIGKILL);
+    EndOffices(state);
     AwaitEnd(state.groups);
     for (const auto& [path, kind] : state.noted)
         Remove(path, kind);

@@ -33,7 +33,6 @@ private slots:
         QCOMPARE(zoom, 0.25f);
         QVERIFY(ZoomAllowed(zoom) && !ZoomAllowed(NextZoom(zoom, 1)));
 
-        QCOMPARE(ZoomedSize(1.25f, 800, 1040).height, 1300);
         QCOMPARE(ZoomedSize(0.75f, 1001, 1003).width, 750);
         QVERIFY(WithinPageLimits(ZoomedSize(3.75f, 1000, 2000)));
         QVERIFY(!WithinPageLimits(ZoomedSize(4.0f, 1000, 2000)));
@@ -41,13 +40,12 @@ private slots:
         QCOMPARE(UnscaledSize(804, 1044).width, 802);
     }
 
+    // The ranges and offsets of an 800 x 1040 page are checked on the window.
     void ScrollRangesAndPercentages()
     {
         const ScrollRange across = ScrollRangeFor(800, 622);
         QVERIFY(across.enabled);
-        QCOMPARE(*across.maximum, qint16(18));
         QCOMPARE(across.step, qint16(10));
-        QCOMPARE(*ScrollRangeFor(1040, 495).maximum, qint16(54));
         QCOMPARE(*ScrollRangeFor(722, 622).maximum, qint16(100));
         QCOMPARE(ScrollRangeFor(722, 622).step, qint16(1));
         QCOMPARE(*ScrollRangeFor(723, 622).maximum, qint16(10));
@@ -55,12 +53,10 @@ private slots:
         const ScrollRange fits = ScrollRangeFor(622, 622);
         QVERIFY(!fits.enabled && !fits.maximum);
         QCOMPARE(fits.step, qint16(0));
-        QCOMPARE(ScrollOffset(10, 30), qint16(-300));
 
         QVERIFY(!ValueForPercent(-1, 19));
         QVERIFY(!ValueForPercent(101, 19));
         QCOMPARE(*ValueForPercent(50, 19), qint16(10));
-        QCOMPARE(*ValueForPercent(70, 18), qint16(13));
     }
 
     void DragClampsAtTheViewportEdges()

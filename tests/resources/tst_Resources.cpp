@@ -1,10 +1,11 @@
 // What the resource library hands to the rest of the application, checked from a separate
 // executable that links it as any other would: the template bytes, the icons and the
-// product identity; and the icon files as they are committed and installed.
+// product identity; and the icon files and desktop entry as they are committed and installed.
 
 #include "AppError.h"
 #include "LetterExpectations.h"
 #include "Resources.h"
+#include "SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -72,8 +73,7 @@ private slots:
     void iconFileHoldsFourUncompressedBitmapsInOrder();
     void applicationIconOffersEverySize();
     void previewWindowIconIsFullyTransparent();
-    void identityNamesTheProductAndMaker();
-    void desktopEntryAndThemeIconsMatchTheInstallRules();
+    void identityMatchesTheDesktopEntryAndThemeIcons();
 };
 
 void ResourcesTest::embeddedTemplateIsTheCommittedFileUncompressed()
@@ -185,27 +185,25 @@ void ResourcesTest::previewWindowIconIsFullyTransparent()
             QCOMPARE(qAlpha(image.pixel(x, y)), 0);
 }
 
-void ResourcesTest::identityNamesTheProductAndMaker()
+// The identity the application gives itself is the one its desktop entry and theme icons are
+// installed under: the window system finds the entry by the desktop-file name.
+void ResourcesTest::identityMatchesTheDesktopEntryAndThemeIcons()
 {
     SetApplicationIdentity();
-    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Inkhaven"));
-    QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Kestrelworks"));
-    QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.00"));
-    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("inkhaven"));
-}
-
-void ResourcesTest::desktopEntryAndThemeIconsMatchTheInstallRules()
-{
-    const QString entry = QString::fromUtf8(FileBytes(QStringLiteral("inkhaven.desktop")));
+    const QString name = QGuiApplication::desktopFileName();
+    const QString entry = QString::fromUtf8(FileBytes(name + QStringLiteral(".desktop")));
     const QStringList lines = entry.split(QChar('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.value(0), QStringLiteral("[Desktop Entry]"));
-    for (const QString& line : {QStringLiteral("Type=Application"), QStringLiteral("Name=Inkhaven"),
-                                QStringLiteral("Exec=inkhaven"), QStringLiteral("Icon=inkhaven")})
+    for (const QString& line : {QStringLiteral("Type=Application"), QStringLiteral("Name=") + QCoreApplication::applicationName(),
+                                QStringLiteral("Exec=inkhaven"), QStringLiteral("Icon=") + name})
         QVERIFY2(lines.contains(line), qPrintable(line));
+    // The settings are kept under the maker's name; the version shows two digits after the point.
+    QCOMPARE(QCoreApplication::organizationName(), QLatin1String(SettingsApplication));
+    QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.00"));
 
     for (int size : {32, 48, 128, 256}) {
         QImage image;
-        QVERIFY(image.loadFromData(FileBytes(QStringLiteral("icons/inkhaven-%1.png").arg(size)), "PNG"));
+        QVERIFY(image.loadFromData(FileBytes(QStringLiteral("icons/%1-%2.png").arg(name).arg(size)), "PNG"));
         QCOMPARE(image.size(), QSize(size, size));
         QVERIFY(image.hasAlphaChannel());
     }

@@ -63,14 +63,12 @@ private slots:
     void writeBytesReplacesWholeContent();
     void writeBytesRefusesSymbolicLink();
     void createNewFileClaimsOnlyFreeNames();
-    void replaceWithCopyKeepsTargetWhenCopyFails();
     void replaceWithCopyOverwrites();
     void placeCopyNeverWritesOverUnlessAsked();
     void fileExists();
     void tempFolderFallsBack();
     void optionalItemsBesideExecutableFirst();
     void cursorFileWithHotspot();
-    void invalidCursorFileIsIgnored();
     void centerFormUsesWholeScreen();
     void skinAndTheme();
     void pushButtonReportsMouseMoves();
@@ -124,15 +122,6 @@ void CommonFilesTest::createNewFileClaimsOnlyFreeNames()
     QVERIFY_THROWS_EXCEPTION(AppError, CreateNewFile(mDir.filePath(QStringLiteral("missing/varnel.doc"))));
 }
 
-void CommonFilesTest::replaceWithCopyKeepsTargetWhenCopyFails()
-{
-    const QString target = mDir.filePath(QStringLiteral("letter.doc"));
-    Write(target, "the user's letter");
-    QVERIFY_THROWS_EXCEPTION(AppError, ReplaceFileWithCopy(mDir.filePath(QStringLiteral("gone.doc")), target));
-    QCOMPARE(ReadAll(target), QByteArray("the user's letter"));
-    QCOMPARE(QDir(mDir.path()).entryList({QStringLiteral("letter.doc*")}, QDir::Files | QDir::Hidden).size(), 1);
-}
-
 void CommonFilesTest::replaceWithCopyOverwrites()
 {
     const QString source = mDir.filePath(QStringLiteral("source.doc"));
@@ -163,8 +152,10 @@ void CommonFilesTest::placeCopyNeverWritesOverUnlessAsked()
 
     QVERIFY(PlaceCopy(source, target, true));
     QCOMPARE(ReadAll(target), QByteArray("new letter"));
-    // No hidden part is left beside the targets, whatever happened.
-    QVERIFY_THROWS_EXCEPTION(AppError, PlaceCopy(mDir.filePath(QStringLiteral("gone.doc")), target, true));
+    // A copy that fails keeps the target as it was, and no hidden part is left beside the
+    // targets, whatever happened.
+    QVERIFY_THROWS_EXCEPTION(AppError, ReplaceFileWithCopy(mDir.filePath(QStringLiteral("gone.doc")), target));
+    QCOMPARE(ReadAll(target), QByteArray("new letter"));
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
 }
 
@@ -233,13 +224,11 @@ void CommonFilesTest::cursorFileWithHotspot()
     QVERIFY(cursor.has_value());
     QCOMPARE(cursor->hotSpot(), QPoint(9, 3));
     QCOMPARE(cursor->pixmap().size(), QSize(32, 32));
-}
 
-void CommonFilesTest::invalidCursorFileIsIgnored()
-{
-    const QString path = mDir.filePath(QStringLiteral("broken.cur"));
-    Write(path, "this is not a cursor");
-    QVERIFY(!LoadCursorFile(path).has_value());
+    // A file that is no cursor, or none at all, gives no cursor.
+    const QString broken = mDir.filePath(QStringLiteral("broken.cur"));
+    Write(broken, "this is not a cursor");
+    QVERIFY(!LoadCursorFile(broken).has_value());
     QVERIFY(!LoadCursorFile(mDir.filePath(QStringLiteral("absent.cur"))).has_value());
 }
 

@@ -31,7 +31,7 @@ class SaveTest : public QObject {
         return kinds;
     }
 
-    QStringList Files() const { return QDir(mDir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
+    QStringList Files() const { return QDir(mDir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 
 private slots:
     void init()

@@ -86,8 +86,7 @@ void ResourcesTest::embeddedTemplateIsTheCommittedFileUncompressed()
     } catch (const AppError& error) {
         QFAIL(qPrintable(error.Description()));
     }
-    QCOMPARE(embedded.size(), committed.size());
-    QVERIFY(embedded == committed);
+    QCOMPARE(embedded, committed);
     // Two reads hand out the same bytes.
     QVERIFY(LetterTemplateBytes() == committed);
 

@@ -86,6 +86,7 @@ void PrestartingFactory::StartInstances()
         }
         try {
             request.set_value(mEngine.CreateApplication());
+            mStartedOnce = true;
         } catch (...) {
             request.set_exception(std::current_exception());
         }
@@ -133,11 +134,22 @@ std::shared_ptr<Word::Application> PrestartingFactory::CreateApplication()
 {
     // Every instance is asked before it is handed over, even one just started (asking
     // costs a round trip); after the spares and a fresh one or two have failed, the next is
-    // handed over as it is, so that this never goes on without end.
+    // handed over, or its failure passed on, so that this never goes on without end.
     for (int checks = 0;; ++checks) {
-        std::shared_ptr<Word::Application> application = TakeOldest().get();
+        const bool lastTry = checks > mSpares + 1;
+        std::shared_ptr<Word::Application> application;
+        try {
+            application = TakeOldest().get();
+        } catch (...) {
+            // Once an office has started here, a spare whose start failed (killed or
+            // stopped while it started) is replaced like one that stopped working; before
+            // that, the failure is what the caller has to hear, at once.
+            if (lastTry || !mStartedOnce)
+                throw;
+            continue;
+        }
         auto* checked = dynamic_cast<CheckedInstance*>(application.get());
-        if (!checked || checks > mSpares + 1 || checked->StillWorks())
+        if (!checked || lastTry || checked->StillWorks())
             return std::make_shared<Lent>(std::move(application), *this);
     }
 }

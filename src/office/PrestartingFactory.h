@@ -2,6 +2,7 @@
 
 #include "WordModel.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -46,9 +47,10 @@ public:
     void Prestart(int count);
 
     // The oldest prestarted instance, waiting for it when its start is still under way
-    // (and starting it at once when it had not begun); throws what its start threw. One
-    // that is a CheckedInstance that no longer works is ended, and the next one taken
-    // instead. Replacements are asked for before this returns.
+    // (and starting it at once when it had not begun). One that is a CheckedInstance that
+    // no longer works is ended, and the next one taken instead; so is one whose start
+    // failed once an instance has started here, and before that its failure is thrown.
+    // Replacements are asked for before this returns.
     std::shared_ptr<Word::Application> CreateApplication() override;
 
 private:
@@ -79,5 +81,7 @@ private:
     std::chrono::steady_clock::time_point mQuietUntil;
     bool mUrgent = false;
     bool mStopping = false;
+    // Set once an instance has started: from then on the engine is known to work.
+    std::atomic<bool> mStartedOnce{false};
     std::vector<std::thread> mStarters;
 };

@@ -1,6 +1,6 @@
 // Office instances started ahead of need: handed over in order, replaced at once, started
-// on long-lived threads, failures passed on, unused ones ended, broken ones skipped, ones
-// quit untouched kept.
+// on long-lived threads, failures passed on or replaced, unused ones ended, broken ones
+// skipped, ones quit untouched kept.
 #include "AppError.h"
 #include "PrestartingFactory.h"
 
@@ -143,6 +143,16 @@ void PrestartingFactoryTest::passesOnFailedStarts()
         }
     }
     QVERIFY(application);
+
+    // Once an instance has started, a spare whose start failed is replaced, not passed on.
+    const int started = engine.Started();
+    engine.SetFail(true);
+    QTRY_VERIFY_WITH_TIMEOUT(engine.Started() > started, Patience);
+    engine.SetFail(false);
+    // The failed start was number started + 1; the one started in its place comes next.
+    std::shared_ptr<Word::Application> replaced;
+    QVERIFY_THROWS_NO_EXCEPTION(replaced = factory.CreateApplication());
+    QCOMPARE(Number(replaced), started + 2);
 }
 
 void PrestartingFactoryTest::endsInstancesNeverTaken()

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
@@ -21,7 +23,7 @@
 #include <unistd.h>
 
 namespace {
-enum class Kind { File, Folder };
+enum class Kind { File, Folder, Socket };
 
 constexpr char JournalSuffix[] = ".journal";
 
@@ -43,11 +45,24 @@ State& Shared()
     return *state;
 }
 
-// One line of a journal: a mark ('F' file, 'D' folder, '-' gone) and the path, encoded so
-// that it holds no line break.
+// One line of a journal: a mark ('F' file, 'D' folder, 'S' socket, '-' gone) and the path,
+// encoded so that it holds no line break.
 QByteArray JournalLine(char mark, const QString& path)
 {
     return QByteArray(1, mark) + ' ' + QUrl::toPercentEncoding(path) + '\n';
+}
+
+char Mark(Kind kind)
+{
+    switch (kind) {
+    case Kind::File:
+        return 'F';
+    case Kind::Folder:
+        return 'D';
+    case Kind::Socket:
+        return 'S';
+    }
+    return 'F';
 }
 
 void Append(const State& state, char mark, const QString& path)
@@ -73,7 +88,7 @@ void Note(const QString& path, Kind kind, LeftoverName name)
     State& state = Shared();
     const std::lock_guard lock(state.mutex);
     if (name == LeftoverName::Own)
-        Append(state, kind == Kind::File ? 'F' : 'D', path);
+        Append(state, Mark(kind), path);
     // Made while the removal runs or after it: it goes at once. What cannot be removed
     // stays in the journal for the next start.
     if (state.ending) {
@@ -96,7 +111,7 @@ bool OwnEntry(const QString& path, mode_t type)
 
 void Remove(const QString& path, Kind kind)
 {
-    if (kind == Kind::File && OwnEntry(path, S_IFREG))
+    if ((kind == Kind::File && OwnEntry(path, S_IFREG)) || (kind == Kind::Socket && OwnEntry(path, S_IFSOCK)))
         ::unlink(QFile::encodeName(path).constData());
     else if (kind == Kind::Folder && OwnEntry(path, S_IFDIR))
         QDir(path).removeRecursively();
@@ -123,10 +138,19 @@ std::map<QString, Kind> Replay(const QByteArray& journal)
         if (line.size() < 3 || line.at(1) != ' ')
             continue;
         const QString path = QUrl::fromPercentEncoding(line.mid(2));
-        if (line.at(0) == '-')
+        switch (line.at(0)) {
+        case '-':
             listed.erase(path);
-        else
-            listed[path] = line.at(0) == 'D' ? Kind::Folder : Kind::File;
+            break;
+        case 'D':
+            listed[path] = Kind::Folder;
+            break;
+        case 'S':
+            listed[path] = Kind::Socket;
+            break;
+        default:
+            listed[path] = Kind::File;
+        }
     }
     return listed;
 }
@@ -189,6 +213,11 @@ void NoteLeftoverFolder(const QString& path)
     Note(path, Kind::Folder, LeftoverName::Own);
 }
 
+void NoteLeftoverSocket(const QString& path)
+{
+    Note(path, Kind::Socket, LeftoverName::Own);
+}
+
 void ForgetLeftover(const QString& path)
 {
     State& state = Shared();
@@ -196,6 +225,32 @@ void ForgetLeftover(const QString& path)
     // What its owner failed to remove stays noted: the ending, or the next start, tries again.
     if (Gone(path) && state.noted.erase(path) > 0)
         Append(state, '-', path);
+}
+
+LeftoverFolder::LeftoverFolder(const QString& pattern)
+{
+    State& state = Shared();
+    const std::lock_guard lock(state.mutex);
+    if (state.ending) {
+        mError = QStringLiteral("the application is ending.");
+        return;
+    }
+    QByteArray path = QFile::encodeName(pattern);
+    if (!::mkdtemp(path.data())) {
+        mError = QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    mPath = QFile::decodeName(path);
+    Append(state, Mark(Kind::Folder), mPath);
+    state.noted[mPath] = Kind::Folder;
+}
+
+void LeftoverFolder::remove()
+{
+    if (mPath.isEmpty())
+        return;
+    Remove(mPath, Kind::Folder);
+    ForgetLeftover(mPath);
 }
 
 void NoteProcessGroup(pid_t group)

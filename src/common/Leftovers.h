@@ -5,7 +5,8 @@
 #include <sys/types.h>
 
 // What this instance of the application must not leave behind, whichever way it ends: its
-// working files, the private folders of its offices and the offices' process groups. While
+// working files, the private folders of its offices, the sockets its offices listen on and
+// the offices' process groups. While
 // a LeftoverJournal exists, the files and folders noted here are written to a journal of
 // this instance as well, so that the next start removes what an instance that was killed
 // outright (SIGKILL, power loss) left. Every function here may be called from any thread.
@@ -19,7 +20,32 @@ enum class LeftoverName { Own, Shared };
 // the application is ending, it is removed at once instead.
 void NoteLeftoverFile(const QString& path, LeftoverName name);
 void NoteLeftoverFolder(const QString& path);
+// A socket an office of this instance listens on, by a name of that office's own; the office
+// leaves it behind when it is killed.
+void NoteLeftoverSocket(const QString& path);
 void ForgetLeftover(const QString& path);
+
+// A private folder (mode 0700) of this instance, made from a pattern that ends in XXXXXX and
+// noted in one step that the ending's removal cannot come between: once the application is
+// ending, none is made. Removed and forgotten with the object.
+class LeftoverFolder {
+public:
+    explicit LeftoverFolder(const QString& pattern);
+    ~LeftoverFolder() { remove(); }
+    LeftoverFolder(const LeftoverFolder&) = delete;
+    LeftoverFolder& operator=(const LeftoverFolder&) = delete;
+
+    bool isValid() const { return !mPath.isEmpty(); }
+    const QString& path() const { return mPath; }
+    // Why no folder was made.
+    const QString& errorString() const { return mError; }
+    // Removes the folder with what it holds, and forgets it.
+    void remove();
+
+private:
+    QString mPath;
+    QString mError;
+};
 
 // The process group of an office this instance started, forgotten before its leader is
 // reaped (so that its id is never signalled once it may belong to another process). A
@@ -34,7 +60,7 @@ void BeginEnding();
 bool ApplicationEnding();
 
 // The application ends now: kills the noted process groups and removes the noted files
-// (only regular files of the user's own) and folders (only real folders of the user's own,
+// and sockets (only regular files and sockets of the user's own) and folders (only real folders of the user's own,
 // never through a link). ApplicationEnding is true from then on.
 void RemoveLeftovers();
 

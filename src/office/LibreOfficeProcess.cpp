@@ -50,6 +50,13 @@ QString RandomPipeName()
     return name;
 }
 
+// Makes the folder at path, whose parent must be there already; true when it is there. An
+// office's private folder that the ending removed meanwhile is thus never made again.
+bool MakeFolderIn(const QString& path)
+{
+    return QDir().mkdir(path) || QFileInfo(path).isDir();
+}
+
 // Settings the fresh profile starts with: no lock files beside the documents (they would
 // land in the shared temporary folder, and be left there by an office that had to be
 // killed).
@@ -64,7 +71,8 @@ void WriteProfileSettings(const QString& profile)
         "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseLocking\" oor:op=\"fuse\">"
         "<value>false</value></prop></item>\n"
         "</oor:items>\n";
-    if (!QDir().mkpath(user) || !settings.open(QIODevice::WriteOnly) || settings.write(content) != content.size())
+    if (!MakeFolderIn(profile) || !MakeFolderIn(user) || !settings.open(QIODevice::WriteOnly)
+        || settings.write(content) != content.size())
         FailToStart(QStringLiteral("its profile could not be prepared in \"%1\".").arg(QDir::toNativeSeparators(profile)));
 }
 
@@ -79,14 +87,14 @@ QString ProfileSeedFolder()
 
 bool CopyFolder(const QString& from, const QString& to)
 {
-    if (!QDir().mkpath(to))
+    if (!MakeFolderIn(to))
         return false;
     QDirIterator entries(from, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
                          QDirIterator::Subdirectories);
     while (entries.hasNext() && !ApplicationEnding()) {
         const QString path = entries.next();
         const QString target = QDir(to).filePath(QDir(from).relativeFilePath(path));
-        const bool copied = entries.fileInfo().isDir() ? QDir().mkpath(target) : QFile::copy(path, target);
+        const bool copied = entries.fileInfo().isDir() ? MakeFolderIn(target) : QFile::copy(path, target);
         if (!copied)
             return false;
     }
@@ -163,7 +171,6 @@ OfficeProcess::OfficeProcess(const QString& programFolder)
 {
     if (!mFolder.isValid())
         FailToStart(QStringLiteral("no private folder could be made: %1").arg(mFolder.errorString()));
-    NoteLeftoverFolder(mFolder.path());
     if (mWake.get() < 0)
         FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
     if (ApplicationEnding())
@@ -173,6 +180,10 @@ OfficeProcess::OfficeProcess(const QString& programFolder)
     if (!CopyProfileSeed(profile))
         WriteProfileSettings(profile);
     mProfileUrl = QUrl::fromLocalFile(profile).toString(QUrl::FullyEncoded);
+    // A killed office leaves its sockets behind: the ending, or the next start, removes them.
+    mPipes = PipePaths();
+    for (const QString& pipe : std::as_const(mPipes))
+        NoteLeftoverSocket(pipe);
     mArguments = {
         QFile::encodeName(QDir(programFolder).filePath(QLatin1String(ProgramName))),
         "--headless",
@@ -187,7 +198,7 @@ OfficeProcess::OfficeProcess(const QString& programFolder)
     // The office's own temporary files go into the private folder too, so that nothing
     // of it is left in the shared temporary folder even when it has to be killed.
     const QString officeTemp = QDir(mFolder.path()).filePath(QStringLiteral("tmp"));
-    if (!QDir().mkpath(officeTemp))
+    if (!MakeFolderIn(officeTemp))
         FailToStart(QStringLiteral("no private folder could be made in \"%1\".").arg(mFolder.path()));
     for (char** variable = environ; *variable; ++variable)
         if (std::strncmp(*variable, "TMPDIR=", 7) != 0)
@@ -287,7 +298,6 @@ OfficeProcess::~OfficeProcess()
     Kill();
     RemovePipes();
     mFolder.remove();
-    ForgetLeftover(mFolder.path());
 }
 
 QString OfficeProcess::ConnectionUrl() const
@@ -451,22 +461,31 @@ void OfficeProcess::Kill()
     ReapLocked();
 }
 
-void OfficeProcess::RemovePipes()
+QStringList OfficeProcess::PipePaths() const
 {
     // The office names its pipes after the connection's pipe name and after its profile
     // (the MD5 of the profile's URL in UTF-16, its bytes in hexadecimal without padding).
     const QByteArray digest = QCryptographicHash::hash(
         QByteArrayView(reinterpret_cast<const char*>(mProfileUrl.utf16()), mProfileUrl.size() * 2), QCryptographicHash::Md5);
-    QByteArray profileHash;
+    QString profileHash;
     for (const char byte : digest)
-        profileHash += QByteArray::number(static_cast<unsigned char>(byte), 16);
-    const QByteArray prefix = "OSL_PIPE_" + QByteArray::number(::getuid()) + '_';
+        profileHash += QString::number(static_cast<unsigned char>(byte), 16);
+    const QString prefix = QStringLiteral("OSL_PIPE_%1_").arg(::getuid());
+    QStringList paths;
     for (const char* folder : {"/tmp/", "/var/tmp/"}) {
-        for (const QByteArray& name : {mPipeName.toUtf8(), "SingleOfficeIPC_" + profileHash}) {
-            const QByteArray socket = folder + prefix + name;
-            struct stat status {};
-            if (::lstat(socket.constData(), &status) == 0 && S_ISSOCK(status.st_mode) && status.st_uid == ::getuid())
-                ::unlink(socket.constData());
-        }
+        for (const QString& name : {mPipeName, QStringLiteral("SingleOfficeIPC_") + profileHash})
+            paths << QLatin1String(folder) + prefix + name;
+    }
+    return paths;
+}
+
+void OfficeProcess::RemovePipes()
+{
+    for (const QString& pipe : std::as_const(mPipes)) {
+        const QByteArray socket = QFile::encodeName(pipe);
+        struct stat status {};
+        if (::lstat(socket.constData(), &status) == 0 && S_ISSOCK(status.st_mode) && status.st_uid == ::getuid())
+            ::unlink(socket.constData());
+        ForgetLeftover(pipe);
     }
 }

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "FileDescriptor.h"
+#include "Leftovers.h"
 
 #include <QByteArray>
 #include <QString>
-#include <QTemporaryDir>
+#include <QStringList>
 
 #include <chrono>
 #include <condition_variable>
@@ -86,6 +87,8 @@ public:
 private:
     void Launch();
     void Kill();
+    // The sockets the office makes for its pipes, wherever it may put them.
+    QStringList PipePaths() const;
     void RemovePipes();
     // Reaps the process when it has exited; true when it is gone.
     bool HasExited();
@@ -99,12 +102,13 @@ private:
     // Wakes the watchdog to look at its deadline and the process again.
     void WakeWatchdog();
 
-    QTemporaryDir mFolder;
+    LeftoverFolder mFolder;
     std::vector<QByteArray> mArguments;
     std::vector<QByteArray> mEnvironment;
     int mRestarts = 0;
     QString mPipeName;
     QString mProfileUrl;
+    QStringList mPipes;
     pid_t mPid = -1;
     int mStatus = 0;
     bool mReaped = false;

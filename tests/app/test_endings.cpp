@@ -2,7 +2,7 @@
 // signals during the splash, with a message box open and in the middle of a run; the
 // display going away; and instances killed outright, whose leftovers the next start
 // removes without touching what a running instance uses. Every ending leaves no office
-// process, no office folder and no working file.
+// process, no office folder, no office socket and no working file.
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -11,6 +11,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <map>
+
+#include <unistd.h>
 
 namespace {
 QString ReadText(const QString& path)
@@ -52,13 +55,19 @@ private:
     // The private folders of offices in the temporary folder of the instances.
     QStringList OfficeFolders() const;
     // The office folders whose office still runs; only those of parent's offices when given.
+    // Notes the socket of each office seen.
     QStringList LiveOfficeFolders(qint64 parent = 0) const;
+    // The sockets of the offices seen with these folders (all seen when none are given)
+    // that are still there.
+    QStringList LeftSockets(const QStringList& folders = {}) const;
     void WriteSettings(const QByteArray& content);
     // The instances end on signal, and leave no office, office folder or working file.
     void CheckEndsCleanly(std::initializer_list<QProcess*> processes, int signal);
 
     QTemporaryDir mRoot;
     QString mApplication;
+    // The socket each office seen listens on, by its folder.
+    mutable std::map<QString, QString> mSockets;
 };
 
 void EndingsTest::initTestCase()
@@ -135,16 +144,31 @@ QStringList EndingsTest::OfficeFolders() const
 QStringList EndingsTest::LiveOfficeFolders(qint64 parent) const
 {
     static const QRegularExpression profile(QStringLiteral("UserInstallation=file://(\\S+)/profile"));
+    static const QRegularExpression pipe(QStringLiteral("--accept=pipe,name=([^; ]+);"));
     QStringList folders;
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         const QString commandLine = ReadText(QStringLiteral("/proc/%1/cmdline").arg(pid)).replace(QChar(0), QLatin1Char(' '));
         const QRegularExpressionMatch match = profile.match(commandLine);
         const QStringList status = ReadText(QStringLiteral("/proc/%1/stat").arg(pid)).section(QLatin1Char(')'), -1).split(QLatin1Char(' '));
         const bool child = parent == 0 || (status.size() > 2 && status.at(2).toLongLong() == parent);
-        if (match.hasMatch() && match.captured(1).startsWith(Path(QStringLiteral("tmpdir"))) && child)
+        if (match.hasMatch() && match.captured(1).startsWith(Path(QStringLiteral("tmpdir"))) && child) {
             folders << match.captured(1);
+            const QRegularExpressionMatch name = pipe.match(commandLine);
+            if (name.hasMatch())
+                mSockets[match.captured(1)] = QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(::getuid()).arg(name.captured(1));
+        }
     }
     return folders;
+}
+
+QStringList EndingsTest::LeftSockets(const QStringList& folders) const
+{
+    QStringList left;
+    for (const auto& [folder, socket] : mSockets) {
+        if ((folders.isEmpty() || folders.contains(folder)) && QFileInfo::exists(socket))
+            left << socket;
+    }
+    return left;
 }
 
 void EndingsTest::CheckEndsCleanly(std::initializer_list<QProcess*> processes, int signal)
@@ -157,6 +181,7 @@ void EndingsTest::CheckEndsCleanly(std::initializer_list<QProcess*> processes, i
     }
     QVERIFY(WaitFor([&] { return LiveOfficeFolders().isEmpty(); }));
     QVERIFY2(OfficeFolders().isEmpty(), qPrintable(OfficeFolders().join(QLatin1Char(' '))));
+    QVERIFY2(LeftSockets().isEmpty(), qPrintable(LeftSockets().join(QLatin1Char(' '))));
     const QStringList working = QDir(Path(QStringLiteral("temp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     QVERIFY2(working.isEmpty(), qPrintable(working.join(QLatin1Char(' '))));
 }
@@ -214,6 +239,8 @@ void EndingsTest::lostDisplayEndsTheApplication()
     server.terminate();
     QVERIFY(server.waitForFinished(30000));
     QVERIFY2(application->waitForFinished(60000), "the application did not end with its display");
+    // Other threads still start and watch offices: the ending must not crash under them.
+    QCOMPARE(application->exitStatus(), QProcess::NormalExit);
     QVERIFY(WaitFor([&] { return LiveOfficeFolders().isEmpty(); }));
     // The ending removes the office folders; on a heavily loaded machine an office may
     // still be dying then, and the next start removes what is left.
@@ -227,6 +254,7 @@ void EndingsTest::lostDisplayEndsTheApplication()
         CheckEndsCleanly({next.get()}, SIGTERM);
     }
     QVERIFY2(OfficeFolders().isEmpty(), qPrintable(OfficeFolders().join(QLatin1Char(' '))));
+    QVERIFY2(LeftSockets().isEmpty(), qPrintable(LeftSockets().join(QLatin1Char(' '))));
 }
 
 void EndingsTest::nextStartRemovesWhatKilledInstancesLeft()
@@ -263,6 +291,7 @@ void EndingsTest::nextStartRemovesWhatKilledInstancesLeft()
     }));
     for (const QString& folder : left)
         QVERIFY2(!QFileInfo::exists(folder), qPrintable(folder));
+    QVERIFY2(LeftSockets(left).isEmpty(), qPrintable(LeftSockets(left).join(QLatin1Char(' '))));
     for (const QString& letter : letters)
         QVERIFY2(!QFileInfo::exists(Path(QStringLiteral("temp/") + letter)), qPrintable(letter));
     for (const QString& folder : runningFolders)

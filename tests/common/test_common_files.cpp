@@ -1,5 +1,6 @@
 // Working files, paths, the hand cursor, centring and the skin.
 #include "AppError.h"
+#include "FileDescriptor.h"
 #include "Leftovers.h"
 #include "Paths.h"
 #include "PushButton.h"
@@ -20,6 +21,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -334,20 +339,28 @@ int InChild(const std::function<void()>& work)
 }
 }
 
-// An office folder whose owner failed to remove it stays in the instance's journal, so
-// that the next start removes it once the instance has died.
+// An office folder whose owner failed to remove it, and the socket of a killed office, stay
+// in the instance's journal, so that the next start removes them once the instance has died.
 void CommonFilesTest::leftoverTheOwnerCouldNotRemoveGoesAtNextStart()
 {
     QTemporaryDir root;
     const QString journals = root.filePath(QStringLiteral("instances"));
     const QString office = root.filePath(QStringLiteral("inkhaven-office-x"));
     const QString removed = root.filePath(QStringLiteral("inkhaven-office-y"));
+    const QString socket = root.filePath(QStringLiteral("OSL_PIPE_inkhaven-z"));
     QVERIFY(QDir().mkpath(office + QStringLiteral("/user")) && QDir().mkpath(removed));
+    // The socket a killed office leaves.
+    const FileDescriptor listening(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(socket).constData(), sizeof(address.sun_path) - 1);
+    QVERIFY(::bind(listening.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0);
     QCOMPARE(InChild([&] {
                  // Never destroyed: the instance dies with its journal in place.
                  new LeftoverJournal(journals);
                  NoteLeftoverFolder(office);
                  NoteLeftoverFolder(removed);
+                 NoteLeftoverSocket(socket);
                  QDir(removed).removeRecursively();
                  ForgetLeftover(removed);
                  ForgetLeftover(office);
@@ -355,8 +368,10 @@ void CommonFilesTest::leftoverTheOwnerCouldNotRemoveGoesAtNextStart()
              0);
     QVERIFY(QFileInfo::exists(office));
     QVERIFY(QDir().mkpath(removed));
+    QVERIFY(QFileInfo::exists(socket));
     QCOMPARE(InChild([&] { const LeftoverJournal next(journals); }), 0);
     QVERIFY(!QFileInfo::exists(office));
+    QVERIFY(!QFileInfo::exists(socket));
     // What the dead instance had removed and forgotten is no longer its to remove.
     QVERIFY(QFileInfo::exists(removed));
 }

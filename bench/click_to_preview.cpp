@@ -10,6 +10,10 @@
 //                               over and nothing else starts, so no office start-up can run
 //                               beside the run (the fast design starts replacements for the
 //                               instances it hands over)
+//     click_to_preview long     the fast wiring with every field full of tabs (a field
+//                               turns line breaks into spaces; tabs make the most lines), the
+//                               longest letter the fields accept: the memory it takes, with
+//                               the preview shown and after it closed
 //
 // Start-up runs first as in main (Form_Load, with its office check), then the sample data
 // are loaded. Before the click the program waits as a user would: until every office asked
@@ -26,8 +30,10 @@
 #include "TimedWord.h"
 
 #include "Dialogs.h"
+#include "Fields.h"
 #include "Form1.h"
 #include "Form2.h"
+#include "LetterText.h"
 #include "LibreOfficeFactory.h"
 #include "PictureBox.h"
 #include "Platform.h"
@@ -232,6 +238,7 @@ bool TimeZoomSteps(Form2& preview, Bench::Report& report)
 // How long after the data-entry window appeared the early design clicks.
 constexpr qint64 EarlyClickMs = 300;
 
+
 // Waits as a user who gives the application time would: until the offices a user would
 // find ready have finished starting (the check's, given back, and one more spare; two
 // handed over ready and the check's own in the ready design) and the offices have gone quiet.
@@ -240,7 +247,9 @@ bool WaitAsAUser(const QString& design, Bench::CountingFactory& started, ReadyFa
 {
     if (design == QLatin1String("ready"))
         ready.Start(2);
-    const int expected = design == QLatin1String("naive") ? 1 : design == QLatin1String("fast") ? 2 : 3;
+    const int expected = design == QLatin1String("naive")                                        ? 1
+                         : design == QLatin1String("fast") || design == QLatin1String("long") ? 2
+                                                                                              : 3;
     if (!started.WaitForCreated(expected, 60000)) {
         err << "the offices did not finish starting\n";
         return false;
@@ -269,12 +278,13 @@ int main(int argc, char* argv[])
     QTextStream err(stderr);
     const QString design = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (design != QLatin1String("fast") && design != QLatin1String("early") && design != QLatin1String("naive")
-        && design != QLatin1String("ready")) {
-        err << "usage: click_to_preview fast|early|naive|ready\n";
+        && design != QLatin1String("ready") && design != QLatin1String("long")) {
+        err << "usage: click_to_preview fast|early|naive|ready|long\n";
         return 2;
     }
     const bool early = design == QLatin1String("early");
-    const bool fast = design == QLatin1String("fast") || early;
+    const bool longLetter = design == QLatin1String("long");
+    const bool fast = design == QLatin1String("fast") || early || longLetter;
     SetApplicationIdentity();
     // The office connections write to pipes that an ending office may already have closed;
     // the broken pipe must not end the benchmark, which would leave the offices' folders.
@@ -313,6 +323,8 @@ int main(int argc, char* argv[])
     QElapsedTimer sinceWindow;
     sinceWindow.start();
     form.PushButton4_Click();
+    for (int i = 0; longLetter && i < TypedFieldCount; ++i)
+        form.WriteField(i, QString(LetterFieldLimit, QLatin1Char('\t')));
     if (early) {
         bool due = false;
         QTimer::singleShot(std::max<qint64>(0, EarlyClickMs - sinceWindow.elapsed()), [&] { due = true; });
@@ -333,7 +345,7 @@ int main(int argc, char* argv[])
     form.PushButton6_Click();
     const double returned = Bench::Ms(timer);
     Form2* preview = form.Preview();
-    if (!ProcessEventsUntil([&] { return Exposed(preview) && watch.paintedMs >= 0; }, 30000)) {
+    if (!ProcessEventsUntil([&] { return Exposed(preview) && watch.paintedMs >= 0; }, longLetter ? 300000 : 30000)) {
         err << "the preview window was never shown\n";
         return 1;
     }
@@ -369,6 +381,11 @@ int main(int argc, char* argv[])
         err << "zoom steps on the preview were not painted\n";
     else if (zoomSteps)
         report.Add(QStringLiteral("app peak rss after zoom steps kb"), Bench::StatusKb(::getpid(), "VmHWM"));
+    // The long letter's one message says how many pages the letter has; anything else shown is an error.
+    if (longLetter && dialogs.shown.size() == 1 && dialogs.shown.first().startsWith(QStringLiteral("The letter has "))) {
+        report.Add(QStringLiteral("letter pages"), dialogs.shown.first().section(QLatin1Char(' '), 3, 3).toDouble());
+        dialogs.shown.clear();
+    }
     report.Add(QStringLiteral("errors"), dialogs.shown.size());
     for (const QString& text : dialogs.shown)
         err << "dialog: " << text << "\n";
@@ -377,6 +394,10 @@ int main(int argc, char* argv[])
     if (preview) {
         preview->SetExitAction([] {});
         preview->close();
+    }
+    if (longLetter) {
+        ProcessEventsUntil([] { return false; }, 500);
+        report.Add(QStringLiteral("app rss after the preview closed kb"), Bench::StatusKb(::getpid(), "VmRSS"));
     }
     return dialogs.shown.isEmpty() && zoomed ? 0 : 1;
 }

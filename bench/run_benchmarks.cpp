@@ -8,7 +8,8 @@
 // state, and start_to_window (the real inkhaven, with the bare office start before or after
 // it, alternating too), and batch_bench with offices kept and with a fresh office per
 // letter (alternating as well). One round is run first and thrown away, to fill the disk cache. Then
-// engine_bench times the engine's pieces on its own. Settings and working files go to a
+// click_to_preview long makes the longest letter the fields accept a few times, for its
+// memory, and engine_bench times the engine's pieces on its own. Settings and working files go to a
 // temporary folder that is removed at the end.
 
 #include "BenchSupport.h"
@@ -98,6 +99,9 @@ public:
 };
 
 constexpr double MB = 1.0 / 1024;
+
+// How often the longest letter is made.
+constexpr int LongLetterRuns = 3;
 
 QString MachineDescription()
 {
@@ -261,6 +265,21 @@ int main(int argc, char* argv[])
         }
     }
 
+    // The longest letter takes long (hundreds of pages): a few runs of it, for its memory.
+    Values longLetter;
+    for (int run = 0; run < LongLetterRuns; ++run) {
+        bool okLong = false;
+        const Values values = Run(Program{here.filePath(QStringLiteral("click_to_preview")), {QStringLiteral("long")}}, environment, okLong);
+        err << "long letter " << run + 1 << "/" << LongLetterRuns << ": " << Number(First(values, QStringLiteral("letter pages")), 0)
+            << " pages, click-to-preview " << Number(First(values, clickKey), 0) << " ms, application peak "
+            << Number(First(values, QStringLiteral("app peak rss kb")) * MB, 1) << " MB\n";
+        err.flush();
+        if (okLong)
+            Append(longLetter, values);
+        else
+            ++failures;
+    }
+
     bool okEngine = false;
     QString engineText;
     Run(Program{here.filePath(QStringLiteral("engine_bench")), {QString::number(runs)}}, environment, okEngine, &engineText);
@@ -376,6 +395,17 @@ int main(int argc, char* argv[])
     table.Row(QStringLiteral("application and its offices at once, peak, fast"), fast.value(QStringLiteral("app and offices peak rss kb")), QStringLiteral("MB"), MB, 1);
     table.Row(QStringLiteral("application and its offices at once, peak, naive"), naive.value(QStringLiteral("app and offices peak rss kb")), QStringLiteral("MB"), MB, 1);
     table.Row(QStringLiteral("offices left running by the real inkhaven after start-up"), startup.value(QStringLiteral("offices running after start-up")), QString());
+
+    table.Section(QStringLiteral("The longest letter the fields accept: every field 10,000 tabs (%1 runs)").arg(LongLetterRuns));
+    table.Row(QStringLiteral("pages of the letter"), longLetter.value(QStringLiteral("letter pages")), QString());
+    table.Row(QStringLiteral("pages in the preview"), longLetter.value(QStringLiteral("preview pages")), QString(), 1, 1);
+    table.Row(QStringLiteral("click to preview"), longLetter.value(clickKey), QStringLiteral("ms"));
+    const QList<double> longPeak = longLetter.value(QStringLiteral("app peak rss kb"));
+    table.Row(QStringLiteral("application peak (VmHWM) up to the preview"), longPeak, QStringLiteral("MB"), MB, 1,
+              QStringLiteral("< 1024 MB"), longPeak.isEmpty() ? std::nullopt : std::optional<bool>(*std::max_element(longPeak.cbegin(), longPeak.cend()) * MB < 1024));
+    table.Row(QStringLiteral("application with the preview shown"), longLetter.value(QStringLiteral("app rss with preview kb")), QStringLiteral("MB"), MB, 1);
+    table.Row(QStringLiteral("application after the preview closed"), longLetter.value(QStringLiteral("app rss after the preview closed kb")), QStringLiteral("MB"), MB, 1);
+    table.Row(QStringLiteral("each office instance, peak (VmHWM)"), longLetter.value(QStringLiteral("office peak rss kb")), QStringLiteral("MB"), MB, 1);
 
     table.Section(QStringLiteral("The engine alone (engine_bench, medians of its own %1 runs)").arg(runs));
     if (okEngine) {

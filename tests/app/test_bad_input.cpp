@@ -3,7 +3,8 @@
 // like replace patterns, a field at the letter's limit and one of a megabyte; then save
 // targets with spaces, without extension, with non-ASCII names, in a missing folder and
 // onto a folder. The letter holds exactly what was typed, or the user is told clearly why
-// not, and every saved file reads back with antiword, catdoc and the office.
+// not, and every saved file reads back with antiword, catdoc and the office. Last, a letter
+// too long to show whole.
 #include "DocumentText.h"
 #include "FakeDialogs.h"
 #include "FakePlatform.h"
@@ -43,6 +44,7 @@ private slots:
     void initTestCase();
     void unusualTextsComeOutAsTyped();
     void unusualSaveTargets();
+    void letterTooLongToShowIsMadeWhole();
 
 private:
     void Paste(int index, const QString& text);
@@ -224,6 +226,41 @@ void BadInputTest::unusualSaveTargets()
         reopened->Close(Word::wdDoNotSaveChanges);
     }
     office->Quit();
+}
+
+// A field of tabs makes a letter longer than the preview shows: it is made and kept whole,
+// the preview shows its first pages only, and the user is told how many pages the letter has.
+void BadInputTest::letterTooLongToShowIsMadeWhole()
+{
+    FakeSettings settings;
+    FakeDialogs dialogs;
+    Form1 form(Form1Services{settings, dialogs, *mOffice, mClock, mRandom, mUrls});
+    form.endApplication = [] {};
+    form.show();
+    form.PushButton4_Click();
+    // The recipient's company, whose tag the letter holds several times.
+    constexpr int company = 11;
+    form.WriteField(company, QString(9999, QLatin1Char('\t')));
+    form.PushButton6_Click();
+
+    QCOMPARE(dialogs.ErrorReports(), QStringList());
+    Form2* preview = form.Preview();
+    QVERIFY(preview && preview->isVisible());
+    const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
+    int pageCount = 0;
+    const QString difference = DifferenceFromDocument(page, preview->mWordFile, Word::PicturePageLimit, &pageCount);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    QVERIFY2(pageCount > Word::PicturePageLimit, qPrintable(QString::number(pageCount)));
+    QCOMPARE(dialogs.shown.size(), 1);
+    QCOMPARE(dialogs.shown.at(0).text, QStringLiteral("The letter has %1 pages; the preview shows the first %2.")
+                                           .arg(pageCount).arg(Word::PicturePageLimit));
+
+    // The working document holds every other field's text (the readers leave long runs of tabs out).
+    const QString text = AntiwordText(preview->mWordFile);
+    for (int i = 0; i < TypedFieldCount; ++i) {
+        if (i != company)
+            QVERIFY2(text.contains(form.ReadField(i)), qPrintable(form.ReadField(i)));
+    }
 }
 
 QTEST_MAIN(BadInputTest)

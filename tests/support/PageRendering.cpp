@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -36,12 +37,12 @@ QString OfficeProgram()
     return program.exists() ? program.filePath() : launcher;
 }
 
-QImage StackPages(const Poppler::Document& pdf, double dotsPerInch)
+QImage StackPages(const Poppler::Document& pdf, double dotsPerInch, int pageLimit)
 {
     std::vector<QImage> pages;
     int width = 0;
     int height = 0;
-    for (int i = 0; i < pdf.numPages(); ++i) {
+    for (int i = 0; i < std::min(pdf.numPages(), pageLimit); ++i) {
         const std::unique_ptr<Poppler::Page> page = pdf.page(i);
         pages.push_back(page ? page->renderToImage(dotsPerInch, dotsPerInch) : QImage());
         if (pages.back().isNull())
@@ -95,26 +96,28 @@ QString ConvertToPdf(const QString& document, const QString& folder)
     return pdf;
 }
 
-QImage ReferencePages(const QString& document)
+QImage ReferencePages(const QString& document, int pageLimit, int* pageCount)
 {
     const QTemporaryDir folder;
     QFile pdf(ConvertToPdf(document, folder.path()));
-    return pdf.open(QIODevice::ReadOnly) ? RenderPdf(pdf.readAll(), DotsPerInch) : QImage();
+    return pdf.open(QIODevice::ReadOnly) ? RenderPdf(pdf.readAll(), DotsPerInch, pageLimit, pageCount) : QImage();
 }
 
-QImage RenderPdf(const QByteArray& data, double dotsPerInch)
+QImage RenderPdf(const QByteArray& data, double dotsPerInch, int pageLimit, int* pageCount)
 {
     const std::unique_ptr<Poppler::Document> pdf = Poppler::Document::loadFromData(data);
     if (!pdf || pdf->isLocked())
         return {};
+    if (pageCount)
+        *pageCount = pdf->numPages();
     pdf->setRenderHint(Poppler::Document::Antialiasing);
     pdf->setRenderHint(Poppler::Document::TextAntialiasing);
-    return StackPages(*pdf, dotsPerInch);
+    return StackPages(*pdf, dotsPerInch, pageLimit);
 }
 
-QString DifferenceFromDocument(const QImage& shown, const QString& document)
+QString DifferenceFromDocument(const QImage& shown, const QString& document, int pageLimit, int* pageCount)
 {
-    const QImage reference = ReferencePages(document).convertToFormat(QImage::Format_Grayscale8);
+    const QImage reference = ReferencePages(document, pageLimit, pageCount).convertToFormat(QImage::Format_Grayscale8);
     if (reference.isNull())
         return QStringLiteral("no reference rendering of \"%1\"").arg(document);
     if (shown.size() != reference.size())

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QString>
 
+#include <climits>
+
 // The pages of a saved document rendered without the application's own code: a headless
 // LibreOffice of its own (a throw-away profile) converts the document to PDF, and Poppler
 // renders the pages at 96 dots per inch, one below the other on white. Tests compare what
@@ -14,13 +16,16 @@
 // when the office could not convert it.
 QString ConvertToPdf(const QString& document, const QString& folder);
 
-// The pages of document as described above; a null picture when they cannot be had.
-QImage ReferencePages(const QString& document);
+// The first pageLimit pages of document as described above; a null picture when they cannot
+// be had. pageCount, when given, takes the number of pages the document has.
+QImage ReferencePages(const QString& document, int pageLimit = INT_MAX, int* pageCount = nullptr);
 
-// The pages of a PDF document rendered by Poppler at dotsPerInch, one below the other on
-// white; a null picture when they cannot be had.
-QImage RenderPdf(const QByteArray& pdf, double dotsPerInch);
+// The first pageLimit pages of a PDF document rendered by Poppler at dotsPerInch, one below
+// the other on white; a null picture when they cannot be had.
+QImage RenderPdf(const QByteArray& pdf, double dotsPerInch, int pageLimit = INT_MAX, int* pageCount = nullptr);
 
-// Empty when shown is the rendering of document (the same size, and at most a tenth of a
-// percent of the reference's printed pixels differing); else what differs.
-QString DifferenceFromDocument(const QImage& shown, const QString& document);
+// Empty when shown is the rendering of the first pageLimit pages of document (the same
+// size, and at most a tenth of a percent of the reference's printed pixels differing); else
+// what differs. pageCount, when given, takes the number of pages the document has.
+QString DifferenceFromDocument(const QImage& shown, const QString& document, int pageLimit = INT_MAX,
+                               int* pageCount = nullptr);

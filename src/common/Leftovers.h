@@ -6,10 +6,10 @@
 
 // What this instance of the application must not leave behind, whichever way it ends: its
 // working files, the private folders of its offices, the sockets its offices listen on and
-// the offices' process groups. While
-// a LeftoverJournal exists, the files and folders noted here are written to a journal of
-// this instance as well, so that the next start removes what an instance that was killed
-// outright (SIGKILL, power loss) left. Every function here may be called from any thread.
+// the offices' process groups. While a LeftoverJournal exists, the files, folders and
+// sockets noted here are written to a journal of this instance as well, so that the next
+// start removes what an instance that was killed outright (SIGKILL, power loss) left. Every
+// function here may be called from any thread.
 
 // Whether a name is this instance's alone (made exclusively, such as a drawn name) or one
 // that every instance uses in turn. Only names of an instance's own go into its journal:
@@ -59,9 +59,9 @@ void ForgetProcessGroup(pid_t group);
 void BeginEnding();
 bool ApplicationEnding();
 
-// The application ends now: kills the noted process groups and removes the noted files
-// and sockets (only regular files and sockets of the user's own) and folders (only real folders of the user's own,
-// never through a link). ApplicationEnding is true from then on.
+// The application ends now: kills the noted process groups and removes the noted files and
+// sockets (only regular files and sockets of the user's own) and folders (only real folders
+// of the user's own, never through a link). ApplicationEnding is true from then on.
 void RemoveLeftovers();
 
 // The journal of this instance. Creating it first removes what dead instances left, never

@@ -227,6 +227,12 @@ void ForgetLeftover(const QString& path)
         Append(state, '-', path);
 }
 
+void RemoveLeftoverSocket(const QString& path)
+{
+    Remove(path, Kind::Socket);
+    ForgetLeftover(path);
+}
+
 LeftoverFolder::LeftoverFolder(const QString& pattern)
 {
     State& state = Shared();

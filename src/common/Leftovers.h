@@ -23,6 +23,8 @@ void NoteLeftoverFolder(const QString& path);
 // A socket an office of this instance listens on, by a name of that office's own; the office
 // leaves it behind when it is killed.
 void NoteLeftoverSocket(const QString& path);
+// Removes such a socket now (only a socket of the user's own) and forgets it.
+void RemoveLeftoverSocket(const QString& path);
 void ForgetLeftover(const QString& path);
 
 // A private folder (mode 0700) of this instance, made from a pattern that ends in XXXXXX and

@@ -102,6 +102,18 @@ FileIdentity IdentityOf(const struct stat& info)
 {
     return {info.st_dev, info.st_ino};
 }
+
+// What file holds, read to its end; opened tells whether it could be opened. Throws AppError
+// naming path when it could not be opened or read.
+QByteArray ReadWhole(QFile& file, bool opened, const QString& path)
+{
+    QByteArray bytes;
+    if (opened)
+        bytes = file.readAll();
+    if (!opened || file.error() != QFileDevice::NoError)
+        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(Native(path), file.errorString()));
+    return bytes;
+}
 }
 
 QString WorkingFolder()
@@ -174,12 +186,7 @@ QByteArray ReadWrittenFile(const QString& path, FileIdentity written)
     if (!S_ISREG(info.st_mode) || IdentityOf(info) != written)
         throw AppError(QStringLiteral("\"%1\" is not the file written a moment ago; it is left as it is.").arg(Native(path)));
     QFile file;
-    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(Native(path), file.errorString()));
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(Native(path), file.errorString()));
-    return bytes;
+    return ReadWhole(file, file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle), path);
 }
 
 void DeleteWrittenFile(const QString& path, FileIdentity written)
@@ -277,11 +284,7 @@ bool RenameInto(const QString& from, const QString& to, bool replace)
 bool PlaceCopy(const QString& source, const QString& target, bool replace)
 {
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
-    const QByteArray bytes = in.readAll();
-    if (in.error() != QFileDevice::NoError)
-        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
+    const QByteArray bytes = ReadWhole(in, in.open(QIODevice::ReadOnly), source);
     QString part;
     FileDescriptor fd(CreateBeside(target, part));
     // A file that is replaced keeps the permissions its owner gave it.

@@ -481,11 +481,6 @@ QStringList OfficeProcess::PipePaths() const
 
 void OfficeProcess::RemovePipes()
 {
-    for (const QString& pipe : std::as_const(mPipes)) {
-        const QByteArray socket = QFile::encodeName(pipe);
-        struct stat status {};
-        if (::lstat(socket.constData(), &status) == 0 && S_ISSOCK(status.st_mode) && status.st_uid == ::getuid())
-            ::unlink(socket.constData());
-        ForgetLeftover(pipe);
-    }
+    for (const QString& pipe : std::as_const(mPipes))
+        RemoveLeftoverSocket(pipe);
 }

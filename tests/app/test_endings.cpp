@@ -3,6 +3,8 @@
 // display going away; and instances killed outright, whose leftovers the next start
 // removes without touching what a running instance uses. Every ending leaves no office
 // process, no office folder, no office socket and no working file.
+#include "DocumentText.h"
+
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -18,8 +20,7 @@
 namespace {
 QString ReadText(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QString::fromUtf8(FileBytes(path));
 }
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 60000)

@@ -63,7 +63,7 @@ int main(int argc, char* argv[])
     options.offices = QThread::idealThreadCount();
     options.freshOfficePerLetter = mode == QLatin1String("fresh");
     std::vector<LetterJob> jobs;
-    for (const LetterLine& line : ReadLetterList(ParseCsv(BenchList(lines)), settings, LetterDate(clock)))
+    for (const LetterLine& line : ReadLetterList(ParseCsv(BenchList(lines)), settings, LetterDate(clock)).lines)
         jobs.push_back({line, LetterFileStem(line, 3)});
 
     int made = 0;

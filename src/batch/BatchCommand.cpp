@@ -97,7 +97,7 @@ std::optional<BatchCommand> ParseBatchCommand(const QStringList& arguments, QStr
 BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date)
 {
     const std::vector<LetterLine> lines =
-        ReadLetterList(ParseCsv(DecodeListText(ReadList(command.listPath))), settings, date);
+        ReadLetterList(ParseCsv(DecodeListText(ReadList(command.listPath))), settings, date).lines;
     MakeOutputFolder(command.options.outputFolder);
     int lastLine = 0;
     for (const LetterLine& line : lines)

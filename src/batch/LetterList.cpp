@@ -29,27 +29,63 @@ const int RecipientField = FieldOfTag("[RecipientName]");
 // file is written under first, well within the 255 bytes of common file systems.
 constexpr qsizetype StemBytes = 120;
 
-// For each column the field it fills; throws for a column that fills none or one filled before.
-std::vector<int> ColumnFields(const QStringList& names)
+// The names of the columns a list may have, for telling, in the order of a letter's
+// address blocks: "YourName, YourTitle, ... and ZIPCode2".
+QString ColumnNames()
 {
-    std::vector<int> fields;
-    QSet<int> seen;
-    for (qsizetype column = 0; column < names.size(); ++column) {
-        const QString name = names[column].trimmed();
-        if (name.isEmpty())
-            throw AppError(QStringLiteral("Column %1 of the list has no name.").arg(column + 1));
-        const int field = FieldOfColumn(name);
-        if (field < 0)
-            throw AppError(QStringLiteral("The list has a column \"%1\", which is not a field of the letter. The "
-                                          "columns are named YourName, YourTitle, StreetAddress, City, ST, ZIPCode, "
-                                          "RecipientName, Title, CompanyName, StreetAddress2, City2, ST2 and ZIPCode2.")
-                               .arg(name));
-        if (seen.contains(field))
-            throw AppError(QStringLiteral("The list has the column \"%1\" twice.").arg(name));
-        seen.insert(field);
-        fields.push_back(field);
+    QStringList names;
+    for (const char* tag : {"[YourName]", "[YourTitle]", "[StreetAddress]", "[City]", "[ST]", "[ZIPCode]",
+                            "[RecipientName]", "[Title]", "[CompanyName]", "[StreetAddress2]", "[City2]", "[ST2]",
+                            "[ZIPCode2]"}) {
+        const QString name = QLatin1String(tag);
+        names << name.mid(1, name.size() - 2);
     }
-    return fields;
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
+
+// How the columns of a list are used.
+struct Columns {
+    // For each column the field it fills, or -1.
+    std::vector<int> fields;
+    // For each column that fills no field, its key; empty for the others and for unnamed
+    // columns and for a later column whose key an earlier one has already.
+    QStringList otherKeys;
+    QStringList otherNames;
+};
+
+// How the columns named by names are used; throws when none fills a field or two fill one.
+Columns ColumnsOf(const QStringList& names)
+{
+    Columns columns;
+    QSet<int> seen;
+    QSet<QString> otherSeen;
+    for (const QString& written : names) {
+        const QString name = written.trimmed();
+        const int field = name.isEmpty() ? -1 : FieldOfColumn(name);
+        QString otherKey;
+        if (field >= 0) {
+            if (seen.contains(field))
+                throw AppError(QStringLiteral("The list has two columns for %1; which one fills it cannot be told.")
+                                   .arg(TagOf(field)));
+            seen.insert(field);
+        } else if (!name.isEmpty()) {
+            columns.otherNames << name;
+            otherKey = ColumnKey(name);
+            if (otherSeen.contains(otherKey))
+                otherKey.clear();
+            else
+                otherSeen.insert(otherKey);
+        }
+        columns.fields.push_back(field);
+        columns.otherKeys << otherKey;
+    }
+    if (seen.isEmpty())
+        throw AppError(QStringLiteral("No column of the list fills a field of the letter. The first line of the list "
+                                      "names the columns: %1, in any order, in any letter case, with or without spaces, "
+                                      "underscores or hyphens.")
+                           .arg(ColumnNames()));
+    return columns;
 }
 
 // Why the texts cannot make a letter; empty when they can.
@@ -66,19 +102,24 @@ QString TextProblem(const FieldTexts& fields)
     return QString();
 }
 
-LetterLine MakeLine(const CsvRecord& record, const std::vector<int>& columns, const FieldTexts& defaults)
+LetterLine MakeLine(const CsvRecord& record, const Columns& columns, const FieldTexts& defaults)
 {
-    LetterLine letter{record.line, defaults, record.problem};
+    LetterLine letter{record.line, defaults, {}, record.problem};
     if (!letter.problem.isEmpty())
         return letter;
-    if (record.values.size() != static_cast<qsizetype>(columns.size())) {
+    if (record.values.size() != static_cast<qsizetype>(columns.fields.size())) {
         letter.problem = QStringLiteral("it has %1 values, but the list has %2 columns")
                              .arg(record.values.size())
-                             .arg(columns.size());
+                             .arg(columns.fields.size());
         return letter;
     }
-    for (std::size_t column = 0; column < columns.size(); ++column)
-        letter.fields[static_cast<std::size_t>(columns[column])] = record.values[static_cast<qsizetype>(column)];
+    for (std::size_t column = 0; column < columns.fields.size(); ++column) {
+        const QString& value = record.values[static_cast<qsizetype>(column)];
+        if (columns.fields[column] >= 0)
+            letter.fields[static_cast<std::size_t>(columns.fields[column])] = value;
+        else if (const QString& key = columns.otherKeys[static_cast<qsizetype>(column)]; !key.isEmpty())
+            letter.otherValues.insert(key, value);
+    }
     letter.problem = TextProblem(letter.fields);
     return letter;
 }
@@ -105,40 +146,52 @@ QString CutToBytes(const QString& text, qsizetype bytes)
 }
 }
 
+QString ColumnKey(const QString& name)
+{
+    QString key;
+    key.reserve(name.size());
+    for (const QChar c : name) {
+        if (!c.isSpace() && c != QLatin1Char('_') && c != QLatin1Char('-'))
+            key += c;
+    }
+    return key.toCaseFolded();
+}
+
 int FieldOfColumn(const QString& name)
 {
+    const QString key = ColumnKey(name);
     for (int field = 0; field < FieldCount; ++field) {
         if (field == DateFieldIndex)
             continue;
         const QString tag = TagOf(field);
-        if (QStringView(tag).mid(1, tag.size() - 2).compare(name, Qt::CaseInsensitive) == 0)
+        if (ColumnKey(tag.mid(1, tag.size() - 2)) == key)
             return field;
     }
     return -1;
 }
 
-std::vector<LetterLine> ReadLetterList(const std::vector<CsvRecord>& records, SettingsStore& settings,
-                                       const QString& date)
+LetterList ReadLetterList(const std::vector<CsvRecord>& records, SettingsStore& settings, const QString& date)
 {
     if (records.empty())
         throw AppError(QStringLiteral("The list is empty: its first line must name the columns."));
     if (!records.front().problem.isEmpty())
         throw AppError(QStringLiteral("The first line of the list, which names the columns, cannot be read: %1.")
                            .arg(records.front().problem));
-    const std::vector<int> columns = ColumnFields(records.front().values);
+    const Columns columns = ColumnsOf(records.front().values);
 
     FieldTexts defaults;
     for (int field = 0; field < FieldCount; ++field) {
-        if (field != DateFieldIndex && std::find(columns.begin(), columns.end(), field) == columns.end())
+        if (field != DateFieldIndex && std::find(columns.fields.begin(), columns.fields.end(), field) == columns.fields.end())
             defaults[static_cast<std::size_t>(field)] = settings.ReadSetting(
                 QLatin1String(SettingsApplication), QLatin1String(SettingsSection), FieldKey(field));
     }
     defaults[DateFieldIndex] = date;
 
-    std::vector<LetterLine> letters;
+    LetterList list;
+    list.otherColumns = columns.otherNames;
     for (auto record = records.begin() + 1; record != records.end(); ++record)
-        letters.push_back(MakeLine(*record, columns, defaults));
-    return letters;
+        list.lines.push_back(MakeLine(*record, columns, defaults));
+    return list;
 }
 
 QString LetterFileStem(const LetterLine& letter, int digits)

@@ -3,7 +3,9 @@
 #include "CsvReader.h"
 #include "Fields.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <vector>
@@ -18,23 +20,40 @@ struct LetterLine {
     // The line of the list on which the data line begins.
     int line = 0;
     FieldTexts fields;
+    // The values of the columns that fill no field, by the ColumnKey of their names (the
+    // first column of a name, when two names give the same key).
+    QHash<QString, QString> otherValues;
     // Empty when the letter can be made.
     QString problem;
 };
 
-// The field a column of a list fills: its name is the field's tag without the brackets,
-// in any letter case ("CompanyName" fills "[CompanyName]"); -1 for any other name. The
-// date field has no column.
+// The letters a list asks for.
+struct LetterList {
+    // In the order of the list.
+    std::vector<LetterLine> lines;
+    // The names of the columns that fill no field, as the list writes them, in its order.
+    QStringList otherColumns;
+};
+
+// The key by which a column's name is matched: the name without spaces, underscores and
+// hyphens, in one letter case. "Company Name", "company_name" and "COMPANY-NAME" all give
+// the key of "CompanyName". Whatever matches a name to a column (a field, a tag of the
+// template, a part of a file name) compares these keys.
+QString ColumnKey(const QString& name);
+
+// The field a column of a list fills: its ColumnKey is that of the field's tag without
+// the brackets ("Company Name" fills "[CompanyName]"); -1 for any other name. The date
+// field has no column.
 int FieldOfColumn(const QString& name);
 
 // The letters a list asks for. The first record names the columns; every later record is
 // one letter. A field without a column takes the value saved in settings by the data-entry
-// window; the date field takes date. A line whose number of values differs from the number
-// of columns, or that holds a value longer than a letter takes, is kept with its problem.
-// Throws AppError when the list has no column line, or a column that is unknown, unnamed
-// or named twice.
-std::vector<LetterLine> ReadLetterList(const std::vector<CsvRecord>& records, SettingsStore& settings,
-                                       const QString& date);
+// window; the date field takes date. Columns that fill no field, and columns without a
+// name, fill no field; the values of named ones are kept on each line. A line whose number
+// of values differs from the number of columns, or that holds a value longer than a letter
+// takes, is kept with its problem. Throws AppError when the list has no column line, when
+// no column fills a field (naming the names that do), or when two columns fill one field.
+LetterList ReadLetterList(const std::vector<CsvRecord>& records, SettingsStore& settings, const QString& date);
 
 // The file name (without extension) of a line's letter: the line number, with leading
 // zeros to digits places, a hyphen and the recipient's company, or name when the company

@@ -7,12 +7,14 @@
 #include "Resources.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
+#include "WindowCommand.h"
 
 #include <QApplication>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 std::atomic<bool> returned{false};
@@ -29,13 +31,65 @@ void EndWithoutMain()
     std::fflush(nullptr);
     std::_Exit(EXIT_FAILURE);
 }
+
+// Qt ends the process with abort() when it finds no display, after several lines of advice
+// about reinstalling. While the application object is being made, Qt's messages are held:
+// a fatal one ends the process with one line that says what to do, before anything of the
+// instance exists; the others are passed on once a display is open.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+std::vector<HeldMessage> heldMessages;
+
+void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type != QtFatalMsg) {
+        heldMessages.push_back({type, QByteArray(context.category), text});
+        return;
+    }
+    std::fprintf(stderr, "%s\n",
+                 NoDisplayMessage(qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY")).toLocal8Bit().constData());
+    std::_Exit(EXIT_FAILURE);
+}
+
+void PassOnHeldMessages()
+{
+    qInstallMessageHandler(nullptr);
+    for (const HeldMessage& message : heldMessages) {
+        const QMessageLogContext context(nullptr, 0, nullptr, message.category.constData());
+        qt_message_output(message.type, context, message.text);
+    }
+    heldMessages.clear();
+}
+
+QStringList ArgumentsOf(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int at = 1; at < argc; ++at)
+        arguments << QString::fromLocal8Bit(argv[at]);
+    return arguments;
+}
 }
 
 int main(int argc, char* argv[])
 {
+    // Help and the version need no display: they are answered before Qt looks for one.
+    QString qtOptions;
+    const WindowRequest request = ParseWindowCommand(ArgumentsOf(argc, argv), qtOptions);
+    if (request != WindowRequest::Run)
+        return AnswerWindowRequest(request);
+    qInstallMessageHandler(HoldMessage);
+    QApplication application(argc, argv);
+    PassOnHeldMessages();
+    // Again, now that Qt has taken its own options: what is left is not the window's.
+    QString unknown;
+    ParseWindowCommand(QCoreApplication::arguments().mid(1), unknown);
+    if (!unknown.isEmpty())
+        return WindowUsageError(unknown);
     // Removes what instances killed outright left, and at the end what this one still holds.
     const LeftoverJournal leftovers;
-    QApplication application(argc, argv);
     // Exit handlers run last registered first: this one runs before Qt's.
     std::atexit(EndWithoutMain);
     SetApplicationIdentity();

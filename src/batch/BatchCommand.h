@@ -15,36 +15,33 @@ class SettingsStore;
 inline constexpr int ExitAllMade = 0;
 // Some line gave no letter: it could not be used, its letter failed or was in the way.
 inline constexpr int ExitLinesNotMade = 1;
+// What the program prints could not be written to standard output (a full disk, a closed
+// pipe); the same status as a line without a letter, as neither undoes the letters made.
+inline constexpr int ExitOutputLost = 1;
 // The command line or the list as a whole could not be used; no letter was made.
 inline constexpr int ExitUnusable = 2;
 // Stopped by a signal (as a shell reports Ctrl+C).
 inline constexpr int ExitStopped = 130;
 
-inline constexpr char BatchUsage[] =
-    "Usage: inkhaven-batch [--pdf] [--force] [--offices N] LIST.csv OUTPUT-FOLDER\n"
-    "\n"
-    "Makes the letter for every line of LIST.csv and saves each as a Word 97-2003\n"
-    "document in OUTPUT-FOLDER, named after the line number and the recipient's\n"
-    "company or name. The first line of the list names the columns: YourName,\n"
-    "YourTitle, StreetAddress, City, ST, ZIPCode, RecipientName, Title, CompanyName,\n"
-    "StreetAddress2, City2, ST2, ZIPCode2, in any order; a field without a column\n"
-    "takes the value saved by Inkhaven's window.\n"
-    "\n"
-    "  --pdf         a PDF of each letter beside it as well\n"
-    "  --force       replace files that are already there (else the line is skipped)\n"
-    "  --offices N   how many offices make letters side by side (default: one per core)\n"
-    "  --help        this text\n";
+// What the program calls itself in its messages.
+inline constexpr char BatchProgram[] = "inkhaven-batch";
+
+// What the command line asks for.
+enum class BatchRequest { Run, Help, Version };
 
 struct BatchCommand {
+    BatchRequest request = BatchRequest::Run;
     QString listPath;
     // options.offices is 0 when the command line does not say.
     BatchOptions options;
-    bool help = false;
 };
 
-// The command from its arguments (without the program name); nothing, with error set,
-// when they are not a command.
+// The command from its arguments (without the program name); nothing, with a one-line
+// error, when they are not a command.
 std::optional<BatchCommand> ParseBatchCommand(const QStringList& arguments, QString& error);
+
+// How the command is used, as --help prints it.
+QString BatchHelp();
 
 // What a list asks for.
 struct BatchPlan {

@@ -1,6 +1,8 @@
 #include "BatchConsole.h"
 
+#include "CommandLine.h"
 #include "Progress.h"
+#include "Resources.h"
 
 #include <QDir>
 
@@ -18,14 +20,21 @@ BatchConsole::BatchConsole(bool terminal, std::function<int()> width, std::FILE*
 
 int BatchConsole::Usage(const QString& error)
 {
-    Err(error + QLatin1Char('\n') + QLatin1String(BatchUsage));
+    QString reason;
+    WriteText(mErr, UsageErrorText(QLatin1String(BatchProgram), error), reason);
     return ExitUnusable;
 }
 
 int BatchConsole::Help()
 {
-    Out(QLatin1String(BatchUsage));
-    return ExitAllMade;
+    Out(BatchHelp());
+    return Status(ExitAllMade);
+}
+
+int BatchConsole::Version()
+{
+    Out(VersionText(QLatin1String(BatchProgram)));
+    return Status(ExitAllMade);
 }
 
 int BatchConsole::Fatal(const QString& description)
@@ -90,19 +99,27 @@ int BatchConsole::Finish(const BatchPlan& plan, const QString& outputFolder, int
     Out(parts.join(QStringLiteral("; ")) + QStringLiteral(".\n"));
     if (stopped)
         return ExitStopped;
-    return mMade == static_cast<int>(plan.jobs.size()) && plan.unusable.empty() ? ExitAllMade : ExitLinesNotMade;
+    return Status(mMade == static_cast<int>(plan.jobs.size()) && plan.unusable.empty() ? ExitAllMade : ExitLinesNotMade);
 }
 
 void BatchConsole::Out(const QString& text)
 {
-    std::fputs(text.toUtf8().constData(), mOut);
-    std::fflush(mOut);
+    QString reason;
+    if (mOutLost || WriteText(mOut, text, reason))
+        return;
+    mOutLost = true;
+    Err(QStringLiteral("standard output cannot be written: %1\n").arg(reason));
 }
 
 void BatchConsole::Err(const QString& text)
 {
-    std::fputs(text.toUtf8().constData(), mErr);
-    std::fflush(mErr);
+    QString reason;
+    WriteText(mErr, QLatin1String(BatchProgram) + QStringLiteral(": ") + text, reason);
+}
+
+int BatchConsole::Status(int status) const
+{
+    return mOutLost && status == ExitAllMade ? ExitOutputLost : status;
 }
 
 void BatchConsole::ClearProgress()

@@ -9,17 +9,20 @@
 
 // What inkhaven-batch tells its user. Progress goes to standard output: on a terminal one
 // line rewritten in place, otherwise one plain line per letter made. Every line that gives
-// no letter is told on standard error, with its line number and why.
+// no letter is told on standard error, with its line number and why. Every message begins
+// with the program's name; once standard output cannot be written, nothing more is written
+// to it, the reason is told and the exit status says so.
 class BatchConsole {
 public:
     // terminal: standard output is a terminal, width columns wide (asked at every update,
     // so that a resized window is followed).
     BatchConsole(bool terminal, std::function<int()> width, std::FILE* out = stdout, std::FILE* err = stderr);
 
-    // Returns ExitUnusable after telling what is wrong with the command line.
+    // Returns ExitUnusable after telling in one line what is wrong with the command line.
     int Usage(const QString& error);
-    // Returns ExitAllMade after printing how the command is used.
+    // Print how the command is used and the version; return the exit status.
     int Help();
+    int Version();
     // Returns ExitUnusable after telling why nothing could be made.
     int Fatal(const QString& description);
 
@@ -32,7 +35,10 @@ public:
 
 private:
     void Out(const QString& text);
+    // text under the program's name.
     void Err(const QString& text);
+    // status, or ExitOutputLost when it was ExitAllMade and standard output failed.
+    int Status(int status) const;
     void ClearProgress();
     void ShowProgress(const QString& current, double now);
 
@@ -41,6 +47,7 @@ private:
     std::FILE* mOut;
     std::FILE* mErr;
     bool mProgressShown = false;
+    bool mOutLost = false;
     int mTotal = 0;
     int mDone = 0;
     int mMade = 0;

@@ -24,7 +24,7 @@ namespace {
 
 std::atomic<bool> stopRequested = false;
 
-constexpr char StoppingMessage[] = "\nStopping once the letters under way are finished...\n";
+constexpr char StoppingMessage[] = "\ninkhaven-batch: stopping once the letters under way are finished...\n";
 
 void RequestStop(int)
 {
@@ -64,8 +64,10 @@ int main(int argc, char* argv[])
     const std::optional<BatchCommand> command = ParseBatchCommand(QCoreApplication::arguments().mid(1), error);
     if (!command)
         return console.Usage(error);
-    if (command->help)
+    if (command->request == BatchRequest::Help)
         return console.Help();
+    if (command->request == BatchRequest::Version)
+        return console.Version();
 
     try {
         QSettingsStore settings;

@@ -64,3 +64,13 @@ void SetApplicationIdentity()
     QCoreApplication::setApplicationVersion(QStringLiteral(INKHAVEN_DISPLAY_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("inkhaven"));
 }
+
+QString VersionText(const QString& program)
+{
+    return QStringLiteral("%1 (Inkhaven) " INKHAVEN_VERSION "\n"
+                          "Copyright (C) " INKHAVEN_RELEASE_YEAR " Kestrelworks\n"
+                          "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+                          "This is free software: you are free to change and redistribute it.\n"
+                          "There is NO WARRANTY, to the extent permitted by law.\n")
+        .arg(program);
+}

@@ -21,3 +21,6 @@ QIcon PreviewWindowIcon();
 // Names the application for the settings store and the platform: "Inkhaven" by
 // "Kestrelworks", version "1.00", desktop entry "inkhaven".
 void SetApplicationIdentity();
+
+// What --version prints for program: its name, the version, the copyright and the licence.
+QString VersionText(const QString& program);

@@ -45,9 +45,11 @@ private slots:
     void signalsEndTheApplicationAtAnyMoment();
     void signalInTheMiddleOfARunLeavesNothing();
     void lostDisplayEndsTheApplication();
+    void commandLineAndNoDisplay();
     void nextStartRemovesWhatKilledInstancesLeft();
 
 private:
+    QProcessEnvironment Environment() const;
     std::unique_ptr<QProcess> Start(const QString& program, const QStringList& arguments = {},
                                     const QString& display = QString());
     // The one-job instance on its own: the instance it would meet has been and gone.
@@ -101,7 +103,7 @@ void EndingsTest::WriteSettings(const QByteArray& content)
     file.write(content);
 }
 
-std::unique_ptr<QProcess> EndingsTest::Start(const QString& program, const QStringList& arguments, const QString& display)
+QProcessEnvironment EndingsTest::Environment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TEMP"), Path(QStringLiteral("temp")));
@@ -109,6 +111,12 @@ std::unique_ptr<QProcess> EndingsTest::Start(const QString& program, const QStri
     environment.insert(QStringLiteral("XDG_CACHE_HOME"), Path(QStringLiteral("cache")));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Path(QStringLiteral("config")));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Path(QStringLiteral("runtime")));
+    return environment;
+}
+
+std::unique_ptr<QProcess> EndingsTest::Start(const QString& program, const QStringList& arguments, const QString& display)
+{
+    QProcessEnvironment environment = Environment();
     if (display.isEmpty()) {
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     } else {
@@ -256,6 +264,49 @@ void EndingsTest::lostDisplayEndsTheApplication()
     }
     QVERIFY2(OfficeFolders().isEmpty(), qPrintable(OfficeFolders().join(QLatin1Char(' '))));
     QVERIFY2(LeftSockets().isEmpty(), qPrintable(LeftSockets().join(QLatin1Char(' '))));
+}
+
+void EndingsTest::commandLineAndNoDisplay()
+{
+    // From a console without a display: help and the version are printed; the window says
+    // in one line why it cannot open, ends without a core and leaves nothing behind.
+    QProcessEnvironment console = Environment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        console.remove(QLatin1String(name));
+    const auto run = [&](const QStringList& arguments, const QProcessEnvironment& environment) {
+        QProcess application;
+        application.setProcessEnvironment(environment);
+        application.start(mApplication, arguments);
+        application.waitForFinished(60000);
+        return std::tuple(application.exitStatus() == QProcess::NormalExit ? application.exitCode() : -1,
+                          QString::fromUtf8(application.readAllStandardOutput()),
+                          QString::fromUtf8(application.readAllStandardError()));
+    };
+    const auto [helpStatus, help, helpErrors] = run({QStringLiteral("--help")}, console);
+    QCOMPARE(helpStatus, 0);
+    QVERIFY2(help.startsWith(QLatin1String("Usage: inkhaven [OPTION]...\n")) && help.contains(QLatin1String("--version"))
+                 && helpErrors.isEmpty(),
+             qPrintable(help + helpErrors));
+    const auto [versionStatus, version, versionErrors] = run({QStringLiteral("--version")}, console);
+    QCOMPARE(versionStatus, 0);
+    QVERIFY2(version.startsWith(QLatin1String("inkhaven (Inkhaven) ")) && version.contains(QLatin1String("GPL")),
+             qPrintable(version + versionErrors));
+
+    const auto [status, out, errors] = run({}, console);
+    QCOMPARE(status, 1);
+    QVERIFY2(errors.startsWith(QLatin1String("inkhaven: no display")) && errors.count(QLatin1Char('\n')) == 1
+                 && errors.contains(QLatin1String("inkhaven-batch")),
+             qPrintable(errors));
+    QCOMPARE(out, QString());
+    for (const char* folder : {"temp", "tmpdir", "cache"})
+        QCOMPARE(QDir(Path(QLatin1String(folder))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+
+    // On a display, what Qt does not take is a usage error.
+    QProcessEnvironment offscreen = Environment();
+    offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const auto [wrongStatus, wrongOut, wrong] = run({QStringLiteral("--bogus")}, offscreen);
+    QCOMPARE(wrongStatus, 2);
+    QCOMPARE(wrong, QStringLiteral("inkhaven: Unknown option 'bogus'.\nTry 'inkhaven --help'.\n"));
 }
 
 void EndingsTest::nextStartRemovesWhatKilledInstancesLeft()

@@ -189,15 +189,30 @@ void BatchListTest::commandLine()
     QString error;
     const auto command = ParseBatchCommand({"--pdf", "list.csv", "--offices=3", "out", "--force"}, error);
     QVERIFY(command);
+    QCOMPARE(command->request, BatchRequest::Run);
     QCOMPARE(command->listPath, QStringLiteral("list.csv"));
     QCOMPARE(command->options.outputFolder, QStringLiteral("out"));
     QVERIFY(command->options.pdf && command->options.force);
     QCOMPARE(command->options.offices, 3);
-    QVERIFY(ParseBatchCommand({"--", "-list.csv", "out"}, error));
-    QVERIFY(!ParseBatchCommand({"list.csv"}, error));
-    QVERIFY(!ParseBatchCommand({"--pfd", "list.csv", "out"}, error));
-    QVERIFY(error.contains(QLatin1String("--pfd")));
-    QVERIFY(!ParseBatchCommand({"--offices", "0", "list.csv", "out"}, error));
+    const auto dashed = ParseBatchCommand({"--offices", "2", "--", "-list.csv", "--pdf"}, error);
+    QVERIFY(dashed && !dashed->options.pdf);
+    QCOMPARE(dashed->listPath, QStringLiteral("-list.csv"));
+    QCOMPARE(dashed->options.offices, 2);
+    QCOMPARE(ParseBatchCommand({"--version"}, error)->request, BatchRequest::Version);
+    QCOMPARE(ParseBatchCommand({"list.csv", "-h"}, error)->request, BatchRequest::Help);
+    // Every refusal is one line that names what is wrong.
+    const std::pair<QStringList, QString> refused[] = {
+        {{"list.csv"}, QStringLiteral("A list and an output folder")},
+        {{"a.csv", "out", "b.csv"}, QStringLiteral("Only one list")},
+        {{"--pfd", "list.csv", "out"}, QStringLiteral("'pfd'")},
+        {{"--offices", "0", "list.csv", "out"}, QStringLiteral("'0'")},
+        {{"list.csv", "out", "--offices"}, QStringLiteral("'--offices'")},
+        {{"--pdf=yes", "list.csv", "out"}, QStringLiteral("'--pdf'")},
+    };
+    for (const auto& [arguments, named] : refused) {
+        QVERIFY2(!ParseBatchCommand(arguments, error), qPrintable(arguments.join(QLatin1Char(' '))));
+        QVERIFY2(error.contains(named) && !error.contains(QLatin1Char('\n')), qPrintable(error));
+    }
 }
 
 QTEST_GUILESS_MAIN(BatchListTest)

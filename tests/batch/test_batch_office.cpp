@@ -3,6 +3,7 @@
 #include "DocumentText.h"
 #include "Fields.h"
 #include "SettingsStore.h"
+#include "Version.h"
 
 #include <QDirIterator>
 #include <QLocale>
@@ -10,7 +11,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 namespace {
 struct Result {
@@ -46,12 +49,14 @@ class BatchOfficeTest : public QObject {
 
 private slots:
     void initTestCase();
+    void commandLine();
     void listBecomesLetters();
     void stopsAfterTheLettersUnderWay();
     void cleanup();
 
 private:
-    Result Run(const QStringList& arguments, const std::function<void(QProcess&)>& whileRunning = {});
+    Result Run(const QStringList& arguments, const std::function<void(QProcess&)>& whileRunning = {},
+               const QString& standardOutput = {});
     QString Output(const QString& name) const { return mOutput.filePath(name); }
 
     QTemporaryDir mHome;
@@ -83,9 +88,12 @@ void BatchOfficeTest::cleanup()
     QCOMPARE(QDir(mOutput.path()).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden), QStringList());
 }
 
-Result BatchOfficeTest::Run(const QStringList& arguments, const std::function<void(QProcess&)>& whileRunning)
+Result BatchOfficeTest::Run(const QStringList& arguments, const std::function<void(QProcess&)>& whileRunning,
+                            const QString& standardOutput)
 {
     QProcess batch;
+    if (!standardOutput.isEmpty())
+        batch.setStandardOutputFile(standardOutput);
     batch.start(QStringLiteral(INKHAVEN_BATCH), arguments);
     if (!batch.waitForStarted(30000))
         return {};
@@ -94,6 +102,30 @@ Result BatchOfficeTest::Run(const QStringList& arguments, const std::function<vo
     batch.waitForFinished(240000);
     return {batch.exitStatus() == QProcess::NormalExit ? batch.exitCode() : -1,
             QString::fromUtf8(batch.readAllStandardOutput()), QString::fromUtf8(batch.readAllStandardError())};
+}
+
+void BatchOfficeTest::commandLine()
+{
+    const Result help = Run({QStringLiteral("--help")});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY2(help.out.startsWith(QLatin1String("Usage: inkhaven-batch [OPTION]... LIST OUTPUT-FOLDER\n"))
+                 && help.out.contains(QLatin1String("--offices <N>")) && help.err.isEmpty(),
+             qPrintable(help.out + help.err));
+    const Result version = Run({QStringLiteral("--version")});
+    QCOMPARE(version.exitCode, 0);
+    QCOMPARE(version.out.section(QLatin1Char('\n'), 0, 0), QStringLiteral("inkhaven-batch (Inkhaven) " INKHAVEN_VERSION));
+
+    // A usage error is one line under the program's name, and where the help is.
+    const Result wrong = Run({QStringLiteral("--pfd"), QStringLiteral("list.csv"), mOutput.path()});
+    QCOMPARE(wrong.exitCode, 2);
+    QCOMPARE(wrong.err, QStringLiteral("inkhaven-batch: Unknown option 'pfd'.\nTry 'inkhaven-batch --help'.\n"));
+    QCOMPARE(wrong.out, QString());
+
+    // Standard output on a full disk: the reason, and a status that says so.
+    const Result full = Run({QStringLiteral("--version")}, {}, QStringLiteral("/dev/full"));
+    QCOMPARE(full.exitCode, 1);
+    QCOMPARE(full.err, QStringLiteral("inkhaven-batch: standard output cannot be written: %1\n")
+                           .arg(QString::fromLocal8Bit(std::strerror(ENOSPC))));
 }
 
 void BatchOfficeTest::listBecomesLetters()
@@ -108,7 +140,8 @@ void BatchOfficeTest::listBecomesLetters()
                     "\"O'Brien \"\"Bob\"\"\",,\"PO Box 9\r\nSuite 3\",Dublin,OH,43017,Owner\r\n");
     const Result first = Run({QStringLiteral("--pdf"), list, mOutput.path()});
     QCOMPARE(first.exitCode, 1);
-    QVERIFY2(first.err.contains(QLatin1String("Line 4: it has 4 values, but the list has 7 columns")), qPrintable(first.err));
+    QVERIFY2(first.err.startsWith(QLatin1String("inkhaven-batch: Line 4: it has 4 values, but the list has 7 columns")),
+             qPrintable(first.err));
     QCOMPARE(first.err.count(QLatin1String("Line ")), 1);
     QVERIFY2(first.out.contains(QLatin1String("3 of 4 letters made")), qPrintable(first.out));
 

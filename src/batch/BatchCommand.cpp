@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "CommandLine.h"
 #include "CsvReader.h"
+#include "SpreadsheetReader.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -45,6 +46,28 @@ bool ReadOffices(const QString& value, BatchCommand& command, QString& error)
     return true;
 }
 
+bool ReadEncoding(const QString& value, BatchCommand& command, QString&)
+{
+    command.encoding = value;
+    return true;
+}
+
+bool ReadSeparator(const QString& value, BatchCommand& command, QString& error)
+{
+    const QString name = value.toLower();
+    if (name == QLatin1String(",") || name == QLatin1String("comma"))
+        command.separator = QLatin1Char(',');
+    else if (name == QLatin1String(";") || name == QLatin1String("semicolon"))
+        command.separator = QLatin1Char(';');
+    else if (name == QLatin1String("\t") || name == QLatin1String("\\t") || name == QLatin1String("tab"))
+        command.separator = QLatin1Char('\t');
+    else {
+        error = QStringLiteral("--separator takes comma, semicolon or tab, not '%1'.").arg(value);
+        return false;
+    }
+    return true;
+}
+
 // Every option the command takes, in the order --help lists them; an option is added here
 // and nowhere else.
 const std::vector<CommandOption>& CommandOptions()
@@ -59,6 +82,16 @@ const std::vector<CommandOption>& CommandOptions()
                             QStringLiteral("how many offices make letters side by side (default: one per core)"),
                             QStringLiteral("N")),
          ReadOffices},
+        {QCommandLineOption(QStringLiteral("encoding"),
+                            QStringLiteral("the encoding of a text list, such as Windows-1250 or ISO-8859-15 (default: "
+                                           "UTF-8, or UTF-16 with a byte-order mark; other bytes as Windows-1252)"),
+                            QStringLiteral("NAME")),
+         ReadEncoding},
+        {QCommandLineOption(QStringLiteral("separator"),
+                            QStringLiteral("what separates the values of a text list: comma, semicolon or tab "
+                                           "(default: the one that makes the most column names of the first line)"),
+                            QStringLiteral("SEP")),
+         ReadSeparator},
     };
     return options;
 }
@@ -66,30 +99,77 @@ const std::vector<CommandOption>& CommandOptions()
 // The parser of the command's options and arguments, with their descriptions for --help.
 void Describe(QCommandLineParser& parser)
 {
-    parser.setApplicationDescription(QStringLiteral(
-        "Makes the letter for every line of LIST and saves each as a Word 97-2003 document\n"
-        "in OUTPUT-FOLDER, named after the line number and the recipient's company or name.\n"
-        "The first line of the list names the columns: YourName, YourTitle, StreetAddress,\n"
-        "City, ST, ZIPCode, RecipientName, Title, CompanyName, StreetAddress2, City2, ST2,\n"
-        "ZIPCode2, in any order; a field without a column takes the value saved by\n"
-        "Inkhaven's window."));
+    parser.setApplicationDescription(
+        QStringLiteral("Makes the letter for every line of LIST and saves each as a Word 97-2003 document\n"
+                       "in OUTPUT-FOLDER, named after the line number and the recipient's company or name.\n"
+                       "The first line of the list names the columns: YourName, YourTitle, StreetAddress,\n"
+                       "City, ST, ZIPCode, RecipientName, Title, CompanyName, StreetAddress2, City2, ST2,\n"
+                       "ZIPCode2, in any order, in any letter case, with or without spaces, underscores\n"
+                       "or hyphens (\"Company Name\"); other columns are not used. A field without a column\n"
+                       "takes the value saved by Inkhaven's window. A list is a text file (CSV, or values\n"
+                       "separated by semicolons or tabs) or a spreadsheet (.xlsx or .ods: its first sheet),\n"
+                       "of at most %1 MB.")
+            .arg(MaxListBytes / (1024 * 1024)));
     for (const CommandOption& option : CommandOptions())
         parser.addOption(option.option);
     parser.addOption(HelpOption());
     parser.addOption(VersionOption());
-    parser.addPositionalArgument(QStringLiteral("LIST"), QStringLiteral("the list of recipients, a CSV file"));
+    parser.addPositionalArgument(QStringLiteral("LIST"),
+                                 QStringLiteral("the list of recipients: a CSV, .xlsx or .ods file; - for standard input"));
     parser.addPositionalArgument(QStringLiteral("OUTPUT-FOLDER"), QStringLiteral("where the letters go; made when missing"));
 }
 
+// The bytes of the list, read up to one byte past the largest list taken.
 QByteArray ReadList(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("The list \"%1\" cannot be read: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
-    const QByteArray bytes = file.readAll();
+    const bool standardInput = path == QLatin1String("-");
+    const QString name = standardInput ? QStringLiteral("on standard input")
+                                       : QStringLiteral("\"%1\"").arg(QDir::toNativeSeparators(path));
+    QFile file(standardInput ? QString() : path);
+    if (!(standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
+        throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(name, file.errorString()));
+    QByteArray bytes;
+    while (bytes.size() <= MaxListBytes) {
+        const QByteArray chunk = file.read(std::min<qint64>(1024 * 1024, MaxListBytes + 1 - bytes.size()));
+        if (chunk.isEmpty())
+            break;
+        bytes += chunk;
+    }
     if (file.error() != QFileDevice::NoError)
-        throw AppError(QStringLiteral("The list \"%1\" cannot be read: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(name, file.errorString()));
+    if (bytes.size() > MaxListBytes)
+        throw AppError(QStringLiteral("The list %1 is larger than %2 MB, more than a list takes; split it.")
+                           .arg(name)
+                           .arg(MaxListBytes / (1024 * 1024)));
     return bytes;
+}
+
+// The records of a text list, with what the user should know about how it was read.
+std::vector<CsvRecord> ReadTextList(const QByteArray& bytes, const BatchCommand& command, QStringList& notes)
+{
+    const ListText text = DecodeListText(bytes, command.encoding);
+    if (!text.guessedEncoding.isEmpty())
+        notes << QStringLiteral("The list is not UTF-8 text; it is read as %1 (--encoding names another).")
+                     .arg(text.guessedEncoding);
+    const QChar separator = !command.separator.isNull()
+                                ? command.separator
+                                : ChooseSeparator(text.text, [](const QString& name) { return FieldOfColumn(name) >= 0; });
+    if (separator != QLatin1Char(','))
+        notes << QStringLiteral("The list's values are separated by %1s.").arg(SeparatorName(separator));
+    return ParseCsv(text.text, separator);
+}
+
+std::vector<CsvRecord> ReadRecords(const QByteArray& bytes, const BatchCommand& command, QStringList& notes)
+{
+    switch (const ListFormat format = FormatOfList(bytes)) {
+    case ListFormat::Text: return ReadTextList(bytes, command, notes);
+    case ListFormat::BinaryXls:
+        throw AppError(QStringLiteral("The list is an Excel 97-2003 workbook (.xls), which cannot be read; save it "
+                                      "as an Excel workbook (.xlsx), an OpenDocument spreadsheet (.ods) or CSV."));
+    case ListFormat::OtherArchive:
+        throw AppError(QStringLiteral("The list is a zip archive, but not a spreadsheet (.xlsx or .ods)."));
+    default: return ReadSpreadsheet(bytes, format);
+    }
 }
 
 void MakeOutputFolder(const QString& folder)
@@ -139,15 +219,18 @@ QString BatchHelp()
 
 BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date)
 {
-    const std::vector<LetterLine> lines =
-        ReadLetterList(ParseCsv(DecodeListText(ReadList(command.listPath))), settings, date).lines;
-    MakeOutputFolder(command.options.outputFolder);
-    int lastLine = 0;
-    for (const LetterLine& line : lines)
-        lastLine = std::max(lastLine, line.line);
-    const auto digits = static_cast<int>(QString::number(lastLine).size());
     BatchPlan plan;
-    for (const LetterLine& line : lines) {
+    const LetterList list = ReadLetterList(ReadRecords(ReadList(command.listPath), command, plan.notes), settings, date);
+    if (!list.otherColumns.isEmpty())
+        plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")
+                          .arg(list.otherColumns.join(QStringLiteral(", ")));
+    plan.emptyRows = list.emptyRows;
+    if (list.lines.empty())
+        return plan;
+    MakeOutputFolder(command.options.outputFolder);
+    // Every number is as wide as the last line's, so that the names sort in the order of the list.
+    const auto digits = static_cast<int>(QString::number(list.lines.back().line).size());
+    for (const LetterLine& line : list.lines) {
         if (line.problem.isEmpty())
             plan.jobs.push_back({line, LetterFileStem(line, digits)});
         else

@@ -29,9 +29,17 @@ inline constexpr char BatchProgram[] = "inkhaven-batch";
 // What the command line asks for.
 enum class BatchRequest { Run, Help, Version };
 
+// The largest list file taken; a larger one is refused before it is read to its end.
+inline constexpr qint64 MaxListBytes = 16 * 1024 * 1024;
+
 struct BatchCommand {
     BatchRequest request = BatchRequest::Run;
+    // "-" for standard input.
     QString listPath;
+    // The encoding of a text list; empty to tell it from the bytes.
+    QString encoding;
+    // The separator of a text list; null to choose it from the first line.
+    QChar separator;
     // options.offices is 0 when the command line does not say.
     BatchOptions options;
 };
@@ -49,9 +57,15 @@ struct BatchPlan {
     std::vector<LetterJob> jobs;
     // The lines that cannot make a letter, with their problems.
     std::vector<LetterLine> unusable;
+    // How many rows hold nothing but blanks.
+    int emptyRows = 0;
+    // What the user should know about how the list was read: its encoding when that was
+    // guessed, its separator when not a comma, the columns that are not used.
+    QStringList notes;
 };
 
-// Reads the list, takes the fields it has no column for from settings and the date from
-// date, and names every letter; makes the output folder when it does not exist. Throws
-// AppError when the list or the folder cannot be used at all.
+// Reads the list (a text list or a spreadsheet, by its content), takes the fields it has
+// no column for from settings and the date from date, and names every letter; makes the
+// output folder when it does not exist and the list asks for any letter. Throws AppError
+// when the list or the folder cannot be used at all.
 BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date);

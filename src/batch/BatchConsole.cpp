@@ -7,9 +7,9 @@
 #include <QDir>
 
 namespace {
-QString Lines(qsizetype count)
+QString Rows(qsizetype count)
 {
-    return count == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(count);
+    return count == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(count);
 }
 }
 
@@ -44,8 +44,21 @@ int BatchConsole::Fatal(const QString& description)
     return ExitUnusable;
 }
 
+int BatchConsole::NothingToMake(const BatchPlan& plan)
+{
+    for (const QString& note : plan.notes)
+        Err(note + QLatin1Char('\n'));
+    const QString empty = plan.emptyRows > 0 ? QStringLiteral(" (%1 empty)").arg(Rows(plan.emptyRows)) : QString();
+    Err(QStringLiteral("The list has no rows to make letters from%1: its first line names the columns, and every "
+                       "later line is one letter.\nNo letters were made.\n")
+            .arg(empty));
+    return ExitLinesNotMade;
+}
+
 void BatchConsole::Begin(const BatchPlan& plan)
 {
+    for (const QString& note : plan.notes)
+        Err(note + QLatin1Char('\n'));
     for (const LetterLine& line : plan.unusable)
         Err(QStringLiteral("Line %1: %2; no letter is made for it.\n").arg(line.line).arg(line.problem));
     mTotal = static_cast<int>(plan.jobs.size());
@@ -83,20 +96,22 @@ void BatchConsole::Letter(const LetterReport& report, double now)
 int BatchConsole::Finish(const BatchPlan& plan, const QString& outputFolder, int notBegun, bool stopped)
 {
     ClearProgress();
+    const auto failed = static_cast<int>(plan.unusable.size()) + mFailed;
+    const auto rows = static_cast<qsizetype>(plan.jobs.size() + plan.unusable.size()) + plan.emptyRows;
     QStringList parts;
-    parts << QStringLiteral("%1 of %2 letters made in \"%3\"")
-                 .arg(mMade)
-                 .arg(plan.jobs.size() + plan.unusable.size())
+    parts << QStringLiteral("%1 in the list: %2 made in \"%3\"")
+                 .arg(Rows(rows))
+                 .arg(mMade == 1 ? QStringLiteral("1 letter") : QStringLiteral("%1 letters").arg(mMade))
                  .arg(QDir::toNativeSeparators(outputFolder));
-    if (!plan.unusable.empty())
-        parts << Lines(static_cast<qsizetype>(plan.unusable.size())) + QStringLiteral(" could not be used");
     if (mSkipped > 0)
-        parts << Lines(mSkipped) + QStringLiteral(" skipped");
-    if (mFailed > 0)
-        parts << Lines(mFailed) + QStringLiteral(" failed");
+        parts << QStringLiteral("%1 skipped").arg(mSkipped);
+    if (plan.emptyRows > 0)
+        parts << QStringLiteral("%1 empty").arg(plan.emptyRows);
+    if (failed > 0)
+        parts << QStringLiteral("%1 failed").arg(failed);
     if (notBegun > 0)
-        parts << Lines(notBegun) + QStringLiteral(" not begun");
-    Out(parts.join(QStringLiteral("; ")) + QStringLiteral(".\n"));
+        parts << QStringLiteral("%1 not begun").arg(notBegun);
+    Out(parts.join(QStringLiteral(", ")) + QStringLiteral(".\n"));
     if (stopped)
         return ExitStopped;
     return Status(mMade == static_cast<int>(plan.jobs.size()) && plan.unusable.empty() ? ExitAllMade : ExitLinesNotMade);

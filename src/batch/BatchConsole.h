@@ -26,11 +26,16 @@ public:
     // Returns ExitUnusable after telling why nothing could be made.
     int Fatal(const QString& description);
 
-    // The lines of the list that give no letter, and the number of letters to make.
+    // Returns ExitLinesNotMade after telling that the list asks for no letter at all.
+    int NothingToMake(const BatchPlan& plan);
+
+    // How the list was read, the lines of the list that give no letter, and the number of
+    // letters to make.
     void Begin(const BatchPlan& plan);
     // A letter is finished; now is the clock's time in seconds.
     void Letter(const LetterReport& report, double now);
-    // Sums up; returns the exit status.
+    // Sums up, counting every row of the list: made, skipped, empty, failed (not begun
+    // when stopped); returns the exit status.
     int Finish(const BatchPlan& plan, const QString& outputFolder, int notBegun, bool stopped);
 
 private:

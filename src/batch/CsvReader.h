@@ -4,24 +4,43 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
-// One record of a comma-separated list.
+// One record of a list: a line of a separated text, or a row of a spreadsheet.
 struct CsvRecord {
-    // The line of the file on which the record begins, counting from 1.
+    // The line of the file (the row of the sheet) on which the record begins, counting from 1.
     int line = 0;
     QStringList values;
     // Why the record cannot be read as it stands; empty when it can.
     QString problem;
 };
 
-// Splits comma-separated text into records: values are separated by commas, records by
-// line breaks (LF, CR LF or CR); a value in double quotes may hold commas, line breaks and
-// quotes written twice. A record that holds nothing at all (an empty line) is left out.
-// A quote inside an unquoted value is taken as it is; text after the closing quote of a
-// value, and a quote that is never closed, make the record a problem.
-std::vector<CsvRecord> ParseCsv(const QString& text);
+// Splits separated text into records: values are separated by separator, records by
+// line breaks (LF, CR LF or CR); a value in double quotes may hold separators, line
+// breaks and quotes written twice. A record that holds nothing at all (an empty line) is
+// left out. A quote inside an unquoted value is taken as it is; text after the closing
+// quote of a value makes the record a problem. A quote that is never closed takes in the
+// rest of the text: its record is a problem naming the lines it took and how they begin.
+std::vector<CsvRecord> ParseCsv(const QString& text, QChar separator = QLatin1Char(','));
 
-// The text of a list file: UTF-8, with or without a byte-order mark. Throws AppError
-// naming the first line that is not UTF-8.
-QString DecodeListText(const QByteArray& bytes);
+// The separator of a list: of comma, semicolon and tab, the one that splits the list's
+// first line into the most names for which isName holds; a comma when none does better.
+QChar ChooseSeparator(const QString& text, const std::function<bool(const QString&)>& isName);
+
+// The name of a separator, for telling: "semicolon", "tab".
+QString SeparatorName(QChar separator);
+
+// The text of a list file.
+struct ListText {
+    QString text;
+    // The encoding the text was taken to be in when it did not say: "Windows-1252" for
+    // bytes that are not UTF-8; empty otherwise.
+    QString guessedEncoding;
+};
+
+// The text of a list file. Without encoding: UTF-8 with or without a byte-order mark,
+// UTF-16 (little or big endian) with one; bytes that are not UTF-8 are read as
+// Windows-1252. With encoding (a name iconv knows: "ISO-8859-2", "CP1250"), in that one.
+// Throws AppError when encoding is unknown or the bytes are not text in it, naming the line.
+ListText DecodeListText(const QByteArray& bytes, const QString& encoding = QString());

@@ -6,6 +6,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 QString TagOf(int field)
@@ -102,12 +104,18 @@ QString TextProblem(const FieldTexts& fields)
     return QString();
 }
 
+bool IsBlank(const QStringList& values)
+{
+    return std::all_of(values.begin(), values.end(), [](const QString& value) { return value.trimmed().isEmpty(); });
+}
+
 LetterLine MakeLine(const CsvRecord& record, const Columns& columns, const FieldTexts& defaults)
 {
     LetterLine letter{record.line, defaults, {}, record.problem};
     if (!letter.problem.isEmpty())
         return letter;
-    if (record.values.size() != static_cast<qsizetype>(columns.fields.size())) {
+    const auto width = static_cast<qsizetype>(columns.fields.size());
+    if (record.values.size() < width || !IsBlank(record.values.mid(width))) {
         letter.problem = QStringLiteral("it has %1 values, but the list has %2 columns")
                              .arg(record.values.size())
                              .arg(columns.fields.size());
@@ -173,7 +181,7 @@ int FieldOfColumn(const QString& name)
 LetterList ReadLetterList(const std::vector<CsvRecord>& records, SettingsStore& settings, const QString& date)
 {
     if (records.empty())
-        throw AppError(QStringLiteral("The list is empty: its first line must name the columns."));
+        return {};
     if (!records.front().problem.isEmpty())
         throw AppError(QStringLiteral("The first line of the list, which names the columns, cannot be read: %1.")
                            .arg(records.front().problem));
@@ -189,8 +197,12 @@ LetterList ReadLetterList(const std::vector<CsvRecord>& records, SettingsStore& 
 
     LetterList list;
     list.otherColumns = columns.otherNames;
-    for (auto record = records.begin() + 1; record != records.end(); ++record)
-        list.lines.push_back(MakeLine(*record, columns, defaults));
+    for (auto record = records.begin() + 1; record != records.end(); ++record) {
+        if (record->problem.isEmpty() && IsBlank(record->values))
+            ++list.emptyRows;
+        else
+            list.lines.push_back(MakeLine(*record, columns, defaults));
+    }
     return list;
 }
 

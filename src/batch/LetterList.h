@@ -33,6 +33,8 @@ struct LetterList {
     std::vector<LetterLine> lines;
     // The names of the columns that fill no field, as the list writes them, in its order.
     QStringList otherColumns;
+    // How many rows hold nothing but blanks: they ask for no letter.
+    int emptyRows = 0;
 };
 
 // The key by which a column's name is matched: the name without spaces, underscores and
@@ -47,12 +49,14 @@ QString ColumnKey(const QString& name);
 int FieldOfColumn(const QString& name);
 
 // The letters a list asks for. The first record names the columns; every later record is
-// one letter. A field without a column takes the value saved in settings by the data-entry
-// window; the date field takes date. Columns that fill no field, and columns without a
-// name, fill no field; the values of named ones are kept on each line. A line whose number
-// of values differs from the number of columns, or that holds a value longer than a letter
-// takes, is kept with its problem. Throws AppError when the list has no column line, when
-// no column fills a field (naming the names that do), or when two columns fill one field.
+// one letter, but for a record of nothing but blanks, which is counted as empty. A field
+// without a column takes the value saved in settings by the data-entry window; the date
+// field takes date. Columns that fill no field, and columns without a name, fill no field;
+// the values of named ones are kept on each line. A line with fewer values than columns,
+// or more that are not blank, or with a value longer than a letter takes, is kept with its
+// problem. No records make a list without lines. Throws AppError when the column line
+// cannot be read, when no column fills a field (naming the names that do), or when two
+// columns fill one field.
 LetterList ReadLetterList(const std::vector<CsvRecord>& records, SettingsStore& settings, const QString& date);
 
 // The file name (without extension) of a line's letter: the line number, with leading

@@ -73,6 +73,8 @@ int main(int argc, char* argv[])
         QSettingsStore settings;
         SystemClock clock;
         const BatchPlan plan = PlanBatch(*command, settings, LetterDate(clock));
+        if (plan.jobs.empty() && plan.unusable.empty())
+            return console.NothingToMake(plan);
         BatchOptions options = command->options;
         if (options.offices <= 0)
             options.offices = QThread::idealThreadCount();

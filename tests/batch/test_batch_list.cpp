@@ -2,12 +2,16 @@
 // for, their file names, the progress line and the command line.
 #include "AppError.h"
 #include "BatchCommand.h"
+#include "CellText.h"
 #include "CsvReader.h"
 #include "FakeSettings.h"
 #include "LetterList.h"
 #include "LetterText.h"
 #include "Progress.h"
+#include "SpreadsheetFiles.h"
+#include "SpreadsheetReader.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -23,6 +27,22 @@ QString TextOf(const LetterLine& line, const char* tag)
 std::vector<LetterLine> Letters(const QString& csv, FakeSettings& settings)
 {
     return ReadLetterList(ParseCsv(csv), settings, QStringLiteral("12/7/26")).lines;
+}
+
+// The message of the AppError that reading bytes as a spreadsheet throws; empty when it reads.
+QString SpreadsheetError(const QByteArray& bytes)
+{
+    try {
+        ReadSpreadsheet(bytes, FormatOfList(bytes));
+    } catch (const AppError& error) {
+        return error.Description();
+    }
+    return QString();
+}
+
+QStringList Values(const std::vector<CsvRecord>& records, std::size_t index)
+{
+    return index < records.size() ? records[index].values : QStringList{QStringLiteral("<no record>")};
 }
 
 LetterLine Line(int number, const QString& company, const QString& recipient)
@@ -41,12 +61,16 @@ class BatchListTest : public QObject {
 private slots:
     void readsQuotedValues();
     void problemRecordsKeepTheirLines();
-    void decodesUtf8Only();
+    void decodesListText();
+    void separatorIsChosenFromTheHeader();
+    void spreadsheetsAsTheyShowTheirCells();
+    void spreadsheetsThatCannotBeReadAreRefused();
     void columnsFillFieldsAndSettingsTheRest();
     void columnNamesMatchByKey();
     void unusableColumnsAreNamed();
     void linesThatCannotMakeALetter();
     void fileNames();
+    void fileNamesSortInListOrder();
     void progressText();
     void commandLine();
 };
@@ -71,19 +95,110 @@ void BatchListTest::problemRecordsKeepTheirLines()
     QVERIFY(records[1].problem.contains(QLatin1String("closing quote")));
     QCOMPARE(records[2].values, (QStringList{"ok", "1"}));
     QVERIFY(records[2].problem.isEmpty());
+    // An unclosed quote names the line where it opened and what it took in.
     QCOMPARE(records[3].line, 4);
-    QVERIFY(records[3].problem.contains(QLatin1String("never closed")));
+    QVERIFY2(records[3].problem.contains(QLatin1String("value 1 on line 4 is never closed")) &&
+                 records[3].problem.contains(QLatin1String("lines 4 to 5 (\"never closed,2 / more\")")),
+             qPrintable(records[3].problem));
 }
 
-void BatchListTest::decodesUtf8Only()
+void BatchListTest::decodesListText()
 {
-    QCOMPARE(DecodeListText(QByteArray("\xEF\xBB\xBF") + "Company\nM\xC3\xBCller"), QStringLiteral("Company\nMüller"));
-    try {
-        DecodeListText(QByteArray("Company\nok\nM\xFCller\n"));
-        QFAIL("Latin-1 text was taken for UTF-8");
-    } catch (const AppError& error) {
-        QVERIFY2(error.Description().contains(QLatin1String("Line 3")), qPrintable(error.Description()));
+    const QString mueller = QStringLiteral("Company\nM\u00FCller \u20AC");
+    QCOMPARE(DecodeListText(QByteArray("\xEF\xBB\xBF") + mueller.toUtf8()).text, mueller);
+    QCOMPARE(DecodeListText(mueller.toUtf8()).guessedEncoding, QString());
+    // "Unicode Text": UTF-16 with a byte-order mark, either way round.
+    QByteArray little("\xFF\xFE");
+    QByteArray big("\xFE\xFF");
+    for (const QChar c : mueller) {
+        little += char(c.unicode() & 0xFF) + QByteArray(1, char(c.unicode() >> 8));
+        big += QByteArray(1, char(c.unicode() >> 8)) + char(c.unicode() & 0xFF);
     }
+    QCOMPARE(DecodeListText(little).text, mueller);
+    QCOMPARE(DecodeListText(big).text, mueller);
+    // Bytes that are not UTF-8 are Windows-1252, and say so.
+    const ListText western = DecodeListText(QByteArray("Company\nM\xFCller \x80\n"));
+    QCOMPARE(western.text, mueller + QLatin1Char('\n'));
+    QCOMPARE(western.guessedEncoding, QStringLiteral("Windows-1252"));
+    // A named encoding is taken as it is; one that is not known, or bytes not in it, are refused.
+    QCOMPARE(DecodeListText(QByteArray("\xA3\xF3" "d\xBC"), QStringLiteral("ISO-8859-2")).text, QStringLiteral("\u0141\u00F3d\u017A"));
+    for (const auto& [bytes, encoding, expected] :
+         {std::tuple{QByteArray("Company"), QStringLiteral("no-such-encoding"), QStringLiteral("not known")},
+          std::tuple{QByteArray("Company\nok\nM\xFCller\n"), QStringLiteral("UTF-8"), QStringLiteral("Line 3 of the list is not UTF-8")}}) {
+        try {
+            DecodeListText(bytes, encoding);
+            QFAIL("the list was read");
+        } catch (const AppError& error) {
+            QVERIFY2(error.Description().contains(expected), qPrintable(error.Description()));
+        }
+    }
+}
+
+void BatchListTest::separatorIsChosenFromTheHeader()
+{
+    const auto isName = [](const QString& name) { return FieldOfColumn(name) >= 0; };
+    // The one that yields the most field names, even where another splits the line too.
+    QCOMPARE(ChooseSeparator(QStringLiteral("\n\"Smith, John\";Company Name;City\r\nA,B;C;D\n"), isName), QLatin1Char(';'));
+    QCOMPARE(ChooseSeparator(QStringLiteral("Recipient Name\tCity, ST\tZIP Code\n"), isName), QLatin1Char('\t'));
+    QCOMPARE(ChooseSeparator(QStringLiteral("City;ST,ZIPCode,Title\n"), isName), QLatin1Char(','));
+    QCOMPARE(ChooseSeparator(QStringLiteral("Name;Email\n"), isName), QLatin1Char(','));
+    const auto records = ParseCsv(QStringLiteral("City\tST\n\"Boise\tEast\"\tID\n"), QLatin1Char('\t'));
+    QCOMPARE(Values(records, 1), (QStringList{"Boise\tEast", "ID"}));
+}
+
+void BatchListTest::spreadsheetsAsTheyShowTheirCells()
+{
+    // The same list as Excel and LibreOffice save it: a ZIP code as a number, one kept with
+    // its leading zero by its format, a date, an amount, a formula, an empty row, a short row.
+    const QDate date(2026, 12, 7);
+    const SheetRows rows = {
+        {TextCell(QStringLiteral("Recipient Name")), TextCell(QStringLiteral("ZIP Code 2")), TextCell(QStringLiteral("Since")),
+         TextCell(QStringLiteral("Amount")), TextCell(QStringLiteral("Next"))},
+        {TextCell(QStringLiteral("Smith, John")), NumberCell(62701), DateCell(date, QStringLiteral("m/d/yyyy"), QStringLiteral("12/7/2026")),
+         NumberCell(1234.5, QStringLiteral("#,##0.00"), QStringLiteral("1,234.50")), FormulaCell(QStringLiteral("B2+1"), 62702)},
+        {},
+        {TextCell(QStringLiteral("Zo\u00EB")), NumberCell(2134, QStringLiteral("00000"), QStringLiteral("02134")),
+         DateCell(date, QStringLiteral("d mmmm yyyy"), QStringLiteral("7 December 2026"))},
+    };
+    for (const QByteArray& file : {XlsxFile(rows), OdsFile(rows)}) {
+        const std::vector<CsvRecord> records = ReadSpreadsheet(file, FormatOfList(file));
+        QCOMPARE(records.size(), std::size_t(4));
+        QCOMPARE(Values(records, 0), (QStringList{"Recipient Name", "ZIP Code 2", "Since", "Amount", "Next"}));
+        QCOMPARE(Values(records, 1), (QStringList{"Smith, John", "62701", "12/7/2026", "1,234.50", "62702"}));
+        QCOMPARE(Values(records, 2), QStringList(5));
+        QCOMPARE(Values(records, 3), (QStringList{"Zo\u00EB", "02134", "7 December 2026", "", ""}));
+        QCOMPARE(records[3].line, 4);
+    }
+    QCOMPARE(FormatOfList(XlsxFile(rows)), ListFormat::Xlsx);
+    QCOMPARE(FormatOfList(OdsFile(rows)), ListFormat::Ods);
+
+    // Number formats as spreadsheets write them.
+    const QDate origin(1899, 12, 30);
+    const double serial = static_cast<double>(origin.daysTo(date)) + 0.75;
+    QCOMPARE(ShownNumber(serial, QStringLiteral("yyyy\\-mm\\-dd h:mm AM/PM"), origin), QStringLiteral("2026-12-07 6:00 PM"));
+    QCOMPARE(ShownNumber(serial, QStringLiteral("[$-409]ddd, mmm d, yy;@"), origin), QStringLiteral("Mon, Dec 7, 26"));
+    QCOMPARE(ShownNumber(0.125, QStringLiteral("0.0%"), origin), QStringLiteral("12.5%"));
+    QCOMPARE(ShownNumber(-1234.5, QStringLiteral("[$\u20AC-407]#,##0.00;[Red]\\(#,##0.00\\)"), origin), QStringLiteral("(1,234.50)"));
+    QCOMPARE(ShownNumber(1234.5, QStringLiteral("\"$\"#,##0"), origin), QStringLiteral("$1,235"));
+    QCOMPARE(ShownNumber(0.1, QStringLiteral("General"), origin), QStringLiteral("0.1"));
+}
+
+void BatchListTest::spreadsheetsThatCannotBeReadAreRefused()
+{
+    // Text kept in the cell itself, which the import filter would leave out of the letter.
+    const QByteArray inlineText = ZipFile({
+        {QStringLiteral("[Content_Types].xml"), "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                                                "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/></Types>"},
+        {QStringLiteral("xl/workbook.xml"), "<workbook/>"},
+        {QStringLiteral("xl/worksheets/sheet1.xml"), "<worksheet><sheetData><row r=\"1\"><c r=\"A1\" t=\"str\">\n<v>City</v></c></row></sheetData></worksheet>"},
+    });
+    QCOMPARE(FormatOfList(inlineText), ListFormat::Xlsx);
+    QVERIFY(SpreadsheetError(inlineText).contains(QLatin1String("save it again")));
+    // A small file that would unpack to far more than a list.
+    const QByteArray huge = XlsxFile({{TextCell(QString(70 * 1024 * 1024, QLatin1Char('x')))}});
+    QVERIFY2(huge.size() < MaxListBytes, "the test's file is larger than a list may be");
+    QVERIFY(SpreadsheetError(huge).contains(QLatin1String("more than a list takes")));
+    QCOMPARE(FormatOfList(QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")), ListFormat::BinaryXls);
 }
 
 void BatchListTest::columnsFillFieldsAndSettingsTheRest()
@@ -141,21 +256,26 @@ void BatchListTest::unusableColumnsAreNamed()
     QVERIFY(fails(QStringLiteral("Company,Town,CurrentDate\n"), QStringLiteral("YourName, YourTitle")));
     QVERIFY(fails(QStringLiteral("Company,Town\n"), QStringLiteral("ST2 and ZIPCode2")));
     QVERIFY(fails(QStringLiteral("City,city\n"), QStringLiteral("two columns for [City]")));
-    QVERIFY(fails(QString(), QStringLiteral("empty")));
 }
 
 void BatchListTest::linesThatCannotMakeALetter()
 {
     FakeSettings settings;
     const QString tooLong(LetterFieldLimit + 1, QLatin1Char('x'));
-    const auto letters = Letters(QStringLiteral("City,ST\nBoise\nBoise,ID,x\n%1,ID\nBoise,ID\n").arg(tooLong), settings);
+    const LetterList list = ReadLetterList(
+        ParseCsv(QStringLiteral("City,ST\nBoise\n,,\nBoise,ID,x\n \t, \n%1,ID\nBoise,ID,,\n").arg(tooLong)), settings,
+        QStringLiteral("12/7/26"));
+    // Rows of nothing but separators and blanks ask for no letter; they are counted.
+    QCOMPARE(list.emptyRows, 2);
+    const std::vector<LetterLine>& letters = list.lines;
     QCOMPARE(letters.size(), std::size_t(4));
     QVERIFY(letters[0].problem.contains(QLatin1String("1 values, but the list has 2 columns")));
     QVERIFY(letters[1].problem.contains(QLatin1String("3 values")));
     QVERIFY2(letters[2].problem.contains(QLatin1String("[City]")) && letters[2].problem.contains(QString::number(LetterFieldLimit)),
              qPrintable(letters[2].problem));
-    QVERIFY(letters[3].problem.isEmpty());
-    QCOMPARE(letters[3].line, 5);
+    // Blank values past the last column are no problem.
+    QVERIFY2(letters[3].problem.isEmpty(), qPrintable(letters[3].problem));
+    QCOMPARE(letters[3].line, 7);
 }
 
 void BatchListTest::fileNames()
@@ -169,6 +289,35 @@ void BatchListTest::fileNames()
     const QString stem = LetterFileStem(Line(5, QString(300, QChar(0x00E9)), QString()), 1);
     QVERIFY(stem.toUtf8().size() <= 130);
     QVERIFY(stem.endsWith(QChar(0x00E9)));
+}
+
+void BatchListTest::fileNamesSortInListOrder()
+{
+    // Nine letters whose last row begins on line 11, after a value over two lines.
+    QTemporaryDir folder;
+    QString list = QStringLiteral("CompanyName\n");
+    for (int row = 1; row <= 9; ++row)
+        list += row == 4 ? QStringLiteral("\"Fourth\nCompany\"\n") : QStringLiteral("Company %1\n").arg(row);
+    list += QStringLiteral(",\n");
+    const QString path = folder.filePath(QStringLiteral("list.csv"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(list.toUtf8()) == list.toUtf8().size());
+    file.close();
+    BatchCommand command;
+    command.listPath = path;
+    command.options.outputFolder = folder.filePath(QStringLiteral("letters"));
+    FakeSettings settings;
+    const BatchPlan plan = PlanBatch(command, settings, QStringLiteral("12/7/26"));
+    QCOMPARE(plan.jobs.size(), std::size_t(9));
+    QCOMPARE(plan.emptyRows, 1);
+    QStringList names;
+    for (const LetterJob& job : plan.jobs)
+        names << job.stem;
+    QCOMPARE(names.first(), QStringLiteral("02-Company 1"));
+    QCOMPARE(names.last(), QStringLiteral("11-Company 9"));
+    QStringList sorted = names;
+    sorted.sort();
+    QCOMPARE(sorted, names);
 }
 
 void BatchListTest::progressText()

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+// The text a spreadsheet shows for a number in a cell whose number format has the code
+// formatCode, as a spreadsheet writes it in its files ("General", "0.00", "#,##0",
+// "00000", "m/d/yyyy", "d mmmm yyyy h:mm AM/PM", "0%", "\"$\"#,##0.00"). Dates are days
+// since origin. What the code does not say is shown as "General" shows it: 62701, 0.1.
+QString ShownNumber(double value, const QString& formatCode, QDate origin);
+
+// The code of a built-in number format of an .xlsx file by its id; "General" for 0 and
+// for ids without one. Id 14, the short date, follows the system's short date, with the
+// year in four digits.
+QString BuiltinNumberFormat(int id);
+
+// A number as "General" shows it: no needless zeros or exponent ("62701", "0.1", "1E+20").
+QString GeneralNumber(double value);

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "CsvReader.h"
+
+#include <QByteArray>
+
+#include <vector>
+
+// What a list file holds, told from its first bytes.
+enum class ListFormat { Text, Xlsx, Ods, ExcelXml, BinaryXls, OtherArchive };
+
+ListFormat FormatOfList(const QByteArray& bytes);
+
+// The rows of the first sheet of a spreadsheet (Xlsx, Ods or ExcelXml), from its first row
+// that holds anything to its last: each cell as the spreadsheet shows it (a date cell as
+// its date, a number in its number format, a formula as its last result), each row as
+// wide as the widest, numbered as the sheet numbers them. Throws AppError when the file
+// cannot be read, or holds more than a list takes once unpacked.
+std::vector<CsvRecord> ReadSpreadsheet(const QByteArray& bytes, ListFormat format);

@@ -3,8 +3,15 @@
 // every letter (as many side by side). From the first office start to the last letter
 // placed in the output folder; reports letters per second.
 //
+// "lists" times the same letters from the list as exported in three ways, each round in
+// turn: a UTF-8 CSV file, a Windows-1252 file separated by semicolons and an .xlsx
+// workbook, from reading the list to the last letter placed; reports the median letters
+// per second of each and their ratios to the UTF-8 CSV figure of the same rounds.
+//
 //     batch_bench resident|fresh [lines]        (default 50 lines)
+//     batch_bench lists [lines] [rounds]        (default 200 lines, 3 rounds)
 
+#include "BatchCommand.h"
 #include "BatchRun.h"
 #include "BenchSupport.h"
 #include "CsvReader.h"
@@ -13,6 +20,7 @@
 #include "LibreOfficeFactory.h"
 #include "Platform.h"
 #include "SettingsStore.h"
+#include "SpreadsheetFiles.h"
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -25,17 +33,116 @@ namespace {
 QTextStream out(stdout);
 QTextStream err(stderr);
 
-// A list of every column, so that no value comes from the settings, with a different
-// recipient on every line.
+// The rows of a list of every column, so that no value comes from the settings, with a
+// different recipient on every line.
+QList<QStringList> BenchRows(int lines)
+{
+    QList<QStringList> rows = {{"YourName", "YourTitle", "StreetAddress", "City", "ST", "ZIPCode", "RecipientName", "Title",
+                                "CompanyName", "StreetAddress2", "City2", "ST2", "ZIPCode2"}};
+    for (int i = 1; i <= lines; ++i)
+        rows.append({"Tillowmark", "Kestrelworks", "1234 East Main Street", "Boise", "ID", "91002",
+                     QStringLiteral("J\u00FCrgen Smith %1").arg(i), "Contractor",
+                     QStringLiteral("Vavuraz Izerirez %1, Inc.").arg(i), "123 Garage St", "Hawthorne", "CA", "90250"});
+    return rows;
+}
+
+QString SeparatedList(const QList<QStringList>& rows, QChar separator)
+{
+    QString text;
+    for (const QStringList& row : rows) {
+        QStringList quoted;
+        for (const QString& value : row)
+            quoted << (value.contains(separator) ? QLatin1Char('"') + value + QLatin1Char('"') : value);
+        text += quoted.join(separator) + QStringLiteral("\r\n");
+    }
+    return text;
+}
+
 QString BenchList(int lines)
 {
-    QString text = QStringLiteral("YourName,YourTitle,StreetAddress,City,ST,ZIPCode,RecipientName,Title,CompanyName,"
-                                  "StreetAddress2,City2,ST2,ZIPCode2\n");
-    for (int i = 1; i <= lines; ++i)
-        text += QStringLiteral("Tillowmark,Kestrelworks,1234 East Main Street,Boise,ID,91002,John Smith %1,Contractor,"
-                               "\"Vavuraz Izerirez %1, Inc.\",123 Garage St,Hawthorne,CA,90250\n")
-                    .arg(i);
-    return text;
+    return SeparatedList(BenchRows(lines), QLatin1Char(','));
+}
+
+QByteArray WorkbookList(const QList<QStringList>& rows)
+{
+    SheetRows sheet;
+    for (const QStringList& row : rows) {
+        QList<SheetCell> cells;
+        for (const QString& value : row) {
+            bool number = false;
+            const double zip = value.toDouble(&number);
+            cells << (number ? NumberCell(zip) : TextCell(value));
+        }
+        sheet << cells;
+    }
+    return XlsxFile(sheet);
+}
+
+bool WriteList(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// Letters per second from reading the list at path to the last letter placed; 0 when a letter failed.
+double LettersPerSecond(const QString& path, int lines, const QString& folder, int round, SettingsStore& settings,
+                        const QString& date, const QByteArray& letter)
+{
+    BatchCommand command;
+    command.listPath = path;
+    command.options.outputFolder = QDir(folder).filePath(QStringLiteral("%1-%2").arg(QFileInfo(path).fileName()).arg(round));
+    command.options.offices = QThread::idealThreadCount();
+    int made = 0;
+    const std::atomic<bool> stop = false;
+    QElapsedTimer timer;
+    timer.start();
+    {
+        const BatchPlan plan = PlanBatch(command, settings, date);
+        LibreOfficeFactory office;
+        MakeLetters(plan.jobs, command.options, office, letter, stop, [&](const LetterReport& report) {
+            made += report.outcome == LetterOutcome::Made ? 1 : 0;
+        });
+    }
+    const double seconds = Bench::Ms(timer) / 1000;
+    QDir(command.options.outputFolder).removeRecursively();
+    return made == lines ? lines / seconds : 0;
+}
+
+int ListsBench(int lines, int rounds, const QString& folder, const QByteArray& letter)
+{
+    const QList<QStringList> rows = BenchRows(lines);
+    const QStringList names = {QStringLiteral("utf8.csv"), QStringLiteral("windows1252.csv"), QStringLiteral("list.xlsx")};
+    const QList<QByteArray> files = {SeparatedList(rows, QLatin1Char(',')).toUtf8(),
+                                     SeparatedList(rows, QLatin1Char(';')).toLatin1(), WorkbookList(rows)};
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (!WriteList(QDir(folder).filePath(names[i]), files[i])) {
+            err << "the lists cannot be written\n";
+            return 1;
+        }
+    }
+    QSettingsStore settings;
+    SystemClock clock;
+    QHash<QString, QList<double>> rates;
+    QHash<QString, QList<double>> ratios;
+    for (int round = 0; round < rounds; ++round) {
+        for (const QString& name : names) {
+            const double rate = LettersPerSecond(QDir(folder).filePath(name), lines, folder, round, settings,
+                                                 LetterDate(clock), letter);
+            if (rate <= 0) {
+                err << name << ": not every letter was made\n";
+                return 1;
+            }
+            rates[name].append(rate);
+        }
+        for (const QString& name : names.mid(1))
+            ratios[name].append(rates[name].last() / rates[names.first()].last());
+    }
+    Bench::Report report(out);
+    for (const QString& name : names)
+        report.Add(QStringLiteral("letters per second, %1").arg(name), Bench::Median(rates[name]));
+    for (const QString& name : names.mid(1))
+        report.Add(QStringLiteral("ratio to utf8.csv, %1").arg(name), Bench::Median(ratios[name]));
+    return 0;
 }
 }
 
@@ -44,9 +151,11 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     IgnoreBrokenPipes();
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-    const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 50;
-    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh")) || lines < 1) {
-        err << "usage: batch_bench resident|fresh [lines]\n";
+    const bool lists = mode == QLatin1String("lists");
+    const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : lists ? 200 : 50;
+    const int rounds = argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 3;
+    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists) || lines < 1 || rounds < 1) {
+        err << "usage: batch_bench resident|fresh [lines] | batch_bench lists [lines] [rounds]\n";
         return 2;
     }
     QTemporaryDir output;
@@ -55,6 +164,8 @@ int main(int argc, char* argv[])
         err << "no output folder or no letter template\n";
         return 1;
     }
+    if (lists)
+        return ListsBench(lines, rounds, output.path(), letter.readAll());
 
     QSettingsStore settings;
     SystemClock clock;

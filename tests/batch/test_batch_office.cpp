@@ -3,6 +3,7 @@
 #include "DocumentText.h"
 #include "Fields.h"
 #include "SettingsStore.h"
+#include "SpreadsheetFiles.h"
 #include "Version.h"
 
 #include <QDirIterator>
@@ -51,6 +52,7 @@ private slots:
     void initTestCase();
     void commandLine();
     void listBecomesLetters();
+    void listsAsExported();
     void stopsAfterTheLettersUnderWay();
     void cleanup();
 
@@ -143,7 +145,9 @@ void BatchOfficeTest::listBecomesLetters()
     QVERIFY2(first.err.startsWith(QLatin1String("inkhaven-batch: Line 4: it has 4 values, but the list has 7 columns")),
              qPrintable(first.err));
     QCOMPARE(first.err.count(QLatin1String("Line ")), 1);
-    QVERIFY2(first.out.contains(QLatin1String("3 of 4 letters made")), qPrintable(first.out));
+    QVERIFY2(first.out.contains(QLatin1String("4 rows in the list: 3 letters made in")) &&
+                 first.out.endsWith(QLatin1String(", 1 failed.\n")),
+             qPrintable(first.out));
 
     const QString acme = Output(QStringLiteral("2-Acme, Inc.doc"));
     const QString koeln = Output(QStringLiteral("3-\u00DCnterwald GmbH.doc"));
@@ -179,8 +183,59 @@ void BatchOfficeTest::listBecomesLetters()
     const Result forced = Run({QStringLiteral("--force"), list, mOutput.path()});
     QCOMPARE(forced.exitCode, 1);
     QVERIFY(CatdocText(koeln).contains(QStringLiteral("Zo\u00EB M\u00FCller")));
-    QVERIFY2(forced.out.contains(QLatin1String("[3/3] ")) && forced.out.contains(QLatin1String("3 of 4 letters made")),
+    QVERIFY2(forced.out.contains(QLatin1String("[3/3] ")) && forced.out.contains(QLatin1String("3 letters made")),
              qPrintable(forced.out));
+}
+
+void BatchOfficeTest::listsAsExported()
+{
+    // "CSV" as a Western European spreadsheet saves it, given on standard input: Windows-1252,
+    // semicolons, a column that fills no field, a stray empty column and a touched empty row.
+    const QByteArray western = "Company Name;Recipient_Name;E-Mail;;ZIP-Code 2\r\n"
+                               "M\xFCller & S\xF6hne;J\xFCrgen;j@example.com;;80331\r\n"
+                               ";;;;\r\n"
+                               "Caf\xE9 Lumi\xE8re;Ren\xE9;r@example.com;;75001\r\n";
+    const QString folder = mOutput.filePath(QStringLiteral("western"));
+    const Result read = Run({QStringLiteral("-"), folder}, [&](QProcess& batch) {
+        batch.write(western);
+        batch.closeWriteChannel();
+    });
+    QCOMPARE(read.exitCode, 0);
+    QCOMPARE(read.err.count(QLatin1String("Windows-1252")), 1);
+    QVERIFY2(read.err.contains(QLatin1String("separated by semicolons")) &&
+                 read.err.contains(QLatin1String("columns E-Mail fill no field")),
+             qPrintable(read.err));
+    QVERIFY2(read.out.endsWith(QLatin1String("3 rows in the list: 2 letters made in \"%1\", 1 empty.\n").arg(folder)),
+             qPrintable(read.out));
+    QCOMPARE(QDir(folder).entryList(QDir::Files),
+             (QStringList{QStringLiteral("2-M\u00FCller & S\u00F6hne.doc"), QStringLiteral("4-Caf\u00E9 Lumi\u00E8re.doc")}));
+    const QString mueller = CatdocText(QDir(folder).filePath(QStringLiteral("2-M\u00FCller & S\u00F6hne.doc")));
+    QVERIFY2(mueller.contains(QStringLiteral("J\u00FCrgen")) && mueller.contains(QLatin1String("80331")) &&
+                 !mueller.contains(QLatin1String("example.com")),
+             qPrintable(mueller));
+
+    // An .xlsx as Excel saves it: ZIP codes as numbers, one kept with its leading zero by its format.
+    const QString workbook = mHome.filePath(QStringLiteral("list.xlsx"));
+    WriteFile(workbook, XlsxFile({{TextCell(QStringLiteral("Company Name")), TextCell(QStringLiteral("ZIP Code 2"))},
+                                  {TextCell(QStringLiteral("Acme")), NumberCell(62701)},
+                                  {TextCell(QStringLiteral("Beta")), NumberCell(2134, QStringLiteral("00000"))}}));
+    const QString sheetFolder = mOutput.filePath(QStringLiteral("sheet"));
+    QCOMPARE(Run({workbook, sheetFolder}).exitCode, 0);
+    const QString acme = AntiwordText(QDir(sheetFolder).filePath(QStringLiteral("2-Acme.doc")));
+    QVERIFY2(acme.contains(QLatin1String("62701")) && !acme.contains(QLatin1String("62701.")), qPrintable(acme));
+    QVERIFY(AntiwordText(QDir(sheetFolder).filePath(QStringLiteral("3-Beta.doc"))).contains(QLatin1String("02134")));
+
+    // A list with no rows, and one without end.
+    const QString header = mHome.filePath(QStringLiteral("header.csv"));
+    WriteFile(header, "CompanyName,City\n,\n");
+    const QString none = mOutput.filePath(QStringLiteral("none"));
+    const Result empty = Run({header, none});
+    QCOMPARE(empty.exitCode, 1);
+    QVERIFY2(empty.err.contains(QLatin1String("no rows to make letters from (1 row empty)")), qPrintable(empty.err));
+    QVERIFY(!QFileInfo::exists(none));
+    const Result endless = Run({QStringLiteral("/dev/zero"), none});
+    QCOMPARE(endless.exitCode, 2);
+    QVERIFY2(endless.err.contains(QLatin1String("is larger than 16 MB")), qPrintable(endless.err));
 }
 
 void BatchOfficeTest::stopsAfterTheLettersUnderWay()

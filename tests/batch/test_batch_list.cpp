@@ -347,6 +347,12 @@ void BatchListTest::commandLine()
     QVERIFY(dashed && !dashed->options.pdf);
     QCOMPARE(dashed->listPath, QStringLiteral("-list.csv"));
     QCOMPARE(dashed->options.offices, 2);
+    const auto piped = ParseBatchCommand({"--encoding", "ISO-8859-2", "--separator=tab", "-", "out"}, error);
+    QVERIFY(piped);
+    QCOMPARE(piped->listPath, QStringLiteral("-"));
+    QCOMPARE(piped->encoding, QStringLiteral("ISO-8859-2"));
+    QCOMPARE(piped->separator, QLatin1Char('\t'));
+    QCOMPARE(ParseBatchCommand({"--separator", ";", "a.csv", "out"}, error)->separator, QLatin1Char(';'));
     QCOMPARE(ParseBatchCommand({"--version"}, error)->request, BatchRequest::Version);
     QCOMPARE(ParseBatchCommand({"list.csv", "-h"}, error)->request, BatchRequest::Help);
     // Every refusal is one line that names what is wrong.
@@ -357,6 +363,7 @@ void BatchListTest::commandLine()
         {{"--offices", "0", "list.csv", "out"}, QStringLiteral("'0'")},
         {{"list.csv", "out", "--offices"}, QStringLiteral("'--offices'")},
         {{"--pdf=yes", "list.csv", "out"}, QStringLiteral("'--pdf'")},
+        {{"--separator", "|", "list.csv", "out"}, QStringLiteral("'|'")},
     };
     for (const auto& [arguments, named] : refused) {
         QVERIFY2(!ParseBatchCommand(arguments, error), qPrintable(arguments.join(QLatin1Char(' '))));

@@ -109,10 +109,63 @@ public:
         const auto t = mScope.Time("render");
         return mInner->CopyAsPicture();
     }
+    QString Text() override
+    {
+        const auto t = mScope.Time("replace");
+        return mInner->Text();
+    }
+    void Delete() override
+    {
+        const auto t = mScope.Time("replace");
+        mInner->Delete();
+    }
+    std::shared_ptr<Word::Collection<Word::Field>> Fields() override;
 
 private:
     Scope mScope;
     std::shared_ptr<Word::Range> mInner;
+};
+
+class TimedField : public Word::Field {
+public:
+    TimedField(Scope scope, std::shared_ptr<Word::Field> inner) : mScope(std::move(scope)), mInner(std::move(inner)) {}
+    int Type() override
+    {
+        const auto t = mScope.Time("replace");
+        return mInner->Type();
+    }
+    QString Code() override
+    {
+        const auto t = mScope.Time("replace");
+        return mInner->Code();
+    }
+    void UnlinkAs(const QString& text) override
+    {
+        const auto t = mScope.Time("replace");
+        mInner->UnlinkAs(text);
+    }
+
+private:
+    Scope mScope;
+    std::shared_ptr<Word::Field> mInner;
+};
+
+class TimedParagraph : public Word::Paragraph {
+public:
+    TimedParagraph(Scope scope, std::shared_ptr<Word::Paragraph> inner) : mScope(std::move(scope)), mInner(std::move(inner)) {}
+    std::shared_ptr<Word::Range> Range() override
+    {
+        std::shared_ptr<Word::Range> inner;
+        {
+            const auto t = mScope.Time("replace");
+            inner = mInner->Range();
+        }
+        return inner ? std::make_shared<TimedRange>(mScope, inner) : nullptr;
+    }
+
+private:
+    Scope mScope;
+    std::shared_ptr<Word::Paragraph> mInner;
 };
 
 class TimedTextFrame : public Word::TextFrame {
@@ -180,6 +233,16 @@ private:
     std::shared_ptr<Word::Collection<T>> mInner;
 };
 
+std::shared_ptr<Word::Collection<Word::Field>> TimedRange::Fields()
+{
+    std::shared_ptr<Word::Collection<Word::Field>> inner;
+    {
+        const auto t = mScope.Time("replace");
+        inner = mInner->Fields();
+    }
+    return inner ? std::make_shared<TimedCollection<Word::Field>>(mScope, inner) : nullptr;
+}
+
 class TimedDocument : public Word::Document {
 public:
     TimedDocument(Scope scope, std::shared_ptr<Word::Document> inner) : mScope(std::move(scope)), mInner(std::move(inner)) {}
@@ -224,6 +287,15 @@ public:
             inner = mInner->Range();
         }
         return inner ? std::make_shared<TimedRange>(mScope, inner) : nullptr;
+    }
+    std::shared_ptr<Word::Collection<Word::Paragraph>> Paragraphs() override
+    {
+        std::shared_ptr<Word::Collection<Word::Paragraph>> inner;
+        {
+            const auto t = mScope.Time("replace");
+            inner = mInner->Paragraphs();
+        }
+        return inner ? std::make_shared<TimedCollection<Word::Paragraph>>(mScope, inner) : nullptr;
     }
 
 private:
@@ -293,6 +365,10 @@ std::shared_ptr<T> Wrap(const Scope& scope, std::shared_ptr<T> inner)
         return nullptr;
     if constexpr (std::is_same_v<T, Word::Range>)
         return std::make_shared<TimedRange>(scope, inner);
+    else if constexpr (std::is_same_v<T, Word::Field>)
+        return std::make_shared<TimedField>(scope, inner);
+    else if constexpr (std::is_same_v<T, Word::Paragraph>)
+        return std::make_shared<TimedParagraph>(scope, inner);
     else
         return std::make_shared<TimedShape>(scope, inner);
 }

@@ -3,12 +3,16 @@
 #include "AppError.h"
 #include "CommandLine.h"
 #include "CsvReader.h"
+#include "LetterFill.h"
 #include "SpreadsheetReader.h"
 
 #include <QCommandLineParser>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QThread>
 
 #include <functional>
 
@@ -68,6 +72,31 @@ bool ReadSeparator(const QString& value, BatchCommand& command, QString& error)
     return true;
 }
 
+bool ReadDate(const QString& value, BatchCommand& command, QString& error)
+{
+    static const QRegularExpression form(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    command.options.date = QDate::fromString(value, Qt::ISODate);
+    if (!form.match(value).hasMatch() || !command.options.date.isValid()) {
+        error = QStringLiteral("--date takes a date as YYYY-MM-DD, not '%1'.").arg(value);
+        return false;
+    }
+    return true;
+}
+
+// A format must show some part of the date: one that shows two dates that differ in day,
+// month and year alike the same way shows none.
+bool ReadDateFormat(const QString& value, BatchCommand& command, QString& error)
+{
+    if (LetterDate(QDate(2001, 2, 3), value) == LetterDate(QDate(2012, 11, 24), value)) {
+        error = QStringLiteral("--date-format '%1' shows no part of the date; use the letters d, M and y, as in "
+                               "'d MMMM yyyy'.")
+                    .arg(value);
+        return false;
+    }
+    command.dateFormat = value;
+    return true;
+}
+
 // Every option the command takes, in the order --help lists them; an option is added here
 // and nowhere else.
 const std::vector<CommandOption>& CommandOptions()
@@ -92,6 +121,14 @@ const std::vector<CommandOption>& CommandOptions()
                                            "(default: the one that makes the most column names of the first line)"),
                             QStringLiteral("SEP")),
          ReadSeparator},
+        {QCommandLineOption(QStringLiteral("date"), QStringLiteral("the letter's date (default: today)"),
+                            QStringLiteral("YYYY-MM-DD")),
+         ReadDate},
+        {QCommandLineOption(QStringLiteral("date-format"),
+                            QStringLiteral("how the letter writes its date, as 'd MMMM yyyy' (default: the short date "
+                                           "of your locale, as the window writes it)"),
+                            QStringLiteral("FORMAT")),
+         ReadDateFormat},
     };
     return options;
 }
@@ -191,6 +228,7 @@ std::optional<BatchCommand> ParseBatchCommand(const QStringList& arguments, QStr
         return std::nullopt;
     }
     BatchCommand command;
+    command.options.offices = std::clamp(QThread::idealThreadCount(), 1, MaxOffices);
     if (parser.isSet(HelpOption()) || parser.isSet(VersionOption())) {
         command.request = parser.isSet(HelpOption()) ? BatchRequest::Help : BatchRequest::Version;
         return command;

@@ -40,8 +40,11 @@ struct BatchCommand {
     QString encoding;
     // The separator of a text list; null to choose it from the first line.
     QChar separator;
-    // options.offices is 0 when the command line does not say.
+    // options.offices is one per core, and options.date today, when the command line does not say.
     BatchOptions options;
+    // How the date field shows the letter's date: a QDate format ("d MMMM yyyy"), or the
+    // short date of the user's locale when empty.
+    QString dateFormat;
 };
 
 // The command from its arguments (without the program name); nothing, with a one-line

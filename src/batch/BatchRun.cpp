@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "GenerationRun.h"
 #include "GuardedProcedure.h"
+#include "Leftovers.h"
 #include "LetterFill.h"
 #include "Paths.h"
 #include "SafeFile.h"
@@ -10,7 +11,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <condition_variable>
 #include <deque>
@@ -26,18 +26,23 @@ constexpr int OfficeStartAttempts = 2;
 // description alone.
 constexpr char FillLocation[] = "inkhaven-batch";
 
-// Fills the letter as a generation run does; the first failing step ends it with its error.
-QStringList FillLetterFields(const std::shared_ptr<Word::Document>& document, const FieldTexts& fields)
+// Fills the letter as a generation run does, and makes it fit to be sent as it is: no
+// paragraph of empty fields, the recipient and the date in place of the template's own
+// fields. The first failing step of the fill ends it with its error.
+QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const FieldTexts& fields, const QDate& date)
 {
+    const auto text = [&fields](int field) { return fields[static_cast<std::size_t>(field)]; };
+    RemoveEmptyParagraphs(document, text);
     QString failure;
     GuardedProcedure run(QLatin1String(FillLocation), [&failure](const QString& description, int) {
         if (failure.isEmpty())
             failure = description;
     });
-    const QStringList replacedIn =
-        FillFields(run, document, [&fields](int field) { return fields[static_cast<std::size_t>(field)]; });
+    const QStringList replacedIn = FillFields(run, document, text);
     if (run.FailureCount() > 0)
         throw AppError(failure);
+    static const int recipientField = FieldOfColumn(QStringLiteral("RecipientName"));
+    UnlinkTemplateFields(document, text(recipientField), date);
     return replacedIn;
 }
 
@@ -197,7 +202,7 @@ private:
         std::shared_ptr<Word::Document> document;
         try {
             document = Use(Office().Documents()).Open(mTemplatePath, true);
-            const QStringList replacedIn = FillLetterFields(document, job.letter.fields);
+            const QStringList replacedIn = FillLetter(document, job.letter.fields, mOptions.date);
             document->SaveAs(files.workingDoc);
             if (mOptions.pdf)
                 document->ExportAsFixedFormat(files.workingPdf);
@@ -259,11 +264,12 @@ int MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options,
                 const std::function<void(const LetterReport&)>& report)
 {
     // The office opens and writes files by path: they live in a folder only the user can enter.
-    QTemporaryDir workFolder(JoinPath(TempFolder(), QStringLiteral("inkhaven-batch-XXXXXX")));
+    // A batch killed outright leaves it to the next start, which the journal tells.
+    LeftoverFolder workFolder(JoinPath(TempFolder(), QStringLiteral("inkhaven-batch-XXXXXX")));
     if (!workFolder.isValid())
         throw AppError(QStringLiteral("No private working folder could be made in \"%1\": %2")
                            .arg(QDir::toNativeSeparators(TempFolder()), workFolder.errorString()));
-    const QString templatePath = workFolder.filePath(QLatin1String(TemplateCopyName));
+    const QString templatePath = JoinPath(workFolder.path(), QLatin1String(TemplateCopyName));
     WriteBytesToFile(templateBytes, templatePath);
 
     const int workers = std::max(1, std::min(options.offices, static_cast<int>(jobs.size())));

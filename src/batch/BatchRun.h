@@ -3,6 +3,7 @@
 #include "LetterList.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 
 #include <atomic>
@@ -21,6 +22,9 @@ struct BatchOptions {
     bool force = false;
     // How many offices make letters side by side.
     int offices = 1;
+    // The letter's date, for the header's date; the date field's text, made from it when
+    // the list is read, comes with the fields.
+    QDate date = QDate::currentDate();
     // A fresh office for every letter instead of one kept for the whole list; only for
     // measuring what keeping them saves.
     bool freshOfficePerLetter = false;
@@ -46,7 +50,8 @@ struct LetterReport {
 };
 
 // Makes the letters of jobs with the offices of word: each office is started once and
-// makes letter after letter (open the template, fill it, save, close the document), the
+// makes letter after letter (open the template, fill it as a letter sent as made, save,
+// close the document), the
 // offices side by side, each on a thread of its own that starts and ends it. Every file
 // is written in a private folder first and then placed in the output folder under its
 // name complete, never over an existing file unless options.force. report is called on

@@ -5,17 +5,18 @@
 #include "BatchConsole.h"
 #include "BatchRun.h"
 #include "LetterFill.h"
+#include "Leftovers.h"
 #include "LibreOfficeFactory.h"
+#include "Paths.h"
 #include "Platform.h"
 #include "Resources.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <atomic>
-#include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -26,21 +27,21 @@ std::atomic<bool> stopRequested = false;
 
 constexpr char StoppingMessage[] = "\ninkhaven-batch: stopping once the letters under way are finished...\n";
 
-void RequestStop(int)
-{
-    if (!stopRequested.exchange(true))
-        (void)!::write(STDERR_FILENO, StoppingMessage, sizeof StoppingMessage - 1);
-}
+// How long the letters under way may take to finish after a signal; the offices still at
+// work then are ended, and their letters fail.
+constexpr std::chrono::seconds LettersUnderWayTime(4);
 
-// Ctrl+C, a closed terminal and an ordinary kill all stop the list the same way: the
-// letters under way are finished and every office is ended.
-void StopOnSignals()
+// Ctrl+C, a closed terminal and an ordinary kill all stop the list the same way: no
+// further letter is begun, the letters under way are finished and every office is ended.
+// Whatever the batch is doing then (reading the list, starting offices, waiting for a
+// letter), it ends within seconds.
+TerminationWatch::Response StopOnSignals()
 {
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
+    const auto stop = [] {
+        stopRequested = true;
+        std::fputs(StoppingMessage, stderr);
+    };
+    return {stop, LettersUnderWayTime, ExitStopped};
 }
 
 int TerminalWidth()
@@ -54,9 +55,11 @@ int TerminalWidth()
 
 int main(int argc, char* argv[])
 {
+    // Removes what instances killed outright left, and at the end what this one still holds.
+    const LeftoverJournal leftovers;
     QCoreApplication application(argc, argv);
     SetApplicationIdentity();
-    StopOnSignals();
+    const TerminationWatch endingSignals(StopOnSignals());
     IgnoreBrokenPipes();
 
     BatchConsole console(::isatty(STDOUT_FILENO) == 1, TerminalWidth);
@@ -72,13 +75,12 @@ int main(int argc, char* argv[])
     try {
         QSettingsStore settings;
         SystemClock clock;
-        const BatchPlan plan = PlanBatch(*command, settings, LetterDate(clock));
+        const BatchOptions& options = command->options;
+        const BatchPlan plan = PlanBatch(*command, settings, LetterDate(options.date, command->dateFormat));
         if (plan.jobs.empty() && plan.unusable.empty())
             return console.NothingToMake(plan);
-        BatchOptions options = command->options;
-        if (options.offices <= 0)
-            options.offices = QThread::idealThreadCount();
-        LibreOfficeFactory office;
+        // The offices' folders go where the batch's working folder goes.
+        LibreOfficeFactory office({}, TempFolder());
         console.Begin(plan);
         const int notBegun = MakeLetters(plan.jobs, options, office, LetterTemplateBytes(), stopRequested,
                                          [&](const LetterReport& report) { console.Letter(report, clock.MonotonicSeconds()); });

@@ -37,9 +37,25 @@ int NextByte(int timeout)
         return -1;
     return byte;
 }
+
+// Whether the destructor said, within time, that the teardown is over; other signals that
+// come meanwhile change nothing.
+bool TeardownOverWithin(std::chrono::milliseconds time)
+{
+    const auto deadline = std::chrono::steady_clock::now() + time;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int byte = NextByte(static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+        if (byte == 0)
+            return true;
+        if (byte < 0)
+            return false;
+    }
+}
 }
 
-TerminationWatch::TerminationWatch(std::chrono::milliseconds grace) : mGrace(grace)
+TerminationWatch::TerminationWatch(Response response, std::chrono::milliseconds grace)
+    : mResponse(std::move(response)), mGrace(grace)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
@@ -68,23 +84,20 @@ TerminationWatch::~TerminationWatch()
 
 void TerminationWatch::Watch()
 {
-    int byte = NextByte(-1);
+    const int byte = NextByte(-1);
     if (byte <= 0)
         return;
 
+    if (mResponse.stop)
+        mResponse.stop();
+    if (TeardownOverWithin(mResponse.patience))
+        return;
     BeginEnding();
     QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-    // Further signals change nothing; the teardown has until the deadline.
-    const auto deadline = std::chrono::steady_clock::now() + mGrace;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || (byte = NextByte(static_cast<int>(left.count()))) < 0)
-            break;
-        if (byte == 0)
-            return;
-    }
+    if (TeardownOverWithin(mGrace))
+        return;
     RemoveLeftovers();
-    ::_exit(0);
+    ::_exit(mResponse.exitStatus);
 }
 
 void IgnoreBrokenPipes()

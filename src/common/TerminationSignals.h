@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 // Makes SIGTERM, SIGINT and SIGHUP end the application as a close does, whatever it is
@@ -13,7 +14,22 @@
 // object.
 class TerminationWatch {
 public:
-    explicit TerminationWatch(std::chrono::milliseconds grace = std::chrono::milliseconds(1500));
+    // A program that winds down in its own way first (the batch finishes the letters under
+    // way) says so at the first signal.
+    struct Response {
+        // Called on the watch's thread at the first signal.
+        std::function<void()> stop;
+        // How long the program may take to end by itself before its offices are killed.
+        std::chrono::milliseconds patience{0};
+        // The exit status when the watch ends the process itself.
+        int exitStatus = 0;
+    };
+
+    explicit TerminationWatch(std::chrono::milliseconds grace = std::chrono::milliseconds(1500))
+        : TerminationWatch(Response{}, grace)
+    {
+    }
+    explicit TerminationWatch(Response response, std::chrono::milliseconds grace = std::chrono::milliseconds(1500));
     // Ends the watch; after a signal, this tells the thread that the teardown is over.
     ~TerminationWatch();
     TerminationWatch(const TerminationWatch&) = delete;
@@ -22,6 +38,7 @@ public:
 private:
     void Watch();
 
+    Response mResponse;
     std::chrono::milliseconds mGrace;
     std::thread mThread;
 };

@@ -7,7 +7,9 @@
 #include "Platform.h"
 #include "WordModel.h"
 
+#include <QDate>
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace {
 using RangePtr = std::shared_ptr<Word::Range>;
@@ -155,7 +157,12 @@ LetterPlan PlanLetter(GuardedProcedure& run, const std::function<QString(int fie
 
 QString LetterDate(const Clock& clock)
 {
-    return QLocale::system().toString(clock.Today(), QLocale::ShortFormat);
+    return LetterDate(clock.Today());
+}
+
+QString LetterDate(const QDate& date, const QString& format)
+{
+    return format.isEmpty() ? QLocale::system().toString(date, QLocale::ShortFormat) : QLocale::system().toString(date, format);
 }
 
 QStringList FillFields(GuardedProcedure& run, const DocumentPtr& document, const std::function<QString(int field)>& text)
@@ -165,4 +172,60 @@ QStringList FillFields(GuardedProcedure& run, const DocumentPtr& document, const
     if (!plan.unshelter.empty())
         ReplaceAll(run, document, plan.unshelter);
     return plan.replacedIn;
+}
+
+bool ParagraphLeftOut(const QString& paragraph, const std::function<QString(int field)>& text)
+{
+    QString rest = paragraph;
+    bool holdsTag = false;
+    for (int field = 0; field < FieldCount; ++field) {
+        if (!rest.contains(TagOf(field), Qt::CaseInsensitive))
+            continue;
+        if (!text(field).trimmed().isEmpty())
+            return false;
+        holdsTag = true;
+        rest.remove(TagOf(field), Qt::CaseInsensitive);
+    }
+    return holdsTag && std::all_of(rest.begin(), rest.end(), [](QChar c) { return c.isSpace() || c.isPunct(); });
+}
+
+void RemoveEmptyParagraphs(const DocumentPtr& document, const std::function<QString(int field)>& text)
+{
+    const auto paragraphs = Use(document).Paragraphs();
+    // The last first, so that removing one leaves the place of those before it as it was.
+    for (int i = Use(paragraphs).Count() - 1; i >= 0; --i) {
+        const auto paragraph = paragraphs->Item(i);
+        const auto range = Use(paragraph).Range();
+        if (ParagraphLeftOut(Use(range).Text(), text))
+            range->Delete();
+    }
+}
+
+QString FieldDate(const QString& code, const QDate& date)
+{
+    static const QRegularExpression picture(QStringLiteral(R"re(\\@\s*(?:"([^"]*)"|(\S+)))re"));
+    const QRegularExpressionMatch match = picture.match(code);
+    // Word's date pictures and Qt's date formats share their letters and their quoting.
+    return LetterDate(date, match.hasCaptured(1) ? match.captured(1) : match.captured(2));
+}
+
+void UnlinkTemplateFields(const DocumentPtr& document, const QString& recipient, const QDate& date)
+{
+    static const QRegularExpression recipientButton(QStringLiteral(R"(^\s*MACROBUTTON\s+\S+\s+\[Recipient Name\]\s*$)"),
+                                                    QRegularExpression::CaseInsensitiveOption);
+    const QString name = ToLetterText(recipient).text;
+    const auto stories = Use(document).StoryRanges();
+    for (int i = 0; i < Use(stories).Count(); ++i) {
+        const auto story = stories->Item(i);
+        const auto fields = Use(story).Fields();
+        for (int j = 0; j < Use(fields).Count(); ++j) {
+            const auto item = fields->Item(j);
+            Word::Field& field = Use(item);
+            const int type = field.Type();
+            if (type == Word::wdFieldCreateDate)
+                field.UnlinkAs(FieldDate(field.Code(), date));
+            else if (type == Word::wdFieldMacroButton && recipientButton.match(field.Code()).hasMatch())
+                field.UnlinkAs(name);
+        }
+    }
 }

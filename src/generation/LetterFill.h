@@ -7,6 +7,7 @@
 #include <memory>
 
 class Clock;
+class QDate;
 class GuardedProcedure;
 namespace Word {
 class Document;
@@ -14,6 +15,9 @@ class Document;
 
 // Today's date as a letter shows it: the short date of the user's locale.
 QString LetterDate(const Clock& clock);
+// date as a letter shows it: in format (a QDate format, "d MMMM yyyy") in the user's
+// language, or the short date of the user's locale when format is empty.
+QString LetterDate(const QDate& date, const QString& format = QString());
 
 // Steps 114-162 of a generation run, on a document open in the word processor: every tag
 // takes the text of its field, text(i) for field i, field after field, first in every
@@ -24,3 +28,27 @@ QString LetterDate(const Clock& clock);
 // the fields that had characters replaced.
 QStringList FillFields(GuardedProcedure& run, const std::shared_ptr<Word::Document>& document,
                        const std::function<QString(int field)>& text);
+
+// A letter sent as it is made, with nobody to finish it in a word processor, is filled by
+// FillFields between these two.
+
+// Whether a paragraph of the letter (as Range.Text gives it) is left out of a letter sent as
+// made: it holds tags, the text of every one of them is empty or white space, and besides
+// them it holds nothing but white space and punctuation (the ", " between a city and a
+// state). An office's mail merge leaves out such an address line in the same way.
+bool ParagraphLeftOut(const QString& paragraph, const std::function<QString(int field)>& text);
+
+// Before the fill: removes the paragraphs of the main text that ParagraphLeftOut.
+void RemoveEmptyParagraphs(const std::shared_ptr<Word::Document>& document,
+                           const std::function<QString(int field)>& text);
+
+// The date as a date field with this code shows it: in the picture of its \@ switch
+// (` CREATEDATE \@ "MMMM d, yyyy" ` shows "December 7, 2026"), in the user's language;
+// in the short date of the user's locale when the code has no picture.
+QString FieldDate(const QString& code, const QDate& date);
+
+// After the fill: the fields the template shows in place of a letter's own data give way
+// to it, as plain text: the button "[Recipient Name]" in the header to recipient, a
+// creation date to date in that field's own picture. The recipient is taken as FillFields
+// takes a field's text (ToLetterText).
+void UnlinkTemplateFields(const std::shared_ptr<Word::Document>& document, const QString& recipient, const QDate& date);

@@ -27,6 +27,11 @@ inline constexpr int wdFindContinue = 1;
 inline constexpr int wdReplaceAll = 2;
 // wdDoNotSaveChanges for Close.
 inline constexpr int wdDoNotSaveChanges = 0;
+// Values of Field.Type: the kinds of field a letter holds; wdFieldEmpty for any other.
+inline constexpr int wdFieldEmpty = -1;
+inline constexpr int wdFieldCreateDate = 21;
+inline constexpr int wdFieldPage = 33;
+inline constexpr int wdFieldMacroButton = 51;
 
 template <class T>
 class Collection {
@@ -96,15 +101,43 @@ struct RangePicture {
     QByteArray pdf;
 };
 
+class Field;
+
 class Range {
 public:
     virtual ~Range() = default;
     virtual std::shared_ptr<Word::Find> Find() = 0;
+    // The text of the range; a paragraph's ends with its paragraph mark, "\r". A field
+    // stands there as the text it shows.
+    virtual QString Text() = 0;
+    // Removes the range's text: a paragraph goes with its mark, so the paragraphs after
+    // it move up.
+    virtual void Delete() = 0;
+    // The fields in the range, in reading order.
+    virtual std::shared_ptr<Collection<Word::Field>> Fields() = 0;
     // A picture of the range: the pages it spans, one below the other, at 96 dots per
     // inch, at most PicturePageLimit of them; the picture's text PicturePageCountKey holds
     // how many pages there are in all. The caller decides where the picture goes (the
     // clipboard, a file).
     virtual RangePicture CopyAsPicture() = 0;
+};
+
+class Field {
+public:
+    virtual ~Field() = default;
+    // A wdField value.
+    virtual int Type() = 0;
+    // Field.Code.Text: the field's instruction, such as ` CREATEDATE \@ "MMMM d, yyyy" `.
+    virtual QString Code() = 0;
+    // What Field.Result.Text = text followed by Field.Unlink does: the field gives way to
+    // text as it is, which no later update of fields changes.
+    virtual void UnlinkAs(const QString& text) = 0;
+};
+
+class Paragraph {
+public:
+    virtual ~Paragraph() = default;
+    virtual std::shared_ptr<Word::Range> Range() = 0;
 };
 
 class TextFrame {
@@ -135,6 +168,8 @@ public:
     virtual void Close(std::optional<int> saveChanges = std::nullopt) = 0;
     // The whole main text.
     virtual std::shared_ptr<Word::Range> Range() = 0;
+    // The paragraphs of the main text, outside tables.
+    virtual std::shared_ptr<Collection<Word::Paragraph>> Paragraphs() = 0;
 };
 
 class Documents {

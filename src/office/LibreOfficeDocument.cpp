@@ -26,10 +26,14 @@
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/text/XTextCursor.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
+#include <com/sun/star/text/XTextField.hpp>
+#include <com/sun/star/text/XTextFieldsSupplier.hpp>
 #include <com/sun/star/text/XTextFrame.hpp>
 #include <com/sun/star/text/XTextFramesSupplier.hpp>
 #include <com/sun/star/text/XTextRangeCompare.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XNumberFormats.hpp>
+#include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 #include <com/sun/star/util/XSearchDescriptor.hpp>
 #include <com/sun/star/util/XSearchable.hpp>
 
@@ -42,7 +46,9 @@ namespace {
 using css::uno::UNO_QUERY;
 using css::uno::UNO_QUERY_THROW;
 using css::text::XText;
+using css::text::XTextField;
 using css::text::XTextRange;
+using Fields = std::vector<Reference<XTextField>>;
 
 // What one Execute asks for, with the Find object's settings already applied.
 struct Search {
@@ -124,7 +130,30 @@ public:
     // replaced, so inserted text is not searched again) and replaces as asked; returns
     // whether there was a match.
     virtual bool Execute(const Search& search) = 0;
+    // What the model's Range.Text, Range.Delete and Range.Fields give and do.
+    virtual QString Text() = 0;
+    virtual void Delete() = 0;
+    virtual Fields TextFields() = 0;
 };
+
+// The kind of a portion of a paragraph: "Text", "TextField" and so on.
+rtl::OUString PortionType(const Reference<XTextRange>& portion)
+{
+    const Reference<css::beans::XPropertySet> properties(portion, UNO_QUERY);
+    rtl::OUString type;
+    if (properties.is() && properties->getPropertySetInfo()->hasPropertyByName("TextPortionType"))
+        properties->getPropertyValue("TextPortionType") >>= type;
+    return type;
+}
+
+// Calls each for every portion of a paragraph, in order.
+void ForEachPortion(const Reference<XTextRange>& paragraph, const std::function<void(const Reference<XTextRange>&)>& each)
+{
+    const Reference<css::container::XEnumeration> portions =
+        Reference<css::container::XEnumerationAccess>(paragraph, UNO_QUERY_THROW)->createEnumeration();
+    while (portions->hasMoreElements())
+        each(Reference<XTextRange>(portions->nextElement(), UNO_QUERY_THROW));
+}
 
 // A story of the word processor itself: the main text, a header or footer, a footnote,
 // a text frame. The document's search covers all of them; of its matches, those that this
@@ -162,6 +191,38 @@ public:
                     mDocument.cache->stories.reset();
             }
             return true;
+        });
+    }
+
+    QString Text() override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The text of the document could not be read"),
+                    [&] { return FromUno(mStory.text->getString()); });
+    }
+
+    void Delete() override
+    {
+        Call(mDocument.Use(), QStringLiteral("The text could not be removed"), [&] { mStory.text->setString(rtl::OUString()); });
+        if (mStory.listedWhileNotEmpty)
+            mDocument.cache->stories.reset();
+    }
+
+    // The document's fields that this story's text holds, in reading order.
+    Fields TextFields() override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The fields of the document could not be listed"), [&] {
+            Fields fields;
+            const Reference<css::container::XEnumeration> all =
+                Reference<css::text::XTextFieldsSupplier>(mDocument.component, UNO_QUERY_THROW)->getTextFields()->createEnumeration();
+            while (all->hasMoreElements()) {
+                const Reference<XTextField> field(all->nextElement(), UNO_QUERY_THROW);
+                if (Holds(field->getAnchor()))
+                    fields.push_back(field);
+            }
+            std::sort(fields.begin(), fields.end(), [this](const Reference<XTextField>& a, const Reference<XTextField>& b) {
+                return mStory.compare->compareRegionStarts(a->getAnchor(), b->getAnchor()) > 0;
+            });
+            return fields;
         });
     }
 
@@ -215,20 +276,24 @@ private:
     StoryText mStory;
 };
 
-// The text of a drawing shape. The document's search does not reach it, so it is searched
-// here, paragraph by paragraph. A paragraph is read portion by portion: a field counts as
-// one position (as the office's cursor counts it), so that a match is replaced exactly
-// where it was found, and a match never runs through a field.
-class ShapeStory : public Story {
+// The text of a drawing shape, or one paragraph of a text. The document's search does not
+// reach a shape, and a paragraph is no story of its own, so they are searched here,
+// paragraph by paragraph. A paragraph is read portion by portion: a field counts as one
+// position (as the office's cursor counts it), so that a match is replaced exactly where it
+// was found, and a match never runs through a field.
+class PortionStory : public Story {
 public:
-    ShapeStory(OpenDocument document, Reference<XText> text)
-        : mDocument(std::move(document)), mText(std::move(text))
+    // The whole of text, or only paragraph of it when that is given.
+    PortionStory(OpenDocument document, Reference<XText> text, Reference<XTextRange> paragraph = {})
+        : mDocument(std::move(document)), mText(std::move(text)), mParagraph(std::move(paragraph))
     {
     }
 
     bool Execute(const Search& search) override
     {
-        return Call(mDocument.Use(), QStringLiteral("The search in the shape failed"), [&] {
+        const QString what = mParagraph.is() ? QStringLiteral("The search in the paragraph failed")
+                                             : QStringLiteral("The search in the shape failed");
+        return Call(mDocument.Use(), what, [&] {
             std::vector<Match> matches = FindMatches(search);
             if (matches.empty())
                 return false;
@@ -240,21 +305,67 @@ public:
         });
     }
 
+    // A paragraph's text ends with its mark, as the model's does.
+    QString Text() override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The text could not be read"), [&] {
+            return mParagraph.is() ? FromUno(mParagraph->getString()) + QLatin1Char('\r') : FromUno(mText->getString());
+        });
+    }
+
+    // A paragraph is removed whole, its mark with it.
+    void Delete() override
+    {
+        Call(mDocument.Use(), QStringLiteral("The text could not be removed"), [&] {
+            if (mParagraph.is())
+                Reference<css::lang::XComponent>(mParagraph, UNO_QUERY_THROW)->dispose();
+            else
+                mText->setString(rtl::OUString());
+        });
+    }
+
+    Fields TextFields() override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The fields of the text could not be listed"), [&] {
+            Fields fields;
+            ForEachParagraph([&](const Reference<XTextRange>& paragraph) {
+                ForEachPortion(paragraph, [&](const Reference<XTextRange>& portion) {
+                    if (PortionType(portion) != "TextField")
+                        return;
+                    Reference<XTextField> field;
+                    Reference<css::beans::XPropertySet>(portion, UNO_QUERY_THROW)->getPropertyValue("TextField") >>= field;
+                    if (field.is())
+                        fields.push_back(field);
+                });
+            });
+            return fields;
+        });
+    }
+
 private:
     struct Match {
         Reference<XTextRange> paragraph;
         qsizetype position;
     };
 
+    void ForEachParagraph(const std::function<void(const Reference<XTextRange>&)>& each) const
+    {
+        if (mParagraph.is()) {
+            each(mParagraph);
+            return;
+        }
+        const Reference<css::container::XEnumeration> paragraphs =
+            Reference<css::container::XEnumerationAccess>(mText, UNO_QUERY_THROW)->createEnumeration();
+        while (paragraphs->hasMoreElements())
+            each(Reference<XTextRange>(paragraphs->nextElement(), UNO_QUERY_THROW));
+    }
+
     // Every occurrence of the search text, paragraph by paragraph, in reading order.
     std::vector<Match> FindMatches(const Search& search) const
     {
         std::vector<Match> matches;
         const Qt::CaseSensitivity sensitivity = search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
-        const Reference<css::container::XEnumeration> paragraphs =
-            Reference<css::container::XEnumerationAccess>(mText, UNO_QUERY_THROW)->createEnumeration();
-        while (paragraphs->hasMoreElements()) {
-            const Reference<XTextRange> paragraph(paragraphs->nextElement(), UNO_QUERY_THROW);
+        ForEachParagraph([&](const Reference<XTextRange>& paragraph) {
             const QString text = ParagraphText(paragraph);
             for (qsizetype at = text.indexOf(search.findText, 0, sensitivity); at >= 0;
                  at = text.indexOf(search.findText, at, sensitivity)) {
@@ -265,7 +376,7 @@ private:
                     ++at;
                 }
             }
-        }
+        });
         return matches;
     }
 
@@ -284,19 +395,13 @@ private:
     static QString ParagraphText(const Reference<XTextRange>& paragraph)
     {
         QString text;
-        const Reference<css::container::XEnumeration> portions =
-            Reference<css::container::XEnumerationAccess>(paragraph, UNO_QUERY_THROW)->createEnumeration();
-        while (portions->hasMoreElements()) {
-            const Reference<XTextRange> portion(portions->nextElement(), UNO_QUERY_THROW);
-            const Reference<css::beans::XPropertySet> properties(portion, UNO_QUERY);
-            rtl::OUString type;
-            if (properties.is() && properties->getPropertySetInfo()->hasPropertyByName("TextPortionType"))
-                properties->getPropertyValue("TextPortionType") >>= type;
+        ForEachPortion(paragraph, [&text](const Reference<XTextRange>& portion) {
+            const rtl::OUString type = PortionType(portion);
             if (type.isEmpty() || type == "Text")
                 text += FromUno(portion->getString());
             else
                 text += QChar::ObjectReplacementCharacter;
-        }
+        });
         return text;
     }
 
@@ -319,6 +424,7 @@ private:
 
     OpenDocument mDocument;
     Reference<XText> mText;
+    Reference<XTextRange> mParagraph;
 };
 
 class ReplacementImpl : public Word::Replacement {
@@ -381,14 +487,122 @@ private:
     bool mMatchAllWordForms = false;
 };
 
+// The Word picture of the date part of an office number format: "MMMM D, YYYY" becomes
+// "MMMM d, yyyy". Text in quotes or after a backslash stays text; a bracketed part (a
+// language or a colour) has no picture.
+QString WordDatePicture(const QString& format)
+{
+    QString picture;
+    for (qsizetype at = 0; at < format.size(); ++at) {
+        const QChar c = format[at];
+        if (c == QLatin1Char('[')) {
+            at = std::max(format.indexOf(QLatin1Char(']'), at), at);
+        } else if (c == QLatin1Char('"')) {
+            const qsizetype end = format.indexOf(QLatin1Char('"'), at + 1);
+            picture += QLatin1Char('\'') + format.mid(at + 1, end < 0 ? -1 : end - at - 1) + QLatin1Char('\'');
+            at = end < 0 ? format.size() : end;
+        } else if (c == QLatin1Char('\\') && at + 1 < format.size()) {
+            picture += QLatin1Char('\'') + format[++at] + QLatin1Char('\'');
+        } else if (c == QLatin1Char('N')) {
+            qsizetype run = 1;
+            while (at + run < format.size() && format[at + run] == QLatin1Char('N'))
+                ++run;
+            picture += run > 2 ? QStringLiteral("dddd") : QStringLiteral("ddd");
+            at += run - 1;
+        } else {
+            picture += c == QLatin1Char('D') || c == QLatin1Char('Y') ? c.toLower() : c;
+        }
+    }
+    return picture;
+}
+
+class FieldImpl : public Word::Field {
+public:
+    FieldImpl(OpenDocument document, Reference<XTextField> field) : mDocument(std::move(document)), mField(std::move(field)) {}
+
+    int Type() override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The field could not be read"), [&] { return TypeOf(Info()); });
+    }
+
+    // The office keeps no field code: it is written as Word writes it, from what the field holds.
+    QString Code() override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The field could not be read"), [&] {
+            const Reference<css::beans::XPropertySet> properties(mField, UNO_QUERY_THROW);
+            switch (TypeOf(Info())) {
+            case Word::wdFieldCreateDate:
+                return QStringLiteral(" CREATEDATE \\@ \"%1\" ").arg(WordDatePicture(NumberFormat(properties)));
+            case Word::wdFieldMacroButton:
+                return QStringLiteral(" MACROBUTTON %1 %2 ").arg(String(properties, "MacroName"), String(properties, "Hint"));
+            case Word::wdFieldPage:
+                return QStringLiteral(" PAGE ");
+            default:
+                return QString();
+            }
+        });
+    }
+
+    // The field's place in the text takes the text.
+    void UnlinkAs(const QString& text) override
+    {
+        Call(mDocument.Use(), QStringLiteral("The field could not be replaced"), [&] { mField->getAnchor()->setString(ToUno(text)); });
+        mDocument.cache->stories.reset();
+    }
+
+private:
+    Reference<css::lang::XServiceInfo> Info() const { return {mField, UNO_QUERY_THROW}; }
+
+    static int TypeOf(const Reference<css::lang::XServiceInfo>& info)
+    {
+        if (info->supportsService("com.sun.star.text.textfield.docinfo.CreateDateTime"))
+            return Word::wdFieldCreateDate;
+        if (info->supportsService("com.sun.star.text.textfield.Macro"))
+            return Word::wdFieldMacroButton;
+        if (info->supportsService("com.sun.star.text.textfield.PageNumber"))
+            return Word::wdFieldPage;
+        return Word::wdFieldEmpty;
+    }
+
+    static QString String(const Reference<css::beans::XPropertySet>& properties, const char* name)
+    {
+        rtl::OUString value;
+        properties->getPropertyValue(rtl::OUString::createFromAscii(name)) >>= value;
+        return FromUno(value);
+    }
+
+    // The format code of the field's number format, such as "MMMM D, YYYY".
+    QString NumberFormat(const Reference<css::beans::XPropertySet>& properties) const
+    {
+        sal_Int32 key = 0;
+        properties->getPropertyValue("NumberFormat") >>= key;
+        const Reference<css::beans::XPropertySet> format =
+            Reference<css::util::XNumberFormatsSupplier>(mDocument.component, UNO_QUERY_THROW)->getNumberFormats()->getByKey(key);
+        return String(format, "FormatString");
+    }
+
+    OpenDocument mDocument;
+    Reference<XTextField> mField;
+};
+
 class RangeImpl : public Word::Range {
 public:
     RangeImpl(OpenDocument document, std::shared_ptr<Story> story)
-        : mDocument(std::move(document)), mFind(std::make_shared<FindImpl>(std::move(story)))
+        : mDocument(std::move(document)), mStory(story), mFind(std::make_shared<FindImpl>(std::move(story)))
     {
     }
 
     std::shared_ptr<Word::Find> Find() override { return mFind; }
+    QString Text() override { return mStory->Text(); }
+    void Delete() override { mStory->Delete(); }
+
+    std::shared_ptr<Word::Collection<Word::Field>> Fields() override
+    {
+        std::vector<std::shared_ptr<Word::Field>> fields;
+        for (const Reference<XTextField>& field : mStory->TextFields())
+            fields.push_back(std::make_shared<FieldImpl>(mDocument, field));
+        return std::make_shared<Word::ListCollection<Word::Field>>(std::move(fields));
+    }
 
     // Every page of the document: the main text spans them all, and headers, frames and
     // shapes are seen on the pages that hold them.
@@ -396,7 +610,27 @@ public:
 
 private:
     OpenDocument mDocument;
+    std::shared_ptr<Story> mStory;
     std::shared_ptr<FindImpl> mFind;
+};
+
+class ParagraphImpl : public Word::Paragraph {
+public:
+    ParagraphImpl(OpenDocument document, Reference<XText> text, Reference<XTextRange> paragraph)
+        : mDocument(std::move(document)), mText(std::move(text)), mParagraph(std::move(paragraph))
+    {
+    }
+
+    std::shared_ptr<Word::Range> Range() override
+    {
+        mDocument.Use();
+        return std::make_shared<RangeImpl>(mDocument, std::make_shared<PortionStory>(mDocument, mText, mParagraph));
+    }
+
+private:
+    OpenDocument mDocument;
+    Reference<XText> mText;
+    Reference<XTextRange> mParagraph;
 };
 
 class TextFrameImpl : public Word::TextFrame {
@@ -420,7 +654,7 @@ public:
                                            [&] { return Reference<XText>(mShape, UNO_QUERY); });
         if (!text.is())
             throw AppError(QStringLiteral("This shape cannot hold text."));
-        return std::make_shared<RangeImpl>(mDocument, std::make_shared<ShapeStory>(mDocument, text));
+        return std::make_shared<RangeImpl>(mDocument, std::make_shared<PortionStory>(mDocument, text));
     }
 
 private:
@@ -609,6 +843,28 @@ public:
             return MakeStoryText(Reference<css::text::XTextDocument>(mDocument.component, UNO_QUERY_THROW)->getText(), false);
         });
         return std::make_shared<RangeImpl>(mDocument, std::make_shared<WriterStory>(mDocument, body));
+    }
+
+    std::shared_ptr<Word::Collection<Word::Paragraph>> Paragraphs() override
+    {
+        const Reference<XText> text = Call(mDocument.Use(), QStringLiteral("The text of the document could not be read"), [&] {
+            return Reference<css::text::XTextDocument>(mDocument.component, UNO_QUERY_THROW)->getText();
+        });
+        const auto paragraphs = Call(mDocument.Use(), QStringLiteral("The paragraphs of the document could not be listed"), [&] {
+            std::vector<Reference<XTextRange>> found;
+            const Reference<css::container::XEnumeration> parts =
+                Reference<css::container::XEnumerationAccess>(text, UNO_QUERY_THROW)->createEnumeration();
+            while (parts->hasMoreElements()) {
+                const Reference<css::lang::XServiceInfo> part(parts->nextElement(), UNO_QUERY_THROW);
+                if (part->supportsService("com.sun.star.text.Paragraph"))
+                    found.emplace_back(part, UNO_QUERY_THROW);
+            }
+            return found;
+        });
+        std::vector<std::shared_ptr<Word::Paragraph>> list;
+        for (const Reference<XTextRange>& paragraph : paragraphs)
+            list.push_back(std::make_shared<ParagraphImpl>(mDocument, text, paragraph));
+        return std::make_shared<Word::ListCollection<Word::Paragraph>>(std::move(list));
     }
 
 private:

@@ -113,14 +113,14 @@ private:
 }
 } // namespace LibreOffice
 
-LibreOfficeFactory::LibreOfficeFactory(OfficeTimeouts timeouts)
-    : mTimeouts(timeouts), mEnder(std::make_shared<LibreOffice::OfficeEnder>())
+LibreOfficeFactory::LibreOfficeFactory(OfficeTimeouts timeouts, QString folder)
+    : mTimeouts(timeouts), mFolder(std::move(folder)), mEnder(std::make_shared<LibreOffice::OfficeEnder>())
 {
 }
 
 std::shared_ptr<Word::Application> LibreOfficeFactory::CreateApplication()
 {
-    return std::make_shared<LibreOffice::ApplicationImpl>(LibreOffice::Connection::Start(mTimeouts, mEnder));
+    return std::make_shared<LibreOffice::ApplicationImpl>(LibreOffice::Connection::Start(mTimeouts, mEnder, mFolder));
 }
 
 void LibreOfficeFactory::WaitForEndedOffices()

@@ -2,6 +2,8 @@
 
 #include "WordModel.h"
 
+#include <QString>
+
 #include <chrono>
 #include <memory>
 
@@ -35,7 +37,9 @@ class LibreOfficeFactory : public Word::ApplicationFactory {
 public:
     // Destroying the factory waits until every office quit or released has ended; an
     // application object that outlives it keeps the offices' ender until it is released.
-    explicit LibreOfficeFactory(OfficeTimeouts timeouts = {});
+    // The offices' private folders are made in folder, or in the system's temporary folder
+    // (TMPDIR) when it is empty.
+    explicit LibreOfficeFactory(OfficeTimeouts timeouts = {}, QString folder = QString());
     LibreOfficeFactory(const LibreOfficeFactory&) = delete;
     LibreOfficeFactory& operator=(const LibreOfficeFactory&) = delete;
 
@@ -49,5 +53,6 @@ public:
 
 private:
     OfficeTimeouts mTimeouts;
+    QString mFolder;
     std::shared_ptr<LibreOffice::OfficeEnder> mEnder;
 };

@@ -165,8 +165,8 @@ QString FindOfficeProgramFolder()
                             "UNO_PATH to its program folder."));
 }
 
-OfficeProcess::OfficeProcess(const QString& programFolder)
-    : mFolder(QDir(QDir::tempPath()).filePath(QStringLiteral("inkhaven-office-XXXXXX"))),
+OfficeProcess::OfficeProcess(const QString& programFolder, const QString& folder)
+    : mFolder(QDir(folder.isEmpty() ? QDir::tempPath() : folder).filePath(QStringLiteral("inkhaven-office-XXXXXX"))),
       mPipeName(RandomPipeName()), mWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     if (!mFolder.isValid())

@@ -37,8 +37,9 @@ QString FindOfficeProgramFolder();
 // and reaps the office as soon as it ends, however it ends: none is left a zombie.
 class OfficeProcess {
 public:
-    // Starts the office; throws AppError when it cannot be started at all.
-    explicit OfficeProcess(const QString& programFolder);
+    // Starts the office, with its private folder in folder (the system's temporary folder,
+    // TMPDIR, when empty); throws AppError when it cannot be started at all.
+    OfficeProcess(const QString& programFolder, const QString& folder);
     // Kills the office if it still runs (the whole process group), reaps it, and removes
     // the sockets of its pipes that an office which did not end by itself leaves behind.
     ~OfficeProcess();

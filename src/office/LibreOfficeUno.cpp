@@ -117,11 +117,12 @@ void OfficeEnder::Run()
     }
 }
 
-std::shared_ptr<Connection> Connection::Start(const OfficeTimeouts& timeouts, std::shared_ptr<OfficeEnder> ender)
+std::shared_ptr<Connection> Connection::Start(const OfficeTimeouts& timeouts, std::shared_ptr<OfficeEnder> ender,
+                                              const QString& folder)
 {
     const QString programFolder = FindOfficeProgramFolder();
     const Reference<css::uno::XComponentContext> local = LocalContext(programFolder);
-    auto process = std::make_unique<OfficeProcess>(programFolder);
+    auto process = std::make_unique<OfficeProcess>(programFolder, folder);
     const auto failAsUnanswered = [&] {
         FailToStart(QStringLiteral("it did not answer within %1 seconds.").arg(Seconds(timeouts.connect)));
     };

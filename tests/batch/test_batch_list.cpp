@@ -2,9 +2,12 @@
 // for, their file names, the progress line and the command line.
 #include "AppError.h"
 #include "BatchCommand.h"
+#include "BatchRun.h"
 #include "CellText.h"
 #include "CsvReader.h"
 #include "FakeSettings.h"
+#include "FakeWord.h"
+#include "LetterFill.h"
 #include "LetterList.h"
 #include "LetterText.h"
 #include "Progress.h"
@@ -15,13 +18,19 @@
 #include <QtTest>
 
 namespace {
-QString TextOf(const LetterLine& line, const char* tag)
+int FieldOf(const char* tag)
 {
     for (int field = 0; field < FieldCount; ++field) {
         if (QLatin1String(FieldTags[static_cast<std::size_t>(field)]) == QLatin1String(tag))
-            return line.fields[static_cast<std::size_t>(field)];
+            return field;
     }
-    return QStringLiteral("<no such tag>");
+    return -1;
+}
+
+QString TextOf(const LetterLine& line, const char* tag)
+{
+    const int field = FieldOf(tag);
+    return field < 0 ? QStringLiteral("<no such tag>") : line.fields[static_cast<std::size_t>(field)];
 }
 
 std::vector<LetterLine> Letters(const QString& csv, FakeSettings& settings)
@@ -71,6 +80,7 @@ private slots:
     void linesThatCannotMakeALetter();
     void fileNames();
     void fileNamesSortInListOrder();
+    void lettersSentAsMade();
     void progressText();
     void commandLine();
 };
@@ -320,6 +330,47 @@ void BatchListTest::fileNamesSortInListOrder()
     QCOMPARE(sorted, names);
 }
 
+void BatchListTest::lettersSentAsMade()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    qputenv("TEMP", temp.path().toUtf8());
+    FakeWord word;
+    word.document.stories = {QStringLiteral("[YourName]\r[RecipientName]\r[Title]\r[CompanyName]\r[City2], [ST2] [ZIPCode2]\r"
+                                            "Attn: [Title]\rDear [RecipientName]:"),
+                             QStringLiteral("header")};
+    word.document.fields = {
+        {1, Word::wdFieldMacroButton, QStringLiteral(" MACROBUTTON DoFieldClick [Recipient Name] "), QStringLiteral("[Recipient Name]")},
+        {1, Word::wdFieldCreateDate, QStringLiteral(" CREATEDATE \\@ \"yyyy-MM-dd\" "), QStringLiteral("2024-03-04")},
+        {1, Word::wdFieldPage, QStringLiteral(" PAGE "), QStringLiteral("2")},
+        {1, Word::wdFieldMacroButton, QStringLiteral(" MACROBUTTON DoFieldClick [Signature] "), QStringLiteral("[Signature]")},
+    };
+    LetterJob job{Line(2, QStringLiteral("Acme"), QStringLiteral("Ann")), QStringLiteral("2-Acme")};
+    job.letter.fields[static_cast<std::size_t>(FieldOf("[YourName]"))] = QStringLiteral("Sam");
+    // White space is as empty as nothing.
+    job.letter.fields[static_cast<std::size_t>(FieldOf("[ST2]"))] = QStringLiteral("  ");
+    BatchOptions options;
+    options.outputFolder = temp.filePath(QStringLiteral("out"));
+    options.date = QDate(2026, 3, 9);
+    QVERIFY(QDir().mkpath(options.outputFolder));
+    const std::atomic<bool> stop = false;
+    QCOMPARE(MakeLetters({job}, options, word, "template", stop, [](const LetterReport& report) {
+                 QCOMPARE(report.outcome, LetterOutcome::Made);
+             }),
+             0);
+
+    QCOMPARE(word.saved.size(), 1);
+    const FakeWord::Content letter = word.saved.first();
+    // Only lines of nothing but empty fields go; a line with text of its own keeps it.
+    QCOMPARE(letter.stories[0], QStringLiteral("Sam\rAnn\rAcme\rAttn: \rDear Ann:"));
+    // The template's button for the recipient and its creation date give way to the
+    // letter's own, the date in the field's picture; other fields stay.
+    QCOMPARE(letter.fields[0].text, QStringLiteral("Ann"));
+    QCOMPARE(letter.fields[1].text, QStringLiteral("2026-03-09"));
+    QVERIFY(letter.fields[0].unlinked && letter.fields[1].unlinked);
+    QVERIFY(!letter.fields[2].unlinked && !letter.fields[3].unlinked);
+}
+
 void BatchListTest::progressText()
 {
     QCOMPARE(TimeLeftText(SecondsLeft(1, 50, 3.0)), QString());
@@ -355,6 +406,12 @@ void BatchListTest::commandLine()
     QCOMPARE(ParseBatchCommand({"--separator", ";", "a.csv", "out"}, error)->separator, QLatin1Char(';'));
     QCOMPARE(ParseBatchCommand({"--version"}, error)->request, BatchRequest::Version);
     QCOMPARE(ParseBatchCommand({"list.csv", "-h"}, error)->request, BatchRequest::Help);
+    // One office per core unless told.
+    QCOMPARE(ParseBatchCommand({"list.csv", "out"}, error)->options.offices, QThread::idealThreadCount());
+    const auto dated = ParseBatchCommand({"--date", "2026-03-09", "--date-format", "d MMMM yyyy", "l.csv", "out"}, error);
+    QVERIFY(dated);
+    QCOMPARE(dated->options.date, QDate(2026, 3, 9));
+    QCOMPARE(dated->dateFormat, QStringLiteral("d MMMM yyyy"));
     // Every refusal is one line that names what is wrong.
     const std::pair<QStringList, QString> refused[] = {
         {{"list.csv"}, QStringLiteral("A list and an output folder")},
@@ -364,6 +421,9 @@ void BatchListTest::commandLine()
         {{"list.csv", "out", "--offices"}, QStringLiteral("'--offices'")},
         {{"--pdf=yes", "list.csv", "out"}, QStringLiteral("'--pdf'")},
         {{"--separator", "|", "list.csv", "out"}, QStringLiteral("'|'")},
+        {{"--date", "9.3.2026", "list.csv", "out"}, QStringLiteral("'9.3.2026'")},
+        {{"--date", "2026-02-30", "list.csv", "out"}, QStringLiteral("'2026-02-30'")},
+        {{"--date-format", "'on the day'", "list.csv", "out"}, QStringLiteral("no part of the date")},
     };
     for (const auto& [arguments, named] : refused) {
         QVERIFY2(!ParseBatchCommand(arguments, error), qPrintable(arguments.join(QLatin1Char(' '))));

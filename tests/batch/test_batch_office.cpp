@@ -9,12 +9,15 @@
 #include <QDirIterator>
 #include <QLocale>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 struct Result {
@@ -43,6 +46,30 @@ QStringList ProcessesMentioning(const QString& text)
     return found;
 }
 
+// The sockets the offices now running for the test listen on: named after the pipe on
+// their command line (an office still starting has none yet).
+QStringList OfficeSockets(const QString& text)
+{
+    static const QRegularExpression pipe(QStringLiteral("--accept=pipe,name=([^;]+);"));
+    QStringList sockets;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+        const QString commandLine = QString::fromUtf8(FileBytes(QStringLiteral("/proc/%1/cmdline").arg(pid)));
+        const QRegularExpressionMatch name = pipe.match(commandLine);
+        const QString socket = QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(::getuid()).arg(name.captured(1));
+        if (commandLine.contains(text) && name.hasMatch() && QFileInfo::exists(socket))
+            sockets << socket;
+    }
+    return sockets;
+}
+
+QByteArray ManyLines(int count)
+{
+    QByteArray lines = "RecipientName,CompanyName\n";
+    for (int i = 1; i <= count; ++i)
+        lines += "Person " + QByteArray::number(i) + ",Company " + QByteArray::number(i) + "\n";
+    return lines;
+}
+
 }
 
 class BatchOfficeTest : public QObject {
@@ -54,6 +81,8 @@ private slots:
     void listBecomesLetters();
     void listsAsExported();
     void stopsAfterTheLettersUnderWay();
+    void signalsEndTheBatchWhateverItDoes();
+    void killedBatchLeavesNothingToTheNext();
     void cleanup();
 
 private:
@@ -71,7 +100,11 @@ void BatchOfficeTest::initTestCase()
     // Settings, working files and the offices' private folders all go to the test's folder.
     qputenv("XDG_CONFIG_HOME", mHome.filePath(QStringLiteral("config")).toUtf8());
     qputenv("TEMP", mHome.path().toUtf8());
-    qputenv("TMPDIR", mHome.path().toUtf8());
+    // The offices' private folders follow TEMP, not TMPDIR.
+    QVERIFY(QDir(mHome.path()).mkdir(QStringLiteral("tmpdir")));
+    qputenv("TMPDIR", mHome.filePath(QStringLiteral("tmpdir")).toUtf8());
+    // The leftovers' journals of the batches are the test's own.
+    qputenv("XDG_CACHE_HOME", mHome.filePath(QStringLiteral("cache")).toUtf8());
     QSettingsStore settings;
     const QString app = QLatin1String(SettingsApplication);
     const QString section = QLatin1String(SettingsSection);
@@ -140,7 +173,9 @@ void BatchOfficeTest::listBecomesLetters()
                     "Zo\xC3\xAB M\xC3\xBCller,\xC3\x9Cnterwald GmbH,Hauptstra\xC3\x9F" "e 5,K\xC3\xB6ln,,50667,Eink\xC3\xA4uferin\r\n"
                     "Bad,Line,Only,Four\r\n"
                     "\"O'Brien \"\"Bob\"\"\",,\"PO Box 9\r\nSuite 3\",Dublin,OH,43017,Owner\r\n");
-    const Result first = Run({QStringLiteral("--pdf"), list, mOutput.path()});
+    const QDate date(2026, 3, 9);
+    const Result first = Run({QStringLiteral("--pdf"), QStringLiteral("--date"), QStringLiteral("2026-03-09"),
+                              QStringLiteral("--date-format"), QStringLiteral("d MMMM yyyy"), list, mOutput.path()});
     QCOMPARE(first.exitCode, 1);
     QVERIFY2(first.err.startsWith(QLatin1String("inkhaven-batch: Line 4: it has 4 values, but the list has 7 columns")),
              qPrintable(first.err));
@@ -153,19 +188,29 @@ void BatchOfficeTest::listBecomesLetters()
     const QString koeln = Output(QStringLiteral("3-\u00DCnterwald GmbH.doc"));
     const QString bob = Output(QStringLiteral("5-O'Brien _Bob_.doc"));
     QCOMPARE(QDir(mOutput.path()).entryList(QDir::Files).size(), 6);
-    const QString today = QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+    const QString letterDate = QLocale::system().toString(date, QStringLiteral("d MMMM yyyy"));
     const QString acmeText = AntiwordText(acme);
     for (const char* value : {"Smith, John", "Acme, Inc.", "1 Main St", "Springfield, IL 62701", "Buyer", "Sam Sender",
                               "Head of Sales", "Boise"})
         QVERIFY2(acmeText.contains(QLatin1String(value)), value);
-    QVERIFY(acmeText.count(today) >= 2);
+    QVERIFY(acmeText.count(letterDate) >= 2);
     QVERIFY(!acmeText.contains(QLatin1String("Saved Company")));
+    // The header of the pages after the first names the recipient and the letter's date
+    // (in the header date's own picture), not the template's placeholder and creation date.
+    const QString acmeWithHeader = CatdocText(acme);
+    const QString headerDate = QLocale::system().toString(date, QStringLiteral("MMMM d, yyyy"));
+    QVERIFY2(acmeWithHeader.contains(
+                 QRegularExpression(QStringLiteral("Smith, John\\s+%1\\s+Page").arg(QRegularExpression::escape(headerDate)))),
+             qPrintable(acmeWithHeader.right(300)));
+    QVERIFY(!acmeWithHeader.contains(QLatin1String("Recipient Name")) && !acmeWithHeader.contains(QLatin1String("2024")));
     const QString koelnText = CatdocText(koeln);
     QVERIFY2(koelnText.contains(QStringLiteral("Zo\u00EB M\u00FCller")) && koelnText.contains(QStringLiteral("Hauptstra\u00DFe 5")),
              qPrintable(koelnText));
     QVERIFY(koelnText.contains(QStringLiteral("K\u00F6ln,  50667")));
     const QString bobText = AntiwordText(bob);
-    QVERIFY2(bobText.contains(QLatin1String("O'Brien \"Bob\"")) && bobText.contains(QLatin1String("Suite 3")), qPrintable(bobText));
+    // No company: its line is left out of the address, not left empty.
+    QVERIFY2(bobText.contains(QLatin1String("O'Brien \"Bob\"\nOwner\nPO Box 9\nSuite 3\nDublin, OH 43017\n")),
+             qPrintable(bobText.left(300)));
     for (const QString& letter : {acmeText, koelnText, bobText}) {
         for (const char* tag : FieldTags)
             QVERIFY2(!letter.contains(QLatin1String(tag), Qt::CaseInsensitive), tag);
@@ -182,7 +227,10 @@ void BatchOfficeTest::listBecomesLetters()
     // --force makes them again.
     const Result forced = Run({QStringLiteral("--force"), list, mOutput.path()});
     QCOMPARE(forced.exitCode, 1);
-    QVERIFY(CatdocText(koeln).contains(QStringLiteral("Zo\u00EB M\u00FCller")));
+    // Without --date and --date-format, today's date as the window writes it.
+    const QString koelnAgain = CatdocText(koeln);
+    QVERIFY(koelnAgain.contains(QStringLiteral("Zo\u00EB M\u00FCller")));
+    QVERIFY(koelnAgain.contains(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat)));
     QVERIFY2(forced.out.contains(QLatin1String("[3/3] ")) && forced.out.contains(QLatin1String("3 letters made")),
              qPrintable(forced.out));
 }
@@ -240,12 +288,9 @@ void BatchOfficeTest::listsAsExported()
 
 void BatchOfficeTest::stopsAfterTheLettersUnderWay()
 {
-    QByteArray lines = "RecipientName,CompanyName\n";
     constexpr int Count = 30;
-    for (int i = 1; i <= Count; ++i)
-        lines += "Person " + QByteArray::number(i) + ",Company " + QByteArray::number(i) + "\n";
     const QString list = mHome.filePath(QStringLiteral("many.csv"));
-    WriteFile(list, lines);
+    WriteFile(list, ManyLines(Count));
     const QString folder = mOutput.filePath(QStringLiteral("stopped"));
 
     const Result stopped = Run({list, folder}, [](QProcess& batch) {
@@ -262,6 +307,54 @@ void BatchOfficeTest::stopsAfterTheLettersUnderWay()
         const QString person = QStringLiteral("Person %1").arg(name.section(QLatin1Char('-'), 0, 0).toInt() - 1);
         QVERIFY2(AntiwordText(QDir(folder).filePath(name)).contains(person), qPrintable(name));
     }
+}
+
+void BatchOfficeTest::signalsEndTheBatchWhateverItDoes()
+{
+    // Reading a list from a pipe that nobody writes to.
+    const QString pipe = mHome.filePath(QStringLiteral("pipe.csv"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const Result reading = Run({pipe, mOutput.filePath(QStringLiteral("unread"))}, [](QProcess& batch) {
+        QTest::qWait(1000);
+        ::kill(static_cast<pid_t>(batch.processId()), SIGTERM);
+    });
+    QCOMPARE(reading.exitCode, 130);
+    QFile::remove(pipe);
+
+    // Starting its offices.
+    const QString list = mHome.filePath(QStringLiteral("few.csv"));
+    WriteFile(list, ManyLines(10));
+    const Result starting = Run({list, mOutput.filePath(QStringLiteral("starting"))}, [this](QProcess& batch) {
+        QTRY_VERIFY_WITH_TIMEOUT(!OfficeSockets(mHome.path()).isEmpty(), 60000);
+        ::kill(static_cast<pid_t>(batch.processId()), SIGTERM);
+    });
+    QCOMPARE(starting.exitCode, 130);
+    QVERIFY2(starting.out.contains(QLatin1String("not begun")), qPrintable(starting.out));
+}
+
+void BatchOfficeTest::killedBatchLeavesNothingToTheNext()
+{
+    const QString list = mHome.filePath(QStringLiteral("killed.csv"));
+    WriteFile(list, ManyLines(30));
+    QStringList sockets;
+    Run({list, mOutput.filePath(QStringLiteral("killed"))}, [&](QProcess& batch) {
+        QTRY_VERIFY_WITH_TIMEOUT(batch.bytesAvailable() > 0 || batch.state() != QProcess::Running, 120000);
+        sockets = OfficeSockets(mHome.path());
+        ::kill(static_cast<pid_t>(batch.processId()), SIGKILL);
+    });
+    // Its offices end with it, leaving their folders and sockets, and the working folder stays.
+    QTRY_VERIFY_WITH_TIMEOUT(ProcessesMentioning(mHome.path()).isEmpty(), 60000);
+    QVERIFY(!sockets.isEmpty());
+    for (const QString& socket : sockets)
+        QVERIFY2(QFileInfo::exists(socket), qPrintable(socket));
+    QVERIFY(!QDir(mHome.path()).entryList({QStringLiteral("inkhaven-batch-*")}, QDir::Dirs).isEmpty());
+    QVERIFY(!QDir(mHome.path()).entryList({QStringLiteral("inkhaven-office-*")}, QDir::Dirs).isEmpty());
+
+    // The next batch removes them, even one that makes no letter.
+    const Result next = Run({mHome.filePath(QStringLiteral("no such list.csv")), mOutput.path()});
+    QCOMPARE(next.exitCode, 2);
+    for (const QString& socket : sockets)
+        QVERIFY2(!QFileInfo::exists(socket), qPrintable(socket));
 }
 
 QTEST_GUILESS_MAIN(BatchOfficeTest)

@@ -26,13 +26,32 @@ struct Instance {
     }
 };
 
-// A piece of text of a document: a story, or the text of a shape.
+// A piece of text of a document: a story, a paragraph of the main story, or the text of a shape.
 struct Text {
     std::shared_ptr<FakeWord::Content> content;
-    int story = 0;  // index into stories, when shape < 0
-    int shape = -1; // index into shapes
+    int story = 0;      // index into stories, when shape < 0
+    int shape = -1;     // index into shapes
+    int paragraph = -1; // index into the paragraphs of the main story
 
-    QString& Get() const { return shape < 0 ? content->stories[story] : content->shapes[shape].text; }
+    QString Get() const
+    {
+        if (shape >= 0)
+            return content->shapes[shape].text;
+        return paragraph >= 0 ? Paragraphs().value(paragraph) : content->stories[story];
+    }
+    void Set(const QString& text) const
+    {
+        if (shape >= 0) {
+            content->shapes[shape].text = text;
+        } else if (paragraph >= 0) {
+            QStringList paragraphs = Paragraphs();
+            paragraphs[paragraph] = text;
+            content->stories[0] = paragraphs.join(QLatin1Char('\r'));
+        } else {
+            content->stories[story] = text;
+        }
+    }
+    QStringList Paragraphs() const { return content->stories[0].split(QLatin1Char('\r')); }
 };
 
 class FakeReplacement : public Word::Replacement {
@@ -101,7 +120,7 @@ public:
         if (find.isEmpty())
             return false;
         const Qt::CaseSensitivity sensitivity = mMatchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
-        QString& text = mText.Get();
+        const QString text = mText.Get();
         QString result;
         qsizetype from = 0;
         bool found = false;
@@ -112,7 +131,7 @@ public:
             if (replace != Word::wdReplaceAll)
                 break;
         }
-        text = result + text.mid(from);
+        mText.Set(result + text.mid(from));
         return found;
     }
 
@@ -124,12 +143,63 @@ private:
     bool mMatchCase = false;
 };
 
-class FakeRange : public Word::Range {
+template <class T>
+class FakeCollection;
+
+class FakeField : public Word::Field {
 public:
-    FakeRange(std::shared_ptr<Instance> instance, Text text)
-        : mInstance(std::move(instance)), mFind(std::make_shared<FakeFind>(mInstance, std::move(text)))
+    FakeField(std::shared_ptr<Instance> instance, std::shared_ptr<FakeWord::Content> content, int index)
+        : mInstance(std::move(instance)), mContent(std::move(content)), mIndex(index)
     {
     }
+    int Type() override
+    {
+        mInstance->Enter(QStringLiteral("Type"));
+        return Get().type;
+    }
+    QString Code() override
+    {
+        mInstance->Enter(QStringLiteral("Code"));
+        return Get().code;
+    }
+    void UnlinkAs(const QString& text) override
+    {
+        mInstance->Enter(QStringLiteral("UnlinkAs"), text);
+        Get().text = text;
+        Get().unlinked = true;
+    }
+
+private:
+    FakeWord::Field& Get() const { return mContent->fields[mIndex]; }
+
+    std::shared_ptr<Instance> mInstance;
+    std::shared_ptr<FakeWord::Content> mContent;
+    int mIndex;
+};
+
+class FakeRange : public Word::Range {
+public:
+    FakeRange(std::shared_ptr<Instance> instance, ::Text text)
+        : mInstance(std::move(instance)), mText(text), mFind(std::make_shared<FakeFind>(mInstance, std::move(text)))
+    {
+    }
+    QString Text() override
+    {
+        mInstance->Enter(QStringLiteral("Text"));
+        return mText.paragraph >= 0 ? mText.Get() + QLatin1Char('\r') : mText.Get();
+    }
+    void Delete() override
+    {
+        mInstance->Enter(QStringLiteral("Delete"));
+        if (mText.paragraph < 0) {
+            mText.Set(QString());
+            return;
+        }
+        QStringList paragraphs = mText.Paragraphs();
+        paragraphs.removeAt(mText.paragraph);
+        mText.content->stories[0] = paragraphs.join(QLatin1Char('\r'));
+    }
+    std::shared_ptr<Word::Collection<Word::Field>> Fields() override;
     std::shared_ptr<Word::Find> Find() override
     {
         mInstance->Enter(QStringLiteral("Find"));
@@ -143,6 +213,7 @@ public:
 
 private:
     std::shared_ptr<Instance> mInstance;
+    ::Text mText;
     std::shared_ptr<FakeFind> mFind;
 };
 
@@ -169,6 +240,32 @@ public:
 private:
     std::shared_ptr<Instance> mInstance;
     QList<std::shared_ptr<T>> mItems;
+};
+
+std::shared_ptr<Word::Collection<Word::Field>> FakeRange::Fields()
+{
+    mInstance->Enter(QStringLiteral("Fields"));
+    QList<std::shared_ptr<Word::Field>> fields;
+    const QList<FakeWord::Field>& all = mText.content->fields;
+    for (int i = 0; i < all.size(); ++i) {
+        if (mText.shape < 0 && mText.paragraph < 0 && all[i].story == mText.story && !all[i].unlinked)
+            fields.append(std::make_shared<FakeField>(mInstance, mText.content, i));
+    }
+    return std::make_shared<FakeCollection<Word::Field>>(mInstance, fields);
+}
+
+class FakeParagraph : public Word::Paragraph {
+public:
+    FakeParagraph(std::shared_ptr<Instance> instance, Text text) : mInstance(std::move(instance)), mText(std::move(text)) {}
+    std::shared_ptr<Word::Range> Range() override
+    {
+        mInstance->Enter(QStringLiteral("Paragraph.Range"));
+        return std::make_shared<FakeRange>(mInstance, mText);
+    }
+
+private:
+    std::shared_ptr<Instance> mInstance;
+    Text mText;
 };
 
 class FakeTextFrame : public Word::TextFrame {
@@ -249,6 +346,14 @@ public:
     {
         Enter(QStringLiteral("Range"));
         return std::make_shared<FakeRange>(mInstance, Text{mContent, 0});
+    }
+    std::shared_ptr<Word::Collection<Word::Paragraph>> Paragraphs() override
+    {
+        Enter(QStringLiteral("Paragraphs"));
+        QList<std::shared_ptr<Word::Paragraph>> paragraphs;
+        for (int i = 0; i < Text{mContent}.Paragraphs().size(); ++i)
+            paragraphs.append(std::make_shared<FakeParagraph>(mInstance, Text{mContent, 0, -1, i}));
+        return std::make_shared<FakeCollection<Word::Paragraph>>(mInstance, paragraphs);
     }
 
 private:

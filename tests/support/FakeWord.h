@@ -18,6 +18,10 @@
 // wdReplaceAll replaces every occurrence of the find text in it, literally, ignoring
 // letter case unless MatchCase was set, without searching the text it inserts. SaveAs
 // keeps a copy of the content in `saved` and writes the main story to the file as UTF-8.
+// The paragraphs of the main story are its parts between "\r" (Word's paragraph mark); a
+// paragraph's Delete removes it with its mark, so that the paragraphs after it move up (as
+// in Word, delete them last first). The fields of a story are listed in `fields`; UnlinkAs
+// keeps the field's text there and marks it unlinked, after which no range lists it.
 //
 // Every call is appended to `log` as "Member" or "Member(arguments)" (for example
 // "CreateApplication", "Open(/tmp/t.dot, ReadOnly=true)", "Execute(Replace=2)",
@@ -36,9 +40,17 @@ public:
         bool hasTextFrame = true; // false: TextFrame() throws, like a picture
         QString text;             // HasText is true when it is not empty
     };
+    struct Field {
+        int story = 0; // the story that holds it
+        int type = Word::wdFieldEmpty;
+        QString code;
+        QString text; // what it shows
+        bool unlinked = false;
+    };
     struct Content {
         QStringList stories{QString()}; // stories[0] is the main text
         QList<Shape> shapes;
+        QList<Field> fields;
     };
     struct Failure {
         QString member;

@@ -29,10 +29,11 @@ constexpr char FillLocation[] = "inkhaven-batch";
 // Fills the letter as a generation run does, and makes it fit to be sent as it is: no
 // paragraph of empty fields, the recipient and the date in place of the template's own
 // fields. The first failing step of the fill ends it with its error.
-QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const FieldTexts& fields, const QDate& date)
+QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const FieldTexts& fields, const QDate& date,
+                       EmptyParagraphRemover& emptyParagraphs)
 {
     const auto text = [&fields](int field) { return fields[static_cast<std::size_t>(field)]; };
-    RemoveEmptyParagraphs(document, text);
+    emptyParagraphs.Remove(document, text);
     QString failure;
     GuardedProcedure run(QLatin1String(FillLocation), [&failure](const QString& description, int) {
         if (failure.isEmpty())
@@ -202,7 +203,7 @@ private:
         std::shared_ptr<Word::Document> document;
         try {
             document = Use(Office().Documents()).Open(mTemplatePath, true);
-            const QStringList replacedIn = FillLetter(document, job.letter.fields, mOptions.date);
+            const QStringList replacedIn = FillLetter(document, job.letter.fields, mOptions.date, mEmptyParagraphs);
             document->SaveAs(files.workingDoc);
             if (mOptions.pdf)
                 document->ExportAsFixedFormat(files.workingPdf);
@@ -240,6 +241,8 @@ private:
     const QString mTemplatePath;
     std::shared_ptr<Word::Application> mOffice;
     int mFailedStarts = 0;
+    // Every letter of this office is opened from the same template.
+    EmptyParagraphRemover mEmptyParagraphs;
 };
 
 void Work(Queue& queue, const BatchOptions& options, Word::ApplicationFactory& word, const QString& workFolder,

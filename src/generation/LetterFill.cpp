@@ -189,16 +189,22 @@ bool ParagraphLeftOut(const QString& paragraph, const std::function<QString(int 
     return holdsTag && std::all_of(rest.begin(), rest.end(), [](QChar c) { return c.isSpace() || c.isPunct(); });
 }
 
-void RemoveEmptyParagraphs(const DocumentPtr& document, const std::function<QString(int field)>& text)
+void EmptyParagraphRemover::Remove(const DocumentPtr& document, const std::function<QString(int field)>& text)
 {
+    const auto leftOut = [&text](const QString& paragraph) { return ParagraphLeftOut(paragraph, text); };
+    if (mTemplate && std::none_of(mTemplate->begin(), mTemplate->end(), leftOut))
+        return;
+    QStringList read;
     const auto paragraphs = Use(document).Paragraphs();
     // The last first, so that removing one leaves the place of those before it as it was.
     for (int i = Use(paragraphs).Count() - 1; i >= 0; --i) {
         const auto paragraph = paragraphs->Item(i);
         const auto range = Use(paragraph).Range();
-        if (ParagraphLeftOut(Use(range).Text(), text))
+        read << Use(range).Text();
+        if (leftOut(read.back()))
             range->Delete();
     }
+    mTemplate = read;
 }
 
 QString FieldDate(const QString& code, const QDate& date)

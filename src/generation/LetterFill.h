@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Clock;
 class QDate;
@@ -38,9 +39,18 @@ QStringList FillFields(GuardedProcedure& run, const std::shared_ptr<Word::Docume
 // state). An office's mail merge leaves out such an address line in the same way.
 bool ParagraphLeftOut(const QString& paragraph, const std::function<QString(int field)>& text);
 
-// Before the fill: removes the paragraphs of the main text that ParagraphLeftOut.
-void RemoveEmptyParagraphs(const std::shared_ptr<Word::Document>& document,
-                           const std::function<QString(int field)>& text);
+// Before the fill: removes the paragraphs of the main text that ParagraphLeftOut, from
+// letter after letter opened from one template. Reading every paragraph from the office
+// takes longer than the rest of the fill, so the template's paragraphs are read from the
+// first letter, and a later letter whose texts leave none of them out is not read again.
+class EmptyParagraphRemover {
+public:
+    void Remove(const std::shared_ptr<Word::Document>& document, const std::function<QString(int field)>& text);
+
+private:
+    // The texts of the template's paragraphs; nothing before the first letter.
+    std::optional<QStringList> mTemplate;
+};
 
 // The date as a date field with this code shows it: in the picture of its \@ switch
 // (` CREATEDATE \@ "MMMM d, yyyy" ` shows "December 7, 2026"), in the user's language;

@@ -345,7 +345,11 @@ void BatchListTest::lettersSentAsMade()
         {1, Word::wdFieldPage, QStringLiteral(" PAGE "), QStringLiteral("2")},
         {1, Word::wdFieldMacroButton, QStringLiteral(" MACROBUTTON DoFieldClick [Signature] "), QStringLiteral("[Signature]")},
     };
-    LetterJob job{Line(2, QStringLiteral("Acme"), QStringLiteral("Ann")), QStringLiteral("2-Acme")};
+    // The first letter leaves out nothing; the second, made by the same office, does.
+    LetterJob full{Line(2, QStringLiteral("Acme"), QStringLiteral("Ann")), QStringLiteral("2-Acme")};
+    for (QString& field : full.letter.fields)
+        field = QStringLiteral("x");
+    LetterJob job{Line(3, QStringLiteral("Acme"), QStringLiteral("Ann")), QStringLiteral("3-Acme")};
     job.letter.fields[static_cast<std::size_t>(FieldOf("[YourName]"))] = QStringLiteral("Sam");
     // White space is as empty as nothing.
     job.letter.fields[static_cast<std::size_t>(FieldOf("[ST2]"))] = QStringLiteral("  ");
@@ -354,13 +358,14 @@ void BatchListTest::lettersSentAsMade()
     options.date = QDate(2026, 3, 9);
     QVERIFY(QDir().mkpath(options.outputFolder));
     const std::atomic<bool> stop = false;
-    QCOMPARE(MakeLetters({job}, options, word, "template", stop, [](const LetterReport& report) {
+    QCOMPARE(MakeLetters({full, job}, options, word, "template", stop, [](const LetterReport& report) {
                  QCOMPARE(report.outcome, LetterOutcome::Made);
              }),
              0);
 
-    QCOMPARE(word.saved.size(), 1);
-    const FakeWord::Content letter = word.saved.first();
+    QCOMPARE(word.saved.size(), 2);
+    QCOMPARE(word.saved.first().stories[0].count(QLatin1Char('\r')), 6);
+    const FakeWord::Content letter = word.saved.last();
     // Only lines of nothing but empty fields go; a line with text of its own keeps it.
     QCOMPARE(letter.stories[0], QStringLiteral("Sam\rAnn\rAcme\rAttn: \rDear Ann:"));
     // The template's button for the recipient and its creation date give way to the

@@ -15,6 +15,7 @@
 #include <QThread>
 
 #include <functional>
+#include <utility>
 
 namespace {
 // The largest number of offices the command takes.
@@ -182,9 +183,10 @@ QByteArray ReadList(const QString& path)
 }
 
 // The records of a text list, with what the user should know about how it was read.
-std::vector<CsvRecord> ReadTextList(const QByteArray& bytes, const BatchCommand& command, QStringList& notes)
+std::vector<CsvRecord> ReadTextList(QByteArray bytes, const BatchCommand& command, QStringList& notes)
 {
-    const ListText text = DecodeListText(bytes, command.encoding);
+    // The bytes go once they are text.
+    const ListText text = DecodeListText(std::exchange(bytes, QByteArray()), command.encoding);
     if (!text.guessedEncoding.isEmpty())
         notes << QStringLiteral("The list is not UTF-8 text; it is read as %1 (--encoding names another).")
                      .arg(text.guessedEncoding);
@@ -196,10 +198,10 @@ std::vector<CsvRecord> ReadTextList(const QByteArray& bytes, const BatchCommand&
     return ParseCsv(text.text, separator);
 }
 
-std::vector<CsvRecord> ReadRecords(const QByteArray& bytes, const BatchCommand& command, QStringList& notes)
+std::vector<CsvRecord> ReadRecords(QByteArray bytes, const BatchCommand& command, QStringList& notes)
 {
     switch (const ListFormat format = FormatOfList(bytes)) {
-    case ListFormat::Text: return ReadTextList(bytes, command, notes);
+    case ListFormat::Text: return ReadTextList(std::move(bytes), command, notes);
     case ListFormat::BinaryXls:
         throw AppError(QStringLiteral("The list is an Excel 97-2003 workbook (.xls), which cannot be read; save it "
                                       "as an Excel workbook (.xlsx), an OpenDocument spreadsheet (.ods) or CSV."));
@@ -258,7 +260,8 @@ QString BatchHelp()
 BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date)
 {
     BatchPlan plan;
-    const LetterList list = ReadLetterList(ReadRecords(ReadList(command.listPath), command, plan.notes), settings, date);
+    // Each stage's input goes once the next is read from it: bytes, text, records, lines.
+    LetterList list = ReadLetterList(ReadRecords(ReadList(command.listPath), command, plan.notes), settings, date);
     if (!list.otherColumns.isEmpty())
         plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")
                           .arg(list.otherColumns.join(QStringLiteral(", ")));
@@ -268,11 +271,13 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     MakeOutputFolder(command.options.outputFolder);
     // Every number is as wide as the last line's, so that the names sort in the order of the list.
     const auto digits = static_cast<int>(QString::number(list.lines.back().line).size());
-    for (const LetterLine& line : list.lines) {
-        if (line.problem.isEmpty())
-            plan.jobs.push_back({line, LetterFileStem(line, digits)});
-        else
-            plan.unusable.push_back(line);
+    for (LetterLine& line : list.lines) {
+        if (line.problem.isEmpty()) {
+            QString stem = LetterFileStem(line, digits);
+            plan.jobs.push_back({std::move(line), std::move(stem)});
+        } else {
+            plan.unusable.push_back(std::move(line));
+        }
     }
     return plan;
 }

@@ -30,7 +30,7 @@ inline constexpr char BatchProgram[] = "inkhaven-batch";
 enum class BatchRequest { Run, Help, Version };
 
 // The largest list file taken; a larger one is refused before it is read to its end.
-inline constexpr qint64 MaxListBytes = 16 * 1024 * 1024;
+inline constexpr qint64 MaxListBytes = 8 * 1024 * 1024;
 
 struct BatchCommand {
     BatchRequest request = BatchRequest::Run;

@@ -178,7 +178,7 @@ int FieldOfColumn(const QString& name)
     return -1;
 }
 
-LetterList ReadLetterList(const std::vector<CsvRecord>& records, SettingsStore& settings, const QString& date)
+LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date)
 {
     if (records.empty())
         return {};
@@ -202,6 +202,7 @@ LetterList ReadLetterList(const std::vector<CsvRecord>& records, SettingsStore& 
             ++list.emptyRows;
         else
             list.lines.push_back(MakeLine(*record, columns, defaults));
+        record->values = QStringList();
     }
     return list;
 }

@@ -3,7 +3,7 @@
 #include "CsvReader.h"
 #include "Fields.h"
 
-#include <QHash>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -22,7 +22,7 @@ struct LetterLine {
     FieldTexts fields;
     // The values of the columns that fill no field, by the ColumnKey of their names (the
     // first column of a name, when two names give the same key).
-    QHash<QString, QString> otherValues;
+    QMap<QString, QString> otherValues;
     // Empty when the letter can be made.
     QString problem;
 };
@@ -57,7 +57,8 @@ int FieldOfColumn(const QString& name);
 // problem. No records make a list without lines. Throws AppError when the column line
 // cannot be read, when no column fills a field (naming the names that do), or when two
 // columns fill one field.
-LetterList ReadLetterList(const std::vector<CsvRecord>& records, SettingsStore& settings, const QString& date);
+// Each record's values are let go once its line is made.
+LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date);
 
 // The file name (without extension) of a line's letter: the line number, with leading
 // zeros to digits places, a hyphen and the recipient's company, or name when the company

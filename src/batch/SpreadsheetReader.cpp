@@ -4,6 +4,7 @@
 #include "CellText.h"
 
 #include <QDateTime>
+#include <QXmlStreamReader>
 #include <QtEndian>
 
 #include <orcus/format_detection.hpp>
@@ -14,6 +15,7 @@
 #include <orcus/zip_archive.hpp>
 #include <orcus/zip_archive_stream.hpp>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,7 +27,7 @@ namespace {
 
 // The most a spreadsheet may hold once unpacked: far more than any list of letters, and
 // little enough that reading it stays within a modest amount of memory.
-constexpr quint64 MaxUnpackedBytes = 64ull * 1024 * 1024;
+constexpr quint64 MaxUnpackedBytes = 24ull * 1024 * 1024;
 
 QString Text(std::string_view text)
 {
@@ -385,22 +387,52 @@ bool HoldsSkippedCells(QByteArrayView sheet)
     return false;
 }
 
+QByteArray Entry(const orcus::zip_archive& archive, std::string_view name)
+{
+    std::vector<unsigned char> part;
+    if (!archive.read_file_entry(name, part))
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char*>(part.data()), static_cast<qsizetype>(part.size()));
+}
+
+// The value of attribute name (in any namespace) of the first element called element.
+QString FirstAttribute(const QByteArray& xml, QStringView element, QStringView name,
+                       const std::function<bool(const QXmlStreamAttributes&)>& matches = {})
+{
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (!reader.isStartElement() || reader.name() != element || (matches && !matches(reader.attributes())))
+            continue;
+        for (const QXmlStreamAttribute& attribute : reader.attributes()) {
+            if (attribute.name() == name)
+                return attribute.value().toString();
+        }
+    }
+    return QString();
+}
+
+// The part that holds the workbook's first sheet, the one the list is read from.
+std::string FirstSheetPart(const orcus::zip_archive& archive)
+{
+    const QString id = FirstAttribute(Entry(archive, "xl/workbook.xml"), u"sheet", u"id");
+    const QString target = FirstAttribute(Entry(archive, "xl/_rels/workbook.xml.rels"), u"Relationship", u"Target",
+                                          [&](const QXmlStreamAttributes& attributes) {
+                                              return attributes.value(QLatin1String("Id")) == id;
+                                          });
+    return (target.startsWith(QLatin1Char('/')) ? target.mid(1) : QStringLiteral("xl/") + target).toStdString();
+}
+
 void CheckXlsxCells(const QByteArray& bytes)
 {
     orcus::zip_archive_stream_blob stream(reinterpret_cast<const uint8_t*>(bytes.constData()),
                                           static_cast<std::size_t>(bytes.size()));
     orcus::zip_archive archive(&stream);
     archive.load();
-    std::vector<unsigned char> part;
-    for (std::size_t entry = 0; entry < archive.get_file_entry_count(); ++entry) {
-        const std::string_view name = archive.get_file_entry_name(entry);
-        if (!name.starts_with("xl/worksheets/") || !name.ends_with(".xml") || !archive.read_file_entry(name, part))
-            continue;
-        if (HoldsSkippedCells(QByteArrayView(part.data(), static_cast<qsizetype>(part.size()))))
-            throw AppError(QStringLiteral("The spreadsheet holds cells written in a way it cannot be read in (text "
-                                          "or dates kept in the cell itself); open it in a spreadsheet program and "
-                                          "save it again as .xlsx, or save it as CSV."));
-    }
+    if (HoldsSkippedCells(Entry(archive, FirstSheetPart(archive))))
+        throw AppError(QStringLiteral("The spreadsheet holds cells written in a way it cannot be read in (text "
+                                      "or dates kept in the cell itself); open it in a spreadsheet program and "
+                                      "save it again as .xlsx, or save it as CSV."));
 }
 
 void Import(const QByteArray& bytes, ListFormat format, Factory& factory)

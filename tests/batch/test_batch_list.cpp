@@ -199,8 +199,9 @@ void BatchListTest::spreadsheetsThatCannotBeReadAreRefused()
     const QByteArray inlineText = ZipFile({
         {QStringLiteral("[Content_Types].xml"), "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
                                                 "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/></Types>"},
-        {QStringLiteral("xl/workbook.xml"), "<workbook/>"},
-        {QStringLiteral("xl/worksheets/sheet1.xml"), "<worksheet><sheetData><row r=\"1\"><c r=\"A1\" t=\"str\">\n<v>City</v></c></row></sheetData></worksheet>"},
+        {QStringLiteral("xl/workbook.xml"), "<workbook xmlns:r=\"r\"><sheets><sheet name=\"List\" r:id=\"rId7\"/></sheets></workbook>"},
+        {QStringLiteral("xl/_rels/workbook.xml.rels"), "<Relationships><Relationship Id=\"rId7\" Target=\"worksheets/list.xml\"/></Relationships>"},
+        {QStringLiteral("xl/worksheets/list.xml"), "<worksheet><sheetData><row r=\"1\"><c r=\"A1\" t=\"str\">\n<v>City</v></c></row></sheetData></worksheet>"},
     });
     QCOMPARE(FormatOfList(inlineText), ListFormat::Xlsx);
     QVERIFY(SpreadsheetError(inlineText).contains(QLatin1String("save it again")));

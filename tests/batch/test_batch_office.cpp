@@ -283,7 +283,7 @@ void BatchOfficeTest::listsAsExported()
     QVERIFY(!QFileInfo::exists(none));
     const Result endless = Run({QStringLiteral("/dev/zero"), none});
     QCOMPARE(endless.exitCode, 2);
-    QVERIFY2(endless.err.contains(QLatin1String("is larger than 16 MB")), qPrintable(endless.err));
+    QVERIFY2(endless.err.contains(QLatin1String("is larger than 8 MB")), qPrintable(endless.err));
 }
 
 void BatchOfficeTest::stopsAfterTheLettersUnderWay()

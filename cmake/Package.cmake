@@ -1,6 +1,7 @@
 # The Debian package, made by CPack from the install rules (scripts/package; the packaging
 # test makes one from the build tree). The programs, the desktop entry, the icons and the
-# AppStream file go under /usr; its version is the project() version.
+# AppStream file, the manual pages and the documents of packaging/ go under /usr; its version
+# is the project() version with the package's revision.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME inkhaven)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -21,6 +22,7 @@ set(CPACK_STRIP_FILES ON)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${INKHAVEN_PACKAGE_REVISION})
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${INKHAVEN_HOMEPAGE})
@@ -37,3 +39,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 
 include(CPack)
+
+# The package's check with this tree's versions: the package test runs it, and so does
+# scripts/package before it makes a package to hand out.
+file(WRITE ${CMAKE_BINARY_DIR}/check-package.sh
+  "exec '${PROJECT_SOURCE_DIR}/tests/package/check-package' '${CMAKE_BINARY_DIR}' ${PROJECT_VERSION} "
+  "${PROJECT_VERSION}-${INKHAVEN_PACKAGE_REVISION} ${INKHAVEN_APPSTREAM_ID}\n")

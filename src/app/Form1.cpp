@@ -100,11 +100,11 @@ Form1::Form1(const Form1Services& services, QWidget* parent)
     setFixedSize(size());
     setMouseTracking(true);
 
-    // The design colours: white window, group boxes and captions.
-    SetBackColor(*this, Qt::white);
+    // The design colours: white window, group boxes and captions, with black text on them.
+    SetDesignBackColor(*this, Qt::white);
     for (QWidget* child : findChildren<QWidget*>()) {
         if (qobject_cast<QGroupBox*>(child) || qobject_cast<QLabel*>(child))
-            SetBackColor(*child, Qt::white);
+            SetDesignBackColor(*child, Qt::white);
     }
 
     for (QLabel* caption : findChildren<QLabel*>())

@@ -1,5 +1,7 @@
 #include "PushButton.h"
 
+#include "Theme.h"
+
 #include <QFont>
 #include <QKeyEvent>
 #include <QPalette>
@@ -14,6 +16,7 @@ PushButton::PushButton(QWidget* parent)
     setFont(font);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Button, Qt::white);
+    SetDesignText(palette, QPalette::ButtonText);
     setPalette(palette);
 }
 

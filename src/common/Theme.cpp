@@ -13,6 +13,10 @@
 #include <QWidget>
 
 namespace {
+// The text colours the original platform shows on its windows by default.
+const QColor DesignText(0x00, 0x00, 0x00);
+const QColor DesignDisabledText(0x6D, 0x6D, 0x6D);
+
 bool IsPlainControl(const QWidget& widget)
 {
     return qobject_cast<const QRadioButton*>(&widget) || qobject_cast<const QCheckBox*>(&widget)
@@ -24,13 +28,22 @@ bool IsPictureBox(const QWidget& widget)
     return widget.property("pictureBox").toBool();
 }
 
+// The theme's button face, with the theme's text on it (replacing a text colour of the design).
+void SetButtonFace(QWidget& widget)
+{
+    QPalette palette = widget.palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        palette.setColor(group, QPalette::WindowText, QApplication::palette().color(group, QPalette::ButtonText));
+    widget.setPalette(palette);
+    SetBackColor(widget, ButtonFaceColour());
+}
+
 void ColourWindow(QWidget& window, bool withPictureBoxes)
 {
-    const QColor face = ButtonFaceColour();
-    SetBackColor(window, face);
+    SetButtonFace(window);
     for (QWidget* child : window.findChildren<QWidget*>()) {
         if (IsPlainControl(*child) || (withPictureBoxes && IsPictureBox(*child)))
-            SetBackColor(*child, face);
+            SetButtonFace(*child);
     }
 }
 }
@@ -51,6 +64,21 @@ void SetBackColor(QWidget& widget, const QColor& colour)
     palette.setColor(QPalette::Window, colour);
     widget.setPalette(palette);
     widget.setAutoFillBackground(true);
+}
+
+void SetDesignText(QPalette& palette, QPalette::ColorRole role)
+{
+    palette.setColor(QPalette::Active, role, DesignText);
+    palette.setColor(QPalette::Inactive, role, DesignText);
+    palette.setColor(QPalette::Disabled, role, DesignDisabledText);
+}
+
+void SetDesignBackColor(QWidget& widget, const QColor& colour)
+{
+    QPalette palette = widget.palette();
+    SetDesignText(palette, QPalette::WindowText);
+    widget.setPalette(palette);
+    SetBackColor(widget, colour);
 }
 
 void ApplySkin(QWidget& window)

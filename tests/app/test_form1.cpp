@@ -5,6 +5,8 @@
 #include "FakeSettings.h"
 #include "Fields.h"
 #include "Form1.h"
+#include "Form2.h"
+#include "GroupBox.h"
 #include "Splash.h"
 #include "WordModel.h"
 
@@ -15,10 +17,74 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <cmath>
 #include <functional>
+#include <map>
 #include <utility>
 
 namespace {
+// A dark desktop theme's palette, as Qt's GTK platform theme gives it for Adwaita:dark.
+QPalette DarkPalette()
+{
+    const QColor light(0xEE, 0xEE, 0xEC);
+    QPalette palette(QColor(0x35, 0x35, 0x35), QColor(0x30, 0x30, 0x30));
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(role, light);
+    palette.setColor(QPalette::Base, QColor(0x2D, 0x2D, 0x2D));
+    return palette;
+}
+
+// The contrast ratio of two colours as WCAG defines it, from 1 to 21.
+double Contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& colour) {
+        const auto linear = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The contrast of the text drawn in area of widget: its most frequent colour is the
+// background, and the pixel that stands out most from it lies inside a letter.
+double TextContrast(QWidget& widget, const QRect& area)
+{
+    const QImage picture = widget.grab(area).toImage();
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x)
+            ++counts[picture.pixel(x, y)];
+    }
+    const QRgb background = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+                                return a.second < b.second;
+                            })->first;
+    double contrast = 1;
+    for (const auto& [colour, count] : counts)
+        contrast = std::max(contrast, Contrast(QColor(background), QColor(colour)));
+    return contrast;
+}
+
+// Every caption, group box title and push button text of window, with the contrast it is
+// drawn in.
+std::vector<std::pair<QString, double>> TextContrasts(QWidget& window)
+{
+    std::vector<std::pair<QString, double>> contrasts;
+    for (QLabel* caption : window.findChildren<QLabel*>())
+        contrasts.emplace_back(caption->text(), TextContrast(*caption, caption->rect()));
+    for (GroupBox* box : window.findChildren<GroupBox*>()) {
+        // Inside the title, clear of the frame that runs through its middle.
+        const QFontMetrics metrics(box->font());
+        if (!box->title().isEmpty())
+            contrasts.emplace_back(box->title(), TextContrast(*box, QRect(10, 1, metrics.horizontalAdvance(box->title()) - 4,
+                                                                          metrics.height() - 2)));
+    }
+    // Inside the button, clear of its frame.
+    for (QPushButton* button : window.findChildren<QPushButton*>())
+        contrasts.emplace_back(button->text(), TextContrast(*button, button->rect().adjusted(4, 4, -4, -4)));
+    return contrasts;
+}
+
 // An office that cannot be started, noting each attempt in a shared journal.
 class UnavailableOffice : public Word::ApplicationFactory {
 public:
@@ -108,6 +174,7 @@ private slots:
     void homePageOpensOnlyForSeven();
     void closingEndsApplication();
     void inputDuringRunIsDropped();
+    void readableUnderADarkTheme();
 
 private:
     QStringList mJournal;
@@ -474,6 +541,27 @@ void Form1Test::inputDuringRunIsDropped()
 
     QTest::mouseClick(start, Qt::LeftButton);
     QCOMPARE(mJournal.count(QStringLiteral("create office")), 2 * oneRun);
+}
+
+void Form1Test::readableUnderADarkTheme()
+{
+    // Both windows made under a dark desktop theme: text on the white the design fixes is
+    // dark, text on the theme's colours is the theme's; all of it reads (WCAG AA, 4.5:1).
+    const QPalette original = QApplication::palette();
+    QApplication::setPalette(DarkPalette());
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
+    FakeRandom random;
+    FakeUrlOpener urls;
+    Form1 form(Form1Services{*mSettings, *mDialogs, *mOffice, *mClock, random, urls});
+    Form2 preview(*mDialogs, [] {});
+    for (QWidget* window : {static_cast<QWidget*>(&form), static_cast<QWidget*>(&preview)}) {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const auto contrasts = TextContrasts(*window);
+        QVERIFY(contrasts.size() >= 4);
+        for (const auto& [text, contrast] : contrasts)
+            QVERIFY2(contrast >= 4.5, qPrintable(QStringLiteral("%1: %2:1").arg(text).arg(contrast, 0, 'f', 2)));
+    }
 }
 
 QTEST_MAIN(Form1Test)

@@ -203,8 +203,11 @@ std::vector<CsvRecord> ReadRecords(QByteArray bytes, const BatchCommand& command
     switch (const ListFormat format = FormatOfList(bytes)) {
     case ListFormat::Text: return ReadTextList(std::move(bytes), command, notes);
     case ListFormat::BinaryXls:
-        throw AppError(QStringLiteral("The list is an Excel 97-2003 workbook (.xls), which cannot be read; save it "
-                                      "as an Excel workbook (.xlsx), an OpenDocument spreadsheet (.ods) or CSV."));
+    case ListFormat::ExcelXml:
+        throw AppError(QStringLiteral("The list is an %1 workbook, which cannot be read; save it as an Excel "
+                                      "workbook (.xlsx), an OpenDocument spreadsheet (.ods) or CSV.")
+                           .arg(format == ListFormat::BinaryXls ? QStringLiteral("Excel 97-2003 (.xls)")
+                                                                : QStringLiteral("Excel 2003 XML")));
     case ListFormat::OtherArchive:
         throw AppError(QStringLiteral("The list is a zip archive, but not a spreadsheet (.xlsx or .ods)."));
     default: return ReadSpreadsheet(bytes, format);

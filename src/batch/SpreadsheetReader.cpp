@@ -9,7 +9,6 @@
 
 #include <orcus/format_detection.hpp>
 #include <orcus/orcus_ods.hpp>
-#include <orcus/orcus_xls_xml.hpp>
 #include <orcus/orcus_xlsx.hpp>
 #include <orcus/spreadsheet/import_interface.hpp>
 #include <orcus/zip_archive.hpp>
@@ -442,11 +441,8 @@ void Import(const QByteArray& bytes, ListFormat format, Factory& factory)
         CheckXlsxCells(bytes);
         orcus::orcus_xlsx filter(&factory);
         filter.read_stream(stream);
-    } else if (format == ListFormat::Ods) {
-        orcus::orcus_ods filter(&factory);
-        filter.read_stream(stream);
     } else {
-        orcus::orcus_xls_xml filter(&factory);
+        orcus::orcus_ods filter(&factory);
         filter.read_stream(stream);
     }
 }
@@ -508,16 +504,14 @@ ListFormat FormatOfList(const QByteArray& bytes)
 
 std::vector<CsvRecord> ReadSpreadsheet(const QByteArray& bytes, ListFormat format)
 {
-    if (format != ListFormat::ExcelXml) {
-        const std::optional<quint64> unpacked = UnpackedSize(bytes);
-        if (!unpacked)
-            throw AppError(QStringLiteral("The spreadsheet cannot be read: its zip archive is damaged."));
-        if (*unpacked > MaxUnpackedBytes)
-            throw AppError(QStringLiteral("The spreadsheet unpacks to %1 MB, more than a list takes (%2 MB); "
-                                          "save the list as CSV, or split it.")
-                               .arg(*unpacked / (1024 * 1024))
-                               .arg(MaxUnpackedBytes / (1024 * 1024)));
-    }
+    const std::optional<quint64> unpacked = UnpackedSize(bytes);
+    if (!unpacked)
+        throw AppError(QStringLiteral("The spreadsheet cannot be read: its zip archive is damaged."));
+    if (*unpacked > MaxUnpackedBytes)
+        throw AppError(QStringLiteral("The spreadsheet unpacks to %1 MB, more than a list takes (%2 MB); "
+                                      "save the list as CSV, or split it.")
+                           .arg(*unpacked / (1024 * 1024))
+                           .arg(MaxUnpackedBytes / (1024 * 1024)));
     // An .ods file gives the shown text of every cell; the others give numbers and formats.
     Factory factory(format == ListFormat::Ods);
     try {

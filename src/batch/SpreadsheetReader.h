@@ -6,12 +6,14 @@
 
 #include <vector>
 
-// What a list file holds, told from its first bytes.
+// What a list file holds, told from its content. Excel 2003 XML workbooks and Excel 97-2003
+// (.xls) ones are told apart only to be refused: liborcus reads no .xls, and reads the
+// former without its number formats (a ZIP code would lose its leading zero).
 enum class ListFormat { Text, Xlsx, Ods, ExcelXml, BinaryXls, OtherArchive };
 
 ListFormat FormatOfList(const QByteArray& bytes);
 
-// The rows of the first sheet of a spreadsheet (Xlsx, Ods or ExcelXml), from its first row
+// The rows of the first sheet of a spreadsheet (Xlsx or Ods), from its first row
 // that holds anything to its last: each cell as the spreadsheet shows it (a date cell as
 // its date, a number in its number format, a formula as its last result), each row as
 // wide as the widest, numbered as the sheet numbers them. Throws AppError when the file

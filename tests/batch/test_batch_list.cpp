@@ -210,6 +210,12 @@ void BatchListTest::spreadsheetsThatCannotBeReadAreRefused()
     QVERIFY2(huge.size() < MaxListBytes, "the test's file is larger than a list may be");
     QVERIFY(SpreadsheetError(huge).contains(QLatin1String("more than a list takes")));
     QCOMPARE(FormatOfList(QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")), ListFormat::BinaryXls);
+    QCOMPARE(FormatOfList("<?xml version=\"1.0\"?>\n<?mso-application progid=\"Excel.Sheet\"?>\n<Workbook "
+                          "xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\" "
+                          "xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"><Worksheet ss:Name=\"A\"><Table><Row><Cell>"
+                          "<Data ss:Type=\"String\">City</Data></Cell></Row></Table></Worksheet></Workbook>"),
+             ListFormat::ExcelXml);
+    QCOMPARE(FormatOfList("City,ST\nBoise,ID\n"), ListFormat::Text);
 }
 
 void BatchListTest::columnsFillFieldsAndSettingsTheRest()

@@ -2,13 +2,13 @@
 
 #include "AppError.h"
 #include "CellText.h"
+#include "OdsContent.h"
 
 #include <QDateTime>
 #include <QXmlStreamReader>
 #include <QtEndian>
 
 #include <orcus/format_detection.hpp>
-#include <orcus/orcus_ods.hpp>
 #include <orcus/orcus_xlsx.hpp>
 #include <orcus/spreadsheet/import_interface.hpp>
 #include <orcus/zip_archive.hpp>
@@ -42,8 +42,7 @@ struct Cell {
 
 using Grid = std::map<int, std::map<int, Cell>>;
 
-// The texts of the file's strings. An .ods file gives every cell's shown text as a string
-// just before the cell's value, so the latest one is what a number or date cell shows.
+// The texts of the file's shared strings.
 class Strings : public iface::import_shared_strings {
 public:
     const QString& At(std::size_t index) const
@@ -51,8 +50,6 @@ public:
         static const QString none;
         return index < mTexts.size() ? mTexts[index] : none;
     }
-    const std::optional<QString>& Latest() const { return mLatest; }
-    void ForgetLatest() { mLatest.reset(); }
 
     std::size_t append(std::string_view s) override { return Add(Text(s)); }
     std::size_t add(std::string_view s) override { return Add(Text(s)); }
@@ -74,13 +71,11 @@ private:
     std::size_t Add(const QString& text)
     {
         mTexts.push_back(text);
-        mLatest = text;
         return mTexts.size() - 1;
     }
 
     std::vector<QString> mTexts;
     QString mSegments;
-    std::optional<QString> mLatest;
 };
 
 // The number formats of the cell formats; everything else a style holds is of no use here.
@@ -207,7 +202,7 @@ private:
 // The cells of a sheet; only the first sheet's are kept.
 class Sheet : public iface::import_sheet {
 public:
-    Sheet(Grid* grid, Strings& strings, bool shownTexts) : mGrid(grid), mStrings(strings), mShownTexts(shownTexts)
+    Sheet(Grid* grid, Strings& strings) : mGrid(grid), mStrings(strings)
     {
         if (grid)
             mFormulas = std::make_unique<FormulaResults>(*grid);
@@ -218,18 +213,17 @@ public:
     void set_string(ss::row_t row, ss::col_t col, ss::string_id_t id) override
     {
         SetText(row, col, mStrings.At(id));
-        mStrings.ForgetLatest();
     }
     void set_value(ss::row_t row, ss::col_t col, double value) override
     {
         if (Cell* cell = At(row, col)) {
             cell->number = value;
-            cell->text = ShownText();
+            cell->text.reset();
         }
     }
     void set_bool(ss::row_t row, ss::col_t col, bool value) override
     {
-        SetText(row, col, ShownText().value_or(value ? QStringLiteral("TRUE") : QStringLiteral("FALSE")));
+        SetText(row, col, value ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
     }
     void set_date_time(ss::row_t row, ss::col_t col, int year, int month, int day, int hour, int minute,
                        double second) override
@@ -238,7 +232,7 @@ public:
         const QString code = hour || minute || second ? BuiltinNumberFormat(22) : BuiltinNumberFormat(14);
         const double serial = static_cast<double>(QDate(1899, 12, 30).daysTo(moment.date())) +
                               moment.time().msecsSinceStartOfDay() / 86400000.0;
-        SetText(row, col, ShownText().value_or(ShownNumber(serial, code, QDate(1899, 12, 30))));
+        SetText(row, col, ShownNumber(serial, code, QDate(1899, 12, 30)));
     }
     void set_format(ss::row_t row, ss::col_t col, std::size_t xf) override
     {
@@ -258,11 +252,8 @@ private:
             cell->text = text;
     }
 
-    std::optional<QString> ShownText() const { return mShownTexts ? mStrings.Latest() : std::nullopt; }
-
     Grid* mGrid;
     Strings& mStrings;
-    const bool mShownTexts;
     std::unique_ptr<FormulaResults> mFormulas;
 };
 
@@ -305,8 +296,6 @@ public:
 
 class Factory : public iface::import_factory {
 public:
-    explicit Factory(bool shownTexts) : mShownTexts(shownTexts) {}
-
     Grid grid;
     Strings strings;
     Styles styles;
@@ -318,7 +307,7 @@ public:
     iface::import_reference_resolver* get_reference_resolver(ss::formula_ref_context_t) override { return &mAddresses; }
     iface::import_sheet* append_sheet(ss::sheet_t index, std::string_view name) override
     {
-        mSheets.push_back(std::make_unique<Sheet>(index == 0 ? &grid : nullptr, strings, mShownTexts));
+        mSheets.push_back(std::make_unique<Sheet>(index == 0 ? &grid : nullptr, strings));
         mNames.emplace_back(name);
         return mSheets.back().get();
     }
@@ -338,7 +327,6 @@ public:
     void finalize() override {}
 
 private:
-    const bool mShownTexts;
     A1Addresses mAddresses;
     std::vector<std::unique_ptr<Sheet>> mSheets;
     std::vector<std::string> mNames;
@@ -391,7 +379,11 @@ QByteArray Entry(const orcus::zip_archive& archive, std::string_view name)
     std::vector<unsigned char> part;
     if (!archive.read_file_entry(name, part))
         return QByteArray();
-    return QByteArray(reinterpret_cast<const char*>(part.data()), static_cast<qsizetype>(part.size()));
+    QByteArray bytes(reinterpret_cast<const char*>(part.data()), static_cast<qsizetype>(part.size()));
+    // liborcus ends a stored (not deflated) entry with a NUL, which no XML part holds.
+    while (bytes.endsWith('\0'))
+        bytes.chop(1);
+    return bytes;
 }
 
 // The value of attribute name (in any namespace) of the first element called element.
@@ -434,51 +426,61 @@ void CheckXlsxCells(const QByteArray& bytes)
                                       "save it again as .xlsx, or save it as CSV."));
 }
 
-void Import(const QByteArray& bytes, ListFormat format, Factory& factory)
+// The cells of an .xlsx workbook's first sheet, through liborcus's import filter, each
+// number shown in its number format.
+CellTexts XlsxCellTexts(const QByteArray& bytes)
 {
-    const std::string_view stream(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    if (format == ListFormat::Xlsx) {
-        CheckXlsxCells(bytes);
-        orcus::orcus_xlsx filter(&factory);
-        filter.read_stream(stream);
-    } else {
-        orcus::orcus_ods filter(&factory);
-        filter.read_stream(stream);
+    CheckXlsxCells(bytes);
+    Factory factory;
+    orcus::orcus_xlsx filter(&factory);
+    filter.read_stream(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    CellTexts texts;
+    for (const auto& [row, cells] : factory.grid) {
+        for (const auto& [column, cell] : cells) {
+            QString text = cell.text ? *cell.text
+                                     : ShownNumber(cell.number, factory.styles.CodeOf(cell.format), factory.origin.date);
+            if (!text.isEmpty())
+                texts[row][column] = std::move(text);
+        }
     }
+    return texts;
 }
 
-QString CellText(const Cell& cell, const Factory& factory)
+// The cells of an .ods spreadsheet's first table, as it shows them: liborcus's zip reader
+// unpacks it, and its cells are read with their shown text, which the import filter leaves out.
+CellTexts OdsTexts(const QByteArray& bytes)
 {
-    if (cell.text)
-        return *cell.text;
-    return ShownNumber(cell.number, factory.styles.CodeOf(cell.format), factory.origin.date);
+    orcus::zip_archive_stream_blob stream(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                          static_cast<std::size_t>(bytes.size()));
+    orcus::zip_archive archive(&stream);
+    archive.load();
+    return OdsCellTexts(Entry(archive, "content.xml"));
 }
 
-bool HoldsText(const std::map<int, Cell>& row, const Factory& factory)
+bool HoldsText(const std::map<int, QString>& row)
 {
-    return std::any_of(row.begin(), row.end(),
-                       [&](const auto& cell) { return !CellText(cell.second, factory).trimmed().isEmpty(); });
+    return std::any_of(row.begin(), row.end(), [](const auto& cell) { return !cell.second.trimmed().isEmpty(); });
 }
 
-std::vector<CsvRecord> Records(const Factory& factory)
+std::vector<CsvRecord> Records(const CellTexts& texts)
 {
     std::vector<CsvRecord> records;
-    auto first = factory.grid.begin();
-    while (first != factory.grid.end() && !HoldsText(first->second, factory))
+    auto first = texts.begin();
+    while (first != texts.end() && !HoldsText(first->second))
         ++first;
-    auto last = factory.grid.end();
-    while (last != first && !HoldsText(std::prev(last)->second, factory))
+    auto last = texts.end();
+    while (last != first && !HoldsText(std::prev(last)->second))
         --last;
+    if (first == last)
+        return records;
     int width = 0;
-    for (auto row = first; row != last; ++row) {
-        if (!row->second.empty())
-            width = std::max(width, row->second.rbegin()->first + 1);
-    }
-    for (int row = first == last ? 0 : first->first; first != last && row <= std::prev(last)->first; ++row) {
+    for (auto row = first; row != last; ++row)
+        width = std::max(width, row->second.rbegin()->first + 1);
+    for (int row = first->first; row <= std::prev(last)->first; ++row) {
         CsvRecord record{row + 1, QStringList(width, QString()), QString()};
-        if (const auto cells = factory.grid.find(row); cells != factory.grid.end()) {
-            for (const auto& [column, cell] : cells->second)
-                record.values[column] = CellText(cell, factory);
+        if (const auto cells = texts.find(row); cells != texts.end()) {
+            for (const auto& [column, text] : cells->second)
+                record.values[column] = text;
         }
         records.push_back(std::move(record));
     }
@@ -512,14 +514,11 @@ std::vector<CsvRecord> ReadSpreadsheet(const QByteArray& bytes, ListFormat forma
                                       "save the list as CSV, or split it.")
                            .arg(*unpacked / (1024 * 1024))
                            .arg(MaxUnpackedBytes / (1024 * 1024)));
-    // An .ods file gives the shown text of every cell; the others give numbers and formats.
-    Factory factory(format == ListFormat::Ods);
     try {
-        Import(bytes, format, factory);
+        return Records(format == ListFormat::Xlsx ? XlsxCellTexts(bytes) : OdsTexts(bytes));
     } catch (const AppError&) {
         throw;
     } catch (const std::exception& error) {
         throw AppError(QStringLiteral("The spreadsheet cannot be read: %1.").arg(QString::fromUtf8(error.what())));
     }
-    return Records(factory);
 }

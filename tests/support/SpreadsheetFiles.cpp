@@ -135,8 +135,11 @@ QString OdsCell(const SheetCell& cell)
         return QStringLiteral("<table:table-cell office:value-type=\"date\" office:date-value=\"%1\">").arg(cell.date.toString(Qt::ISODate)) +
                shown.arg(Escaped(cell.shown)) + QStringLiteral("</table:table-cell>");
     const QString text = cell.shown.isEmpty() ? QString::number(cell.number, 'g', 17) : cell.shown;
+    const QString comment = cell.comment.isEmpty() ? QString()
+                                                   : QStringLiteral("<office:annotation><dc:creator>Ann</dc:creator>") +
+                                                         shown.arg(Escaped(cell.comment)) + QStringLiteral("</office:annotation>");
     return QStringLiteral("<table:table-cell%1 office:value-type=\"float\" office:value=\"%2\">").arg(formula, QString::number(cell.number, 'g', 17)) +
-           shown.arg(Escaped(text)) + QStringLiteral("</table:table-cell>");
+           comment + shown.arg(Escaped(text)) + QStringLiteral("</table:table-cell>");
 }
 }
 
@@ -173,12 +176,12 @@ SheetCell FormulaCell(const QString& formula, double number)
     return cell;
 }
 
-QByteArray ZipFile(const QList<std::pair<QString, QByteArray>>& entries)
+QByteArray ZipFile(const QList<std::pair<QString, QByteArray>>& entries, bool deflated)
 {
     QByteArray archive;
     QByteArray directory;
     for (const auto& [name, data] : entries) {
-        const QByteArray packed = RawDeflate(data);
+        const QByteArray packed = deflated ? RawDeflate(data) : data;
         const auto crc = static_cast<quint32>(crc32(0, reinterpret_cast<const Bytef*>(data.constData()), static_cast<uInt>(data.size())));
         const QByteArray fileName = name.toUtf8();
         const auto offset = static_cast<quint32>(archive.size());
@@ -187,7 +190,7 @@ QByteArray ZipFile(const QList<std::pair<QString, QByteArray>>& entries)
             Put32(*header, central ? 0x02014b50 : 0x04034b50);
             if (central)
                 Put16(*header, 20);
-            for (const quint16 value : {quint16(20), quint16(0), quint16(8), quint16(0), quint16(0x5A21)})
+            for (const quint16 value : {quint16(20), quint16(0), quint16(deflated ? 8 : 0), quint16(0), quint16(0x5A21)})
                 Put16(*header, value);
             for (const quint32 value : {crc, static_cast<quint32>(packed.size()), static_cast<quint32>(data.size())})
                 Put32(*header, value);
@@ -259,7 +262,7 @@ QByteArray XlsxFile(const SheetRows& rows)
     });
 }
 
-QByteArray OdsFile(const SheetRows& rows)
+QByteArray OdsFile(const SheetRows& rows, bool deflated)
 {
     QString tables;
     for (const SheetRows& table : {rows, SheetRows{{TextCell(QStringLiteral("not the list"))}}}) {
@@ -279,7 +282,8 @@ QByteArray OdsFile(const SheetRows& rows)
                        "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
                        "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
                        "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
-                       "xmlns:of=\"urn:oasis:names:tc:opendocument:xmlns:of:1.2\" office:version=\"1.2\">"
+                       "xmlns:of=\"urn:oasis:names:tc:opendocument:xmlns:of:1.2\" "
+                       "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" office:version=\"1.2\">"
                        "<office:body><office:spreadsheet>%1</office:spreadsheet></office:body></office:document-content>")
             .arg(tables);
     const QByteArray manifest =
@@ -289,5 +293,6 @@ QByteArray OdsFile(const SheetRows& rows)
         "manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/></manifest:manifest>";
     return ZipFile({{QStringLiteral("mimetype"), "application/vnd.oasis.opendocument.spreadsheet"},
                     {QStringLiteral("content.xml"), content.toUtf8()},
-                    {QStringLiteral("META-INF/manifest.xml"), manifest}});
+                    {QStringLiteral("META-INF/manifest.xml"), manifest}},
+                   deflated);
 }

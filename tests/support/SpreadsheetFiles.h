@@ -22,6 +22,8 @@ struct SheetCell {
     // What the cell shows, as an .ods file gives it; a date for an .ods date cell.
     QString shown;
     QDate date;
+    // A comment on the cell, which an .ods file keeps inside the cell, before its text.
+    QString comment;
 };
 
 SheetCell TextCell(const QString& text);
@@ -34,7 +36,8 @@ SheetCell FormulaCell(const QString& formula, double number);
 using SheetRows = QList<QList<SheetCell>>;
 
 QByteArray XlsxFile(const SheetRows& rows);
-QByteArray OdsFile(const SheetRows& rows);
+// deflated: its parts deflated, else stored as they are.
+QByteArray OdsFile(const SheetRows& rows, bool deflated = true);
 
-// A zip archive of the entries, each deflated.
-QByteArray ZipFile(const QList<std::pair<QString, QByteArray>>& entries);
+// A zip archive of the entries, each deflated, or stored as it is.
+QByteArray ZipFile(const QList<std::pair<QString, QByteArray>>& entries, bool deflated = true);

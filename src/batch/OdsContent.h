@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <map>
+
+// The texts of a sheet's cells by row and column, counting from 0; cells without text are left out.
+using CellTexts = std::map<int, std::map<int, QString>>;
+
+// The cells of the first table of an OpenDocument spreadsheet's content.xml, each as the
+// text it shows (its paragraphs, one line each; a comment on the cell is not its text), or,
+// for a value cell saved without one, its value as "General" shows it. Throws AppError
+// when the XML is not well formed or the table is larger than a sheet can be.
+CellTexts OdsCellTexts(const QByteArray& content);

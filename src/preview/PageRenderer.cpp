@@ -51,15 +51,23 @@ void PageRenderer::Work()
         Job job;
         {
             std::unique_lock lock(mMutex);
+            mRunning = false;
             mWake.wait(lock, [this] { return mStop || mWaiting.has_value(); });
             if (mStop)
                 return;
             job = std::move(*mWaiting);
             mWaiting.reset();
+            mRunning = true;
         }
         if (std::optional<std::vector<Tile>> tiles = Run(job))
             mDeliver(job.generation, std::move(*tiles));
     }
+}
+
+bool PageRenderer::Idle()
+{
+    const std::lock_guard lock(mMutex);
+    return !mRunning && !mWaiting.has_value();
 }
 
 bool PageRenderer::NewerJobWaits()

@@ -50,6 +50,9 @@ public:
 
     void Render(Job job);
 
+    // No job waits or runs: the renderer's thread sleeps.
+    bool Idle();
+
 private:
     PageRenderer(std::unique_ptr<Poppler::Document> document, Deliver deliver);
     void Work();
@@ -62,6 +65,7 @@ private:
     std::mutex mMutex;
     std::condition_variable mWake;
     std::optional<Job> mWaiting;
+    bool mRunning = false;
     bool mStop = false;
     std::thread mThread;
 };

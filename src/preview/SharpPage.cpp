@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace {
-// Tiles kept at once: a screenful at twice the device pixels needs about 30 of them.
-constexpr std::size_t TileLimit = 64;
+// Tiles kept beyond the visible ones, for scrolling back: a screenful at twice the device
+// pixels (about 30 tiles) twice over, 16 MB at most.
+constexpr std::size_t SpareTiles = 64;
 
 std::pair<int, int> KeyOf(const QRect& tile)
 {
@@ -136,6 +138,12 @@ void SharpPage::Request(const PageTiles::Scale& scale, const std::vector<QRect>&
     for (const QRect& page : mPicturePages)
         job.pages.push_back(PageTiles::ToDevice(page, scale));
     mRenderer->Render(std::move(job));
+    ++mRenderJobs;
+}
+
+bool SharpPage::RendererIdle() const
+{
+    return !mRenderer || mRenderer->Idle();
 }
 
 void SharpPage::Receive(quint64 generation, std::vector<PageRenderer::Tile> tiles)
@@ -145,23 +153,34 @@ void SharpPage::Receive(quint64 generation, std::vector<PageRenderer::Tile> tile
     const double ratio = devicePixelRatioF();
     for (const PageRenderer::Tile& tile : tiles) {
         mRequested.erase(std::remove(mRequested.begin(), mRequested.end(), tile.rect), mRequested.end());
-        Keep(tile);
+        mTiles[KeyOf(tile.rect)] = {tile.image, ++mUses};
         update(QRectF(tile.rect.x() / ratio, tile.rect.y() / ratio, tile.rect.width() / ratio,
                       tile.rect.height() / ratio)
                    .toAlignedRect());
     }
+    Trim();
 }
 
-// Keeps a tile; beyond the limit the tile drawn longest ago goes.
-void SharpPage::Keep(const PageRenderer::Tile& tile)
+// Keeps every visible tile, however many the ratio and the zoom make, and SpareTiles more:
+// beyond that the tile drawn longest ago goes. A visible tile that went would be asked for
+// again at the next paint, and push out another visible one, without end.
+void SharpPage::Trim()
 {
-    mTiles[KeyOf(tile.rect)] = {tile.image, ++mUses};
-    if (mTiles.size() <= TileLimit)
+    std::set<TileKey> visible;
+    for (const QRect& tile : VisibleTiles(mScale))
+        visible.insert(KeyOf(tile));
+    const std::size_t keep = visible.size() + SpareTiles;
+    if (mTiles.size() <= keep)
         return;
-    const auto oldest = std::min_element(mTiles.begin(), mTiles.end(), [](const auto& a, const auto& b) {
-        return a.second.lastUse < b.second.lastUse;
-    });
-    mTiles.erase(oldest);
+    std::vector<std::pair<quint64, TileKey>> unseen;
+    for (const auto& [key, tile] : mTiles) {
+        if (!visible.count(key))
+            unseen.emplace_back(tile.lastUse, key);
+    }
+    const std::size_t surplus = std::min(mTiles.size() - keep, unseen.size());
+    std::partial_sort(unseen.begin(), unseen.begin() + static_cast<std::ptrdiff_t>(surplus), unseen.end());
+    for (std::size_t i = 0; i < surplus; ++i)
+        mTiles.erase(unseen[i].second);
 }
 
 // Tiles of another scale or other pages are useless; what the renderer still delivers for

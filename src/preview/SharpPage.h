@@ -34,6 +34,11 @@ public:
     // True when every visible part of the page that can be drawn sharp is drawn sharp.
     bool Complete() const;
 
+    // How many jobs the renderer has been given, and whether it has none to work on: once
+    // the visible page is sharp, it rests until the view changes.
+    quint64 RenderJobs() const { return mRenderJobs; }
+    bool RendererIdle() const;
+
 signals:
     // A paint has found the visible page wholly sharp, or nothing there to draw sharp.
     void Completed();
@@ -50,7 +55,7 @@ private:
 
     bool EnsureRenderer();
     void Receive(quint64 generation, std::vector<PageRenderer::Tile> tiles);
-    void Keep(const PageRenderer::Tile& tile);
+    void Trim();
     void ForgetTiles();
     PageTiles::Scale CurrentScale() const;
     std::vector<QRect> VisibleTiles(const PageTiles::Scale& scale) const;
@@ -66,6 +71,7 @@ private:
     PageTiles::Scale mScale;
     quint64 mGeneration = 0;
     quint64 mUses = 0;
+    quint64 mRenderJobs = 0;
     std::map<TileKey, CachedTile> mTiles;
     std::vector<QRect> mRequested;
 };

@@ -200,7 +200,9 @@ private slots:
 
     // The viewport shows the letter's pages rendered at the screen's resolution (zoom times
     // device pixel ratio), where the stretched picture would be soft; scrolled, across a
-    // page boundary. Also run with QT_SCALE_FACTOR=2.
+    // page boundary. Once the page is sharp, the renderer rests: painting again asks it for
+    // nothing. Also run with QT_SCALE_FACTOR=2 and 4 (at 4 more tiles are visible than a
+    // cache of a fixed 64 kept, and the renderer never came to rest).
     void ZoomedPageIsDrawnSharp()
     {
         const QByteArray pdf = TextPages(3);
@@ -222,6 +224,8 @@ private slots:
             f.HBar().setValue(5);
             f.VBar().setValue(static_cast<int>(1056 * zoom / 10) - 3);
             QTRY_VERIFY_WITH_TIMEOUT(sharp.Complete(), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(sharp.RendererIdle(), 30000);
+            const quint64 jobs = sharp.RenderJobs();
 
             const QImage shown = viewport.grab().toImage();
             const QImage expected = RenderPdf(pdf, 96 * zoom * ratio);
@@ -232,6 +236,14 @@ private slots:
                 const QImage stretched = picture.scaled(expected.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
                 QCOMPARE_GT(Differing(stretched, area.translated(-origin), expected, QPoint()), 0.01);
             }
+            // Painted again, and with every delivery of the renderer taken in, the page
+            // stays sharp without another job.
+            viewport.repaint();
+            QTest::qWait(100);
+            viewport.grab();
+            QCOMPARE(sharp.RenderJobs(), jobs);
+            QVERIFY(sharp.RendererIdle());
+            QVERIFY(sharp.Complete());
         }
     }
 

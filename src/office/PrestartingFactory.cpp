@@ -3,7 +3,8 @@
 #include <algorithm>
 
 // Forwards every call to the instance; a Quit before any other call gives the instance
-// back to the factory instead of ending it.
+// back to the factory instead of ending it. The first other call asks for its replacement:
+// until then it may still come back.
 class PrestartingFactory::Lent : public Word::Application {
 public:
     Lent(std::shared_ptr<Word::Application> instance, PrestartingFactory& owner)
@@ -28,7 +29,10 @@ private:
     {
         if (!mInstance)
             throw AppError(QStringLiteral("The word processor has already quit."));
-        mUsed = true;
+        if (!mUsed) {
+            mUsed = true;
+            mOwner.Replenish();
+        }
         return *mInstance;
     }
 
@@ -123,11 +127,19 @@ std::future<std::shared_ptr<Word::Application>> PrestartingFactory::TakeOldest()
             mUrgent = true;
         start = std::move(mStarting.front());
         mStarting.pop_front();
+    }
+    mWake.notify_all();
+    return start;
+}
+
+void PrestartingFactory::Replenish()
+{
+    {
+        const std::lock_guard<std::mutex> lock(mMutex);
         Request(mSpares);
         mQuietUntil = std::chrono::steady_clock::now() + mSettle;
     }
     mWake.notify_all();
-    return start;
 }
 
 std::shared_ptr<Word::Application> PrestartingFactory::CreateApplication()
@@ -160,9 +172,4 @@ void PrestartingFactory::GiveBack(std::shared_ptr<Word::Application> application
     ready.set_value(std::move(application));
     const std::lock_guard<std::mutex> lock(mMutex);
     mStarting.push_front(ready.get_future());
-    // The replacement asked for when it was taken is no longer needed, unless it began.
-    if (static_cast<int>(mStarting.size()) > mSpares && !mRequests.empty()) {
-        mRequests.pop_back();
-        mStarting.pop_back();
-    }
 }

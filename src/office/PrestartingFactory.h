@@ -25,17 +25,18 @@ public:
 // Starts office instances before they are asked for, so that creating an application
 // hands over one that is already running instead of waiting for a start. Every instance
 // still serves exactly one operation and is quit by it; replacements start in the
-// background once no instance has been taken for a while: a generation run takes two
+// background once no instance has been put to use for a while: a generation run takes two
 // instances in quick succession, and an office starting beside it would slow it down on a
 // machine of few cores. An instance quit before anything else was asked of it (the
 // start-up check only sees that one starts) comes back as the first spare instead of
-// ending. Instances never taken end with this object, which must outlive every instance
-// it handed over that may still be quit.
+// ending, and was never replaced: its replacement is asked for by the first call that
+// uses it. Instances never taken end with this object, which must outlive every instance
+// it handed over that may still be used or quit.
 class PrestartingFactory : public Word::ApplicationFactory {
 public:
     // engine starts the instances, on background threads, as many side by side as spares
     // (one at least); spares is how many are kept starting or ready once the first has
-    // been taken; replacements start once settle has passed since the last one was taken.
+    // been used; replacements start once settle has passed since one was last put to use.
     PrestartingFactory(Word::ApplicationFactory& engine, int spares,
                        std::chrono::milliseconds settle = std::chrono::seconds(1));
     // Waits for starts still under way and ends every instance that was not taken.
@@ -50,15 +51,19 @@ public:
     // (and starting it at once when it had not begun). One that is a CheckedInstance that
     // no longer works is ended, and the next one taken instead; so is one whose start
     // failed once an instance has started here, and before that its failure is thrown.
-    // Replacements are asked for before this returns.
+    // Replacements, up to spares, are asked for when the instance handed over is first
+    // used (any call but a Quit).
     std::shared_ptr<Word::Application> CreateApplication() override;
 
 private:
     using Start = std::promise<std::shared_ptr<Word::Application>>;
 
     void StartInstances();
-    // Takes the oldest instance asked for, and asks for replacements.
+    // Takes the oldest instance asked for (asking for one when none is).
     std::future<std::shared_ptr<Word::Application>> TakeOldest();
+    // An instance handed over is in use: replacements are asked for until spares are
+    // starting or ready, to begin once settle has passed.
+    void Replenish();
     // An instance as handed over, and how an untouched one comes back.
     class Lent;
     void GiveBack(std::shared_ptr<Word::Application> application);

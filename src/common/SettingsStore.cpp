@@ -1,12 +1,19 @@
 #include "SettingsStore.h"
 
 #include "AppError.h"
+#include "FileDescriptor.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringDecoder>
 
+#include <cerrno>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 QString FieldKey(int index)
 {
@@ -20,18 +27,59 @@ QString StatusText(QSettings::Status status)
                                             : QStringLiteral("it cannot be read or written");
 }
 
-// The text after "key=" on the last such line of [section] in an INI file, without the
-// spaces around it, exactly as written there; empty when there is none.
-QString RawIniValue(const QString& fileName, const QString& section, const QString& key)
+// Where the settings of application live: "<application>.ini" in the user's configuration
+// folder (~/.config, or XDG_CONFIG_HOME), the file QSettings gives an organisation there.
+QString SettingsFileName(const QString& application)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        .filePath(application + QStringLiteral(".ini"));
+}
+
+// Why what stands at path (followed when a link) cannot be a settings file: anything but a
+// regular file, which a reader could wait on for ever (a FIFO, a device) or never read (a
+// folder). Empty when it is a regular file or there is nothing there.
+QString NotAFile(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || S_ISREG(info.st_mode))
         return QString();
+    return S_ISFIFO(info.st_mode) ? QStringLiteral("it is a FIFO, not a file")
+           : S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder, not a file")
+                                   : QStringLiteral("it is a device or socket, not a file");
+}
+
+// The whole settings file at path, read without waiting on anything that is not a regular
+// file; nothing when there is no file. Throws failure, with the file name and the reason
+// filled in, when it cannot be read.
+QByteArray ReadSettingsFile(const QString& path, const QString& failure)
+{
+    QString reason = NotAFile(path);
+    if (!reason.isEmpty())
+        throw AppError(failure.arg(path, reason));
+    // Should something else have taken the name meanwhile, it is not waited on either.
+    const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0 && errno == ENOENT)
+        return QByteArray();
+    struct stat info {};
+    QFile file;
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)
+        || !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        throw AppError(failure.arg(path, StatusText(QSettings::AccessError)));
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw AppError(failure.arg(path, StatusText(QSettings::AccessError)));
+    return content;
+}
+
+// The text after "key=" on the last such line of [section] in an INI file's content,
+// without the spaces around it, exactly as written there; empty when there is none.
+QString RawIniValue(const QByteArray& content, const QString& section, const QString& key)
+{
     const QByteArray header = '[' + section.toUtf8() + ']';
     const QByteArray wanted = key.toUtf8();
     bool inSection = false;
     QByteArray value;
-    for (const QByteArray& rawLine : file.readAll().split('\n')) {
+    for (const QByteArray& rawLine : content.split('\n')) {
         const QByteArray line = rawLine.trimmed();
         if (line.startsWith('[')) {
             inSection = line == header;
@@ -74,36 +122,43 @@ bool ParsesAsSettings(const QByteArray& content)
     return true;
 }
 
-// The settings of application, checked before the settings reader takes them; throws
-// failure, with the file name and the reason filled in, when they cannot be used.
-std::unique_ptr<QSettings> OpenSettings(const QString& application, const QString& failure)
+// The settings of application as the settings reader holds them, and the file's content.
+struct OpenedSettings {
+    std::unique_ptr<QSettings> settings;
+    QByteArray content;
+};
+
+// The settings of application, checked before the settings reader takes them (it reads
+// the file as it is made, and would wait for ever on a FIFO); throws failure, with the
+// file name and the reason filled in, when they cannot be used. forWriting: the lock file
+// that a write makes beside the file is checked as well.
+OpenedSettings OpenSettings(const QString& application, const QString& failure, bool forWriting)
 {
-    auto settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, application);
-    QSettings::Status status = settings->status();
-    QFile file(settings->fileName());
-    if (status == QSettings::NoError && file.exists()) {
-        if (!file.open(QIODevice::ReadOnly))
-            status = QSettings::AccessError;
-        else if (!ParsesAsSettings(file.readAll()))
-            status = QSettings::FormatError;
-    }
-    if (status != QSettings::NoError)
-        throw AppError(failure.arg(settings->fileName(), StatusText(status)));
-    return settings;
+    const QString path = SettingsFileName(application);
+    OpenedSettings opened{nullptr, ReadSettingsFile(path, failure)};
+    if (!ParsesAsSettings(opened.content))
+        throw AppError(failure.arg(path, StatusText(QSettings::FormatError)));
+    const QString lock = path + QStringLiteral(".lock");
+    if (forWriting && !NotAFile(lock).isEmpty())
+        throw AppError(failure.arg(path, QStringLiteral("its lock file %1 is not a file").arg(lock)));
+    opened.settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    if (opened.settings->status() != QSettings::NoError)
+        throw AppError(failure.arg(path, StatusText(opened.settings->status())));
+    return opened;
 }
 }
 
 QString QSettingsStore::ReadSetting(const QString& application, const QString& section, const QString& key,
                                     const QString& defaultValue)
 {
-    const std::unique_ptr<QSettings> settings =
-        OpenSettings(application, QStringLiteral("The settings file %1 could not be read: %2."));
-    settings->beginGroup(section);
-    const QVariant value = settings->value(key, defaultValue);
+    const OpenedSettings opened =
+        OpenSettings(application, QStringLiteral("The settings file %1 could not be read: %2."), false);
+    opened.settings->beginGroup(section);
+    const QVariant value = opened.settings->value(key, defaultValue);
     // The application writes a comma only inside quotes. An unquoted one was typed by
     // hand ("Smith, John"); the INI reader takes it for a list, so read it as written.
     if (value.typeId() == QMetaType::QStringList || value.typeId() == QMetaType::QVariantList)
-        return RawIniValue(settings->fileName(), section, key);
+        return RawIniValue(opened.content, section, key);
     return value.toString();
 }
 
@@ -111,13 +166,14 @@ void QSettingsStore::WriteSetting(const QString& application, const QString& sec
                                   const QString& value)
 {
     // A file that could not be read is not written over either: what it holds would be lost.
-    const std::unique_ptr<QSettings> settings = OpenSettings(
-        application, QStringLiteral("The settings file %1 could not be read, so nothing is saved in it: %2."));
-    settings->beginGroup(section);
-    settings->setValue(key, value);
-    settings->endGroup();
-    settings->sync();
-    if (settings->status() != QSettings::NoError)
+    const OpenedSettings opened = OpenSettings(
+        application, QStringLiteral("The settings file %1 could not be read, so nothing is saved in it: %2."), true);
+    QSettings& settings = *opened.settings;
+    settings.beginGroup(section);
+    settings.setValue(key, value);
+    settings.endGroup();
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
         throw AppError(QStringLiteral("The settings file %1 could not be saved: %2.")
-                           .arg(settings->fileName(), StatusText(settings->status())));
+                           .arg(settings.fileName(), StatusText(settings.status())));
 }

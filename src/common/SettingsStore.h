@@ -22,7 +22,9 @@ public:
                               const QString& value) = 0;
 };
 
-// QSettings in the user's scope: one INI file per application, one group per section.
+// QSettings in the user's scope: one INI file per application ("<application>.ini" in the
+// user's configuration folder), one group per section. A file that is not a regular file (a
+// FIFO, a device, a folder) is refused like a damaged one, without waiting on it.
 class QSettingsStore : public SettingsStore {
 public:
     QString ReadSetting(const QString& application, const QString& section, const QString& key,

@@ -7,20 +7,25 @@
 #include "Form1.h"
 #include "Form2.h"
 #include "GroupBox.h"
+#include "SettingsStore.h"
 #include "Splash.h"
 #include "WordModel.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 #include <functional>
 #include <map>
 #include <utility>
+
+#include <sys/stat.h>
 
 namespace {
 // A dark desktop theme's palette, as Qt's GTK platform theme gives it for Adwaita:dark.
@@ -171,6 +176,7 @@ private slots:
     void hoverRules();
     void startUpRunsInOrder();
     void unreadableSettingsStillStart();
+    void settingsFileThatIsAFifoStillStarts();
     void homePageOpensOnlyForSeven();
     void closingEndsApplication();
     void inputDuringRunIsDropped();
@@ -471,6 +477,40 @@ void Form1Test::unreadableSettingsStillStart()
     QTest::keyClicks(mForm->Field(0), QStringLiteral("abc"));
     QCOMPARE(mForm->ReadField(0), QStringLiteral("abc"));
     QCOMPARE(mDialogs->shown.size(), 2);
+}
+
+// The settings file is a FIFO: start-up reads it without waiting for a writer that never
+// comes, refuses it like a damaged file in one message, starts with empty fields and
+// writes nothing there or beside it, whatever is typed.
+void Form1Test::settingsFileThatIsAFifoStillStarts()
+{
+    QTemporaryDir config;
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const QString fifo = config.filePath(QStringLiteral("Kestrelworks.ini"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QSettingsStore settings;
+    Form1 form(Form1Services{settings, *mDialogs, *mOffice, *mClock, *mRandom, *mUrls});
+    form.Form_Load();
+    QCOMPARE(mDialogs->shown.size(), 2);
+    const QString message = mDialogs->shown.at(0).text;
+    QVERIFY2(message.contains(fifo) && message.contains(QStringLiteral("FIFO"))
+                 && message.contains(QStringLiteral("starts with empty fields")),
+             qPrintable(message));
+    QVERIFY(mDialogs->shown.at(1).text.startsWith(QStringLiteral("Word is not installed")));
+    for (int i = 0; i < TypedFieldCount; ++i)
+        QCOMPARE(form.ReadField(i), QString());
+
+    QTest::keyClicks(form.Field(0), QStringLiteral("abc"));
+    QTest::keyClicks(form.Field(4), QStringLiteral("John Smith"));
+    QCOMPARE(form.ReadField(0), QStringLiteral("abc"));
+    QCOMPARE(mDialogs->shown.size(), 2);
+    QCOMPARE(mDialogs->ErrorReports().size(), 0);
+    struct stat info {};
+    QVERIFY(::lstat(QFile::encodeName(fifo).constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+    QCOMPARE(QDir(config.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("Kestrelworks.ini")});
+    qputenv("XDG_CONFIG_HOME", saved);
 }
 
 void Form1Test::homePageOpensOnlyForSeven()

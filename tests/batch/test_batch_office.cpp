@@ -83,6 +83,7 @@ private slots:
     void stopsAfterTheLettersUnderWay();
     void signalsEndTheBatchWhateverItDoes();
     void killedBatchLeavesNothingToTheNext();
+    void settingsFileThatIsAFifoIsRefused();
     void cleanup();
 
 private:
@@ -355,6 +356,28 @@ void BatchOfficeTest::killedBatchLeavesNothingToTheNext()
     QCOMPARE(next.exitCode, 2);
     for (const QString& socket : sockets)
         QVERIFY2(!QFileInfo::exists(socket), qPrintable(socket));
+}
+
+// The settings file, from which the sender's fields come, is a FIFO: the batch reads it
+// without waiting for a writer that never comes, says why it cannot use it, and makes no
+// letter.
+void BatchOfficeTest::settingsFileThatIsAFifoIsRefused()
+{
+    QTemporaryDir config;
+    const QString fifo = config.filePath(QStringLiteral("Kestrelworks.ini"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString list = mHome.filePath(QStringLiteral("recipients.csv"));
+    WriteFile(list, "RecipientName,CompanyName\nJane Doe,Doe Ltd\n");
+    const QString folder = mOutput.filePath(QStringLiteral("from-fifo"));
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const Result refused = Run({list, folder});
+    qputenv("XDG_CONFIG_HOME", saved);
+    QVERIFY2(refused.exitCode > 0, qPrintable(refused.err));
+    QVERIFY2(refused.err.contains(fifo) && refused.err.contains(QLatin1String("FIFO")), qPrintable(refused.err));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+    struct stat info {};
+    QVERIFY(::lstat(QFile::encodeName(fifo).constData(), &info) == 0 && S_ISFIFO(info.st_mode));
 }
 
 QTEST_GUILESS_MAIN(BatchOfficeTest)

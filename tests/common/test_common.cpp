@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+
 class CommonTest : public QObject {
     Q_OBJECT
 
@@ -39,7 +41,6 @@ void CommonTest::initTestCase()
 {
     QVERIFY(mConfig.isValid());
     qputenv("XDG_CONFIG_HOME", mConfig.path().toUtf8());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, mConfig.path());
 }
 
 void CommonTest::errorReportText()
@@ -188,7 +189,7 @@ void CommonTest::settingsFileThatCannotBeUsed()
 {
     // A folder where the file should be cannot be read or written, not even by root.
     QTemporaryDir other;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, other.path());
+    qputenv("XDG_CONFIG_HOME", other.path().toUtf8());
     QVERIFY(QDir(other.path()).mkdir(QStringLiteral("Broken.ini")));
     QSettingsStore store;
     QVERIFY_THROWS_EXCEPTION(AppError, store.ReadSetting(QStringLiteral("Broken"), QStringLiteral("Inkhaven"), QStringLiteral("Text1_0")));
@@ -210,7 +211,26 @@ void CommonTest::settingsFileThatCannotBeUsed()
         QCOMPARE(garbled.readAll(), content);
         garbled.close();
     }
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, mConfig.path());
+
+    // A FIFO, and a link to a device, are refused the same way, at once: nothing waits for
+    // a writer that never comes, and nothing is written there or beside them.
+    const QString fifo = other.filePath(QStringLiteral("Fifo.ini"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), other.filePath(QStringLiteral("Device.ini"))));
+    for (const QString& application : {QStringLiteral("Fifo"), QStringLiteral("Device")}) {
+        try {
+            store.ReadSetting(application, QStringLiteral("Inkhaven"), QStringLiteral("Text1_0"));
+            QFAIL("a settings file that is no file was read");
+        } catch (const AppError& error) {
+            QVERIFY2(error.Description().contains(QStringLiteral("not a file")), qPrintable(error.Description()));
+        }
+        QVERIFY_THROWS_EXCEPTION(AppError, store.WriteSetting(application, QStringLiteral("Inkhaven"), QStringLiteral("Text1_0"), QStringLiteral("x")));
+    }
+    struct stat info {};
+    QVERIFY(::lstat(QFile::encodeName(fifo).constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+    QCOMPARE(QDir(other.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList({"Broken.ini", "Device.ini", "Fifo.ini", "Garbled.ini"}));
+    qputenv("XDG_CONFIG_HOME", mConfig.path().toUtf8());
 }
 
 QTEST_MAIN(CommonTest)

@@ -13,29 +13,53 @@
 
 namespace {
 // The handler writes the signal's number to [1]; the watch reads it from [0]. A 0 byte
-// ends the watch.
+// ends the watch. Neither end blocks: a handler must never wait, whatever thread it
+// interrupted holds.
 int signalPipe[2] = {-1, -1};
 constexpr int EndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 void NoteSignal(int signal)
 {
-    // Only async-signal-safe work here: the watch does the rest.
+    // Only async-signal-safe work here: the watch does the rest. A byte that finds the pipe
+    // full is dropped, as the watch has plenty to read already; the interrupted code finds
+    // errno as it left it.
+    const int savedErrno = errno;
     const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+// Writes the byte that ends the watch, waiting while the pipe is full.
+void SendEnd()
+{
+    const char end = 0;
+    for (;;) {
+        if (::write(signalPipe[1], &end, 1) == 1 || (errno != EAGAIN && errno != EINTR))
+            return;
+        pollfd writable{signalPipe[1], POLLOUT, 0};
+        ::poll(&writable, 1, -1);
+    }
 }
 
 // The next byte from the handler or the destructor, or -1 when none came within timeout
 // milliseconds (-1: wait for ever).
 int NextByte(int timeout)
 {
-    pollfd ready{signalPipe[0], POLLIN, 0};
-    int polled = 0;
-    while ((polled = ::poll(&ready, 1, timeout)) < 0 && errno == EINTR) {
-    }
-    char byte = 0;
-    if (polled <= 0 || ::read(signalPipe[0], &byte, 1) != 1)
+    for (;;) {
+        pollfd ready{signalPipe[0], POLLIN, 0};
+        const int polled = ::poll(&ready, 1, timeout);
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled <= 0)
+            return -1;
+        char byte = 0;
+        const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        if (got == 1)
+            return byte;
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
         return -1;
-    return byte;
+    }
 }
 
 // Whether the destructor said, within time, that the teardown is over; other signals that
@@ -57,7 +81,7 @@ bool TeardownOverWithin(std::chrono::milliseconds time)
 TerminationWatch::TerminationWatch(Response response, std::chrono::milliseconds grace)
     : mResponse(std::move(response)), mGrace(grace)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
         return;
     mThread = std::thread([this] { Watch(); });
     struct sigaction action {};
@@ -74,8 +98,7 @@ TerminationWatch::~TerminationWatch()
         return;
     for (const int signal : EndingSignals)
         std::signal(signal, SIG_DFL);
-    const char end = 0;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &end, 1);
+    SendEnd();
     mThread.join();
     ::close(signalPipe[0]);
     ::close(signalPipe[1]);

@@ -10,7 +10,8 @@
 // are killed at once (which frees every call waiting for them), ApplicationEnding becomes
 // true and the event loop is told to end; the application's own teardown then removes its
 // leftovers. Should the teardown not be over within grace, the thread removes them itself
-// and ends the process. At most one exists at a time, made in main after the application
+// and ends the process. The handlers only write to a pipe that never blocks, and leave
+// errno as they found it. At most one exists at a time, made in main after the application
 // object.
 class TerminationWatch {
 public:

@@ -180,6 +180,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     const QString temp = QDir(work.path()).filePath(QStringLiteral("temp"));
+    // Private, so that the working files go to it itself and what is left there is seen.
+    QFile::setPermissions(temp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TEMP"), temp);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir(work.path()).filePath(QStringLiteral("config")));

@@ -9,11 +9,18 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +73,12 @@ bool PrivateFolder(const struct stat& info)
     return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+// A real folder of the user's own that no one else can read, write or enter.
+bool ClosedFolder(const struct stat& info)
+{
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+}
+
 int OpenFolder(const QString& folder)
 {
     return ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -116,25 +129,129 @@ QByteArray ReadWhole(QFile& file, bool opened, const QString& path)
 }
 }
 
+namespace {
+// The folders made in place of a taken "inkhaven-<uid>", one per TEMP, and what is still to
+// be told about them. They go with the application, as every noted leftover does.
+struct Fallbacks {
+    std::mutex mutex;
+    std::map<QString, std::unique_ptr<LeftoverFolder>> folders;
+    QString notice;
+};
+
+Fallbacks& SharedFallbacks()
+{
+    // Never destroyed: the ending removes the folders, and a thread may still ask.
+    static Fallbacks* fallbacks = new Fallbacks;
+    return *fallbacks;
+}
+
+QString UserName(uid_t uid)
+{
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(found->pw_name)).arg(uid);
+    return QString::number(uid);
+}
+
+// What stands at path, as the user is told of it: "a symbolic link to "/x" of user nobody
+// (65534)", "a folder of user nobody (65534) with mode 0777".
+QString DescribeEntry(const QString& path, const struct stat& info)
+{
+    static const std::map<mode_t, QString> kinds = {{S_IFDIR, QStringLiteral("a folder")},
+                                                    {S_IFREG, QStringLiteral("a file")},
+                                                    {S_IFIFO, QStringLiteral("a FIFO")},
+                                                    {S_IFSOCK, QStringLiteral("a socket")}};
+    const mode_t type = info.st_mode & S_IFMT;
+    const auto kind = kinds.find(type);
+    QString what = kind != kinds.end() ? kind->second : QStringLiteral("a device");
+    if (type == S_IFLNK) {
+        const QString target = QFile::symLinkTarget(path);
+        what = QStringLiteral("a symbolic link to \"%1\"").arg(Native(target.isEmpty() ? QStringLiteral("?") : target));
+    }
+    return QStringLiteral("%1 of user %2 with mode %3")
+        .arg(what, UserName(info.st_uid))
+        .arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'));
+}
+
+// The user's folder "inkhaven-<uid>" in temp, made when missing: its path when it is a real
+// folder of the user's own (made 0700 again), else empty and found describes what is there.
+QString OwnWorkingFolder(const QString& temp, QString& found)
+{
+    const QString own = JoinPath(temp, QStringLiteral("inkhaven-%1").arg(::geteuid()));
+    const QByteArray native = QFile::encodeName(own);
+    ::mkdir(native.constData(), 0700);
+    struct stat info {};
+    if (::lstat(native.constData(), &info) != 0)
+        return own;
+    const FileDescriptor folder(OpenFolder(own));
+    struct stat opened {};
+    if (S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && folder.get() >= 0 && ::fstat(folder.get(), &opened) == 0
+        && IdentityOf(opened) == IdentityOf(info)) {
+        if ((opened.st_mode & 07777) != 0700)
+            ::fchmod(folder.get(), 0700);
+        return own;
+    }
+    found = DescribeEntry(own, info);
+    return QString();
+}
+
+// A fresh private folder in temp in place of own, made once and kept while it lasts; the
+// user is told once what was found at own. Empty when none can be made.
+QString FallbackFolder(const QString& temp, const QString& own, const QString& found)
+{
+    Fallbacks& fallbacks = SharedFallbacks();
+    const std::lock_guard lock(fallbacks.mutex);
+    std::unique_ptr<LeftoverFolder>& kept = fallbacks.folders[temp];
+    struct stat info {};
+    if (kept && kept->isValid() && ::lstat(QFile::encodeName(kept->path()).constData(), &info) == 0 && ClosedFolder(info))
+        return kept->path();
+    kept = std::make_unique<LeftoverFolder>(own + QStringLiteral("-XXXXXX"));
+    if (!kept->isValid())
+        return QString();
+    fallbacks.notice = QStringLiteral("The folder for your working files, \"%1\", is taken: %2 stands there, which is "
+                                      "not a private folder of yours. It is left as it is; while Inkhaven runs, the "
+                                      "working files go to \"%3\" instead, which is removed when Inkhaven ends.")
+                           .arg(Native(own), found, Native(kept->path()));
+    return kept->path();
+}
+}
+
 QString WorkingFolder()
 {
     const QString temp = TempFolder();
-    struct stat info {};
     {
         const FileDescriptor folder(OpenFolder(temp));
+        struct stat info {};
         // A folder that is missing, or no folder at all, stays the answer: no working file
         // can be made in it, and each step that needs one says so.
         if (folder.get() < 0 && (errno == ENOENT || errno == ENOTDIR))
             return temp;
-        if (folder.get() >= 0 && ::fstat(folder.get(), &info) == 0 && PrivateFolder(info))
+        if (folder.get() >= 0 && ::fstat(folder.get(), &info) == 0 && ClosedFolder(info))
             return temp;
     }
-    const QString own = JoinPath(temp, QStringLiteral("inkhaven-%1").arg(::geteuid()));
-    ::mkdir(QFile::encodeName(own).constData(), 0700);
-    const FileDescriptor folder(OpenFolder(own));
-    if (folder.get() >= 0 && ::fstat(folder.get(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid())
-        ::fchmod(folder.get(), 0700);
-    return own;
+    QString found;
+    const QString own = OwnWorkingFolder(temp, found);
+    if (!own.isEmpty())
+        return own;
+    const QString taken = JoinPath(temp, QStringLiteral("inkhaven-%1").arg(::geteuid()));
+    const QString fallback = FallbackFolder(temp, taken, found);
+    // Without a folder of its own, the taken name stays the answer: each step refuses it.
+    return fallback.isEmpty() ? taken : fallback;
+}
+
+QString TakeWorkingFolderNotice()
+{
+    Fallbacks& fallbacks = SharedFallbacks();
+    const std::lock_guard lock(fallbacks.mutex);
+    return std::exchange(fallbacks.notice, QString());
+}
+
+bool IsWorkingFileName(const QString& name)
+{
+    static const QRegularExpression letter(QStringLiteral("^%1[1-9]{8}\\.doc$").arg(QLatin1String(WorkingLetterPrefix)));
+    return name == QLatin1String(TemplateCopyName) || name == QLatin1String(SnapshotFileName) || letter.match(name).hasMatch();
 }
 
 FileIdentity WriteBytesToFile(const QByteArray& bytes, const QString& path)
@@ -157,6 +274,9 @@ FileIdentity WriteBytesToFile(const QByteArray& bytes, const QString& path)
         Fail(QStringLiteral("Cannot examine the file"), path, errno);
     if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
         RefuseForeign(path, info.st_mode & S_IFMT);
+    // A working file is the user's alone, whatever mode a file of that name had before.
+    if ((info.st_mode & 07777) != 0600 && ::fchmod(fd.get(), 0600) != 0)
+        Fail(QStringLiteral("Cannot make the file private"), path, errno);
     NoteLeftoverFile(path, LeftoverName::Shared);
     // From here on the old content is gone. When the new one cannot be written whole (a
     // full disk, a size limit), the file goes as well: a part must not pass for the whole.
@@ -287,10 +407,13 @@ bool PlaceCopy(const QString& source, const QString& target, bool replace)
     const QByteArray bytes = ReadWhole(in, in.open(QIODevice::ReadOnly), source);
     QString part;
     FileDescriptor fd(CreateBeside(target, part));
-    // A file that is replaced keeps the permissions its owner gave it.
+    // A file of the user's own that is replaced keeps the permissions the user gave it.
+    // Another user's file passes on nothing: the copy is the user's, with the mode of any
+    // new file of the user's, and the other user gets no more hold on it than on those.
     struct stat old {};
-    if (replace && ::lstat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode))
-        ::fchmod(fd.get(), old.st_mode & 07777);
+    if (replace && ::lstat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode)
+        && old.st_uid == ::geteuid())
+        ::fchmod(fd.get(), old.st_mode & 0777);
     try {
         // Reported under the name the user knows, not the hidden one.
         WriteAll(fd.get(), bytes, target);

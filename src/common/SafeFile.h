@@ -20,15 +20,32 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
-// The folder for the working files: TempFolder() when it is a real folder of the user's
-// own that no one else can write; otherwise the user's folder "inkhaven-<uid>" inside it,
-// made with mode 0700 when missing (and made private again when it is the user's own).
-// Whether that one may be used is checked by each helper below at each use.
+// The application's working files in the working folder: the template copy, the page
+// picture, and the working letters, named by this prefix, eight digits 1-9 and ".doc".
+inline constexpr char TemplateCopyName[] = "template.dot";
+inline constexpr char SnapshotFileName[] = "temp.bmp";
+inline constexpr char WorkingLetterPrefix[] = "varnel";
+
+// Whether name is that of a working file (above).
+bool IsWorkingFileName(const QString& name);
+
+// The folder for the working files: TempFolder() when it is a real folder of the user's own
+// that no other user can read, write or enter; otherwise the user's folder "inkhaven-<uid>"
+// inside it, made with mode 0700 when missing (and made 0700 again when it is the user's own
+// folder). When that name is taken by anything else (a link, another user's folder, a
+// file), it is left as it is, and a fresh private folder made beside it ("inkhaven-<uid>-"
+// and six characters) serves instead for as long as it lasts; it goes with the application
+// and is journalled as a leftover. Whether the folder may be used is checked by each helper
+// below at each use.
 QString WorkingFolder();
 
-// Writes exactly these bytes to path, creating the file (mode 0600) or replacing the
-// whole content of an existing one, and returns which file that is. Throws AppError with a
-// description on failure; a file that could not be written whole is removed.
+// What the user is to be told about the working folder, once: what was found at the taken
+// name and where the working files go instead. Empty when nothing is left to tell.
+QString TakeWorkingFolderNotice();
+
+// Writes exactly these bytes to path, creating the file or replacing the whole content of
+// an existing one (mode 0600 in either case), and returns which file that is. Throws
+// AppError with a description on failure; a file that could not be written whole is removed.
 FileIdentity WriteBytesToFile(const QByteArray& bytes, const QString& path);
 
 // The content of the file at path when it is still the one written; throws AppError
@@ -54,12 +71,15 @@ bool PathTaken(const QString& path);
 void DeleteFile(const QString& path);
 
 // Copies source to target so that target is either the old file or the complete copy:
-// the bytes go to a new file beside target, which is then renamed over it. A failure is
-// described with the system's reason ("No space left on device").
+// the bytes go to a new file beside target, which is then renamed over it (with the mode
+// PlaceCopy gives it). A failure is described with the system's reason ("No space left on
+// device").
 void ReplaceFileWithCopy(const QString& source, const QString& target);
 
 // Copies source to target through a hidden file beside target, so that target never holds
 // part of the copy: it appears complete or not at all. When replace is false an existing
-// target of any kind stays as it is and the result is false; when true it is replaced.
+// target of any kind stays as it is and the result is false; when true it is replaced. The
+// copy has the mode the user gives new files, or the mode of the file it replaces when
+// that is the user's own.
 // Throws AppError for other failures, leaving nothing of the copy behind.
 bool PlaceCopy(const QString& source, const QString& target, bool replace);

@@ -19,7 +19,7 @@
 
 QString DrawWorkingName(RandomSource& random)
 {
-    QString name = QStringLiteral("varnel");
+    QString name = QLatin1String(WorkingLetterPrefix);
     for (int j = 1; j <= 8; ++j) {
         const int digit = qBound(1, static_cast<int>(random.Next() * 9) + 1, 9);
         name += QString::number(digit);
@@ -171,7 +171,10 @@ void RunGeneration(GenerationHost& host, const GenerationServices& services)
         const RunLock lock(services.runLockWait);
         replacedIn = FillAndHandOver(run, host, services);
     }
-    // Told once the run has ended, so that no other instance waits for this answer.
+    // Told once the run has ended, so that no other instance waits for these answers.
+    const QString folderNotice = TakeWorkingFolderNotice();
+    if (!folderNotice.isEmpty())
+        services.dialogs.ShowMessage(folderNotice, QLatin1String(ApplicationTitle));
     if (!replacedIn.isEmpty())
         services.dialogs.ShowMessage(
             QStringLiteral("The text typed for %1 holds characters that a Word document cannot hold (control "

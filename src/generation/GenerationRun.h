@@ -2,6 +2,7 @@
 
 #include "Fields.h"
 #include "RunLock.h"
+#include "SafeFile.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -43,10 +44,7 @@ struct GenerationServices {
     std::chrono::milliseconds runLockWait = RunLockWait;
 };
 
-// Name of the template copy in the temporary folder.
-inline constexpr char TemplateCopyName[] = "template.dot";
-
-// "varnel" followed by eight digits 1-9 drawn from random.
+// WorkingLetterPrefix ("varnel") followed by eight digits 1-9 drawn from random.
 QString DrawWorkingName(RandomSource& random);
 
 // The whole run behind "Start Creating Template": writes the template to TEMP, fills
@@ -57,5 +55,6 @@ QString DrawWorkingName(RandomSource& random);
 // keeps it (the later field does not replace it there), characters a Word document cannot
 // hold are replaced (ToLetterText; the user is told once the run has ended), and a text
 // longer than LetterFieldLimit is reported at step 114 and left out. Steps 102 to 210 hold
-// the RunLock.
+// the RunLock. When the working folder's usual name was taken (WorkingFolder), the user is
+// told once the run has ended, in a plain message, what was found there.
 void RunGeneration(GenerationHost& host, const GenerationServices& services);

@@ -7,9 +7,6 @@
 #include <QByteArray>
 #include <QString>
 
-// Name of the snapshot file in the working folder.
-inline constexpr char SnapshotFileName[] = "temp.bmp";
-
 // What a snapshot made: the pages as a PDF document, for drawing them at other scales (empty
 // when the word processor gave none or no picture was written), and which file the picture
 // was written to (none when it was not).
@@ -18,7 +15,7 @@ struct Snapshot {
     FileIdentity picture;
 };
 
-// Renders the working document inFile into the snapshot file temp.bmp of WorkingFolder() (a BMP picture
+// Renders the working document inFile into the snapshot file SnapshotFileName of WorkingFolder() (a BMP picture
 // of every page, one below the other) in an office instance of its own, and leaves the
 // picture on the system clipboard. A guarded procedure: each failing step is reported
 // (location SnapshotLocation, steps 116 to 126) and the next one runs; no

@@ -239,6 +239,9 @@ void OfficeProcess::Launch()
         ::sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::signal(SIGPIPE, SIG_DFL);
+        // What the office writes (the letter it saves, the pages it exports, its profile)
+        // is the user's alone, wherever it ends up.
+        ::umask(077);
         ::dup2(input.get(), STDIN_FILENO);
         ::dup2(log.get(), STDOUT_FILENO);
         ::dup2(log.get(), STDERR_FILENO);

@@ -35,8 +35,17 @@ bool SameFile(const QString& a, const QString& b)
     return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
 }
 
-// Refuses a target that cannot take the copy, and the working document itself: it is
-// removed when the preview closes, so "saving" onto it would lose the letter.
+// Whether path names a file in the folder that holds the working document.
+bool BesideWorkingDocument(const QString& path, const QString& workingDocument)
+{
+    const QString folder = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
+    return !workingDocument.isEmpty() && !folder.isEmpty()
+        && folder == QFileInfo(QFileInfo(workingDocument).absolutePath()).canonicalFilePath();
+}
+
+// Refuses a target that cannot take the copy, the working document itself (it is removed
+// when the preview closes, so "saving" onto it would lose the letter) and every other
+// working file beside it, which a later run writes over or deletes.
 void CheckSaveTarget(const QString& target, const QString& workingDocument)
 {
     const QFileInfo info(target);
@@ -47,6 +56,11 @@ void CheckSaveTarget(const QString& target, const QString& workingDocument)
     if (SameFile(target, workingDocument))
         throw AppError(QStringLiteral("\"%1\" is the preview's working copy of the letter, which is deleted when "
                                       "the preview closes. Please choose another name.")
+                           .arg(DisplayPath(target)));
+    if (IsWorkingFileName(info.fileName()) && BesideWorkingDocument(target, workingDocument))
+        throw AppError(QStringLiteral("\"%1\" is a working file of Inkhaven (the template copy, the page picture or "
+                                      "a working letter), which Inkhaven writes over or deletes. Please "
+                                      "choose another name or folder.")
                            .arg(DisplayPath(target)));
 }
 

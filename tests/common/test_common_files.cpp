@@ -5,6 +5,7 @@
 #include "Paths.h"
 #include "PushButton.h"
 #include "SafeFile.h"
+#include "TerminationSignals.h"
 #include "Theme.h"
 #include "WindowUtilities.h"
 
@@ -21,9 +22,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,6 +45,50 @@ void Write(const QString& path, const QByteArray& bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
+}
+
+mode_t ModeOf(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : mode_t(-1);
+}
+
+// Puts TEMP back as it was when the test began.
+class TempVariable {
+public:
+    TempVariable() : mSaved(qgetenv("TEMP")) {}
+    ~TempVariable()
+    {
+        if (mSaved.isNull())
+            qunsetenv("TEMP");
+        else
+            qputenv("TEMP", mSaved);
+    }
+
+private:
+    QByteArray mSaved;
+};
+
+// The descriptors open in this process.
+QSet<int> OpenDescriptors()
+{
+    QSet<int> open;
+    for (const QString& name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        open.insert(name.toInt());
+    return open;
+}
+
+// Runs work in a child process that ends without any clean-up, as a killed instance does.
+int InChild(const std::function<void()>& work)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        work();
+        ::_exit(0);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return status;
 }
 
 // A Windows cursor file: an icon file whose type word is 2 and whose entry carries the hotspot.
@@ -68,8 +117,12 @@ private slots:
     void writeBytesReplacesWholeContent();
     void writeBytesRefusesSymbolicLink();
     void createNewFileClaimsOnlyFreeNames();
+    void workingFolderIsPrivate();
+    void workingFolderTakenByAnotherUser();
     void replaceWithCopyOverwrites();
     void placeCopyNeverWritesOverUnlessAsked();
+    void replacedFileKeepsOnlyTheUsersOwnMode();
+    void signalHandlerKeepsErrnoAndNeverBlocks();
     void fileExists();
     void tempFolderFallsBack();
     void optionalItemsBesideExecutableFirst();
@@ -90,10 +143,12 @@ void CommonFilesTest::writeBytesReplacesWholeContent()
     WriteBytesToFile(QByteArray("short"), path);
     QCOMPARE(ReadAll(path), QByteArray("short"));
 
-    // A new working file is readable by its owner only.
+    // A working file is readable by its owner only: a new one, and one that others could
+    // read before.
+    QCOMPARE(ModeOf(path), mode_t(0600));
     const QString fresh = mDir.filePath(QStringLiteral("fresh.dot"));
     WriteBytesToFile(QByteArray("new"), fresh);
-    QCOMPARE(QFile(fresh).permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup), QFile::Permissions());
+    QCOMPARE(ModeOf(fresh), mode_t(0600));
 }
 
 void CommonFilesTest::writeBytesRefusesSymbolicLink()
@@ -125,6 +180,93 @@ void CommonFilesTest::createNewFileClaimsOnlyFreeNames()
     QVERIFY(!CreateNewFile(dangling));
     QVERIFY(!QFile::exists(mDir.filePath(QStringLiteral("nowhere"))));
     QVERIFY_THROWS_EXCEPTION(AppError, CreateNewFile(mDir.filePath(QStringLiteral("missing/varnel.doc"))));
+}
+
+// TEMP itself serves only when no other user can read or enter it; otherwise the user's
+// own "inkhaven-<uid>" in it, made private. When that name is taken by anything else, it
+// is left as it is, a fresh private folder serves instead, the user is told once what was
+// found, and the folder goes with the application.
+void CommonFilesTest::workingFolderIsPrivate()
+{
+    const TempVariable restore;
+    QTemporaryDir temp;
+    qputenv("TEMP", QFile::encodeName(temp.path()));
+    QCOMPARE(WorkingFolder(), temp.path());
+
+    // A TEMP of the user's own that others may read and enter (a ~/tmp of mode 0755).
+    QCOMPARE(::chmod(QFile::encodeName(temp.path()).constData(), 0755), 0);
+    const QString own = QDir(temp.path()).filePath(QStringLiteral("inkhaven-%1").arg(::geteuid()));
+    QCOMPARE(WorkingFolder(), own);
+    QCOMPARE(ModeOf(own), mode_t(0700));
+    QCOMPARE(::chmod(QFile::encodeName(own).constData(), 0777), 0);
+    QCOMPARE(WorkingFolder(), own);
+    QCOMPARE(ModeOf(own), mode_t(0700));
+    QCOMPARE(TakeWorkingFolderNotice(), QString());
+
+    // The name taken by a link to a folder elsewhere.
+    QTemporaryDir elsewhere;
+    QVERIFY(QDir(own).removeRecursively());
+    QVERIFY(QFile::link(elsewhere.path(), own));
+    const QString fallback = WorkingFolder();
+    QVERIFY2(fallback.startsWith(own + QLatin1Char('-')), qPrintable(fallback));
+    QVERIFY(!QFileInfo(fallback).isSymLink());
+    QCOMPARE(ModeOf(fallback), mode_t(0700));
+    QVERIFY(QFileInfo(own).isSymLink());
+    const QString notice = TakeWorkingFolderNotice();
+    for (const QString& part : {own, QStringLiteral("a symbolic link to \"%1\"").arg(elsewhere.path()), fallback})
+        QVERIFY2(notice.contains(part), qPrintable(notice));
+    QCOMPARE(TakeWorkingFolderNotice(), QString());
+    // Kept for the next run, without another word.
+    QCOMPARE(WorkingFolder(), fallback);
+    QCOMPARE(TakeWorkingFolderNotice(), QString());
+    QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+
+    // A file at the name is left as it is, and the fallback goes with the application.
+    QTemporaryDir another;
+    qputenv("TEMP", QFile::encodeName(another.path()));
+    QCOMPARE(::chmod(QFile::encodeName(another.path()).constData(), 01777), 0);
+    const QString file = QDir(another.path()).filePath(QStringLiteral("inkhaven-%1").arg(::geteuid()));
+    Write(file, "a file");
+    QCOMPARE(InChild([&] {
+                 const QString folder = WorkingFolder();
+                 const bool made = folder.startsWith(file + QLatin1Char('-')) && QFileInfo(folder).isDir()
+                     && TakeWorkingFolderNotice().contains(QStringLiteral("a file of user"));
+                 RemoveLeftovers();
+                 ::_exit(made && !QFileInfo::exists(folder) ? 0 : 1);
+             }),
+             0);
+    QCOMPARE(ReadAll(file), QByteArray("a file"));
+    QCOMPARE(QDir(another.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QFileInfo(file).fileName()});
+}
+
+// Another user made the folder, open to all, before the user's first run (only root can
+// give a folder to another user, and only root runs the tests in CI): nothing goes into it.
+void CommonFilesTest::workingFolderTakenByAnotherUser()
+{
+    if (::geteuid() != 0)
+        QSKIP("giving a folder to another user needs root");
+    const TempVariable restore;
+    QTemporaryDir temp;
+    QCOMPARE(::chmod(QFile::encodeName(temp.path()).constData(), 01777), 0);
+    qputenv("TEMP", QFile::encodeName(temp.path()));
+    const QString own = QDir(temp.path()).filePath(QStringLiteral("inkhaven-%1").arg(::geteuid()));
+    QVERIFY(QDir().mkdir(own));
+    QCOMPARE(::chown(QFile::encodeName(own).constData(), 65534, 65534), 0);
+    QCOMPARE(::chmod(QFile::encodeName(own).constData(), 0777), 0);
+
+    const QString folder = WorkingFolder();
+    QVERIFY2(folder.startsWith(own + QLatin1Char('-')), qPrintable(folder));
+    QCOMPARE(ModeOf(folder), mode_t(0700));
+    const QString notice = TakeWorkingFolderNotice();
+    QVERIFY2(notice.contains(QStringLiteral("a folder of user")) && notice.contains(QStringLiteral("65534"))
+                 && notice.contains(QStringLiteral("mode 0777")),
+             qPrintable(notice));
+    WriteBytesToFile("letter", QDir(folder).filePath(QLatin1String(TemplateCopyName)));
+    QCOMPARE(QDir(own).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    struct stat info {};
+    QVERIFY(::lstat(QFile::encodeName(own).constData(), &info) == 0 && info.st_uid == 65534);
+    DeleteFile(QDir(folder).filePath(QLatin1String(TemplateCopyName)));
 }
 
 void CommonFilesTest::replaceWithCopyOverwrites()
@@ -162,6 +304,42 @@ void CommonFilesTest::placeCopyNeverWritesOverUnlessAsked()
     QVERIFY_THROWS_EXCEPTION(AppError, ReplaceFileWithCopy(mDir.filePath(QStringLiteral("gone.doc")), target));
     QCOMPARE(ReadAll(target), QByteArray("new letter"));
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+}
+
+// Saving over a file (the preview's save, inkhaven-batch --force): the user's own file
+// keeps the mode the user gave it; another user's file passes nothing on, and the copy has
+// the mode of any new file of the user's. (Only root can give a file to another user.)
+void CommonFilesTest::replacedFileKeepsOnlyTheUsersOwnMode()
+{
+    QTemporaryDir folder;
+    const QString source = folder.filePath(QStringLiteral("made.doc"));
+    Write(source, "new letter");
+    const mode_t savedMask = ::umask(022);
+    const QString mine = folder.filePath(QStringLiteral("mine.doc"));
+    Write(mine, "old");
+    QCOMPARE(::chmod(QFile::encodeName(mine).constData(), 0640), 0);
+    QVERIFY(PlaceCopy(source, mine, true));
+    QCOMPARE(ModeOf(mine), mode_t(0640));
+    const QString fresh = folder.filePath(QStringLiteral("fresh.doc"));
+    QVERIFY(PlaceCopy(source, fresh, false));
+    QCOMPARE(ModeOf(fresh), mode_t(0644));
+
+    if (::geteuid() == 0) {
+        const QString theirs = folder.filePath(QStringLiteral("theirs.doc"));
+        Write(theirs, "another user's");
+        QCOMPARE(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+        for (const mode_t mode : {mode_t(0666), mode_t(0777)}) {
+            QCOMPARE(::chmod(QFile::encodeName(theirs).constData(), mode), 0);
+            QVERIFY(PlaceCopy(source, theirs, true));
+            QCOMPARE(ReadAll(theirs), QByteArray("new letter"));
+            struct stat info {};
+            QVERIFY(::lstat(QFile::encodeName(theirs).constData(), &info) == 0);
+            QCOMPARE(info.st_uid, ::geteuid());
+            QCOMPARE(info.st_mode & 07777, mode_t(0644));
+            QCOMPARE(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+        }
+    }
+    ::umask(savedMask);
 }
 
 void CommonFilesTest::fileExists()
@@ -324,20 +502,6 @@ void CommonFilesTest::pushButtonReportsMouseMoves()
     QCOMPARE(clicks.count(), 3);
 }
 
-namespace {
-// Runs work in a child process that ends without any clean-up, as a killed instance does.
-int InChild(const std::function<void()>& work)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        work();
-        ::_exit(0);
-    }
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    return status;
-}
-}
 
 // An office folder whose owner failed to remove it, and the socket of a killed office, stay
 // in the instance's journal, so that the next start removes them once the instance has died.
@@ -374,6 +538,31 @@ void CommonFilesTest::leftoverTheOwnerCouldNotRemoveGoesAtNextStart()
     QVERIFY(!QFileInfo::exists(socket));
     // What the dead instance had removed and forgotten is no longer its to remove.
     QVERIFY(QFileInfo::exists(removed));
+}
+
+// The handler of an ending signal leaves errno as the code it interrupted had it, and
+// neither end of its pipe to the watch can block: a handler that waited on a full pipe
+// could stop the thread that holds what the watch needs. In a child, since the signal
+// begins the ending.
+void CommonFilesTest::signalHandlerKeepsErrnoAndNeverBlocks()
+{
+    QCOMPARE(InChild([] {
+                 const QSet<int> before = OpenDescriptors();
+                 const TerminationWatch watch(std::chrono::hours(1));
+                 const QSet<int> made = OpenDescriptors() - before;
+                 int blocking = 0;
+                 for (const int fd : made)
+                     blocking += (::fcntl(fd, F_GETFL) & O_NONBLOCK) == 0 ? 1 : 0;
+                 // Many, so that the pipe may fill and the handler's write fail.
+                 bool kept = true;
+                 for (int i = 0; i < 20000 && kept; ++i) {
+                     errno = EDOM;
+                     ::raise(SIGHUP);
+                     kept = errno == EDOM;
+                 }
+                 ::_exit(made.size() == 2 && blocking == 0 && kept ? 0 : 1);
+             }),
+             0);
 }
 
 QTEST_MAIN(CommonFilesTest)

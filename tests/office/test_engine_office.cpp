@@ -169,6 +169,8 @@ private slots:
         mTemp = Path(QStringLiteral("temp"));
         mPrivate = Path(QStringLiteral("private"));
         QVERIFY(QDir().mkpath(mTemp) && QDir().mkpath(mPrivate));
+        // A TEMP of the user's own that no one else may enter: the working files go there.
+        QVERIFY(QFile::setPermissions(mTemp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         qputenv("TEMP", QFile::encodeName(mTemp));
         qputenv("TMPDIR", QFile::encodeName(mPrivate));
         qputenv("XDG_CACHE_HOME", QFile::encodeName(Path(QStringLiteral("cache"))));

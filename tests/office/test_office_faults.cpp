@@ -191,6 +191,8 @@ private slots:
         mTemp = QDir(mScratch.path()).filePath(QStringLiteral("temp"));
         mPrivate = QDir(mScratch.path()).filePath(QStringLiteral("private"));
         QVERIFY(QDir().mkpath(mTemp) && QDir().mkpath(mPrivate));
+        // A TEMP of the user's own that no one else may enter: the working files go there.
+        QVERIFY(QFile::setPermissions(mTemp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         qputenv("TEMP", QFile::encodeName(mTemp));
         qputenv("TMPDIR", QFile::encodeName(mPrivate));
         mClock.today = QDate(2024, 3, 9);

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // "Save Results To Word File": a copy of the working document at the path the user picks.
 class SaveTest : public QObject {
@@ -75,6 +77,31 @@ private slots:
         QCOMPARE(QFile::permissions(target), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
 
+    // Another user's file passes none of its permissions on: in a folder both can write, a
+    // letter saved over that user's file of mode 0666 gets the mode of any new file of the
+    // user's (0644 here), so the other user cannot write into it. Only root can give a file
+    // to another user, and only root runs the tests in CI.
+    void ReplacedFileOfAnotherUserPassesNoPermissionsOn()
+    {
+        if (::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        const QString target = Path(QStringLiteral("shared.doc"));
+        WriteFile(target, "another user's letter");
+        const QByteArray native = QFile::encodeName(target);
+        QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(native.constData(), 0666), 0);
+        const mode_t savedMask = ::umask(022);
+        f->dialogs.answers = {true};
+        const QStringList kinds = Save(target);
+        ::umask(savedMask);
+        QCOMPARE(kinds, QStringList({"save", "question", "message"}));
+        QCOMPARE(ReadFile(target), mLetter);
+        struct stat info {};
+        QCOMPARE(::lstat(native.constData(), &info), 0);
+        QCOMPARE(info.st_uid, ::geteuid());
+        QCOMPARE(info.st_mode & 07777, mode_t(0644));
+    }
+
     void FailedCopyKeepsTheOldFileAndSaysSo()
     {
         const QString target = Path(QStringLiteral("old.doc"));
@@ -118,12 +145,24 @@ private slots:
     {
         QVERIFY(QFile::link(f->form->mWordFile, Path(QStringLiteral("link.doc"))));
         QVERIFY(QDir(mDir->path()).mkdir(QStringLiteral("folder.doc")));
+        // The working folder under another name.
+        const QTemporaryDir elsewhere;
+        const QString alias = QDir(elsewhere.path()).filePath(QStringLiteral("alias"));
+        QVERIFY(QFile::link(mDir->path(), alias));
+        const QString working = QStringLiteral("working file of Inkhaven");
         const QList<std::pair<QString, QString>> cases = {
             {f->form->mWordFile, QStringLiteral("working copy")},
             {Path(QStringLiteral("./varnel11112222.doc")), QStringLiteral("working copy")},
             {Path(QStringLiteral("link.doc")), QStringLiteral("working copy")},
             {Path(QStringLiteral("folder.doc")), QStringLiteral("is a folder")},
             {Path(QStringLiteral("missing/out.doc")), QStringLiteral("does not exist")},
+            // The other working files beside the letter: the next run writes over the
+            // template copy and the page picture and deletes them, and a working letter
+            // goes with its preview.
+            {Path(QStringLiteral("template.dot")), working},
+            {Path(QStringLiteral("temp.bmp")), working},
+            {Path(QStringLiteral("varnel87654321.doc")), working},
+            {QDir(alias).filePath(QStringLiteral("template.dot")), working},
         };
         for (const auto& [target, reason] : cases) {
             f->dialogs.answers = {true};
@@ -134,6 +173,11 @@ private slots:
         QCOMPARE(ReadFile(f->form->mWordFile), mLetter);
         QCOMPARE(Files(), QStringList({"folder.doc", "link.doc", "varnel11112222.doc"}));
         QVERIFY(QFileInfo(Path(QStringLiteral("folder.doc"))).isDir());
+
+        // The same names in another folder are the user's to use.
+        const QString mine = QDir(elsewhere.path()).filePath(QStringLiteral("template.dot"));
+        QCOMPARE(Save(mine), QStringList({"save", "message"}));
+        QCOMPARE(ReadFile(mine), mLetter);
     }
 };
 

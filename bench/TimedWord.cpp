@@ -264,10 +264,10 @@ public:
         }
         return inner ? std::make_shared<TimedCollection<Word::Shape>>(mScope, inner) : nullptr;
     }
-    void SaveAs(const QString& fileName) override
+    void SaveAs(const QString& fileName, std::optional<int> fileFormat) override
     {
         const auto t = mScope.Time("save");
-        mInner->SaveAs(fileName);
+        mInner->SaveAs(fileName, fileFormat);
     }
     void ExportAsFixedFormat(const QString& outputFileName) override
     {

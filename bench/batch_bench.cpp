@@ -8,8 +8,15 @@
 // workbook, from reading the list to the last letter placed; reports the median letters
 // per second of each and their ratios to the UTF-8 CSV figure of the same rounds.
 //
+// "outputs" times the same letters written in other ways, each round in turn: as .doc (the
+// reference), as .docx, as PDF, and as .doc with every letter in one merged PDF as well
+// (the merge's own time and the merged file's size); then the program itself, one run with
+// an office per core against two runs side by side (--shard 1/2 and 2/2, half the offices
+// each), from the start to the last run's end.
+//
 //     batch_bench resident|fresh [lines]        (default 50 lines)
 //     batch_bench lists [lines] [rounds]        (default 200 lines, 3 rounds)
+//     batch_bench outputs [lines] [rounds]      (default 200 lines, 3 rounds)
 
 #include "BatchCommand.h"
 #include "BatchRun.h"
@@ -26,6 +33,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -99,9 +107,8 @@ double LettersPerSecond(const QString& path, int lines, const QString& folder, i
     {
         const BatchPlan plan = PlanBatch(command, settings, date);
         LibreOfficeFactory office;
-        MakeLetters(plan.jobs, command.options, office, letter, stop, [&](const LetterReport& report) {
-            made += report.outcome == LetterOutcome::Made ? 1 : 0;
-        });
+        MakeLetters(plan.jobs, command.options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}},
+                    stop, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
     }
     const double seconds = Bench::Ms(timer) / 1000;
     QDir(command.options.outputFolder).removeRecursively();
@@ -144,6 +151,102 @@ int ListsBench(int lines, int rounds, const QString& folder, const QByteArray& l
         report.Add(QStringLiteral("ratio to utf8.csv, %1").arg(name), Bench::Median(ratios[name]));
     return 0;
 }
+
+// Letters per second of one run of command from planning to the last letter placed (and
+// the merged file, when asked for); 0 when a letter failed. merged gets its report.
+double TimedRun(BatchCommand command, int lines, const QString& folder, const QByteArray& letter, MergeReport& merged)
+{
+    SystemClock clock;
+    QSettingsStore settings;
+    command.options.offices = QThread::idealThreadCount();
+    int made = 0;
+    const std::atomic<bool> stop = false;
+    QElapsedTimer timer;
+    timer.start();
+    {
+        const BatchPlan plan = PlanBatch(command, settings, LetterDate(clock));
+        LibreOfficeFactory office;
+        const BatchResult result =
+            MakeLetters(plan.jobs, command.options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}},
+                        stop, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
+        if (result.merged)
+            merged = *result.merged;
+    }
+    const double seconds = Bench::Ms(timer) / 1000;
+    QDir(folder).removeRecursively();
+    return made == lines && merged.problem.isEmpty() ? lines / seconds : 0;
+}
+
+// Letters per second of the program run as each of runs side by side over list, into one
+// folder, from the first start to the last end; 0 when a run did not make all its letters.
+double ProgramRuns(const QList<QStringList>& runs, int lines, const QString& list, const QString& folder)
+{
+    QElapsedTimer timer;
+    timer.start();
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (const QStringList& arguments : runs) {
+        processes.push_back(std::make_unique<QProcess>());
+        processes.back()->start(QStringLiteral(INKHAVEN_BATCH), arguments + QStringList{list, folder});
+    }
+    bool ok = true;
+    for (const auto& process : processes)
+        ok = process->waitForFinished(-1) && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0 && ok;
+    const double seconds = Bench::Ms(timer) / 1000;
+    const bool all = QDir(folder).entryList(QDir::Files).size() == lines;
+    QDir(folder).removeRecursively();
+    return ok && all ? lines / seconds : 0;
+}
+
+int OutputsBench(int lines, int rounds, const QString& folder, const QByteArray& letter)
+{
+    const QString list = QDir(folder).filePath(QStringLiteral("list.csv"));
+    if (!WriteList(list, BenchList(lines).toUtf8())) {
+        err << "the list cannot be written\n";
+        return 1;
+    }
+    const QString letters = QDir(folder).filePath(QStringLiteral("letters"));
+    const QString merged = QDir(folder).filePath(QStringLiteral("merged.pdf"));
+    const QList<std::pair<QString, QStringList>> ways = {
+        {QStringLiteral("doc"), {}},
+        {QStringLiteral("docx"), {QStringLiteral("--format"), QStringLiteral("docx")}},
+        {QStringLiteral("pdf"), {QStringLiteral("--format"), QStringLiteral("pdf")}},
+        {QStringLiteral("doc, merged"), {QStringLiteral("--merged"), merged}},
+    };
+    const QString half = QString::number(std::max(1, QThread::idealThreadCount() / 2));
+    QHash<QString, QList<double>> rates;
+    QList<double> mergeSeconds;
+    QList<double> mergeBytes;
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto& [name, arguments] : ways) {
+            QString error;
+            const std::optional<BatchCommand> command = ParseBatchCommand(arguments + QStringList{list, letters}, error);
+            MergeReport report;
+            const double rate = command ? TimedRun(*command, lines, letters, letter, report) : 0;
+            if (rate <= 0) {
+                err << name << ": not every letter was made " << error << report.problem << "\n";
+                return 1;
+            }
+            rates[name].append(rate);
+            if (!report.lines.empty()) {
+                mergeSeconds.append(report.seconds);
+                mergeBytes.append(static_cast<double>(report.bytes) / (1024 * 1024));
+                QFile::remove(merged);
+            }
+        }
+        rates[QStringLiteral("one run")].append(ProgramRuns({{}}, lines, list, letters));
+        rates[QStringLiteral("two shards side by side")].append(
+            ProgramRuns({{QStringLiteral("--shard"), QStringLiteral("1/2"), QStringLiteral("--offices"), half},
+                         {QStringLiteral("--shard"), QStringLiteral("2/2"), QStringLiteral("--offices"), half}},
+                        lines, list, letters));
+    }
+    Bench::Report report(out);
+    for (const QString& name : {QStringLiteral("doc"), QStringLiteral("docx"), QStringLiteral("pdf"), QStringLiteral("doc, merged"),
+                                QStringLiteral("one run"), QStringLiteral("two shards side by side")})
+        report.Add(QStringLiteral("letters per second, %1").arg(name), Bench::Median(rates[name]));
+    report.Add(QStringLiteral("merge seconds"), Bench::Median(mergeSeconds));
+    report.Add(QStringLiteral("merged MB"), Bench::Median(mergeBytes));
+    return 0;
+}
 }
 
 int main(int argc, char* argv[])
@@ -152,10 +255,11 @@ int main(int argc, char* argv[])
     IgnoreBrokenPipes();
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const bool lists = mode == QLatin1String("lists");
-    const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : lists ? 200 : 50;
+    const bool outputs = mode == QLatin1String("outputs");
+    const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : lists || outputs ? 200 : 50;
     const int rounds = argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 3;
-    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists) || lines < 1 || rounds < 1) {
-        err << "usage: batch_bench resident|fresh [lines] | batch_bench lists [lines] [rounds]\n";
+    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs) || lines < 1 || rounds < 1) {
+        err << "usage: batch_bench resident|fresh [lines] | batch_bench lists|outputs [lines] [rounds]\n";
         return 2;
     }
     QTemporaryDir output;
@@ -166,6 +270,8 @@ int main(int argc, char* argv[])
     }
     if (lists)
         return ListsBench(lines, rounds, output.path(), letter.readAll());
+    if (outputs)
+        return OutputsBench(lines, rounds, output.path(), letter.readAll());
 
     QSettingsStore settings;
     SystemClock clock;
@@ -184,7 +290,8 @@ int main(int argc, char* argv[])
     {
         LibreOfficeFactory office;
         timer.start();
-        MakeLetters(jobs, options, office, letter.readAll(), stop, [&](const LetterReport& report) {
+        MakeLetters(jobs, options, office, LetterTemplate{letter.readAll(), QStringLiteral("template.dot"), QString(), {}}, stop,
+                    [&](const LetterReport& report) {
             if (report.outcome == LetterOutcome::Made)
                 ++made;
             else

@@ -5,6 +5,11 @@
 #include "CsvReader.h"
 #include "LetterFill.h"
 #include "SpreadsheetReader.h"
+#include "GenerationRun.h"
+#include "SafeFile.h"
+#include "LetterSelection.h"
+#include "Resources.h"
+#include "UserTemplate.h"
 
 #include <QCommandLineParser>
 #include <QDate>
@@ -13,7 +18,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
+#include <QHash>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -84,6 +91,16 @@ bool ReadDate(const QString& value, BatchCommand& command, QString& error)
     return true;
 }
 
+// --pdf is --format doc,pdf; with --format (read before it) the two are added to its files.
+bool ReadPdf(const QString&, BatchCommand& command, QString&)
+{
+    for (const LetterFormat format : {LetterFormat::Doc, LetterFormat::Pdf}) {
+        if (std::find(command.options.formats.begin(), command.options.formats.end(), format) == command.options.formats.end())
+            command.options.formats.push_back(format);
+    }
+    return true;
+}
+
 // A format must show some part of the date: one that shows two dates that differ in day,
 // month and year alike the same way shows none.
 bool ReadDateFormat(const QString& value, BatchCommand& command, QString& error)
@@ -98,13 +115,69 @@ bool ReadDateFormat(const QString& value, BatchCommand& command, QString& error)
     return true;
 }
 
+bool ReadFormats(const QString& value, BatchCommand& command, QString& error)
+{
+    const std::optional<std::vector<LetterFormat>> formats = ParseFormats(value, error);
+    if (formats)
+        command.options.formats = *formats;
+    return formats.has_value();
+}
+
 // Every option the command takes, in the order --help lists them; an option is added here
 // and nowhere else.
 const std::vector<CommandOption>& CommandOptions()
 {
     static const std::vector<CommandOption> options = {
-        {QCommandLineOption(QStringLiteral("pdf"), QStringLiteral("a PDF of each letter beside it as well")),
-         SetFlag(&BatchOptions::pdf)},
+        {QCommandLineOption(QStringLiteral("format"),
+                            QStringLiteral("the files of each letter, any of doc, docx, odt and pdf, comma-separated "
+                                           "(default: doc)"),
+                            QStringLiteral("LIST")),
+         ReadFormats},
+        {QCommandLineOption(QStringLiteral("pdf"), QStringLiteral("a PDF of each letter beside it as well: --format doc,pdf")),
+         ReadPdf},
+        {QCommandLineOption(QStringLiteral("merged"),
+                            QStringLiteral("every letter made, in list order, in one PDF for printing as well"),
+                            QStringLiteral("FILE.pdf")),
+         [](const QString& value, BatchCommand& command, QString&) {
+             command.options.merged = value;
+             return true;
+         }},
+        {QCommandLineOption(QStringLiteral("template"),
+                            QStringLiteral("fill this letter template of yours (.doc .dot .docx .dotx .odt .ott .fodt) "
+                                           "instead of the built-in letter: each [Tag] in it takes the list's column "
+                                           "of its name"),
+                            QStringLiteral("FILE")),
+         [](const QString& value, BatchCommand& command, QString&) {
+             command.templatePath = value;
+             return true;
+         }},
+        {QCommandLineOption(QStringLiteral("name"),
+                            QStringLiteral("name the files after columns, such as \"{CompanyName} - {RecipientName}\" "
+                                           "(default: the line number and the company or recipient); of two lines that "
+                                           "give one name, the later gets its line number as well"),
+                            QStringLiteral("PATTERN")),
+         [](const QString& value, BatchCommand& command, QString&) {
+             command.namePattern = value;
+             return true;
+         }},
+        {QCommandLineOption(QStringLiteral("lines"),
+                            QStringLiteral("only these lines of the list, such as 2-50,75,100- (line numbers as the "
+                                           "messages give them)"),
+                            QStringLiteral("RANGES")),
+         [](const QString& value, BatchCommand& command, QString& error) {
+             const auto ranges = ParseLineRanges(value, error);
+             command.lines = ranges.value_or(std::vector<LineRange>());
+             return ranges.has_value();
+         }},
+        {QCommandLineOption(QStringLiteral("shard"),
+                            QStringLiteral("only the K-th of N parts of the list, for N runs side by side (on as many "
+                                           "machines, into one folder): disjoint, together the whole list, each letter "
+                                           "named as in one run"),
+                            QStringLiteral("K/N")),
+         [](const QString& value, BatchCommand& command, QString& error) {
+             command.shard = ParseShard(value, error);
+             return command.shard.has_value();
+         }},
         {QCommandLineOption(QStringLiteral("force"),
                             QStringLiteral("replace files that are already there (else the line is skipped)")),
          SetFlag(&BatchOptions::force)},
@@ -146,8 +219,9 @@ void Describe(QCommandLineParser& parser)
                        "or hyphens (\"Company Name\"); other columns are not used. A field without a column\n"
                        "takes the value saved by Inkhaven's window. A list is a text file (CSV, or values\n"
                        "separated by semicolons or tabs) or a spreadsheet (.xlsx or .ods: its first sheet),\n"
-                       "of at most %1 MB.")
-            .arg(MaxListBytes / (1024 * 1024)));
+                       "of at most %1 MB (%2 MB with --shard, whose runs each hold the whole list).")
+            .arg(MaxListBytes / (1024 * 1024))
+            .arg(MaxShardedListBytes / (1024 * 1024)));
     for (const CommandOption& option : CommandOptions())
         parser.addOption(option.option);
     parser.addOption(HelpOption());
@@ -158,7 +232,7 @@ void Describe(QCommandLineParser& parser)
 }
 
 // The bytes of the list, read up to one byte past the largest list taken.
-QByteArray ReadList(const QString& path)
+QByteArray ReadList(const QString& path, qint64 limit)
 {
     const bool standardInput = path == QLatin1String("-");
     const QString name = standardInput ? QStringLiteral("on standard input")
@@ -167,18 +241,18 @@ QByteArray ReadList(const QString& path)
     if (!(standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
         throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(name, file.errorString()));
     QByteArray bytes;
-    while (bytes.size() <= MaxListBytes) {
-        const QByteArray chunk = file.read(std::min<qint64>(1024 * 1024, MaxListBytes + 1 - bytes.size()));
+    while (bytes.size() <= limit) {
+        const QByteArray chunk = file.read(std::min<qint64>(1024 * 1024, limit + 1 - bytes.size()));
         if (chunk.isEmpty())
             break;
         bytes += chunk;
     }
     if (file.error() != QFileDevice::NoError)
         throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(name, file.errorString()));
-    if (bytes.size() > MaxListBytes)
+    if (bytes.size() > limit)
         throw AppError(QStringLiteral("The list %1 is larger than %2 MB, more than a list takes; split it.")
                            .arg(name)
-                           .arg(MaxListBytes / (1024 * 1024)));
+                           .arg(limit / (1024 * 1024)));
     return bytes;
 }
 
@@ -196,6 +270,29 @@ std::vector<CsvRecord> ReadTextList(QByteArray bytes, const BatchCommand& comman
     if (separator != QLatin1Char(','))
         notes << QStringLiteral("The list's values are separated by %1s.").arg(SeparatorName(separator));
     return ParseCsv(text.text, separator);
+}
+
+// The built-in letter without a path, else the user's template, whose tags take the
+// fields and otherColumns.
+LetterTemplate LetterTemplateOf(const QString& path, const QStringList& otherColumns)
+{
+    if (path.isEmpty())
+        return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}};
+    const UserTemplateFile file = ReadUserTemplate(path);
+    return {file.bytes, file.workingName, path,
+            [otherColumns](const QStringList& tags) { return ResolveTags(tags, otherColumns); }};
+}
+
+// Which part of the list a run with --lines or --shard makes.
+QString SelectionNote(const std::vector<LetterLine>& selected, std::size_t all)
+{
+    if (selected.empty())
+        return QStringLiteral("None of the list's %1 rows is this run's.").arg(all);
+    return QStringLiteral("%1 of the list's %2 rows are this run's, from line %3 to line %4.")
+        .arg(selected.size())
+        .arg(all)
+        .arg(selected.front().line)
+        .arg(selected.back().line);
 }
 
 std::vector<CsvRecord> ReadRecords(QByteArray bytes, const BatchCommand& command, QStringList& notes)
@@ -222,6 +319,39 @@ void MakeOutputFolder(const QString& folder)
     if (!info.exists() && !QDir().mkpath(folder))
         throw AppError(QStringLiteral("The folder \"%1\" cannot be made.").arg(QDir::toNativeSeparators(folder)));
 }
+
+// The merged PDF is refused before any letter is made when it could not be placed at the end.
+void CheckMergedFile(const BatchOptions& options)
+{
+    if (options.merged.isEmpty())
+        return;
+    const QString shown = QDir::toNativeSeparators(options.merged);
+    if (!QFileInfo(QFileInfo(options.merged).absolutePath()).isDir())
+        throw AppError(QStringLiteral("The folder of the merged PDF \"%1\" does not exist.").arg(shown));
+    if (QFileInfo(options.merged).isDir())
+        throw AppError(QStringLiteral("\"%1\" is a folder, not a name for the merged PDF.").arg(shown));
+    if (!options.force && PathTaken(options.merged))
+        throw AppError(QStringLiteral("The merged PDF \"%1\" exists already (--force replaces it).").arg(shown));
+}
+}
+
+std::optional<std::vector<LetterFormat>> ParseFormats(const QString& text, QString& error)
+{
+    static const LetterFormat all[] = {LetterFormat::Doc, LetterFormat::Docx, LetterFormat::Odt, LetterFormat::Pdf};
+    std::vector<LetterFormat> formats;
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        QString name = part.trimmed().toLower();
+        if (name.startsWith(QLatin1Char('.')))
+            name.remove(0, 1);
+        const auto known = std::find_if(std::begin(all), std::end(all), [&](LetterFormat f) { return FormatExtension(f) == name; });
+        if (known == std::end(all)) {
+            error = QStringLiteral("--format takes doc, docx, odt and pdf, separated by commas, not '%1'.").arg(part.trimmed());
+            return std::nullopt;
+        }
+        if (std::find(formats.begin(), formats.end(), *known) == formats.end())
+            formats.push_back(*known);
+    }
+    return formats;
 }
 
 std::optional<BatchCommand> ParseBatchCommand(const QStringList& arguments, QString& error)
@@ -263,20 +393,35 @@ QString BatchHelp()
 BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date)
 {
     BatchPlan plan;
+    const FieldColumns fieldColumns = command.templatePath.isEmpty() ? FieldColumns::Required : FieldColumns::Optional;
     // Each stage's input goes once the next is read from it: bytes, text, records, lines.
-    LetterList list = ReadLetterList(ReadRecords(ReadList(command.listPath), command, plan.notes), settings, date);
-    if (!list.otherColumns.isEmpty())
+    LetterList list =
+        ReadLetterList(ReadRecords(ReadList(command.listPath, command.shard ? MaxShardedListBytes : MaxListBytes), command, plan.notes),
+                       settings, date, fieldColumns);
+    // A template's tags may take any column; which ones is known once the office has read it.
+    if (!list.otherColumns.isEmpty() && command.templatePath.isEmpty())
         plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")
                           .arg(list.otherColumns.join(QStringLiteral(", ")));
-    plan.emptyRows = list.emptyRows;
+    plan.letterTemplate = LetterTemplateOf(command.templatePath, list.otherColumns);
+    const auto namer = command.namePattern.isEmpty() ? std::function<QString(const LetterLine&)>()
+                                                     : NamePattern(command.namePattern, list.otherColumns);
+    const bool whole = command.lines.empty() && !command.shard;
+    plan.emptyRows = whole ? list.emptyRows : 0;
     if (list.lines.empty())
         return plan;
+    CheckMergedFile(command.options);
     MakeOutputFolder(command.options.outputFolder);
+    // Names from a pattern are told apart across the whole list; the others name a line alone.
+    const QHash<int, QString> named = namer ? UniqueStems(list.lines, namer) : QHash<int, QString>();
+    const std::size_t all = list.lines.size();
     // Every number is as wide as the last line's, so that the names sort in the order of the list.
     const auto digits = static_cast<int>(QString::number(list.lines.back().line).size());
-    for (LetterLine& line : list.lines) {
+    std::vector<LetterLine> selected = SelectLines(std::move(list.lines), command.lines, command.shard);
+    if (!whole)
+        plan.notes << SelectionNote(selected, all);
+    for (LetterLine& line : selected) {
         if (line.problem.isEmpty()) {
-            QString stem = LetterFileStem(line, digits);
+            QString stem = namer ? named.value(line.line) : LetterFileStem(line, digits);
             plan.jobs.push_back({std::move(line), std::move(stem)});
         } else {
             plan.unusable.push_back(std::move(line));

@@ -2,6 +2,7 @@
 
 #include "BatchRun.h"
 #include "LetterList.h"
+#include "LetterSelection.h"
 
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,12 @@ enum class BatchRequest { Run, Help, Version };
 
 // The largest list file taken; a larger one is refused before it is read to its end.
 inline constexpr qint64 MaxListBytes = 8 * 1024 * 1024;
+// The largest list a run of one part of it (--shard) takes: a list too long for one machine
+// is split among many, each of which reads it whole to name every letter as one run would.
+inline constexpr qint64 MaxShardedListBytes = 256 * 1024 * 1024;
+// The file formats --format names, comma-separated ("doc,pdf"), each once in the order
+// given; nothing, with error set, for a name that is not one.
+std::optional<std::vector<LetterFormat>> ParseFormats(const QString& text, QString& error);
 
 struct BatchCommand {
     BatchRequest request = BatchRequest::Run;
@@ -40,6 +47,14 @@ struct BatchCommand {
     QString encoding;
     // The separator of a text list; null to choose it from the first line.
     QChar separator;
+    // A template of the user's instead of the embedded letter; empty for none.
+    QString templatePath;
+    // The --name pattern of the file names; empty for the line number and company.
+    QString namePattern;
+    // Only the lines within these (--lines); all when empty.
+    std::vector<LineRange> lines;
+    // Only this part of those (--shard).
+    std::optional<Shard> shard;
     // options.offices is one per core, and options.date today, when the command line does not say.
     BatchOptions options;
     // How the date field shows the letter's date: a QDate format ("d MMMM yyyy"), or the
@@ -65,6 +80,8 @@ struct BatchPlan {
     // What the user should know about how the list was read: its encoding when that was
     // guessed, its separator when not a comma, the columns that are not used.
     QStringList notes;
+    // What every letter starts from.
+    LetterTemplate letterTemplate;
 };
 
 // Reads the list (a text list or a spreadsheet, by its content), takes the fields it has

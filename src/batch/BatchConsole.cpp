@@ -6,10 +6,30 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace {
 QString Rows(qsizetype count)
 {
     return count == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(count);
+}
+
+// "line 4", "lines 4, 7-9 and 12": the numbers in order, runs of them as ranges.
+QString LineNumbers(std::vector<int> lines)
+{
+    std::sort(lines.begin(), lines.end());
+    QStringList ranges;
+    for (std::size_t i = 0; i < lines.size();) {
+        std::size_t end = i;
+        while (end + 1 < lines.size() && lines[end + 1] == lines[end] + 1)
+            ++end;
+        ranges << (end == i ? QString::number(lines[i]) : QStringLiteral("%1-%2").arg(lines[i]).arg(lines[end]));
+        i = end + 1;
+    }
+    if (lines.size() == 1)
+        return QStringLiteral("line ") + ranges.front();
+    const QString last = ranges.takeLast();
+    return QStringLiteral("lines ") + (ranges.isEmpty() ? last : ranges.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last);
 }
 }
 
@@ -93,7 +113,7 @@ void BatchConsole::Letter(const LetterReport& report, double now)
     ShowProgress(report.fileName, now);
 }
 
-int BatchConsole::Finish(const BatchPlan& plan, const QString& outputFolder, int notBegun, bool stopped)
+int BatchConsole::Finish(const BatchPlan& plan, const BatchOptions& options, const BatchResult& result, bool stopped)
 {
     ClearProgress();
     const auto failed = static_cast<int>(plan.unusable.size()) + mFailed;
@@ -102,19 +122,43 @@ int BatchConsole::Finish(const BatchPlan& plan, const QString& outputFolder, int
     parts << QStringLiteral("%1 in the list: %2 made in \"%3\"")
                  .arg(Rows(rows))
                  .arg(mMade == 1 ? QStringLiteral("1 letter") : QStringLiteral("%1 letters").arg(mMade))
-                 .arg(QDir::toNativeSeparators(outputFolder));
+                 .arg(QDir::toNativeSeparators(options.outputFolder));
     if (mSkipped > 0)
         parts << QStringLiteral("%1 skipped").arg(mSkipped);
     if (plan.emptyRows > 0)
         parts << QStringLiteral("%1 empty").arg(plan.emptyRows);
     if (failed > 0)
         parts << QStringLiteral("%1 failed").arg(failed);
-    if (notBegun > 0)
-        parts << QStringLiteral("%1 not begun").arg(notBegun);
+    if (result.notBegun > 0)
+        parts << QStringLiteral("%1 not begun").arg(result.notBegun);
     Out(parts.join(QStringLiteral(", ")) + QStringLiteral(".\n"));
+    const bool merged = !result.merged || Merged(plan, options.merged, *result.merged);
     if (stopped)
         return ExitStopped;
-    return Status(mMade == static_cast<int>(plan.jobs.size()) && plan.unusable.empty() ? ExitAllMade : ExitLinesNotMade);
+    return Status(merged && mMade == static_cast<int>(plan.jobs.size()) && plan.unusable.empty() ? ExitAllMade : ExitLinesNotMade);
+}
+
+bool BatchConsole::Merged(const BatchPlan& plan, const QString& path, const MergeReport& merged)
+{
+    if (!merged.problem.isEmpty()) {
+        Err(QStringLiteral("No merged PDF was made: %1.\n").arg(merged.problem));
+        return false;
+    }
+    Out(QStringLiteral("The merged PDF \"%1\" holds %2, in list order.\n")
+            .arg(QDir::toNativeSeparators(path))
+            .arg(merged.lines.size() == 1 ? QStringLiteral("1 letter") : QStringLiteral("%1 letters").arg(merged.lines.size())));
+    std::vector<int> held = merged.lines;
+    std::sort(held.begin(), held.end());
+    std::vector<int> missing;
+    for (const LetterJob& job : plan.jobs) {
+        if (!std::binary_search(held.begin(), held.end(), job.letter.line))
+            missing.push_back(job.letter.line);
+    }
+    for (const LetterLine& line : plan.unusable)
+        missing.push_back(line.line);
+    if (!missing.empty())
+        Err(QStringLiteral("The merged PDF lacks the letters of %1, which this run did not make.\n").arg(LineNumbers(missing)));
+    return missing.empty();
 }
 
 void BatchConsole::Out(const QString& text)

@@ -35,10 +35,13 @@ public:
     // A letter is finished; now is the clock's time in seconds.
     void Letter(const LetterReport& report, double now);
     // Sums up, counting every row of the list: made, skipped, empty, failed (not begun
-    // when stopped); returns the exit status.
-    int Finish(const BatchPlan& plan, const QString& outputFolder, int notBegun, bool stopped);
+    // when stopped), and tells of the merged PDF; returns the exit status.
+    int Finish(const BatchPlan& plan, const BatchOptions& options, const BatchResult& result, bool stopped);
 
 private:
+    // Tells where the merged PDF is and which letters it lacks, or why there is none;
+    // false when it lacks any.
+    bool Merged(const BatchPlan& plan, const QString& path, const MergeReport& merged);
     void Out(const QString& text);
     // text under the program's name.
     void Err(const QString& text);

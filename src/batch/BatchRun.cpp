@@ -1,6 +1,8 @@
 #include "BatchRun.h"
 
 #include "AppError.h"
+#include "PdfMerge.h"
+#include "UserTemplate.h"
 #include "GenerationRun.h"
 #include "GuardedProcedure.h"
 #include "Leftovers.h"
@@ -10,10 +12,13 @@
 #include "WordModel.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -26,24 +31,27 @@ constexpr int OfficeStartAttempts = 2;
 // description alone.
 constexpr char FillLocation[] = "inkhaven-batch";
 
-// Fills the letter as a generation run does, and makes it fit to be sent as it is: no
-// paragraph of empty fields, the recipient and the date in place of the template's own
-// fields. The first failing step of the fill ends it with its error.
-QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const FieldTexts& fields, const QDate& date,
-                       EmptyParagraphRemover& emptyParagraphs)
+// Fills the letter: a template of the user's tag by tag; the built-in letter as a
+// generation run does, made fit to be sent as it is: no paragraph of empty fields, the
+// recipient and the date in place of the template's own fields. The first failing step of
+// the fill ends it with its error.
+QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const LetterLine& letter, const QDate& date,
+                       EmptyParagraphRemover& emptyParagraphs, const LineTags* tags)
 {
-    const auto text = [&fields](int field) { return fields[static_cast<std::size_t>(field)]; };
-    emptyParagraphs.Remove(document, text);
+    const auto text = [&letter](int field) { return letter.fields[static_cast<std::size_t>(field)]; };
+    if (!tags)
+        emptyParagraphs.Remove(document, text);
     QString failure;
     GuardedProcedure run(QLatin1String(FillLocation), [&failure](const QString& description, int) {
         if (failure.isEmpty())
             failure = description;
     });
-    const QStringList replacedIn = FillFields(run, document, text);
+    const QStringList replacedIn = tags ? FillTags(run, document, (*tags)(letter)) : FillFields(run, document, text);
     if (run.FailureCount() > 0)
         throw AppError(failure);
     static const int recipientField = FieldOfColumn(QStringLiteral("RecipientName"));
-    UnlinkTemplateFields(document, text(recipientField), date);
+    if (!tags)
+        UnlinkTemplateFields(document, text(recipientField), date);
     return replacedIn;
 }
 
@@ -56,18 +64,22 @@ QString ReplacedCharactersNote(const QStringList& replacedIn)
         .arg(replacedIn.join(QStringLiteral(", ")), QChar(QChar::ReplacementCharacter));
 }
 
-// What every worker shares: the jobs still to begin, and the reports waiting for the caller.
+// What every worker shares: the jobs still to begin, the reports waiting for the caller,
+// and, for a template of the user's, whether it was accepted.
 class Queue {
 public:
-    Queue(const std::vector<LetterJob>& jobs, int workers) : mJobs(jobs), mRunning(workers) {}
+    Queue(const std::vector<LetterJob>& jobs, int workers, bool ownTemplate)
+        : mJobs(jobs), mRunning(workers), mTemplate(ownTemplate ? Template::Reading : Template::Accepted)
+    {
+    }
 
-    // The next job, or nothing when all have begun or stop is set.
-    const LetterJob* Take(const std::atomic<bool>& stop)
+    // The index of the next job, or nothing when all have begun or stop is set.
+    std::optional<std::size_t> Take(const std::atomic<bool>& stop)
     {
         const std::lock_guard lock(mMutex);
         if (stop || mNext >= mJobs.size())
-            return nullptr;
-        return &mJobs[mNext++];
+            return std::nullopt;
+        return mNext++;
     }
 
     void Report(LetterReport report)
@@ -88,20 +100,62 @@ public:
         mWake.notify_all();
     }
 
-    // Hands every report to report as it comes, until every worker has ended.
-    void Deliver(const std::function<void(const LetterReport&)>& report)
+    // The template of the user's has been read: letters may begin, with what each one's tags take.
+    void Accept(LineTags tags)
+    {
+        {
+            const std::lock_guard lock(mMutex);
+            mTags = std::move(tags);
+            mTemplate = Template::Accepted;
+        }
+        mWake.notify_all();
+    }
+
+    // The template of the user's cannot be used; no letter begins.
+    void Refuse(std::exception_ptr why)
+    {
+        {
+            const std::lock_guard lock(mMutex);
+            mRefusal = std::move(why);
+            mTemplate = Template::Refused;
+        }
+        mWake.notify_all();
+    }
+
+    // Waits until the template is accepted or refused; what the tags take (nullptr for the
+    // embedded letter), or nothing when it was refused.
+    std::optional<const LineTags*> WaitForTemplate()
     {
         std::unique_lock lock(mMutex);
+        mWake.wait(lock, [this] { return mTemplate != Template::Reading; });
+        if (mTemplate == Template::Refused)
+            return std::nullopt;
+        return mTags ? &mTags : nullptr;
+    }
+
+    // Calls begin once the template is accepted, then hands every report to report as it
+    // comes, until every worker has ended; rethrows why a template was refused.
+    void Deliver(const std::function<void()>& begin, const std::function<void(const LetterReport&)>& report)
+    {
+        std::unique_lock lock(mMutex);
+        mWake.wait(lock, [this] { return mTemplate != Template::Reading || mRunning == 0; });
+        if (mTemplate == Template::Accepted && begin) {
+            lock.unlock();
+            begin();
+            lock.lock();
+        }
         for (;;) {
             mWake.wait(lock, [this] { return !mReports.empty() || mRunning == 0; });
             if (mReports.empty())
-                return;
+                break;
             const LetterReport next = std::move(mReports.front());
             mReports.pop_front();
             lock.unlock();
             report(next);
             lock.lock();
         }
+        if (mRefusal)
+            std::rethrow_exception(mRefusal);
     }
 
     int NotBegun() const
@@ -111,52 +165,105 @@ public:
     }
 
 private:
+    enum class Template { Reading, Accepted, Refused };
+
     const std::vector<LetterJob>& mJobs;
     mutable std::mutex mMutex;
     std::condition_variable mWake;
     std::size_t mNext = 0;
     int mRunning;
     std::deque<LetterReport> mReports;
+    Template mTemplate;
+    LineTags mTags;
+    std::exception_ptr mRefusal;
 };
 
-// Where the files of one letter go: made in the private folder, then placed in the output folder.
+// One file of a letter: made in the private folder, then placed in the output folder.
+struct LetterFile {
+    LetterFormat format;
+    QString working;
+    QString placed;
+};
+
+// The files of one letter, and the PDF kept for the merged file when no PDF is placed.
 struct LetterFiles {
-    QString workingDoc;
-    QString workingPdf;
-    QString doc;
-    QString pdf;
+    std::vector<LetterFile> files;
+    QString mergeOnlyPdf;
+};
+
+// What the run shares with every office: its options, the private folder and the template there.
+struct RunSetup {
+    const BatchOptions& options;
+    Word::ApplicationFactory& word;
+    QString workFolder;
+    QString templatePath;
 };
 
 // One office and the letters it makes, on the thread that owns it.
 class LetterMaker {
 public:
-    LetterMaker(const BatchOptions& options, Word::ApplicationFactory& word, QString workFolder, QString templatePath)
-        : mOptions(options), mWord(word), mWorkFolder(std::move(workFolder)), mTemplatePath(std::move(templatePath))
-    {
-    }
+    explicit LetterMaker(const RunSetup& run) : mRun(run), mOptions(run.options) {}
     ~LetterMaker() { EndOffice(); }
     LetterMaker(const LetterMaker&) = delete;
     LetterMaker& operator=(const LetterMaker&) = delete;
 
-    LetterReport Make(const LetterJob& job)
+    // Starts the office ahead of the first letter; a failed start is counted and left for
+    // the first letter to try again.
+    void StartOffice()
+    {
+        try {
+            Office();
+        } catch (...) {
+            // Counted in mFailedStarts.
+        }
+    }
+
+    // The bracketed tags of the template: in every story, then in the text of every shape.
+    // shownPath is the template's name in messages.
+    QStringList ReadTags(const QString& shownPath)
+    {
+        try {
+            const std::shared_ptr<Word::Document> document = OpenTemplate(shownPath);
+            const QString text = DocumentText(document);
+            document->Close(Word::wdDoNotSaveChanges);
+            return FindTags(text);
+        } catch (...) {
+            EndOffice();
+            throw;
+        }
+    }
+
+    // Makes the letter of job; tags is what a template of the user's takes, or nullptr.
+    // mergePdf is set to the letter's PDF when it is kept for the merged file.
+    LetterReport Make(const LetterJob& job, const LineTags* tags, QString& mergePdf)
     {
         const LetterFiles files = FilesOf(job);
-        LetterReport report{job.letter.line, QFileInfo(files.doc).fileName(), LetterOutcome::Failed, QString()};
-        if (!mOptions.force && (PathTaken(files.doc) || (mOptions.pdf && PathTaken(files.pdf)))) {
+        LetterReport report{job.letter.line, QFileInfo(files.files.front().placed).fileName(), LetterOutcome::Failed, QString()};
+        if (const QString taken = Taken(files); !mOptions.force && !taken.isEmpty()) {
             report.outcome = LetterOutcome::Skipped;
-            report.message = ExistsMessage(files);
+            report.message = ExistsMessage(taken);
             return report;
         }
         try {
-            report.message = Fill(job, files);
-            report.outcome = Place(files) ? LetterOutcome::Made : LetterOutcome::Skipped;
-            if (report.outcome == LetterOutcome::Skipped)
-                report.message = ExistsMessage(files);
+            report.message = Fill(job, files, tags);
+            std::vector<FileCopy> copies;
+            for (const LetterFile& file : files.files)
+                copies.push_back({file.working, file.placed});
+            if (PlaceCopies(copies, mOptions.force)) {
+                report.outcome = LetterOutcome::Made;
+                if (!mOptions.merged.isEmpty())
+                    mergePdf = KeepForMerge(job, files);
+            } else {
+                report.outcome = LetterOutcome::Skipped;
+                report.message = ExistsMessage(Taken(files));
+            }
         } catch (...) {
             report.message = DescribeException(std::current_exception());
         }
-        QFile::remove(files.workingDoc);
-        QFile::remove(files.workingPdf);
+        for (const LetterFile& file : files.files)
+            QFile::remove(file.working);
+        if (!files.mergeOnlyPdf.isEmpty())
+            QFile::remove(files.mergeOnlyPdf);
         if (mOptions.freshOfficePerLetter)
             EndOffice();
         return report;
@@ -166,26 +273,91 @@ public:
     int FailedStarts() const { return mFailedStarts; }
 
 private:
-    LetterFiles FilesOf(const LetterJob& job) const
+    // The template, opened in the office; a failure is told under the name the user gave
+    // it, shownPath, not the working copy's.
+    std::shared_ptr<Word::Document> OpenTemplate(const QString& shownPath)
     {
-        const QString working = QStringLiteral("letter-%1").arg(job.letter.line);
-        return {JoinPath(mWorkFolder, working + QStringLiteral(".doc")), JoinPath(mWorkFolder, working + QStringLiteral(".pdf")),
-                JoinPath(mOptions.outputFolder, job.stem + QStringLiteral(".doc")),
-                JoinPath(mOptions.outputFolder, job.stem + QStringLiteral(".pdf"))};
+        try {
+            return Use(Office().Documents()).Open(mRun.templatePath, true);
+        } catch (const AppError& error) {
+            QString description = error.Description();
+            description.replace(QStringLiteral("The document \"%1\"").arg(QDir::toNativeSeparators(mRun.templatePath)),
+                                QStringLiteral("The template \"%1\"").arg(QDir::toNativeSeparators(shownPath)));
+            throw AppError(description);
+        }
     }
 
-    QString ExistsMessage(const LetterFiles& files) const
+    // The text of every story of the document, then of every shape that holds text.
+    static QString DocumentText(const std::shared_ptr<Word::Document>& document)
     {
-        const QString taken = PathTaken(files.doc) || !mOptions.pdf ? files.doc : files.pdf;
+        QString text;
+        const auto stories = Use(document).StoryRanges();
+        for (int i = 0; i < Use(stories).Count(); ++i)
+            text += Use(stories->Item(i)).Text();
+        const auto shapes = document->Shapes();
+        for (int i = 0; i < Use(shapes).Count(); ++i) {
+            std::shared_ptr<Word::TextFrame> frame;
+            try {
+                frame = Use(shapes->Item(i)).TextFrame();
+            } catch (const AppError&) {
+                continue; // a picture or a line: no text
+            }
+            if (Use(frame).HasText())
+                text += Use(frame->TextRange()).Text();
+        }
+        return text;
+    }
+
+    LetterFiles FilesOf(const LetterJob& job) const
+    {
+        const QString working = JoinPath(mRun.workFolder, QStringLiteral("letter-%1.").arg(job.letter.line));
+        LetterFiles files;
+        bool pdf = false;
+        for (const LetterFormat format : mOptions.formats) {
+            const QString extension = FormatExtension(format);
+            files.files.push_back({format, working + extension, JoinPath(mOptions.outputFolder, job.stem + QLatin1Char('.') + extension)});
+            pdf = pdf || format == LetterFormat::Pdf;
+        }
+        if (!mOptions.merged.isEmpty() && !pdf)
+            files.mergeOnlyPdf = working + QStringLiteral("merge.pdf");
+        return files;
+    }
+
+    // The first of the letter's files that something stands at already, or nothing.
+    static QString Taken(const LetterFiles& files)
+    {
+        for (const LetterFile& file : files.files) {
+            if (PathTaken(file.placed))
+                return file.placed;
+        }
+        return QString();
+    }
+
+    static QString ExistsMessage(const QString& taken)
+    {
         return QStringLiteral("\"%1\" exists already, so the line is skipped (--force replaces it).")
             .arg(QDir::toNativeSeparators(taken));
+    }
+
+    // The letter's PDF, moved aside in the private folder until the merged file is made.
+    QString KeepForMerge(const LetterJob& job, const LetterFiles& files) const
+    {
+        QString pdf = files.mergeOnlyPdf;
+        for (const LetterFile& file : files.files) {
+            if (file.format == LetterFormat::Pdf)
+                pdf = file.working;
+        }
+        const QString kept = JoinPath(mRun.workFolder, QStringLiteral("merge-%1.pdf").arg(job.letter.line));
+        if (::rename(QFile::encodeName(pdf).constData(), QFile::encodeName(kept).constData()) != 0)
+            return QString();
+        return kept;
     }
 
     Word::Application& Office()
     {
         if (!mOffice) {
             try {
-                mOffice = mWord.CreateApplication();
+                mOffice = mRun.word.CreateApplication();
                 mFailedStarts = 0;
             } catch (...) {
                 ++mFailedStarts;
@@ -195,32 +367,39 @@ private:
         return *mOffice;
     }
 
-    // Fills the template with the line's texts in the office and saves the letter in the
-    // private folder; returns what the reader should know about the letter. An office
-    // that failed on the way is ended: the next letter starts a fresh one.
-    QString Fill(const LetterJob& job, const LetterFiles& files)
+    // Fills the template with the line's texts in the office and saves the letter in every
+    // format in the private folder; returns what the reader should know about the letter.
+    // An office that failed on the way is ended: the next letter starts a fresh one.
+    QString Fill(const LetterJob& job, const LetterFiles& files, const LineTags* tags)
     {
         std::shared_ptr<Word::Document> document;
         try {
-            document = Use(Office().Documents()).Open(mTemplatePath, true);
-            const QStringList replacedIn = FillLetter(document, job.letter.fields, mOptions.date, mEmptyParagraphs);
-            document->SaveAs(files.workingDoc);
-            if (mOptions.pdf)
-                document->ExportAsFixedFormat(files.workingPdf);
+            document = Use(Office().Documents()).Open(mRun.templatePath, true);
+            const QStringList replacedIn = FillLetter(document, job.letter, mOptions.date, mEmptyParagraphs, tags);
+            for (const LetterFile& file : files.files) {
+                switch (file.format) {
+                case LetterFormat::Doc:
+                    document->SaveAs(file.working, Word::wdFormatDocument97);
+                    break;
+                case LetterFormat::Docx:
+                    document->SaveAs(file.working, Word::wdFormatXMLDocument);
+                    break;
+                case LetterFormat::Odt:
+                    document->SaveAs(file.working, Word::wdFormatOpenDocumentText);
+                    break;
+                case LetterFormat::Pdf:
+                    document->ExportAsFixedFormat(file.working);
+                    break;
+                }
+            }
+            if (!files.mergeOnlyPdf.isEmpty())
+                document->ExportAsFixedFormat(files.mergeOnlyPdf);
             document->Close();
             return ReplacedCharactersNote(replacedIn);
         } catch (...) {
             EndOffice();
             throw;
         }
-    }
-
-    // The PDF first: the Word file, the letter itself, shows only once all is in place.
-    bool Place(const LetterFiles& files) const
-    {
-        if (mOptions.pdf && !PlaceCopy(files.workingPdf, files.pdf, mOptions.force))
-            return false;
-        return PlaceCopy(files.workingDoc, files.doc, mOptions.force);
     }
 
     void EndOffice()
@@ -235,53 +414,129 @@ private:
         mOffice.reset();
     }
 
+    const RunSetup& mRun;
     const BatchOptions& mOptions;
-    Word::ApplicationFactory& mWord;
-    const QString mWorkFolder;
-    const QString mTemplatePath;
     std::shared_ptr<Word::Application> mOffice;
     int mFailedStarts = 0;
     // Every letter of this office is opened from the same template.
     EmptyParagraphRemover mEmptyParagraphs;
 };
 
-void Work(Queue& queue, const BatchOptions& options, Word::ApplicationFactory& word, const QString& workFolder,
-          const QString& templatePath, const std::atomic<bool>& stop)
+// The first worker reads a template of the user's; the others start their offices meanwhile
+// and wait for its verdict.
+void Work(Queue& queue, const RunSetup& run, const LetterTemplate& letterTemplate, bool first,
+          const std::vector<LetterJob>& jobs, std::vector<QString>& mergePdfs, const std::atomic<bool>& stop)
 {
     {
-        LetterMaker maker(options, word, workFolder, templatePath);
-        while (maker.FailedStarts() < OfficeStartAttempts) {
-            const LetterJob* job = queue.Take(stop);
+        LetterMaker maker(run);
+        if (letterTemplate.tags && first) {
+            try {
+                queue.Accept(letterTemplate.tags(maker.ReadTags(letterTemplate.path)));
+            } catch (...) {
+                queue.Refuse(std::current_exception());
+            }
+        } else if (letterTemplate.tags) {
+            maker.StartOffice();
+        }
+        const std::optional<const LineTags*> tags = queue.WaitForTemplate();
+        while (tags && maker.FailedStarts() < OfficeStartAttempts) {
+            const std::optional<std::size_t> job = queue.Take(stop);
             if (!job)
                 break;
-            queue.Report(maker.Make(*job));
+            queue.Report(maker.Make(jobs[*job], *tags, mergePdfs[*job]));
         }
     }
     // The office ended above, on the thread that started it.
     queue.WorkerEnded();
 }
+
+// Merges the letters' PDFs, in the order of the jobs, and places the merged file.
+MergeReport Merge(const std::vector<LetterJob>& jobs, const std::vector<QString>& mergePdfs, const RunSetup& run,
+                  bool stopped)
+{
+    MergeReport merged;
+    if (stopped) {
+        merged.problem = QStringLiteral("the run was stopped before every letter was made");
+        return merged;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    std::vector<QString> inputs;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!mergePdfs[i].isEmpty()) {
+            inputs.push_back(mergePdfs[i]);
+            merged.lines.push_back(jobs[i].letter.line);
+        }
+    }
+    if (inputs.empty()) {
+        merged.problem = QStringLiteral("no letter was made");
+        return merged;
+    }
+    try {
+        const QString working = JoinPath(run.workFolder, QStringLiteral("merged.pdf"));
+        MergePdfFiles(inputs, working);
+        merged.bytes = QFileInfo(working).size();
+        if (!PlaceCopies({{working, run.options.merged}}, run.options.force))
+            merged.problem = QStringLiteral("\"%1\" exists already (--force replaces it)").arg(QDir::toNativeSeparators(run.options.merged));
+        QFile::remove(working);
+    } catch (...) {
+        merged.problem = DescribeException(std::current_exception());
+    }
+    if (!merged.problem.isEmpty())
+        merged.lines.clear();
+    merged.seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    return merged;
+}
 }
 
-int MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, Word::ApplicationFactory& word,
-                const QByteArray& templateBytes, const std::atomic<bool>& stop,
-                const std::function<void(const LetterReport&)>& report)
+QString FormatExtension(LetterFormat format)
 {
+    switch (format) {
+    case LetterFormat::Doc:
+        return QStringLiteral("doc");
+    case LetterFormat::Docx:
+        return QStringLiteral("docx");
+    case LetterFormat::Odt:
+        return QStringLiteral("odt");
+    case LetterFormat::Pdf:
+        return QStringLiteral("pdf");
+    }
+    return QString();
+}
+
+BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, Word::ApplicationFactory& word,
+                        const LetterTemplate& letterTemplate, const std::atomic<bool>& stop,
+                        const std::function<void(const LetterReport&)>& report, const std::function<void()>& begin)
+{
+    if (options.formats.empty())
+        throw AppError(QStringLiteral("No file format was given for the letters."));
     // The office opens and writes files by path: they live in a folder only the user can enter.
     // A batch killed outright leaves it to the next start, which the journal tells.
     LeftoverFolder workFolder(JoinPath(TempFolder(), QStringLiteral("inkhaven-batch-XXXXXX")));
     if (!workFolder.isValid())
         throw AppError(QStringLiteral("No private working folder could be made in \"%1\": %2")
                            .arg(QDir::toNativeSeparators(TempFolder()), workFolder.errorString()));
-    const QString templatePath = JoinPath(workFolder.path(), QLatin1String(TemplateCopyName));
-    WriteBytesToFile(templateBytes, templatePath);
+    const RunSetup run{options, word, workFolder.path(), JoinPath(workFolder.path(), letterTemplate.fileName)};
+    WriteBytesToFile(letterTemplate.bytes, run.templatePath);
 
     const int workers = std::max(1, std::min(options.offices, static_cast<int>(jobs.size())));
-    Queue queue(jobs, workers);
-    std::vector<std::jthread> threads;
-    for (int i = 0; i < workers; ++i)
-        threads.emplace_back(Work, std::ref(queue), std::cref(options), std::ref(word), workFolder.path(),
-                             templatePath, std::cref(stop));
-    queue.Deliver(report);
-    threads.clear();
-    return queue.NotBegun();
+    Queue queue(jobs, workers, static_cast<bool>(letterTemplate.tags));
+    std::vector<QString> mergePdfs(jobs.size());
+    {
+        std::vector<std::jthread> threads;
+        for (int i = 0; i < workers; ++i)
+            threads.emplace_back(Work, std::ref(queue), std::cref(run), std::cref(letterTemplate), i == 0, std::cref(jobs),
+                                 std::ref(mergePdfs), std::cref(stop));
+        try {
+            queue.Deliver(begin, report);
+        } catch (...) {
+            threads.clear();
+            throw;
+        }
+    }
+    BatchResult result;
+    result.notBegun = queue.NotBegun();
+    if (!options.merged.isEmpty())
+        result.merged = Merge(jobs, mergePdfs, run, stop);
+    return result;
 }

@@ -1,23 +1,34 @@
 #pragma once
 
+#include "LetterFill.h"
 #include "LetterList.h"
 
 #include <QByteArray>
 #include <QDate>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace Word {
 class ApplicationFactory;
 }
 
+// The files a letter can be written as, each by the office's own export filter.
+enum class LetterFormat { Doc, Docx, Odt, Pdf };
+
+// The extension of a format's files, without the dot: "doc", "docx", "odt", "pdf".
+QString FormatExtension(LetterFormat format);
+
 struct BatchOptions {
     QString outputFolder;
-    // A PDF of each letter beside it.
-    bool pdf = false;
+    // The files of each letter, in this order; a Word 97-2003 document alone by default.
+    std::vector<LetterFormat> formats{LetterFormat::Doc};
+    // Where every letter made goes as well, in list order, in one PDF; none when empty.
+    QString merged;
     // Files already at a letter's names are replaced instead of the line being skipped.
     bool force = false;
     // How many offices make letters side by side.
@@ -41,7 +52,7 @@ enum class LetterOutcome { Made, Skipped, Failed };
 
 struct LetterReport {
     int line = 0;
-    // The name of the letter's Word file in the output folder.
+    // The name of the letter's first file in the output folder.
     QString fileName;
     LetterOutcome outcome = LetterOutcome::Failed;
     // Why the letter was skipped or not made; for a letter made, what the reader should
@@ -49,15 +60,53 @@ struct LetterReport {
     QString message;
 };
 
+// What each letter's tags take, for a template of the user's.
+using LineTags = std::function<std::vector<TagText>(const LetterLine&)>;
+
+// The template every letter starts from.
+struct LetterTemplate {
+    QByteArray bytes;
+    // The name it is opened under; its extension tells the office its format.
+    QString fileName;
+    // Where the user's template came from, for messages; empty for the embedded letter.
+    QString path;
+    // Empty for the embedded letter, whose fields are filled as the window fills them. For a
+    // template of the user's: given the bracketed tags the office finds in it (every story,
+    // and the text of every shape; each tag once, in the order found), what each letter's
+    // tags take; throws AppError to refuse the template before any letter is begun.
+    std::function<LineTags(const QStringList& tags)> tags;
+};
+
+// The merged PDF of a run.
+struct MergeReport {
+    // Empty once it is in place; otherwise why there is none.
+    QString problem;
+    // The lines whose letters it holds, in its order.
+    std::vector<int> lines;
+    // How long merging and placing it took, and its size.
+    double seconds = 0;
+    qint64 bytes = 0;
+};
+
+struct BatchResult {
+    // How many jobs were not begun.
+    int notBegun = 0;
+    // Only when options.merged names a file.
+    std::optional<MergeReport> merged;
+};
+
 // Makes the letters of jobs with the offices of word: each office is started once and
-// makes letter after letter (open the template, fill it as a letter sent as made, save,
-// close the document), the
-// offices side by side, each on a thread of its own that starts and ends it. Every file
-// is written in a private folder first and then placed in the output folder under its
-// name complete, never over an existing file unless options.force. report is called on
-// the calling thread once for each letter, as letters are finished. Once stop is set no
-// further letter is begun; the letters under way are finished. Returns how many jobs were
-// not begun. templateBytes is the letter template every letter starts from.
-int MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, Word::ApplicationFactory& word,
-                const QByteArray& templateBytes, const std::atomic<bool>& stop,
-                const std::function<void(const LetterReport&)>& report);
+// makes letter after letter (open the template, fill it as a letter sent as made, save it
+// in every format, close the document), the offices side by side, each on a thread of its own that starts and ends
+// it. A template of the user's is read by the first office before any letter is begun;
+// begin is called once it is accepted (at once for the embedded letter), and a template
+// refused ends the run with the AppError its tags function threw. Every file is written in
+// a private folder first; a letter's files are then placed in the output folder together,
+// all or none, each complete under its name, never over an existing file unless
+// options.force. report is called on the calling thread once for each letter, as letters
+// are finished. Once stop is set no further letter is begun; the letters under way are
+// finished. With options.merged, the letters made are then merged in the order of jobs,
+// unless stop was set.
+BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, Word::ApplicationFactory& word,
+                        const LetterTemplate& letterTemplate, const std::atomic<bool>& stop,
+                        const std::function<void(const LetterReport&)>& report, const std::function<void()>& begin = {});

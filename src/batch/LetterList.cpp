@@ -57,7 +57,7 @@ struct Columns {
 };
 
 // How the columns named by names are used; throws when none fills a field or two fill one.
-Columns ColumnsOf(const QStringList& names)
+Columns ColumnsOf(const QStringList& names, FieldColumns fieldColumns)
 {
     Columns columns;
     QSet<int> seen;
@@ -82,7 +82,7 @@ Columns ColumnsOf(const QStringList& names)
         columns.fields.push_back(field);
         columns.otherKeys << otherKey;
     }
-    if (seen.isEmpty())
+    if (seen.isEmpty() && fieldColumns == FieldColumns::Required)
         throw AppError(QStringLiteral("No column of the list fills a field of the letter. The first line of the list "
                                       "names the columns: %1, in any order, in any letter case, with or without spaces, "
                                       "underscores or hyphens.")
@@ -178,14 +178,15 @@ int FieldOfColumn(const QString& name)
     return -1;
 }
 
-LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date)
+LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date,
+                          FieldColumns fieldColumns)
 {
     if (records.empty())
         return {};
     if (!records.front().problem.isEmpty())
         throw AppError(QStringLiteral("The first line of the list, which names the columns, cannot be read: %1.")
                            .arg(records.front().problem));
-    const Columns columns = ColumnsOf(records.front().values);
+    const Columns columns = ColumnsOf(records.front().values, fieldColumns);
 
     FieldTexts defaults;
     for (int field = 0; field < FieldCount; ++field) {
@@ -207,11 +208,8 @@ LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& setting
     return list;
 }
 
-QString LetterFileStem(const LetterLine& letter, int digits)
+QString SafeFileName(const QString& name)
 {
-    QString name = letter.fields[static_cast<std::size_t>(CompanyField)].trimmed();
-    if (name.isEmpty())
-        name = letter.fields[static_cast<std::size_t>(RecipientField)].trimmed();
     QString safe;
     for (const QChar c : name.simplified())
         safe += IsUnsafeInFileName(c) ? QChar(QLatin1Char('_')) : c;
@@ -221,6 +219,15 @@ QString LetterFileStem(const LetterLine& letter, int digits)
     // run into the extension's.
     while (safe.endsWith(QLatin1Char('.')) || safe.endsWith(QLatin1Char(' ')))
         safe.chop(1);
+    return safe;
+}
+
+QString LetterFileStem(const LetterLine& letter, int digits)
+{
+    QString name = letter.fields[static_cast<std::size_t>(CompanyField)].trimmed();
+    if (name.isEmpty())
+        name = letter.fields[static_cast<std::size_t>(RecipientField)].trimmed();
+    const QString safe = SafeFileName(name);
     const QString number = QStringLiteral("%1").arg(letter.line, digits, 10, QLatin1Char('0'));
     return safe.isEmpty() ? number : number + QLatin1Char('-') + safe;
 }

@@ -48,6 +48,10 @@ QString ColumnKey(const QString& name);
 // field has no column.
 int FieldOfColumn(const QString& name);
 
+// Whether a list must have a column that fills a field: the built-in letter has nothing
+// else to fill, while a template of the user's may take every text from columns of its own.
+enum class FieldColumns { Required, Optional };
+
 // The letters a list asks for. The first record names the columns; every later record is
 // one letter, but for a record of nothing but blanks, which is counted as empty. A field
 // without a column takes the value saved in settings by the data-entry window; the date
@@ -55,15 +59,19 @@ int FieldOfColumn(const QString& name);
 // the values of named ones are kept on each line. A line with fewer values than columns,
 // or more that are not blank, or with a value longer than a letter takes, is kept with its
 // problem. No records make a list without lines. Throws AppError when the column line
-// cannot be read, when no column fills a field (naming the names that do), or when two
-// columns fill one field.
+// cannot be read, when no column fills a field while one is Required (naming the names
+// that do), or when two columns fill one field.
 // Each record's values are let go once its line is made.
-LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date);
+LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date,
+                          FieldColumns fieldColumns = FieldColumns::Required);
+
+// name as a part of a file name: characters that are unsafe in a file name (path
+// separators, control characters, characters Windows refuses) become "_"; runs of white
+// space become one space; dots and spaces at the end go; the name is cut to a length every
+// file system takes.
+QString SafeFileName(const QString& name);
 
 // The file name (without extension) of a line's letter: the line number, with leading
 // zeros to digits places, a hyphen and the recipient's company, or name when the company
-// is empty, or the line number alone when both are. Characters that are unsafe in a file
-// name (path separators, control characters, characters Windows refuses) become "_";
-// runs of white space become one space; dots and spaces at the end go; the name is cut to
-// a length every file system takes.
+// is empty, made safe (SafeFileName), or the line number alone when both are empty.
 QString LetterFileStem(const LetterLine& letter, int digits);

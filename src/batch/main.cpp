@@ -81,10 +81,11 @@ int main(int argc, char* argv[])
             return console.NothingToMake(plan);
         // The offices' folders go where the batch's working folder goes.
         LibreOfficeFactory office({}, TempFolder());
-        console.Begin(plan);
-        const int notBegun = MakeLetters(plan.jobs, options, office, LetterTemplateBytes(), stopRequested,
-                                         [&](const LetterReport& report) { console.Letter(report, clock.MonotonicSeconds()); });
-        return console.Finish(plan, options.outputFolder, notBegun, stopRequested);
+        const BatchResult result = MakeLetters(
+            plan.jobs, options, office, plan.letterTemplate, stopRequested,
+            [&](const LetterReport& report) { console.Letter(report, clock.MonotonicSeconds()); },
+            [&] { console.Begin(plan); });
+        return console.Finish(plan, options, result, stopRequested);
     } catch (...) {
         return console.Fatal(DescribeException(std::current_exception()));
     }

@@ -401,32 +401,133 @@ bool RenameInto(const QString& from, const QString& to, bool replace)
 }
 }
 
-bool PlaceCopy(const QString& source, const QString& target, bool replace)
+namespace {
+// The size of the pieces a copy is read and written in.
+constexpr qint64 CopyChunk = 1 << 20;
+
+// A complete copy under a hidden name beside its target, waiting to be given the target's name.
+struct Part {
+    QString path;
+    FileIdentity identity;
+};
+
+// Copies source to a new hidden file beside target, piece by piece. With replace, a file of
+// the user's own that will be replaced gives the copy the permissions the user gave it.
+// Another user's file passes on nothing: the copy is the user's, with the mode of any new
+// file of the user's, and the other user gets no more hold on it than on those.
+Part WritePart(const QString& source, const QString& target, bool replace)
 {
     QFile in(source);
-    const QByteArray bytes = ReadWhole(in, in.open(QIODevice::ReadOnly), source);
-    QString part;
-    FileDescriptor fd(CreateBeside(target, part));
-    // A file of the user's own that is replaced keeps the permissions the user gave it.
-    // Another user's file passes on nothing: the copy is the user's, with the mode of any
-    // new file of the user's, and the other user gets no more hold on it than on those.
-    struct stat old {};
-    if (replace && ::lstat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode)
-        && old.st_uid == ::geteuid())
-        ::fchmod(fd.get(), old.st_mode & 0777);
+    if (!in.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(Native(source), in.errorString()));
+    Part part;
+    FileDescriptor fd(CreateBeside(target, part.path));
     try {
-        // Reported under the name the user knows, not the hidden one.
-        WriteAll(fd.get(), bytes, target);
+        struct stat old {};
+        if (replace && ::lstat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode)
+            && old.st_uid == ::geteuid())
+            ::fchmod(fd.get(), old.st_mode & 0777);
+        for (;;) {
+            const QByteArray piece = in.read(CopyChunk);
+            if (in.error() != QFileDevice::NoError)
+                throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(Native(source), in.errorString()));
+            if (piece.isEmpty())
+                break;
+            // Reported under the name the user knows, not the hidden one.
+            WriteAll(fd.get(), piece, target);
+        }
+        struct stat written {};
+        if (::fstat(fd.get(), &written) != 0)
+            Fail(QStringLiteral("Cannot write the file"), target, errno);
+        part.identity = IdentityOf(written);
         if (::close(fd.release()) != 0)
             Fail(QStringLiteral("Cannot finish writing the file"), target, errno);
-        const bool placed = RenameInto(part, target, replace);
-        if (!placed)
-            ::unlink(QFile::encodeName(part).constData());
-        return placed;
     } catch (const AppError&) {
-        ::unlink(QFile::encodeName(part).constData());
+        ::unlink(QFile::encodeName(part.path).constData());
         throw;
     }
+    return part;
+}
+
+// A second name for the file at target, hidden beside it, so that it can be given back its
+// name; empty when nothing is there or the file system has no second names.
+QString KeepOld(const QString& target)
+{
+    const QFileInfo info(target);
+    const QByteArray old = QFile::encodeName(target);
+    for (;;) {
+        const QString backup = info.dir().filePath(
+            QStringLiteral(".%1.%2.old").arg(info.fileName()).arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+        if (::link(old.constData(), QFile::encodeName(backup).constData()) == 0)
+            return backup;
+        if (errno != EEXIST)
+            return QString();
+    }
+}
+
+// Removes the file at path when it is the one given.
+void RemoveIfSame(const QString& path, FileIdentity identity)
+{
+    struct stat now {};
+    const QByteArray name = QFile::encodeName(path);
+    if (::lstat(name.constData(), &now) == 0 && IdentityOf(now) == identity)
+        ::unlink(name.constData());
+}
+}
+
+bool PlaceCopies(const std::vector<FileCopy>& copies, bool replace)
+{
+    std::vector<Part> parts;
+    try {
+        for (const FileCopy& copy : copies)
+            parts.push_back(WritePart(copy.source, copy.target, replace));
+    } catch (const AppError&) {
+        for (const Part& part : parts)
+            ::unlink(QFile::encodeName(part.path).constData());
+        throw;
+    }
+
+    // Every copy is complete: they take their names one after the other. Should one fail,
+    // the targets are given back what they held.
+    std::vector<QString> backups;
+    const auto undo = [&] {
+        for (std::size_t i = backups.size(); i-- > 0;) {
+            const QByteArray target = QFile::encodeName(copies[i].target);
+            if (backups[i].isEmpty())
+                RemoveIfSame(copies[i].target, parts[i].identity);
+            else
+                ::rename(QFile::encodeName(backups[i]).constData(), target.constData());
+        }
+        for (std::size_t i = backups.size(); i < parts.size(); ++i)
+            ::unlink(QFile::encodeName(parts[i].path).constData());
+    };
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        const QString backup = replace ? KeepOld(copies[i].target) : QString();
+        bool placed = false;
+        try {
+            placed = RenameInto(parts[i].path, copies[i].target, replace);
+        } catch (const AppError&) {
+            if (!backup.isEmpty())
+                ::unlink(QFile::encodeName(backup).constData());
+            undo();
+            throw;
+        }
+        if (!placed) {
+            undo();
+            return false;
+        }
+        backups.push_back(backup);
+    }
+    for (const QString& backup : backups) {
+        if (!backup.isEmpty())
+            ::unlink(QFile::encodeName(backup).constData());
+    }
+    return true;
+}
+
+bool PlaceCopy(const QString& source, const QString& target, bool replace)
+{
+    return PlaceCopies({{source, target}}, replace);
 }
 
 void ReplaceFileWithCopy(const QString& source, const QString& target)

@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <vector>
+
 // Working files are handed to the office by path, so they live in a folder that no one
 // but the user can write. These helpers never follow a symbolic link, never block on what
 // stands at a name (a FIFO), only create files in a private folder of the user's own and
@@ -83,3 +85,17 @@ void ReplaceFileWithCopy(const QString& source, const QString& target);
 // that is the user's own.
 // Throws AppError for other failures, leaving nothing of the copy behind.
 bool PlaceCopy(const QString& source, const QString& target, bool replace);
+
+// A file to copy and where the copy goes.
+struct FileCopy {
+    QString source;
+    QString target;
+};
+
+// Copies each source to its target so that the targets appear all or none, each complete:
+// every copy is written under a hidden name beside its target first, and only once all are
+// complete do they take their names. When replace is false and something stands at a
+// target, every target stays as it was and the result is false; when true, the files there
+// are replaced, and given back should a later copy fail. Throws AppError for other
+// failures, leaving the targets as they were and nothing of the copies behind.
+bool PlaceCopies(const std::vector<FileCopy>& copies, bool replace);

@@ -48,10 +48,10 @@ QString Shelter(int field)
     return QChar(0xFDD0) + QString::number(field) + QChar(0xFDD1);
 }
 
-bool HoldsLaterTag(const QString& text, int field)
+bool HoldsLaterTag(const QString& text, int field, const QStringList& tags)
 {
-    for (int later = field + 1; later < FieldCount; ++later) {
-        if (text.contains(TagOf(later), Qt::CaseInsensitive))
+    for (qsizetype later = field + 1; later < tags.size(); ++later) {
+        if (text.contains(tags[later], Qt::CaseInsensitive))
             return true;
     }
     return false;
@@ -126,32 +126,42 @@ void ReplaceAll(GuardedProcedure& run, const DocumentPtr& document, const std::v
     ReplaceInShapes(run, document, replacements);
 }
 
-// Step 114: the text of each field as the letter takes it.
-LetterPlan PlanLetter(GuardedProcedure& run, const std::function<QString(int field)>& text)
+// Step 114: the text of each tag as the letter takes it, tags[i] taking text(i).
+LetterPlan PlanLetter(GuardedProcedure& run, const QStringList& tags, const std::function<QString(int field)>& text)
 {
     LetterPlan plan;
-    for (int i = 0; i < FieldCount; ++i) {
+    for (int i = 0; i < tags.size(); ++i) {
         run.Step(114, [&] {
             const QString typed = text(i);
             if (typed.size() > LetterFieldLimit)
                 throw AppError(QStringLiteral("The text of the field for %1 is %2 characters long; the letter takes at "
                                               "most %3 characters a field. The field is left out of the letter and its "
                                               "placeholder stays; the text in the window is unchanged.")
-                                   .arg(TagOf(i))
+                                   .arg(tags[i])
                                    .arg(typed.size())
                                    .arg(LetterFieldLimit));
             const LetterText letter = ToLetterText(typed);
             if (letter.replaced)
-                plan.replacedIn << TagOf(i);
-            if (HoldsLaterTag(letter.text, i)) {
-                plan.fill.push_back({TagOf(i), Shelter(i)});
+                plan.replacedIn << tags[i];
+            if (HoldsLaterTag(letter.text, i, tags)) {
+                plan.fill.push_back({tags[i], Shelter(i)});
                 plan.unshelter.push_back({Shelter(i), letter.text});
             } else {
-                plan.fill.push_back({TagOf(i), letter.text});
+                plan.fill.push_back({tags[i], letter.text});
             }
         });
     }
     return plan;
+}
+
+QStringList Fill(GuardedProcedure& run, const DocumentPtr& document, const QStringList& tags,
+                 const std::function<QString(int field)>& text)
+{
+    const LetterPlan plan = PlanLetter(run, tags, text);
+    ReplaceAll(run, document, plan.fill);
+    if (!plan.unshelter.empty())
+        ReplaceAll(run, document, plan.unshelter);
+    return plan.replacedIn;
 }
 }
 
@@ -167,11 +177,18 @@ QString LetterDate(const QDate& date, const QString& format)
 
 QStringList FillFields(GuardedProcedure& run, const DocumentPtr& document, const std::function<QString(int field)>& text)
 {
-    const LetterPlan plan = PlanLetter(run, text);
-    ReplaceAll(run, document, plan.fill);
-    if (!plan.unshelter.empty())
-        ReplaceAll(run, document, plan.unshelter);
-    return plan.replacedIn;
+    QStringList tags;
+    for (int field = 0; field < FieldCount; ++field)
+        tags << TagOf(field);
+    return Fill(run, document, tags, text);
+}
+
+QStringList FillTags(GuardedProcedure& run, const DocumentPtr& document, const std::vector<TagText>& tags)
+{
+    QStringList names;
+    for (const TagText& tag : tags)
+        names << tag.tag;
+    return Fill(run, document, names, [&tags](int i) { return tags[static_cast<std::size_t>(i)].text; });
 }
 
 bool ParagraphLeftOut(const QString& paragraph, const std::function<QString(int field)>& text)

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class Clock;
 class QDate;
@@ -62,3 +63,11 @@ QString FieldDate(const QString& code, const QDate& date);
 // creation date to date in that field's own picture. The recipient is taken as FillFields
 // takes a field's text (ToLetterText).
 void UnlinkTemplateFields(const std::shared_ptr<Word::Document>& document, const QString& recipient, const QDate& date);
+// A tag of a letter template and the text that takes its place.
+struct TagText {
+    QString tag;
+    QString text;
+};
+
+// As FillFields, for a template of the user's: each tag, in this order, takes its text.
+QStringList FillTags(GuardedProcedure& run, const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags);

@@ -32,6 +32,11 @@ inline constexpr int wdFieldEmpty = -1;
 inline constexpr int wdFieldCreateDate = 21;
 inline constexpr int wdFieldPage = 33;
 inline constexpr int wdFieldMacroButton = 51;
+// The WdSaveFormat values SaveAs takes: Word 97-2003 (.doc), Word (.docx) and
+// OpenDocument text (.odt).
+inline constexpr int wdFormatDocument97 = 0;
+inline constexpr int wdFormatXMLDocument = 12;
+inline constexpr int wdFormatOpenDocumentText = 23;
 
 template <class T>
 class Collection {
@@ -107,8 +112,8 @@ class Range {
 public:
     virtual ~Range() = default;
     virtual std::shared_ptr<Word::Find> Find() = 0;
-    // The text of the range; a paragraph's ends with its paragraph mark, "\r". A field
-    // stands there as the text it shows.
+    // The text of the range, its tables' included; a paragraph's ends with its paragraph
+    // mark, "\r". A field stands there as the text it shows.
     virtual QString Text() = 0;
     // Removes the range's text: a paragraph goes with its mark, so the paragraphs after
     // it move up.
@@ -159,8 +164,9 @@ public:
     // One range per story: the main text, every non-empty header and footer, text frames.
     virtual std::shared_ptr<Collection<Word::Range>> StoryRanges() = 0;
     virtual std::shared_ptr<Collection<Word::Shape>> Shapes() = 0;
-    // With only a file name: writes a Word 97-2003 document there.
-    virtual void SaveAs(const QString& fileName) = 0;
+    // Writes the document there in fileFormat (a WdSaveFormat above), with only a file
+    // name as a Word 97-2003 document.
+    virtual void SaveAs(const QString& fileName, std::optional<int> fileFormat = std::nullopt) = 0;
     // ExportAsFixedFormat with ExportFormat wdExportFormatPDF: writes a PDF of the
     // document there; the document itself stays as it is.
     virtual void ExportAsFixedFormat(const QString& outputFileName) = 0;

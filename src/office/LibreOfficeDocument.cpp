@@ -31,6 +31,7 @@
 #include <com/sun/star/text/XTextFrame.hpp>
 #include <com/sun/star/text/XTextFramesSupplier.hpp>
 #include <com/sun/star/text/XTextRangeCompare.hpp>
+#include <com/sun/star/text/XTextTable.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
@@ -155,6 +156,28 @@ void ForEachPortion(const Reference<XTextRange>& paragraph, const std::function<
         each(Reference<XTextRange>(portions->nextElement(), UNO_QUERY_THROW));
 }
 
+// The text of every paragraph of text, those in its tables (cell by cell, row by row)
+// included, each ending with its paragraph mark, "\r", as the model's Range.Text gives them.
+QString ParagraphsText(const Reference<XText>& text)
+{
+    QString all;
+    const Reference<css::container::XEnumeration> elements =
+        Reference<css::container::XEnumerationAccess>(text, UNO_QUERY_THROW)->createEnumeration();
+    while (elements->hasMoreElements()) {
+        const css::uno::Any element = elements->nextElement();
+        const Reference<css::text::XTextTable> table(element, UNO_QUERY);
+        if (table.is()) {
+            for (const rtl::OUString& name : table->getCellNames())
+                all += ParagraphsText(Reference<XText>(table->getCellByName(name), UNO_QUERY_THROW));
+            continue;
+        }
+        const Reference<XTextRange> paragraph(element, UNO_QUERY);
+        if (paragraph.is())
+            all += FromUno(paragraph->getString()) + QLatin1Char('\r');
+    }
+    return all;
+}
+
 // A story of the word processor itself: the main text, a header or footer, a footnote,
 // a text frame. The document's search covers all of them; of its matches, those that this
 // story's text holds (in its paragraphs or its tables) are this story's.
@@ -197,7 +220,7 @@ public:
     QString Text() override
     {
         return Call(mDocument.Use(), QStringLiteral("The text of the document could not be read"),
-                    [&] { return FromUno(mStory.text->getString()); });
+                    [&] { return ParagraphsText(mStory.text); });
     }
 
     void Delete() override
@@ -790,21 +813,23 @@ public:
         return std::make_shared<Word::ListCollection<Word::Shape>>(std::move(list));
     }
 
-    // A Word 97-2003 document at exactly that path, replacing any file there.
-    void SaveAs(const QString& fileName) override
+    // The document at exactly that path, written by the office's own filter for the format
+    // (a Word 97-2003 document when none is given), replacing any file there.
+    void SaveAs(const QString& fileName, std::optional<int> fileFormat) override
     {
         const QString path = QFileInfo(fileName).absoluteFilePath();
         const QString what = QStringLiteral("The document could not be saved as \"%1\"").arg(QDir::toNativeSeparators(path));
+        const SaveFilter filter = FilterOf(fileFormat.value_or(Word::wdFormatDocument97));
         CheckTarget(fileName, what);
         // The office writes the file in its private folder, with the temporary files it makes
         // while saving, which an office killed in the middle of saving would otherwise leave
         // beside the target; the whole file then takes the target's place.
         Connection& office = mDocument.Use();
-        const QString saved = QDir(office.WorkFolder()).filePath(QStringLiteral("saved.doc"));
+        const QString saved = QDir(office.WorkFolder()).filePath(QStringLiteral("saved.") + QLatin1String(filter.extension));
         Call(office, what, [&] {
             css::beans::PropertyValue properties[2];
             properties[0].Name = "FilterName";
-            properties[0].Value <<= rtl::OUString("MS Word 97");
+            properties[0].Value <<= rtl::OUString::createFromAscii(filter.name);
             properties[1].Name = "Overwrite";
             properties[1].Value <<= true;
             Reference<css::frame::XStorable>(mDocument.component, UNO_QUERY_THROW)
@@ -868,6 +893,25 @@ public:
     }
 
 private:
+    // The office's export filter for a WdSaveFormat, and the extension of its files.
+    struct SaveFilter {
+        const char* name;
+        const char* extension;
+    };
+    static SaveFilter FilterOf(int fileFormat)
+    {
+        switch (fileFormat) {
+        case Word::wdFormatDocument97:
+            return {"MS Word 97", "doc"};
+        case Word::wdFormatXMLDocument:
+            return {"MS Word 2007 XML", "docx"};
+        case Word::wdFormatOpenDocumentText:
+            return {"writer8", "odt"};
+        default:
+            throw AppError(QStringLiteral("The office engine (LibreOffice) cannot save in the file format %1.").arg(fileFormat));
+        }
+    }
+
     // The folder of a file to be written must exist: the office would make missing
     // folders, and writing below a file makes it loop for ever.
     static void CheckTarget(const QString& fileName, const QString& what)

@@ -6,13 +6,23 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <mutex>
+
 
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/document/BrokenPackageRequest.hpp>
+#include <com/sun/star/task/ErrorCodeRequest.hpp>
+#include <com/sun/star/task/InteractionRequestStringResolver.hpp>
+#include <com/sun/star/task/PasswordRequest.hpp>
+#include <com/sun/star/task/XInteractionAbort.hpp>
+#include <com/sun/star/task/XInteractionHandler.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <cppuhelper/implbase1.hxx>
+#include <rtl/ref.hxx>
 
 namespace LibreOffice {
 namespace {
@@ -23,6 +33,81 @@ css::beans::PropertyValue Property(const char* name, const css::uno::Any& value)
     property.Name = rtl::OUString::createFromAscii(name);
     property.Value = value;
     return property;
+}
+
+// What the office would ask a user while it opens a document (a password, whether to repair
+// a damaged file, whether to go on after an error): there is nobody to answer, so every
+// question is declined, and the first is kept as the reason the document did not open, in
+// the office's own words where it has them.
+class OpenQuestions : public cppu::WeakImplHelper1<css::task::XInteractionHandler> {
+public:
+    explicit OpenQuestions(Reference<css::uno::XComponentContext> context) : mContext(std::move(context)) {}
+
+    void SAL_CALL handle(const Reference<css::task::XInteractionRequest>& request) override
+    {
+        const QString reason = ReasonOf(request);
+        {
+            const std::lock_guard lock(mMutex);
+            if (mReason.isEmpty())
+                mReason = reason;
+        }
+        for (const Reference<css::task::XInteractionContinuation>& continuation : request->getContinuations()) {
+            const Reference<css::task::XInteractionAbort> abort(continuation, css::uno::UNO_QUERY);
+            if (abort.is()) {
+                abort->select();
+                return;
+            }
+        }
+    }
+
+    QString Reason() const
+    {
+        const std::lock_guard lock(mMutex);
+        return mReason;
+    }
+
+private:
+    QString ReasonOf(const Reference<css::task::XInteractionRequest>& request) const
+    {
+        const css::uno::Any question = request->getRequest();
+        if (question.isExtractableTo(cppu::UnoType<css::task::PasswordRequest>::get()))
+            return QStringLiteral("it is protected by a password");
+        if (question.isExtractableTo(cppu::UnoType<css::document::BrokenPackageRequest>::get()))
+            return QStringLiteral("it is damaged (its package is broken)");
+        try {
+            const css::beans::Optional<rtl::OUString> text =
+                css::task::InteractionRequestStringResolver::create(mContext)->getStringFromInformationalRequest(request);
+            if (text.IsPresent && !text.Value.isEmpty())
+                return FromUno(text.Value).simplified();
+        } catch (const css::uno::Exception&) {
+            // Told by its code below.
+        }
+        css::task::ErrorCodeRequest error;
+        if (question >>= error)
+            return QStringLiteral("the office reports error %1").arg(static_cast<quint32>(error.ErrCode), 0, 16);
+        css::uno::Exception exception;
+        if ((question >>= exception) && !exception.Message.isEmpty())
+            return FromUno(exception.Message);
+        return FromUno(question.getValueTypeName());
+    }
+
+    Reference<css::uno::XComponentContext> mContext;
+    mutable std::mutex mMutex;
+    QString mReason;
+};
+
+// Whether the office fell back to reading the file as plain text, which it does with any
+// file it does not recognise; a file whose name says plain text is meant to be read so.
+bool ReadAsPlainText(const Reference<css::lang::XComponent>& component, const QString& path)
+{
+    if (QFileInfo(path).suffix().compare(QLatin1String("txt"), Qt::CaseInsensitive) == 0)
+        return false;
+    for (const css::beans::PropertyValue& argument : Reference<css::frame::XModel>(component, css::uno::UNO_QUERY_THROW)->getArgs()) {
+        rtl::OUString filter;
+        if (argument.Name == "FilterName" && (argument.Value >>= filter))
+            return filter == "Text" || filter == "Text (encoded)";
+    }
+    return false;
 }
 
 class DocumentsImpl : public Word::Documents {
@@ -45,17 +130,21 @@ public:
         };
         if (readOnly)
             properties.push_back(Property("ReadOnly", css::uno::Any(*readOnly)));
-
         Connection& connection = *mConnection;
+        const rtl::Reference<OpenQuestions> questions(new OpenQuestions(connection.Context()));
+        properties.push_back(Property("InteractionHandler", css::uno::Any(Reference<css::task::XInteractionHandler>(questions.get()))));
+
         const Reference<css::lang::XComponent> component = Call(connection, what, [&] {
             return connection.Desktop()->loadComponentFromURL(
                 FileUrl(path), "_blank", 0,
                 css::uno::Sequence<css::beans::PropertyValue>(properties.data(), static_cast<sal_Int32>(properties.size())));
         }, Limit::Document);
-        if (!component.is())
-            throw AppError(what + QLatin1Char('.'));
+        if (!component.is()) {
+            const QString reason = questions->Reason();
+            throw AppError(reason.isEmpty() ? what + QStringLiteral(": the office gives no reason.") : what + QStringLiteral(": ") + reason + QLatin1Char('.'));
+        }
         const bool isText = Call(connection, what, [&] {
-            if (Reference<css::text::XTextDocument>(component, css::uno::UNO_QUERY).is()) {
+            if (Reference<css::text::XTextDocument>(component, css::uno::UNO_QUERY).is() && !ReadAsPlainText(component, path)) {
                 // Nothing is shown: the views need not follow every change, which would
                 // make long replacements very slow.
                 Reference<css::frame::XModel>(component, css::uno::UNO_QUERY_THROW)->lockControllers();
@@ -65,7 +154,8 @@ public:
             return false;
         });
         if (!isText)
-            throw AppError(what + QStringLiteral(": it is not a text document."));
+            throw AppError(what + QStringLiteral(": it is not a text document, or the office can read it only as plain "
+                                                 "text (a file not in the format its name says, or a damaged one)."));
         connection.openDocuments.push_back(component);
         return MakeDocument(mConnection, component);
     }

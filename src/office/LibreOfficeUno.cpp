@@ -148,6 +148,7 @@ std::shared_ptr<Connection> Connection::Start(const OfficeTimeouts& timeouts, st
         const Reference<css::frame::XDesktop2> desktop = css::frame::Desktop::create(remote);
         std::shared_ptr<Connection> connection(new Connection(std::move(process), timeouts, std::move(ender)));
         connection->mDesktop = desktop;
+        connection->mContext = remote;
         return connection;
     } catch (const css::uno::Exception& e) {
         if (process->TimedOut())

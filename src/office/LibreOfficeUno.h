@@ -87,6 +87,8 @@ public:
     ~Connection();
 
     const Reference<css::frame::XDesktop2>& Desktop();
+    // The office's component context, for the services it offers.
+    const Reference<css::uno::XComponentContext>& Context() const { return mContext; }
     // A folder of this office's own for files exchanged with it.
     QString WorkFolder();
 
@@ -120,6 +122,7 @@ private:
     OfficeTimeouts mTimeouts;
     std::shared_ptr<OfficeEnder> mEnder;
     Reference<css::frame::XDesktop2> mDesktop;
+    Reference<css::uno::XComponentContext> mContext;
     bool mEnded = false;
     bool mDisconnected = false;
 };

@@ -81,6 +81,7 @@ private slots:
     void fileNames();
     void fileNamesSortInListOrder();
     void lettersSentAsMade();
+    void namesAndPartsOfTheList();
     void progressText();
     void commandLine();
 };
@@ -367,9 +368,9 @@ void BatchListTest::lettersSentAsMade()
     options.date = QDate(2026, 3, 9);
     QVERIFY(QDir().mkpath(options.outputFolder));
     const std::atomic<bool> stop = false;
-    QCOMPARE(MakeLetters({full, job}, options, word, "template", stop, [](const LetterReport& report) {
-                 QCOMPARE(report.outcome, LetterOutcome::Made);
-             }),
+    QCOMPARE(MakeLetters({full, job}, options, word, LetterTemplate{"template", QStringLiteral("template.dot"), QString(), {}},
+                         stop, [](const LetterReport& report) { QCOMPARE(report.outcome, LetterOutcome::Made); })
+                 .notBegun,
              0);
 
     QCOMPARE(word.saved.size(), 2);
@@ -383,6 +384,70 @@ void BatchListTest::lettersSentAsMade()
     QCOMPARE(letter.fields[1].text, QStringLiteral("2026-03-09"));
     QVERIFY(letter.fields[0].unlinked && letter.fields[1].unlinked);
     QVERIFY(!letter.fields[2].unlinked && !letter.fields[3].unlinked);
+}
+
+void BatchListTest::namesAndPartsOfTheList()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("list.csv"));
+    QFile file(path);
+    const QByteArray list = "CompanyName,RecipientName,Sales Region\nAcme,Ann,North\nBolt/Nut,Ben,\nACME,Cid,North\n"
+                            "Bad,Row\nAcme,Dee,North\n,,\nDot,Eve,.\n";
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(list) == list.size());
+    file.close();
+    FakeSettings settings;
+    const auto plan = [&](const QStringList& arguments) {
+        QString error;
+        const auto command = ParseBatchCommand(arguments + QStringList{path, folder.filePath(QStringLiteral("out"))}, error);
+        return command ? PlanBatch(*command, settings, QStringLiteral("12/7/26")) : BatchPlan();
+    };
+    const auto named = [](const BatchPlan& made) {
+        QStringList names;
+        for (const LetterJob& job : made.jobs)
+            names << QString::number(job.letter.line) + QLatin1Char(':') + job.stem;
+        for (const LetterLine& line : made.unusable)
+            names << QString::number(line.line) + QStringLiteral(":unusable");
+        names.sort();
+        return names;
+    };
+    // Names from columns matched by the header's rules, made safe; of names alike whatever
+    // their case, the later ones get their line numbers.
+    const QStringList whole = named(plan({QStringLiteral("--name"), QStringLiteral("{company name} {SalesRegion}")}));
+    QCOMPARE(whole, (QStringList{"2:Acme North", "3:Bolt_Nut", "4:ACME North-4", "5:unusable", "6:Acme North-6", "8:Dot"}));
+    // Parts side by side make every line once, each letter named as in the whole run.
+    for (const int count : {1, 2, 3, 4, 7}) {
+        QStringList parts;
+        for (int index = 1; index <= count; ++index) {
+            const QStringList part = named(plan({QStringLiteral("--name"), QStringLiteral("{company name} {SalesRegion}"),
+                                                 QStringLiteral("--shard"), QStringLiteral("%1/%2").arg(index).arg(count)}));
+            QVERIFY(part.size() <= 6 / count + 1);
+            parts << part;
+        }
+        parts.sort();
+        QCOMPARE(parts, whole);
+    }
+    // --lines selects by the list's own line numbers, before the shards split them.
+    QCOMPARE(named(plan({QStringLiteral("--lines"), QStringLiteral("3-4,8-")})), (QStringList{"3:3-Bolt_Nut", "4:4-ACME", "8:8-Dot"}));
+    QCOMPARE(named(plan({QStringLiteral("--lines"), QStringLiteral("2-6"), QStringLiteral("--shard"), QStringLiteral("2/2")})),
+             (QStringList{"5:unusable", "6:6-Acme"}));
+    // What cannot select or name anything is refused, naming it.
+    QString error;
+    for (const auto& [option, value] : {std::pair{"--lines", "5-2"}, {"--lines", "x"}, {"--shard", "0/3"}, {"--shard", "4/3"}}) {
+        QVERIFY2(!ParseBatchCommand({option, value, path, QStringLiteral("out")}, error), value);
+        QVERIFY2(error.contains(QLatin1String(value)), qPrintable(error));
+    }
+    try {
+        plan({QStringLiteral("--name"), QStringLiteral("{CompanyName} {Email} {Phone")});
+        QFAIL("a pattern with an unclosed brace was taken");
+    } catch (const AppError& refused) {
+        QVERIFY2(refused.Description().contains(QLatin1String("brace")), qPrintable(refused.Description()));
+    }
+    try {
+        plan({QStringLiteral("--name"), QStringLiteral("{Email}-{CompanyName}-{Phone}")});
+        QFAIL("a pattern with unknown columns was taken");
+    } catch (const AppError& refused) {
+        QVERIFY2(refused.Description().contains(QLatin1String("{Email}, {Phone}")), qPrintable(refused.Description()));
+    }
 }
 
 void BatchListTest::progressText()
@@ -406,10 +471,10 @@ void BatchListTest::commandLine()
     QCOMPARE(command->request, BatchRequest::Run);
     QCOMPARE(command->listPath, QStringLiteral("list.csv"));
     QCOMPARE(command->options.outputFolder, QStringLiteral("out"));
-    QVERIFY(command->options.pdf && command->options.force);
+    QVERIFY(command->options.formats == (std::vector<LetterFormat>{LetterFormat::Doc, LetterFormat::Pdf}) && command->options.force);
     QCOMPARE(command->options.offices, 3);
     const auto dashed = ParseBatchCommand({"--offices", "2", "--", "-list.csv", "--pdf"}, error);
-    QVERIFY(dashed && !dashed->options.pdf);
+    QVERIFY(dashed && dashed->options.formats == std::vector<LetterFormat>{LetterFormat::Doc});
     QCOMPARE(dashed->listPath, QStringLiteral("-list.csv"));
     QCOMPARE(dashed->options.offices, 2);
     const auto piped = ParseBatchCommand({"--encoding", "ISO-8859-2", "--separator=tab", "-", "out"}, error);
@@ -418,6 +483,10 @@ void BatchListTest::commandLine()
     QCOMPARE(piped->encoding, QStringLiteral("ISO-8859-2"));
     QCOMPARE(piped->separator, QLatin1Char('\t'));
     QCOMPARE(ParseBatchCommand({"--separator", ";", "a.csv", "out"}, error)->separator, QLatin1Char(';'));
+    // Formats in the order given, each once; --pdf adds the Word file and the PDF.
+    const auto formats = ParseBatchCommand({"--format", " odt,.PDF,odt", "--pdf", "l.csv", "out"}, error);
+    QVERIFY(formats);
+    QVERIFY(formats->options.formats == (std::vector<LetterFormat>{LetterFormat::Odt, LetterFormat::Pdf, LetterFormat::Doc}));
     QCOMPARE(ParseBatchCommand({"--version"}, error)->request, BatchRequest::Version);
     QCOMPARE(ParseBatchCommand({"list.csv", "-h"}, error)->request, BatchRequest::Help);
     // One office per core unless told.
@@ -438,6 +507,8 @@ void BatchListTest::commandLine()
         {{"--date", "9.3.2026", "list.csv", "out"}, QStringLiteral("'9.3.2026'")},
         {{"--date", "2026-02-30", "list.csv", "out"}, QStringLiteral("'2026-02-30'")},
         {{"--date-format", "'on the day'", "list.csv", "out"}, QStringLiteral("no part of the date")},
+        {{"--format", "docx,rtf", "list.csv", "out"}, QStringLiteral("'rtf'")},
+        {{"--format", "", "list.csv", "out"}, QStringLiteral("''")},
     };
     for (const auto& [arguments, named] : refused) {
         QVERIFY2(!ParseBatchCommand(arguments, error), qPrintable(arguments.join(QLatin1Char(' '))));

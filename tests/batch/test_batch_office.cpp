@@ -70,6 +70,30 @@ QByteArray ManyLines(int count)
     return lines;
 }
 
+// A flat OpenDocument text made here, without an office: body holds the body text (it may
+// hold a table), and the page style's header and footer and a rectangle shape hold the
+// texts given.
+QByteArray FlatTemplate(const QByteArray& header, const QByteArray& footer, const QByteArray& shape, const QByteArray& body)
+{
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+ xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"
+ xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"
+ xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"
+ office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
+ <office:automatic-styles><style:page-layout style:name="pm1"><style:page-layout-properties fo:page-width="8.5in" fo:page-height="11in" fo:margin="1in"/></style:page-layout></office:automatic-styles>
+ <office:master-styles><style:master-page style:name="Standard" style:page-layout-name="pm1">
+  <style:header><text:p>)" + header + R"(</text:p></style:header>
+  <style:footer><text:p>)" + footer + R"(</text:p></style:footer>
+ </style:master-page></office:master-styles>
+ <office:body><office:text>)" + body + R"(
+  <text:p><draw:rect draw:name="Box" text:anchor-type="paragraph" svg:width="4in" svg:height="1in" svg:x="0in" svg:y="0.5in"><text:p>)"
+        + shape + R"(</text:p></draw:rect>After the shape.</text:p>
+ </office:text></office:body>
+</office:document>
+)";
+}
+
 }
 
 class BatchOfficeTest : public QObject {
@@ -84,6 +108,11 @@ private slots:
     void signalsEndTheBatchWhateverItDoes();
     void killedBatchLeavesNothingToTheNext();
     void settingsFileThatIsAFifoIsRefused();
+    void formatsAndMergedFile();
+    void aLinesFilesAreAllOrNone();
+    void ownTemplate();
+    void templatesRefused();
+    void shardsSideBySide();
     void cleanup();
 
 private:
@@ -378,6 +407,174 @@ void BatchOfficeTest::settingsFileThatIsAFifoIsRefused()
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
     struct stat info {};
     QVERIFY(::lstat(QFile::encodeName(fifo).constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+}
+
+void BatchOfficeTest::formatsAndMergedFile()
+{
+    const QString list = mHome.filePath(QStringLiteral("formats.csv"));
+    WriteFile(list, "RecipientName,CompanyName\nAnn Alder,Alder Ltd\nBad,Line,Three\nZo\xC3\xAB Zeller,Zeller AG\n");
+    const QString folder = mOutput.filePath(QStringLiteral("formats"));
+    const QString merged = mOutput.filePath(QStringLiteral("all.pdf"));
+    const Result run = Run({QStringLiteral("--format"), QStringLiteral("docx,odt,pdf,doc"), QStringLiteral("--merged"), merged,
+                            list, folder});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 8);
+    const auto file = [&](const char* name) { return QDir(folder).filePath(QString::fromUtf8(name)); };
+    // Each format read back by a reader of its own, none of them the office.
+    for (const auto& [name, text] : {std::pair{"2-Alder Ltd", QStringLiteral("Ann Alder")}, {"4-Zeller AG", QStringLiteral("Zo\u00EB Zeller")}}) {
+        QVERIFY2(ZipMemberText(file(name) + QStringLiteral(".docx"), QStringLiteral("word/document.xml")).contains(text), name);
+        QVERIFY2(Odt2txtText(file(name) + QStringLiteral(".odt")).contains(text), name);
+        QVERIFY2(PdftotextText(file(name) + QStringLiteral(".pdf")).contains(text), name);
+        QVERIFY2(AntiwordText(file(name) + QStringLiteral(".doc")).contains(text), name);
+        QVERIFY2(!ZipMemberXml(file(name) + QStringLiteral(".docx"), QStringLiteral("word/document.xml")).contains(QLatin1String("[Title]")), name);
+    }
+    // The progress names each letter's first file.
+    QVERIFY2(run.out.contains(QLatin1String("2-Alder Ltd.docx")), qPrintable(run.out));
+
+    // One PDF of every letter made, in list order, and word of the line that has none.
+    const int pages = PdfinfoPages(file("2-Alder Ltd.pdf")) + PdfinfoPages(file("4-Zeller AG.pdf"));
+    QVERIFY(pages >= 2);
+    QCOMPARE(PdfinfoPages(merged), pages);
+    const QString all = PdftotextText(merged);
+    QVERIFY2(all.indexOf(QLatin1String("Dear Ann Alder")) >= 0
+                 && all.indexOf(QLatin1String("Dear Ann Alder")) < all.indexOf(QStringLiteral("Dear Zo\u00EB Zeller")),
+             qPrintable(all.left(400)));
+    QVERIFY2(run.out.contains(QLatin1String("holds 2 letters")), qPrintable(run.out));
+    QVERIFY2(run.err.contains(QLatin1String("lacks the letters of line 3")), qPrintable(run.err));
+
+    // The merged file is never written over without --force: refused before any letter.
+    WriteFile(list, "RecipientName\nCid Cole\n");
+    const QByteArray before = FileBytes(merged);
+    const Result again = Run({QStringLiteral("--merged"), merged, list, folder});
+    QCOMPARE(again.exitCode, 2);
+    QVERIFY2(again.err.contains(QLatin1String("exists already")), qPrintable(again.err));
+    QCOMPARE(FileBytes(merged), before);
+    QVERIFY(!QFileInfo::exists(QDir(folder).filePath(QStringLiteral("2-Cid Cole.doc"))));
+}
+
+void BatchOfficeTest::aLinesFilesAreAllOrNone()
+{
+    const QString list = mHome.filePath(QStringLiteral("allornone.csv"));
+    WriteFile(list, "RecipientName,CompanyName\nAnn Alder,\nBen Birch,\n");
+    const QString folder = mOutput.filePath(QStringLiteral("allornone"));
+    QVERIFY(QDir().mkpath(folder));
+    const auto file = [&](const QString& name) { return QDir(folder).filePath(name); };
+    // The Word file of each line cannot take its place (a folder is there), after its PDF
+    // did: line 2 keeps the PDF it had, line 3 is left without one.
+    QVERIFY(QDir().mkpath(file(QStringLiteral("2-Ann Alder.doc"))));
+    QVERIFY(QDir().mkpath(file(QStringLiteral("3-Ben Birch.doc"))));
+    WriteFile(file(QStringLiteral("2-Ann Alder.pdf")), "the user's own PDF");
+    const QStringList arguments{QStringLiteral("--force"), QStringLiteral("--format"), QStringLiteral("pdf,doc"), list, folder};
+    const Result blocked = Run(arguments);
+    QCOMPARE(blocked.exitCode, 1);
+    QCOMPARE(blocked.err.count(QLatin1String("could not be made")), 2);
+    QCOMPARE(FileBytes(file(QStringLiteral("2-Ann Alder.pdf"))), QByteArray("the user's own PDF"));
+    QVERIFY(!QFileInfo::exists(file(QStringLiteral("3-Ben Birch.pdf"))));
+
+    // Nothing of line 3 stands in the way of the next run, which makes it whole.
+    QVERIFY(QDir(file(QStringLiteral("3-Ben Birch.doc"))).removeRecursively());
+    const Result next = Run({QStringLiteral("--format"), QStringLiteral("pdf,doc"), list, folder});
+    QCOMPARE(next.exitCode, 1);
+    QVERIFY(PdftotextText(file(QStringLiteral("3-Ben Birch.pdf"))).contains(QLatin1String("Ben Birch")));
+    QVERIFY(AntiwordText(file(QStringLiteral("3-Ben Birch.doc"))).contains(QLatin1String("Ben Birch")));
+    QVERIFY(QDir(file(QStringLiteral("2-Ann Alder.doc"))).removeRecursively());
+}
+
+void BatchOfficeTest::ownTemplate()
+{
+    const QString letter = mHome.filePath(QStringLiteral("own.fodt"));
+    WriteFile(letter, FlatTemplate("Customer [Customer Number]", "Region: [region]", "Offer: [Offer]",
+                                   "<text:p>Dear [Client],</text:p><text:p>[CurrentDate], from [Your Name].</text:p>"
+                                   "<table:table table:name=\"Plans\"><table:table-column table:number-columns-repeated=\"2\"/>"
+                                   "<table:table-row><table:table-cell><text:p>Plan</text:p></table:table-cell>"
+                                   "<table:table-cell><text:p>[Plan]</text:p></table:table-cell></table:table-row></table:table>"));
+    const QString list = mHome.filePath(QStringLiteral("own.csv"));
+    // No column fills a field of the built-in letter; tags match columns and fields by the
+    // header's rules.
+    WriteFile(list, "Client,Customer_Number,Region,Offer,PLAN\nAnn Alder,C-17,North,Ten off,Gold\n");
+    const QString folder = mOutput.filePath(QStringLiteral("own"));
+    const Result run = Run({QStringLiteral("--template"), letter, QStringLiteral("--format"), QStringLiteral("docx,pdf"), list, folder});
+    QCOMPARE(run.exitCode, 0);
+    // Named as before: the company the window saved, as the list has no column for it.
+    const QString docx = QDir(folder).filePath(QStringLiteral("2-Saved Company.docx"));
+    const QString pages = PdftotextText(QDir(folder).filePath(QStringLiteral("2-Saved Company.pdf")));
+    const QString today = QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+    for (const QString& seen : {QStringLiteral("Customer C-17"), QStringLiteral("Region: North"), QStringLiteral("Offer: Ten off"),
+                                QStringLiteral("Gold"), QStringLiteral("Dear Ann Alder,"), today + QStringLiteral(", from Sam Sender.")})
+        QVERIFY2(pages.contains(seen), qPrintable(seen + QStringLiteral(" in ") + pages));
+    QVERIFY2(!pages.contains(QLatin1Char('[')), qPrintable(pages));
+    // In the Word file each text is in its own part: header, footer, the shape in the body.
+    QVERIFY(ZipMemberText(docx, QStringLiteral("word/header1.xml")).contains(QLatin1String("Customer C-17")));
+    QVERIFY(ZipMemberText(docx, QStringLiteral("word/footer1.xml")).contains(QLatin1String("Region: North")));
+    const QString body = ZipMemberText(docx, QStringLiteral("word/document.xml"));
+    QVERIFY2(body.contains(QLatin1String("Offer: Ten off")) && body.contains(QLatin1String("Gold")) && !body.contains(QLatin1Char('[')),
+             qPrintable(body));
+}
+
+void BatchOfficeTest::templatesRefused()
+{
+    const QString list = mHome.filePath(QStringLiteral("refused.csv"));
+    WriteFile(list, "RecipientName,Plan\nAnn Alder,Gold\n");
+    const QString folder = mOutput.filePath(QStringLiteral("refused"));
+    const auto refusal = [&](const QString& name, const QByteArray& content) {
+        const QString letter = mHome.filePath(name);
+        WriteFile(letter, content);
+        const Result run = Run({QStringLiteral("--template"), letter, list, folder});
+        [&] { QCOMPARE(run.exitCode, 2); }();
+        [&] { QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList()); }();
+        return run.err;
+    };
+    // Every tag with neither column nor field is named, wherever it stands, before any letter.
+    const QString tags = refusal(QStringLiteral("tags.fodt"), FlatTemplate("[Customer Number]", "[Plan]", "[Discount Code]",
+                                                                            "<text:p>Dear [RecipientName]</text:p>"));
+    QVERIFY2(tags.contains(QLatin1String("[Customer Number], [Discount Code]")) && !tags.contains(QLatin1String("[Plan]")),
+             qPrintable(tags));
+    // The office's reason for a file it cannot open, and ours for one that is not what its name says.
+    const QString damaged = refusal(QStringLiteral("damaged.docx"), QByteArray("PK\x03\x04") + QByteArray(200, 'x'));
+    QVERIFY2(damaged.contains(QLatin1String("damaged.docx")) && damaged.contains(QLatin1String("damaged")), qPrintable(damaged));
+    const QString text = refusal(QStringLiteral("text.doc"), "Dear [RecipientName]");
+    QVERIFY2(text.contains(QLatin1String("not a Word 97-2003 file")), qPrintable(text));
+}
+
+void BatchOfficeTest::shardsSideBySide()
+{
+    // Thirteen lines, one of them unusable; the last gives the name of line 3 again.
+    QByteArray lines = "RecipientName,CompanyName\n";
+    for (int line = 2; line <= 13; ++line)
+        lines += line == 7 ? QByteArray("Bad,Line,Three\n") : "Person " + QByteArray::number(line) + ",Company " + QByteArray::number(line) + "\n";
+    lines += "Person 14,Company 3\n";
+    const QString list = mHome.filePath(QStringLiteral("shards.csv"));
+    WriteFile(list, lines);
+    const QString folder = mOutput.filePath(QStringLiteral("shards"));
+    constexpr int Shards = 3;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int shard = 1; shard <= Shards; ++shard) {
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->start(QStringLiteral(INKHAVEN_BATCH), {QStringLiteral("--shard"), QStringLiteral("%1/%2").arg(shard).arg(Shards),
+                                                            QStringLiteral("--name"), QStringLiteral("{CompanyName}"),
+                                                            QStringLiteral("--offices"), QStringLiteral("1"), list, folder});
+    }
+    QString told;
+    for (const auto& run : runs) {
+        QVERIFY(run->waitForFinished(240000));
+        told += QString::fromUtf8(run->readAllStandardError());
+        QCOMPARE(run->exitCode(), run.get() == runs[1].get() ? 1 : 0);
+    }
+    // Every letter once, under the name one run of the whole list gives it, and the
+    // unusable line told once.
+    QStringList expected;
+    for (int line = 2; line <= 13; ++line) {
+        if (line != 7)
+            expected << QStringLiteral("Company %1.doc").arg(line);
+    }
+    expected << QStringLiteral("Company 3-14.doc");
+    expected.sort();
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+    for (const QString& name : expected) {
+        const int line = name.endsWith(QLatin1String("-14.doc")) ? 14 : name.section(QLatin1Char(' '), 1).section(QLatin1Char('.'), 0, 0).toInt();
+        QVERIFY2(AntiwordText(QDir(folder).filePath(name)).contains(QStringLiteral("Person %1").arg(line)), qPrintable(name));
+    }
+    QCOMPARE(told.count(QLatin1String("Line 7")), 1);
 }
 
 QTEST_GUILESS_MAIN(BatchOfficeTest)

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
@@ -30,6 +31,34 @@ QString AntiwordText(const QString& path)
 QString CatdocText(const QString& path)
 {
     return Read(QStringLiteral("catdoc"), {QStringLiteral("-w"), QStringLiteral("-d"), QStringLiteral("utf-8"), path});
+}
+
+QString ZipMemberXml(const QString& path, const QString& member)
+{
+    return Read(QStringLiteral("unzip"), {QStringLiteral("-p"), path, member});
+}
+
+QString ZipMemberText(const QString& path, const QString& member)
+{
+    static const QRegularExpression markup(QStringLiteral("<[^>]*>"));
+    return ZipMemberXml(path, member).replace(markup, QString());
+}
+
+QString Odt2txtText(const QString& path)
+{
+    return Read(QStringLiteral("odt2txt"), {QStringLiteral("--width=-1"), QStringLiteral("--encoding=UTF-8"), path});
+}
+
+QString PdftotextText(const QString& path)
+{
+    return Read(QStringLiteral("pdftotext"), {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")});
+}
+
+int PdfinfoPages(const QString& path)
+{
+    static const QRegularExpression pages(QStringLiteral("^Pages:\\s+(\\d+)$"), QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = pages.match(Read(QStringLiteral("pdfinfo"), {path}));
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
 QString DecodeReaderOutput(const QByteArray& bytes)

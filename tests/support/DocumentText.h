@@ -3,8 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
-// Reads the text of a saved Word 97-2003 document with the independent readers antiword
-// and catdoc, for tests that check what a letter holds without the office that wrote it.
+// Reads the text of saved documents with independent readers (antiword and catdoc for Word
+// 97-2003, unzip for the parts of .docx and .odt files, odt2txt, pdftotext and pdfinfo),
+// for tests that check what a letter holds without the office that wrote it.
 
 // The bytes of the file at path; empty when it cannot be read.
 QByteArray FileBytes(const QString& path);
@@ -16,6 +17,19 @@ QString AntiwordText(const QString& path);
 // The text as catdoc prints it in UTF-8; a message starting with "<catdoc failed" when
 // catdoc cannot read the file.
 QString CatdocText(const QString& path);
+
+// The XML of a member of a zip archive (a .docx or .odt file) as unzip -p gives it, and
+// the same without its markup; a message starting with "<unzip failed" when unzip fails.
+QString ZipMemberXml(const QString& path, const QString& member);
+QString ZipMemberText(const QString& path, const QString& member);
+
+// The text of an OpenDocument text as odt2txt prints it, lines unwrapped.
+QString Odt2txtText(const QString& path);
+
+// The text of every page of a PDF as pdftotext prints it, and its number of pages as
+// pdfinfo tells it (-1 when it cannot).
+QString PdftotextText(const QString& path);
+int PdfinfoPages(const QString& path);
 
 // Both readers write a character outside the Basic Multilingual Plane (an emoji) as its two
 // UTF-16 halves, each encoded like a character of its own (CESU-8); this decodes such

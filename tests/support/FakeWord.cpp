@@ -326,9 +326,9 @@ public:
             shapes.append(std::make_shared<FakeShape>(mInstance, Text{mContent, 0, i}));
         return std::make_shared<FakeCollection<Word::Shape>>(mInstance, shapes);
     }
-    void SaveAs(const QString& fileName) override
+    void SaveAs(const QString& fileName, std::optional<int> fileFormat) override
     {
-        Enter(QStringLiteral("SaveAs"), fileName);
+        Enter(QStringLiteral("SaveAs"), fileFormat ? fileName + QStringLiteral(", FileFormat=%1").arg(*fileFormat) : fileName);
         WriteBytesToFile(mContent->stories.value(0).toUtf8(), fileName);
         mInstance->word.saved[fileName] = *mContent;
     }

@@ -1,0 +1,152 @@
+#include "LetterSelection.h"
+
+#include "AppError.h"
+
+#include <QRegularExpression>
+#include <QSet>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+// A line number of a range; 0 when text is not one.
+int LineNumber(const QString& text)
+{
+    bool ok = false;
+    const int number = text.trimmed().toInt(&ok);
+    return ok && number >= 1 ? number : 0;
+}
+
+std::optional<LineRange> ParseRange(const QString& part)
+{
+    const qsizetype dash = part.indexOf(QLatin1Char('-'));
+    const int first = LineNumber(dash < 0 ? part : part.left(dash));
+    const QString end = dash < 0 ? part : part.mid(dash + 1);
+    const int last = dash >= 0 && end.trimmed().isEmpty() ? INT_MAX : LineNumber(end);
+    if (first == 0 || last == 0 || last < first)
+        return std::nullopt;
+    return LineRange{first, last};
+}
+
+bool InRanges(int line, const std::vector<LineRange>& ranges)
+{
+    if (ranges.empty())
+        return true;
+    return std::any_of(ranges.begin(), ranges.end(), [line](const LineRange& range) { return line >= range.first && line <= range.last; });
+}
+
+// What a {Name} part of a pattern takes from a line.
+std::function<QString(const LetterLine&)> PartOf(const QString& name, const QSet<QString>& otherKeys)
+{
+    if (const int field = FieldOfColumn(name); field >= 0)
+        return [field](const LetterLine& line) { return line.fields[static_cast<std::size_t>(field)]; };
+    const QString key = ColumnKey(name);
+    if (otherKeys.contains(key))
+        return [key](const LetterLine& line) { return line.otherValues.value(key); };
+    return {};
+}
+}
+
+std::optional<std::vector<LineRange>> ParseLineRanges(const QString& text, QString& error)
+{
+    std::vector<LineRange> ranges;
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        const std::optional<LineRange> range = ParseRange(part);
+        if (!range) {
+            error = QStringLiteral("--lines takes line numbers and ranges such as 2-50,75,100- , not '%1'.").arg(part.trimmed());
+            return std::nullopt;
+        }
+        ranges.push_back(*range);
+    }
+    return ranges;
+}
+
+std::optional<Shard> ParseShard(const QString& text, QString& error)
+{
+    static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,6})\\s*/\\s*(\\d{1,6})\\s*$"));
+    const QRegularExpressionMatch match = form.match(text);
+    const Shard shard{match.hasMatch() ? match.captured(1).toInt() : 0, match.hasMatch() ? match.captured(2).toInt() : 0};
+    if (shard.index < 1 || shard.index > shard.count) {
+        error = QStringLiteral("--shard takes K/N, the K-th of N parts of the list (1 <= K <= N), not '%1'.").arg(text);
+        return std::nullopt;
+    }
+    return shard;
+}
+
+std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::vector<LineRange>& ranges,
+                                    const std::optional<Shard>& shard)
+{
+    std::vector<LetterLine> selected;
+    for (LetterLine& line : lines) {
+        if (InRanges(line.line, ranges))
+            selected.push_back(std::move(line));
+    }
+    if (!shard)
+        return selected;
+    // Line i of n goes to part i * count / n: runs in list order, as long as one another within one.
+    const auto total = static_cast<qint64>(selected.size());
+    std::vector<LetterLine> part;
+    for (qint64 i = 0; i < total; ++i) {
+        if (i * shard->count / total == shard->index - 1)
+            part.push_back(std::move(selected[static_cast<std::size_t>(i)]));
+    }
+    return part;
+}
+
+std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, const QStringList& otherColumns)
+{
+    QSet<QString> otherKeys;
+    for (const QString& column : otherColumns)
+        otherKeys.insert(ColumnKey(column));
+    std::vector<std::function<QString(const LetterLine&)>> parts;
+    QStringList unknown;
+    qsizetype at = 0;
+    while (at < pattern.size()) {
+        const qsizetype open = pattern.indexOf(QLatin1Char('{'), at);
+        const QString text = pattern.mid(at, open < 0 ? -1 : open - at);
+        if (!text.isEmpty())
+            parts.push_back([text](const LetterLine&) { return text; });
+        if (open < 0)
+            break;
+        const qsizetype close = pattern.indexOf(QLatin1Char('}'), open);
+        if (close < 0)
+            throw AppError(QStringLiteral("The --name pattern \"%1\" opens a brace it never closes.").arg(pattern));
+        const QString name = pattern.mid(open + 1, close - open - 1);
+        if (auto part = PartOf(name, otherKeys))
+            parts.push_back(std::move(part));
+        else
+            unknown << QLatin1Char('{') + name + QLatin1Char('}');
+        at = close + 1;
+    }
+    if (!unknown.isEmpty())
+        throw AppError(QStringLiteral("The --name pattern names %1, which no column of the list fills and no field of the "
+                                      "letter stands for.")
+                           .arg(unknown.join(QStringLiteral(", "))));
+    return [parts](const LetterLine& line) {
+        QString name;
+        for (const auto& part : parts)
+            name += part(line);
+        return name;
+    };
+}
+
+QHash<int, QString> UniqueStems(const std::vector<LetterLine>& lines, const std::function<QString(const LetterLine&)>& name)
+{
+    QHash<int, QString> stems;
+    QSet<QString> taken;
+    for (const LetterLine& line : lines) {
+        if (!line.problem.isEmpty())
+            continue;
+        QString stem = SafeFileName(name(line));
+        // A name that starts with a dot would be hidden, and one of dots alone a folder's.
+        while (stem.startsWith(QLatin1Char('.')) || stem.startsWith(QLatin1Char(' ')))
+            stem.remove(0, 1);
+        if (stem.isEmpty())
+            stem = QString::number(line.line);
+        while (taken.contains(stem.toCaseFolded()))
+            stem += QLatin1Char('-') + QString::number(line.line);
+        taken.insert(stem.toCaseFolded());
+        stems.insert(line.line, stem);
+    }
+    return stems;
+}

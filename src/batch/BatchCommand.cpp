@@ -273,14 +273,18 @@ std::vector<CsvRecord> ReadTextList(QByteArray bytes, const BatchCommand& comman
 }
 
 // The built-in letter without a path, else the user's template, whose tags take the
-// fields and otherColumns.
-LetterTemplate LetterTemplateOf(const QString& path, const QStringList& otherColumns)
+// fields and otherColumns; once the office has read it, unused gets the columns of
+// otherColumns that none of its tags takes.
+LetterTemplate LetterTemplateOf(const QString& path, const QStringList& otherColumns, const std::shared_ptr<QStringList>& unused)
 {
     if (path.isEmpty())
         return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}};
     const UserTemplateFile file = ReadUserTemplate(path);
-    return {file.bytes, file.workingName, path,
-            [otherColumns](const QStringList& tags) { return ResolveTags(tags, otherColumns); }};
+    return {file.bytes, file.workingName, path, [otherColumns, unused](const QStringList& tags) {
+                LineTags texts = ResolveTags(tags, otherColumns);
+                *unused = UnusedColumns(tags, otherColumns);
+                return texts;
+            }};
 }
 
 // Which part of the list a run with --lines or --shard makes.
@@ -402,7 +406,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     if (!list.otherColumns.isEmpty() && command.templatePath.isEmpty())
         plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")
                           .arg(list.otherColumns.join(QStringLiteral(", ")));
-    plan.letterTemplate = LetterTemplateOf(command.templatePath, list.otherColumns);
+    plan.letterTemplate = LetterTemplateOf(command.templatePath, list.otherColumns, plan.columnsNoTagTakes);
     const auto namer = command.namePattern.isEmpty() ? std::function<QString(const LetterLine&)>()
                                                      : NamePattern(command.namePattern, list.otherColumns);
     const bool whole = command.lines.empty() && !command.shard;

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -82,6 +83,9 @@ struct BatchPlan {
     QStringList notes;
     // What every letter starts from.
     LetterTemplate letterTemplate;
+    // For a template of the user's: the list's columns that none of its tags takes, known
+    // once the office has read it, before any letter is begun.
+    std::shared_ptr<QStringList> columnsNoTagTakes = std::make_shared<QStringList>();
 };
 
 // Reads the list (a text list or a spreadsheet, by its content), takes the fields it has

@@ -79,6 +79,9 @@ void BatchConsole::Begin(const BatchPlan& plan)
 {
     for (const QString& note : plan.notes)
         Err(note + QLatin1Char('\n'));
+    if (!plan.columnsNoTagTakes->isEmpty())
+        Err(QStringLiteral("The list's columns %1 fill no tag of the template and are not used.\n")
+                .arg(plan.columnsNoTagTakes->join(QStringLiteral(", "))));
     for (const LetterLine& line : plan.unusable)
         Err(QStringLiteral("Line %1: %2; no letter is made for it.\n").arg(line.line).arg(line.problem));
     mTotal = static_cast<int>(plan.jobs.size());

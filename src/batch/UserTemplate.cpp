@@ -157,3 +157,16 @@ std::function<std::vector<TagText>(const LetterLine&)> ResolveTags(const QString
         return texts;
     };
 }
+
+QStringList UnusedColumns(const QStringList& tags, const QStringList& otherColumns)
+{
+    QSet<QString> taken;
+    for (const QString& tag : tags)
+        taken.insert(ColumnKey(tag.mid(1, tag.size() - 2)));
+    QStringList unused;
+    for (const QString& column : otherColumns) {
+        if (!taken.contains(ColumnKey(column)))
+            unused << column;
+    }
+    return unused;
+}

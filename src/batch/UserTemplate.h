@@ -41,3 +41,6 @@ QStringList FindTags(const QString& text);
 // date. otherColumns names the list's columns that fill no field. Throws AppError naming
 // every tag that has neither column nor field, since no letter may show a tag.
 std::function<std::vector<TagText>(const LetterLine&)> ResolveTags(const QStringList& tags, const QStringList& otherColumns);
+
+// The columns of otherColumns whose names match none of tags.
+QStringList UnusedColumns(const QStringList& tags, const QStringList& otherColumns);

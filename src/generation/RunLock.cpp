@@ -24,7 +24,8 @@ RunLock::RunLock(std::chrono::milliseconds wait)
     // A run may wait for its user as long as an error report stays open; only a holder
     // that has ended makes a lock stale, never its age.
     mLock->setStaleLockTime(0);
-    mHeld = mLock->tryLock(wait);
+    // Held or not, the run goes on; the lock is given back with mLock only when held.
+    mLock->tryLock(wait);
 }
 
 RunLock::~RunLock() = default;

@@ -26,11 +26,8 @@ public:
     RunLock(const RunLock&) = delete;
     RunLock& operator=(const RunLock&) = delete;
 
-    bool Held() const { return mHeld; }
-
 private:
     std::unique_ptr<QLockFile> mLock;
-    bool mHeld = false;
 };
 
 // The lock file: in the user's runtime folder (XDG_RUNTIME_DIR) when there is one, else in

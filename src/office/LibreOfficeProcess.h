@@ -46,7 +46,6 @@ public:
     OfficeProcess(const OfficeProcess&) = delete;
     OfficeProcess& operator=(const OfficeProcess&) = delete;
 
-    pid_t Pid() const { return mPid; }
     // The connection string that reaches this office's component context.
     QString ConnectionUrl() const;
     // The private folder, for files the application exchanges with the office.

@@ -30,9 +30,8 @@ public:
     // window events meanwhile; at once when the application is ending.
     void WaitSeconds(double seconds);
 
-    // The folder the picture is taken from; the "Splash" folder beside the executable, else
-    // the one in the data folder, unless set otherwise.
-    QString SplashFolder() const { return mSplashFolder; }
+    // Sets the folder the picture is taken from; by default the "Splash" folder beside the
+    // executable, else the one in the data folder.
     void SetSplashFolder(const QString& folder) { mSplashFolder = folder; }
 
 private:

@@ -23,4 +23,7 @@ struct Snapshot {
 // be made, an older snapshot file is removed rather than left to stand for this document.
 // A letter longer than the picture shows (Word::PicturePageLimit) is reported in a plain
 // message that gives both page counts.
+// The name says JPG, yet the picture is written uncompressed as a BMP: it only carries the
+// page to the preview on the same machine, where encoding a compressed picture would cost
+// far more time than the smaller file saves.
 Snapshot SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs);

@@ -275,16 +275,16 @@ void Form2::PushButton6_Click()
 void Form2::PushButton1_Click()
 {
     GuardedProcedure procedure(QLatin1String(ZoomInLocation), mDialogs);
-    procedure.Step(100, [&] { StepZoom(0); });
+    procedure.Step(100, [&] { StepZoom(ZoomMath::ZoomDirection::In); });
 }
 
 void Form2::PushButton2_Click()
 {
     GuardedProcedure procedure(QLatin1String(ZoomOutLocation), mDialogs);
-    procedure.Step(100, [&] { StepZoom(1); });
+    procedure.Step(100, [&] { StepZoom(ZoomMath::ZoomDirection::Out); });
 }
 
-void Form2::StepZoom(int direction)
+void Form2::StepZoom(ZoomMath::ZoomDirection direction)
 {
     SetZoom(ZoomMath::NextZoom(mZoom, direction));
 }
@@ -341,7 +341,6 @@ void Form2::ResetToUnscaled()
 void Form2::SetupScrollbars()
 {
     PictureBox& page = *ui->Picture1;
-    page.move(page.x(), 0);
     page.move(0, 0);
     const auto setUp = [](QScrollBar& bar, qint16& step, const ZoomMath::ScrollRange& range) {
         bar.setEnabled(range.enabled);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Fields.h"
+#include "ZoomMath.h"
 
 #include <QByteArray>
 #include <QCursor>
@@ -71,7 +72,7 @@ private:
     void ReleasePage();
     void PushButton_MouseMove();
 
-    void StepZoom(int direction);
+    void StepZoom(ZoomMath::ZoomDirection direction);
     void SetZoom(float z);
     bool ApplyZoom();
     void ResetToUnscaled();

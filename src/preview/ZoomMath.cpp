@@ -30,9 +30,9 @@ qint16 ToInt16(double value)
     return RoundInto<qint16>(value);
 }
 
-float NextZoom(float zoom, int direction)
+float NextZoom(float zoom, ZoomDirection direction)
 {
-    return direction == 0 ? zoom + ZoomIncrement : zoom - ZoomIncrement;
+    return direction == ZoomDirection::In ? zoom + ZoomIncrement : zoom - ZoomIncrement;
 }
 
 bool ZoomAllowed(float zoom)

@@ -29,9 +29,11 @@ int RoundHalfEven(double value);
 // The same, saturating at the range of a 16-bit integer (scroll values are 16-bit).
 qint16 ToInt16(double value);
 
-// The factor one step from zoom, formed in single precision: direction 0 zooms in,
-// any other value zooms out. The result may lie outside the allowed range.
-float NextZoom(float zoom, int direction);
+enum class ZoomDirection { In, Out };
+
+// The factor one step from zoom in direction, formed in single precision. The result may
+// lie outside the allowed range.
+float NextZoom(float zoom, ZoomDirection direction);
 
 // True for 0.25 <= zoom <= 4.0.
 bool ZoomAllowed(float zoom);

@@ -24,14 +24,14 @@ private slots:
     {
         float zoom = 1.0f;
         for (int click = 0; click < 12; ++click)
-            zoom = NextZoom(zoom, 0);
+            zoom = NextZoom(zoom, ZoomDirection::In);
         QCOMPARE(zoom, 4.0f);
-        QVERIFY(ZoomAllowed(zoom) && !ZoomAllowed(NextZoom(zoom, 0)));
+        QVERIFY(ZoomAllowed(zoom) && !ZoomAllowed(NextZoom(zoom, ZoomDirection::In)));
         zoom = 1.0f;
         for (int click = 0; click < 3; ++click)
-            zoom = NextZoom(zoom, 7);
+            zoom = NextZoom(zoom, ZoomDirection::Out);
         QCOMPARE(zoom, 0.25f);
-        QVERIFY(ZoomAllowed(zoom) && !ZoomAllowed(NextZoom(zoom, 1)));
+        QVERIFY(ZoomAllowed(zoom) && !ZoomAllowed(NextZoom(zoom, ZoomDirection::Out)));
 
         QCOMPARE(ZoomedSize(0.75f, 1001, 1003).width, 750);
         QVERIFY(WithinPageLimits(ZoomedSize(3.75f, 1000, 2000)));

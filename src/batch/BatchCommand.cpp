@@ -218,10 +218,11 @@ void Describe(QCommandLineParser& parser)
                        "ZIPCode2, in any order, in any letter case, with or without spaces, underscores\n"
                        "or hyphens (\"Company Name\"); other columns are not used. A field without a column\n"
                        "takes the value saved by Inkhaven's window. A list is a text file (CSV, or values\n"
-                       "separated by semicolons or tabs) or a spreadsheet (.xlsx or .ods: its first sheet),\n"
-                       "of at most %1 MB (%2 MB with --shard, whose runs each hold the whole list).")
-            .arg(MaxListBytes / (1024 * 1024))
-            .arg(MaxShardedListBytes / (1024 * 1024)));
+                       "separated by semicolons or tabs), read as it goes however long it is, one record\n"
+                       "of at most %1 characters; or a spreadsheet (.xlsx or .ods: its first sheet) of at\n"
+                       "most %2 MB, unpacked.")
+            .arg(MaxRecordChars)
+            .arg(MaxSpreadsheetBytes / (1024 * 1024)));
     for (const CommandOption& option : CommandOptions())
         parser.addOption(option.option);
     parser.addOption(HelpOption());
@@ -231,45 +232,74 @@ void Describe(QCommandLineParser& parser)
     parser.addPositionalArgument(QStringLiteral("OUTPUT-FOLDER"), QStringLiteral("where the letters go; made when missing"));
 }
 
-// The bytes of the list, read up to one byte past the largest list taken.
-QByteArray ReadList(const QString& path, qint64 limit)
+// What the list is called in messages.
+QString ListName(const QString& path)
+{
+    return path == QLatin1String("-") ? QStringLiteral("on standard input")
+                                      : QStringLiteral("\"%1\"").arg(QDir::toNativeSeparators(path));
+}
+
+void OpenList(const QString& path, QFile& file)
 {
     const bool standardInput = path == QLatin1String("-");
-    const QString name = standardInput ? QStringLiteral("on standard input")
-                                       : QStringLiteral("\"%1\"").arg(QDir::toNativeSeparators(path));
-    QFile file(standardInput ? QString() : path);
+    if (!standardInput)
+        file.setFileName(path);
     if (!(standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
-        throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(name, file.errorString()));
+        throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(ListName(path), file.errorString()));
+}
+
+// The whole of a spreadsheet, read up to one byte past the most a spreadsheet may hold.
+QByteArray ReadSpreadsheetBytes(QFile& file, const QString& path)
+{
     QByteArray bytes;
-    while (bytes.size() <= limit) {
-        const QByteArray chunk = file.read(std::min<qint64>(1024 * 1024, limit + 1 - bytes.size()));
+    while (bytes.size() <= MaxSpreadsheetBytes) {
+        const QByteArray chunk = file.read(std::min<qint64>(1024 * 1024, MaxSpreadsheetBytes + 1 - bytes.size()));
         if (chunk.isEmpty())
             break;
         bytes += chunk;
     }
     if (file.error() != QFileDevice::NoError)
-        throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(name, file.errorString()));
-    if (bytes.size() > limit)
-        throw AppError(QStringLiteral("The list %1 is larger than %2 MB, more than a list takes; split it.")
-                           .arg(name)
-                           .arg(limit / (1024 * 1024)));
+        throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(ListName(path), file.errorString()));
+    if (bytes.size() > MaxSpreadsheetBytes)
+        throw AppError(QStringLiteral("The spreadsheet %1 is larger than %2 MB, more than a list takes; save it as CSV.")
+                           .arg(ListName(path))
+                           .arg(MaxSpreadsheetBytes / (1024 * 1024)));
     return bytes;
 }
 
-// The records of a text list, with what the user should know about how it was read.
-std::vector<CsvRecord> ReadTextList(QByteArray bytes, const BatchCommand& command, QStringList& notes)
+bool IsColumnName(const QString& name)
 {
-    // The bytes go once they are text.
-    const ListText text = DecodeListText(std::exchange(bytes, QByteArray()), command.encoding);
-    if (!text.guessedEncoding.isEmpty())
+    return FieldOfColumn(name) >= 0;
+}
+
+// What the user should know about how a text list was read: its encoding when that was
+// guessed, its separator when not a comma.
+void NoteReading(const QString& guessedEncoding, QChar separator, QStringList& notes)
+{
+    if (!guessedEncoding.isEmpty())
         notes << QStringLiteral("The list is not UTF-8 text; it is read as %1 (--encoding names another).")
-                     .arg(text.guessedEncoding);
-    const QChar separator = !command.separator.isNull()
-                                ? command.separator
-                                : ChooseSeparator(text.text, [](const QString& name) { return FieldOfColumn(name) >= 0; });
+                     .arg(guessedEncoding);
     if (separator != QLatin1Char(','))
         notes << QStringLiteral("The list's values are separated by %1s.").arg(SeparatorName(separator));
-    return ParseCsv(text.text, separator);
+}
+
+// The lines of a text list, read as a stream, with what the user should know about how it was read.
+LetterList ReadTextList(QFile& file, const BatchCommand& command, SettingsStore& settings, const QString& date,
+                        FieldColumns fieldColumns, const RowFilter& keep, QStringList& notes)
+{
+    ListTextReader text(file, command.encoding);
+    CsvStream records(text, command.separator, IsColumnName);
+    LetterList list = ReadLetterList([&] { return records.Next(); }, settings, date, fieldColumns, keep);
+    if (file.error() != QFileDevice::NoError)
+        throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(ListName(command.listPath), file.errorString()));
+    NoteReading(text.GuessedEncoding(), records.Separator(), notes);
+    return list;
+}
+
+// Whether a list that begins with these bytes may be a spreadsheet, read whole.
+bool MayBeSpreadsheet(const QByteArray& start)
+{
+    return start.startsWith("PK\x03\x04") || start.startsWith("\xD0\xCF\x11\xE0") || start.contains("<?xml");
 }
 
 // The built-in letter without a path, else the user's template, whose tags take the
@@ -299,10 +329,16 @@ QString SelectionNote(const std::vector<LetterLine>& selected, std::size_t all)
         .arg(selected.back().line);
 }
 
-std::vector<CsvRecord> ReadRecords(QByteArray bytes, const BatchCommand& command, QStringList& notes)
+// The records of a spreadsheet, or of a text file that starts as one might.
+std::vector<CsvRecord> ReadRecords(const QByteArray& bytes, const BatchCommand& command, QStringList& notes)
 {
     switch (const ListFormat format = FormatOfList(bytes)) {
-    case ListFormat::Text: return ReadTextList(std::move(bytes), command, notes);
+    case ListFormat::Text: {
+        const ListText text = DecodeListText(bytes, command.encoding);
+        const QChar separator = command.separator.isNull() ? ChooseSeparator(text.text, IsColumnName) : command.separator;
+        NoteReading(text.guessedEncoding, separator, notes);
+        return ParseCsv(text.text, separator);
+    }
     case ListFormat::BinaryXls:
     case ListFormat::ExcelXml:
         throw AppError(QStringLiteral("The list is an %1 workbook, which cannot be read; save it as an Excel "
@@ -394,14 +430,17 @@ QString BatchHelp()
     return CommandLineHelp(parser, QStringLiteral("%1 [OPTION]... LIST OUTPUT-FOLDER").arg(QLatin1String(BatchProgram)));
 }
 
-BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date)
+BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date, const RowFilter& keep)
 {
     BatchPlan plan;
     const FieldColumns fieldColumns = command.templatePath.isEmpty() ? FieldColumns::Required : FieldColumns::Optional;
-    // Each stage's input goes once the next is read from it: bytes, text, records, lines.
-    LetterList list =
-        ReadLetterList(ReadRecords(ReadList(command.listPath, command.shard ? MaxShardedListBytes : MaxListBytes), command, plan.notes),
-                       settings, date, fieldColumns);
+    QFile file;
+    OpenList(command.listPath, file);
+    // A text list is read as a stream; a spreadsheet whole.
+    LetterList list = MayBeSpreadsheet(file.peek(512))
+                          ? ReadLetterList(ReadRecords(ReadSpreadsheetBytes(file, command.listPath), command, plan.notes),
+                                           settings, date, fieldColumns, keep)
+                          : ReadTextList(file, command, settings, date, fieldColumns, keep, plan.notes);
     // A template's tags may take any column; which ones is known once the office has read it.
     if (!list.otherColumns.isEmpty() && command.templatePath.isEmpty())
         plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")
@@ -419,7 +458,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     const QHash<int, QString> named = namer ? UniqueStems(list.lines, namer) : QHash<int, QString>();
     const std::size_t all = list.lines.size();
     // Every number is as wide as the last line's, so that the names sort in the order of the list.
-    const auto digits = static_cast<int>(QString::number(list.lines.back().line).size());
+    const auto digits = static_cast<int>(QString::number(list.lastLine).size());
     std::vector<LetterLine> selected = SelectLines(std::move(list.lines), command.lines, command.shard);
     if (!whole)
         plan.notes << SelectionNote(selected, all);

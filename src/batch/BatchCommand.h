@@ -31,11 +31,6 @@ inline constexpr char BatchProgram[] = "inkhaven-batch";
 // What the command line asks for.
 enum class BatchRequest { Run, Help, Version };
 
-// The largest list file taken; a larger one is refused before it is read to its end.
-inline constexpr qint64 MaxListBytes = 8 * 1024 * 1024;
-// The largest list a run of one part of it (--shard) takes: a list too long for one machine
-// is split among many, each of which reads it whole to name every letter as one run would.
-inline constexpr qint64 MaxShardedListBytes = 256 * 1024 * 1024;
 // The file formats --format names, comma-separated ("doc,pdf"), each once in the order
 // given; nothing, with error set, for a name that is not one.
 std::optional<std::vector<LetterFormat>> ParseFormats(const QString& text, QString& error);
@@ -92,4 +87,6 @@ struct BatchPlan {
 // no column for from settings and the date from date, and names every letter; makes the
 // output folder when it does not exist and the list asks for any letter. Throws AppError
 // when the list or the folder cannot be used at all.
-BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date);
+// Only the data rows keep holds are read into lines (see RowFilter); all without it.
+BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date,
+                    const RowFilter& keep = {});

@@ -2,8 +2,10 @@
 
 #include "AppError.h"
 
+#include <QBuffer>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 
@@ -13,11 +15,19 @@ namespace {
 constexpr qsizetype ExcerptLength = 60;
 
 // Reads the text one record at a time.
+// Reads the text one record at a time. Unless final, the text may go on past its end: a
+// record that reaches the end is then incomplete, to be read again with more text.
 class CsvScanner {
 public:
-    CsvScanner(const QString& text, QChar separator) : mText(text), mSeparator(separator) {}
+    CsvScanner(const QString& text, QChar separator, qsizetype at = 0, int line = 1, bool final = true)
+        : mText(text), mSeparator(separator), mFinal(final), mAt(at), mLine(line)
+    {
+    }
 
     bool AtEnd() const { return mAt >= mText.size(); }
+    qsizetype At() const { return mAt; }
+    int Line() const { return mLine; }
+    bool Incomplete() const { return mIncomplete; }
 
     CsvRecord NextRecord()
     {
@@ -25,8 +35,10 @@ public:
         record.line = mLine;
         for (;;) {
             record.values << NextValue(record);
-            if (AtEnd())
+            if (AtEnd()) {
+                mIncomplete = !mFinal;
                 return record;
+            }
             const QChar separator = mText.at(mAt++);
             if (separator != mSeparator) {
                 EndLine(separator);
@@ -39,6 +51,8 @@ private:
     // Moves past a line break whose first character has just been read.
     void EndLine(QChar first)
     {
+        // A CR at the end may be the first half of a CR LF that the next text finishes.
+        mIncomplete = mIncomplete || (first == QLatin1Char('\r') && AtEnd() && !mFinal);
         if (first == QLatin1Char('\r') && !AtEnd() && mText.at(mAt) == QLatin1Char('\n'))
             ++mAt;
         ++mLine;
@@ -87,7 +101,9 @@ private:
             }
             value += c;
         }
-        record.problem = UnclosedQuote(record.values.size() + 1, opened, value);
+        if (mFinal)
+            record.problem = UnclosedQuote(record.values.size() + 1, opened, value);
+        mIncomplete = !mFinal;
         return value;
     }
 
@@ -110,8 +126,10 @@ private:
 
     const QString& mText;
     const QChar mSeparator;
-    qsizetype mAt = 0;
-    int mLine = 1;
+    const bool mFinal;
+    qsizetype mAt;
+    int mLine;
+    bool mIncomplete = false;
 };
 
 bool IsEmptyLine(const CsvRecord& record)
@@ -137,9 +155,21 @@ QString FromWindows1252(const QByteArray& bytes)
 }
 
 // The line of bytes on which offset lies, counting from 1.
-int LineAt(const QByteArray& bytes, qsizetype offset)
+// The length of the UTF-8 sequence at bytes[at]: 0 when none begins there, -1 when the
+// bytes end inside it.
+int SequenceAt(QByteArrayView bytes, qsizetype at)
 {
-    return static_cast<int>(QByteArrayView(bytes).first(offset).count('\n')) + 1;
+    const auto lead = static_cast<uchar>(bytes[at]);
+    const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || lead == 0xC0 || lead == 0xC1 || lead > 0xF4)
+        return 0;
+    for (int i = 1; i < length; ++i) {
+        if (at + i >= bytes.size())
+            return -1;
+        if ((static_cast<uchar>(bytes[at + i]) & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
 }
 
 class Iconv {
@@ -155,17 +185,17 @@ public:
 
     bool IsOpen() const { return mHandle != reinterpret_cast<iconv_t>(-1); }
 
-    // The bytes in UTF-8; where they stop being text in the encoding, the offset of the first byte that is not.
-    QByteArray Convert(const QByteArray& bytes, qsizetype& failedAt)
+    // The bytes in UTF-8, as far as they are whole characters; consumed tells how far that
+    // is, and invalid whether the bytes there are not text in the encoding at all.
+    QByteArray Convert(QByteArrayView bytes, qsizetype& consumed, bool& invalid)
     {
         QByteArray out(bytes.size() * 4 + 16, Qt::Uninitialized);
-        char* in = const_cast<char*>(bytes.constData());
+        char* in = const_cast<char*>(bytes.data());
         std::size_t inLeft = static_cast<std::size_t>(bytes.size());
         char* to = out.data();
         std::size_t outLeft = static_cast<std::size_t>(out.size());
-        failedAt = -1;
-        if (iconv(mHandle, &in, &inLeft, &to, &outLeft) == static_cast<std::size_t>(-1))
-            failedAt = in - bytes.constData();
+        invalid = iconv(mHandle, &in, &inLeft, &to, &outLeft) == static_cast<std::size_t>(-1) && errno == EILSEQ;
+        consumed = in - bytes.data();
         out.truncate(out.size() - static_cast<qsizetype>(outLeft));
         return out;
     }
@@ -173,23 +203,6 @@ public:
 private:
     iconv_t mHandle;
 };
-
-QString DecodeNamed(const QByteArray& bytes, const QString& encoding)
-{
-    Iconv converter(encoding);
-    if (!converter.IsOpen())
-        throw AppError(QStringLiteral("The encoding \"%1\" is not known; name one such as UTF-8, Windows-1252, "
-                                      "ISO-8859-15 or UTF-16LE.")
-                           .arg(encoding));
-    qsizetype failedAt = -1;
-    const QByteArray utf8 = converter.Convert(bytes, failedAt);
-    if (failedAt >= 0)
-        throw AppError(QStringLiteral("Line %1 of the list is not %2 text.").arg(LineAt(bytes, failedAt)).arg(encoding));
-    QString text = QString::fromUtf8(utf8);
-    if (text.startsWith(QChar(QChar::ByteOrderMark)))
-        text.remove(0, 1);
-    return text;
-}
 
 QString FirstLine(const QString& text)
 {
@@ -247,16 +260,203 @@ QString SeparatorName(QChar separator)
 
 ListText DecodeListText(const QByteArray& bytes, const QString& encoding)
 {
-    if (!encoding.isEmpty())
-        return {DecodeNamed(bytes, encoding), QString()};
-    if (bytes.startsWith("\xFF\xFE"))
-        return {QStringDecoder(QStringDecoder::Utf16LE).decode(bytes.mid(2)), QString()};
-    if (bytes.startsWith("\xFE\xFF"))
-        return {QStringDecoder(QStringDecoder::Utf16BE).decode(bytes.mid(2)), QString()};
-    const QByteArray body = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(body);
-    if (!decoder.hasError())
-        return {text, QString()};
-    return {FromWindows1252(body), QStringLiteral("Windows-1252")};
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    ListTextReader reader(buffer, encoding);
+    QString text;
+    for (QString piece = reader.Next(); !piece.isEmpty(); piece = reader.Next())
+        text += piece;
+    return {text, reader.GuessedEncoding()};
+}
+
+// How the bytes of a list become text.
+enum class TextMode { Undecided, Utf8, Utf16, Windows1252, Named };
+
+struct ListTextReader::State {
+    TextMode mode = TextMode::Undecided;
+    std::unique_ptr<QStringDecoder> utf16;
+    std::unique_ptr<Iconv> named;
+    QString encodingName;
+    // Bytes read but not yet text: the start of a character the next bytes finish.
+    QByteArray pending;
+    // Line breaks in the text so far, for telling where bytes are not text.
+    int lines = 0;
+    bool started = false;
+    bool ended = false;
+};
+
+ListTextReader::ListTextReader(QIODevice& device, const QString& encoding) : mDevice(device), mState(std::make_unique<State>())
+{
+    if (encoding.isEmpty())
+        return;
+    mState->named = std::make_unique<Iconv>(encoding);
+    if (!mState->named->IsOpen())
+        throw AppError(QStringLiteral("The encoding \"%1\" is not known; name one such as UTF-8, Windows-1252, "
+                                      "ISO-8859-15 or UTF-16LE.")
+                           .arg(encoding));
+    mState->mode = TextMode::Named;
+    mState->encodingName = encoding;
+}
+
+ListTextReader::~ListTextReader() = default;
+
+const QString& ListTextReader::GuessedEncoding() const
+{
+    return mGuessed;
+}
+
+QString ListTextReader::Next()
+{
+    while (!mState->ended) {
+        QByteArray bytes = mDevice.read(ReadBytes);
+        mState->ended = bytes.isEmpty();
+        // The byte-order mark is looked for once the first three bytes are there.
+        while (!mState->started && bytes.size() < 3 && !mState->ended) {
+            const QByteArray more = mDevice.read(ReadBytes);
+            mState->ended = more.isEmpty();
+            bytes += more;
+        }
+        if (!mState->started)
+            bytes = TakeByteOrderMark(bytes);
+        QString text = Decode(mState->pending + bytes);
+        mState->lines += static_cast<int>(text.count(QLatin1Char('\n')));
+        if (!text.isEmpty())
+            return text;
+    }
+    return QString();
+}
+
+QByteArray ListTextReader::TakeByteOrderMark(const QByteArray& bytes)
+{
+    mState->started = true;
+    if (mState->mode == TextMode::Named)
+        return bytes;
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        mState->mode = TextMode::Utf8;
+        return bytes.mid(3);
+    }
+    const bool little = bytes.startsWith("\xFF\xFE");
+    if (little || bytes.startsWith("\xFE\xFF")) {
+        mState->mode = TextMode::Utf16;
+        mState->utf16 = std::make_unique<QStringDecoder>(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        return bytes.mid(2);
+    }
+    return bytes;
+}
+
+void ListTextReader::NotText(QByteArrayView decoded, const QString& encoding) const
+{
+    throw AppError(QStringLiteral("Line %1 of the list is not %2 text.")
+                       .arg(mState->lines + static_cast<int>(decoded.count('\n')) + 1)
+                       .arg(encoding));
+}
+
+QString ListTextReader::Decode(const QByteArray& bytes)
+{
+    State& state = *mState;
+    state.pending.clear();
+    if (state.mode == TextMode::Undecided)
+        DecideMode(bytes);
+    switch (state.mode) {
+    case TextMode::Undecided: {
+        // Only ASCII so far: the same text in every encoding this reader tells.
+        const qsizetype ascii = std::find_if(bytes.begin(), bytes.end(), [](char c) { return static_cast<uchar>(c) >= 0x80; }) - bytes.begin();
+        state.pending = bytes.mid(ascii);
+        return QString::fromLatin1(bytes.first(ascii));
+    }
+    case TextMode::Windows1252: return FromWindows1252(bytes);
+    case TextMode::Utf16: return state.utf16->decode(bytes);
+    case TextMode::Named: {
+        qsizetype consumed = 0;
+        bool invalid = false;
+        const QByteArray utf8 = state.named->Convert(bytes, consumed, invalid);
+        if (invalid || (state.ended && consumed < bytes.size()))
+            NotText(utf8, state.encodingName);
+        state.pending = bytes.mid(consumed);
+        return QString::fromUtf8(utf8);
+    }
+    case TextMode::Utf8: break;
+    }
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const int length = SequenceAt(bytes, at);
+        if (length == 0 || (length < 0 && state.ended))
+            NotText(QByteArrayView(bytes).first(at), QStringLiteral("UTF-8"));
+        if (length < 0)
+            break;
+        at += length;
+    }
+    state.pending = bytes.mid(at);
+    return QString::fromUtf8(bytes.first(at));
+}
+
+// The first byte that is not ASCII decides: the start of a UTF-8 character makes the list
+// UTF-8, anything else Windows-1252. Until then the text is the same in both.
+void ListTextReader::DecideMode(const QByteArray& bytes)
+{
+    const auto first = std::find_if(bytes.begin(), bytes.end(), [](char c) { return static_cast<uchar>(c) >= 0x80; });
+    if (first == bytes.end())
+        return;
+    const int length = SequenceAt(bytes, first - bytes.begin());
+    if (length < 0 && !mState->ended)
+        return;
+    if (length > 0) {
+        mState->mode = TextMode::Utf8;
+        return;
+    }
+    mState->mode = TextMode::Windows1252;
+    mGuessed = QStringLiteral("Windows-1252");
+}
+
+CsvStream::CsvStream(ListTextReader& text, QChar separator, const std::function<bool(const QString&)>& isName)
+    : mText(text), mSeparator(separator)
+{
+    if (!mSeparator.isNull())
+        return;
+    // The header line decides, once it is read whole.
+    while (!mEnded && !mBuffer.contains(QLatin1Char('\n')) && !mBuffer.contains(QLatin1Char('\r')) &&
+           mBuffer.size() <= MaxRecordChars)
+        ReadMore();
+    mSeparator = ChooseSeparator(mBuffer, isName);
+}
+
+// Reads on until the record being read has at least twice as much text (or a good deal
+// more for a short one), so that a long record is scanned again only a few times.
+void CsvStream::ReadMore()
+{
+    if (mAt > MaxRecordChars) {
+        mBuffer.remove(0, mAt);
+        mAt = 0;
+    }
+    const qsizetype target = mBuffer.size() + std::max<qsizetype>(64 * 1024, mBuffer.size() - mAt);
+    while (!mEnded && mBuffer.size() < target) {
+        const QString piece = mText.Next();
+        mEnded = piece.isEmpty();
+        mBuffer += piece;
+    }
+}
+
+std::optional<CsvRecord> CsvStream::Next()
+{
+    for (;;) {
+        if (mAt >= mBuffer.size() && mEnded)
+            return std::nullopt;
+        CsvScanner scanner(mBuffer, mSeparator, mAt, mLine, mEnded);
+        CsvRecord record = mAt < mBuffer.size() ? scanner.NextRecord() : CsvRecord{};
+        if (mAt >= mBuffer.size() || scanner.Incomplete()) {
+            if (mBuffer.size() - mAt > MaxRecordChars)
+                throw AppError(QStringLiteral("Line %1 of the list goes on for more than %2 characters without ending%3; "
+                                              "no letters were read from the list.")
+                                   .arg(mLine)
+                                   .arg(MaxRecordChars)
+                                   .arg(mBuffer.indexOf(QLatin1Char('"'), mAt) >= 0 ? QStringLiteral(" (a quote in it may never be closed)") : QString()));
+            ReadMore();
+            continue;
+        }
+        mAt = scanner.At();
+        mLine = scanner.Line();
+        if (!IsEmptyLine(record))
+            return record;
+    }
 }

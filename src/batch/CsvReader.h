@@ -5,7 +5,11 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
+
+class QIODevice;
 
 // One record of a list: a line of a separated text, or a row of a spreadsheet.
 struct CsvRecord {
@@ -44,3 +48,59 @@ struct ListText {
 // Windows-1252. With encoding (a name iconv knows: "ISO-8859-2", "CP1250"), in that one.
 // Throws AppError when encoding is unknown or the bytes are not text in it, naming the line.
 ListText DecodeListText(const QByteArray& bytes, const QString& encoding = QString());
+
+// The text of a list read from a device a piece at a time, as DecodeListText reads it
+// whole: with no encoding named, the first bytes that are not ASCII decide between UTF-8
+// and Windows-1252 (all before them are the same in both).
+class ListTextReader {
+public:
+    // Throws AppError when encoding is named but not known.
+    ListTextReader(QIODevice& device, const QString& encoding);
+    ~ListTextReader();
+    ListTextReader(const ListTextReader&) = delete;
+    ListTextReader& operator=(const ListTextReader&) = delete;
+
+    // The next piece of text; empty once the device has no more. Throws AppError, naming
+    // the line, where the bytes are not text in the encoding.
+    QString Next();
+    // "Windows-1252" once bytes that are not UTF-8 made it so; empty otherwise.
+    const QString& GuessedEncoding() const;
+
+private:
+    static constexpr qint64 ReadBytes = 1024 * 1024;
+    struct State;
+
+    QByteArray TakeByteOrderMark(const QByteArray& bytes);
+    void DecideMode(const QByteArray& bytes);
+    QString Decode(const QByteArray& bytes);
+    [[noreturn]] void NotText(QByteArrayView decoded, const QString& encoding) const;
+
+    QIODevice& mDevice;
+    std::unique_ptr<State> mState;
+    QString mGuessed;
+};
+
+// The longest record of a list, in characters; a longer one ends the reading.
+inline constexpr qsizetype MaxRecordChars = 1000 * 1000;
+
+// The records of a separated list read as a stream, as ParseCsv splits them: only the
+// record being read is held. Without a separator it is chosen from the first line.
+class CsvStream {
+public:
+    CsvStream(ListTextReader& text, QChar separator, const std::function<bool(const QString&)>& isName);
+
+    QChar Separator() const { return mSeparator; }
+    // The next record; nothing at the end. Throws AppError naming the line of a record
+    // longer than MaxRecordChars (a quote never closed in a long list, a file that is no list).
+    std::optional<CsvRecord> Next();
+
+private:
+    void ReadMore();
+
+    ListTextReader& mText;
+    QChar mSeparator;
+    QString mBuffer;
+    qsizetype mAt = 0;
+    int mLine = 1;
+    bool mEnded = false;
+};

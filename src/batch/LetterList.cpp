@@ -178,15 +178,16 @@ int FieldOfColumn(const QString& name)
     return -1;
 }
 
-LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date,
-                          FieldColumns fieldColumns)
+LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, const QString& date,
+                          FieldColumns fieldColumns, const RowFilter& keep)
 {
-    if (records.empty())
+    std::optional<CsvRecord> header = next();
+    if (!header)
         return {};
-    if (!records.front().problem.isEmpty())
+    if (!header->problem.isEmpty())
         throw AppError(QStringLiteral("The first line of the list, which names the columns, cannot be read: %1.")
-                           .arg(records.front().problem));
-    const Columns columns = ColumnsOf(records.front().values, fieldColumns);
+                           .arg(header->problem));
+    const Columns columns = ColumnsOf(header->values, fieldColumns);
 
     FieldTexts defaults;
     for (int field = 0; field < FieldCount; ++field) {
@@ -198,14 +199,31 @@ LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& setting
 
     LetterList list;
     list.otherColumns = columns.otherNames;
-    for (auto record = records.begin() + 1; record != records.end(); ++record) {
+    list.lastLine = header->line;
+    for (int row = 0; std::optional<CsvRecord> record = next(); ++row) {
+        list.lastLine = record->line;
+        if (keep && !keep(row))
+            continue;
         if (record->problem.isEmpty() && IsBlank(record->values))
             ++list.emptyRows;
         else
             list.lines.push_back(MakeLine(*record, columns, defaults));
-        record->values = QStringList();
     }
     return list;
+}
+
+LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date,
+                          FieldColumns fieldColumns, const RowFilter& keep)
+{
+    std::size_t at = 0;
+    return ReadLetterList(
+        [&]() -> std::optional<CsvRecord> {
+            if (at >= records.size())
+                return std::nullopt;
+            // Each record's values go once its line is made.
+            return std::move(records[at++]);
+        },
+        settings, date, fieldColumns, keep);
 }
 
 QString SafeFileName(const QString& name)

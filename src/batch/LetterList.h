@@ -8,6 +8,8 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
+#include <optional>
 #include <vector>
 
 class SettingsStore;
@@ -35,7 +37,15 @@ struct LetterList {
     QStringList otherColumns;
     // How many rows hold nothing but blanks: they ask for no letter.
     int emptyRows = 0;
+    // The line on which the list's last record begins, whether its line is kept or not.
+    int lastLine = 0;
 };
+
+// The records of a list one at a time: the next, or nothing at the end.
+using RecordSource = std::function<std::optional<CsvRecord>()>;
+// Whether to keep the data row of an index: the records after the column line counted
+// from 0, empty ones included.
+using RowFilter = std::function<bool(int row)>;
 
 // The key by which a column's name is matched: the name without spaces, underscores and
 // hyphens, in one letter case. "Company Name", "company_name" and "COMPANY-NAME" all give
@@ -61,9 +71,13 @@ enum class FieldColumns { Required, Optional };
 // problem. No records make a list without lines. Throws AppError when the column line
 // cannot be read, when no column fills a field while one is Required (naming the names
 // that do), or when two columns fill one field.
+// Records are read one at a time from next, and only the rows keep holds (all without it)
+// become lines or count as empty, so that a list need not be held whole.
+LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, const QString& date,
+                          FieldColumns fieldColumns = FieldColumns::Required, const RowFilter& keep = {});
 // Each record's values are let go once its line is made.
 LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date,
-                          FieldColumns fieldColumns = FieldColumns::Required);
+                          FieldColumns fieldColumns = FieldColumns::Required, const RowFilter& keep = {});
 
 // name as a part of a file name: characters that are unsafe in a file name (path
 // separators, control characters, characters Windows refuses) become "_"; runs of white

@@ -24,10 +24,6 @@ namespace iface = orcus::spreadsheet::iface;
 
 namespace {
 
-// The most a spreadsheet may hold once unpacked: far more than any list of letters, and
-// little enough that reading it stays within a modest amount of memory.
-constexpr quint64 MaxUnpackedBytes = 24ull * 1024 * 1024;
-
 QString Text(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -509,11 +505,11 @@ std::vector<CsvRecord> ReadSpreadsheet(const QByteArray& bytes, ListFormat forma
     const std::optional<quint64> unpacked = UnpackedSize(bytes);
     if (!unpacked)
         throw AppError(QStringLiteral("The spreadsheet cannot be read: its zip archive is damaged."));
-    if (*unpacked > MaxUnpackedBytes)
+    if (*unpacked > static_cast<quint64>(MaxSpreadsheetBytes))
         throw AppError(QStringLiteral("The spreadsheet unpacks to %1 MB, more than a list takes (%2 MB); "
                                       "save the list as CSV, or split it.")
                            .arg(*unpacked / (1024 * 1024))
-                           .arg(MaxUnpackedBytes / (1024 * 1024)));
+                           .arg(static_cast<quint64>(MaxSpreadsheetBytes) / (1024 * 1024)));
     try {
         return Records(format == ListFormat::Xlsx ? XlsxCellTexts(bytes) : OdsTexts(bytes));
     } catch (const AppError&) {

@@ -13,6 +13,11 @@ enum class ListFormat { Text, Xlsx, Ods, ExcelXml, BinaryXls, OtherArchive };
 
 ListFormat FormatOfList(const QByteArray& bytes);
 
+// The largest spreadsheet taken, in bytes, as a file and unpacked: a spreadsheet is read
+// whole, and this keeps reading it within a modest amount of memory. A text list has no
+// such limit, being read as a stream.
+inline constexpr qint64 MaxSpreadsheetBytes = 24 * 1024 * 1024;
+
 // The rows of the first sheet of a spreadsheet (Xlsx or Ods), from its first row
 // that holds anything to its last: each cell as the spreadsheet shows it (a date cell as
 // its date, a number in its number format, a formula as its last result), each row as

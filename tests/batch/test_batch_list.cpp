@@ -49,6 +49,41 @@ QString SpreadsheetError(const QByteArray& bytes)
     return QString();
 }
 
+// A device that gives its bytes a few at a time, as a pipe may.
+class TricklingDevice : public QIODevice {
+public:
+    explicit TricklingDevice(QByteArray bytes) : mBytes(std::move(bytes)) { open(QIODevice::ReadOnly | QIODevice::Unbuffered); }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const qint64 size = std::min<qint64>({maxSize, 3, mBytes.size() - mAt});
+        std::memcpy(data, mBytes.constData() + mAt, static_cast<std::size_t>(size));
+        mAt += size;
+        return size;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray mBytes;
+    qint64 mAt = 0;
+};
+
+// The records of bytes read as a stream from a device that trickles them.
+std::vector<CsvRecord> StreamedRecords(const QByteArray& bytes, QString& guessed, QChar& separator)
+{
+    TricklingDevice device(bytes);
+    ListTextReader text(device, QString());
+    CsvStream stream(text, QChar(), [](const QString& name) { return FieldOfColumn(name) >= 0; });
+    std::vector<CsvRecord> records;
+    while (std::optional<CsvRecord> record = stream.Next())
+        records.push_back(*record);
+    guessed = text.GuessedEncoding();
+    separator = stream.Separator();
+    return records;
+}
+
 QStringList Values(const std::vector<CsvRecord>& records, std::size_t index)
 {
     return index < records.size() ? records[index].values : QStringList{QStringLiteral("<no record>")};
@@ -71,6 +106,7 @@ private slots:
     void readsQuotedValues();
     void problemRecordsKeepTheirLines();
     void decodesListText();
+    void readsListsAsStreams();
     void separatorIsChosenFromTheHeader();
     void spreadsheetsAsTheyShowTheirCells();
     void spreadsheetsThatCannotBeReadAreRefused();
@@ -145,6 +181,46 @@ void BatchListTest::decodesListText()
     }
 }
 
+void BatchListTest::readsListsAsStreams()
+{
+    // Read a few bytes at a time, every character, line break and quoted value split across
+    // reads comes out as the whole text gives it: CR LF, a value over lines, UTF-8 after a
+    // long ASCII start, Windows-1252 decided late, UTF-16.
+    const QString text = QStringLiteral("CompanyName;City\r\n\"Acme;\r\nInc.\";Boise\r\n\r\n") + QString(40, QLatin1Char('x')) +
+                         QStringLiteral(";K\u00F6ln \u20AC\n\"open;end\n");
+    QByteArray little("\xFF\xFE");
+    for (const QChar c : text)
+        little += char(c.unicode() & 0xFF) + QByteArray(1, char(c.unicode() >> 8));
+    const QByteArray western = QByteArray(text.toUtf8()).replace("\xC3\xB6", "\xF6").replace("\xE2\x82\xAC", "\x80");
+    for (const auto& [bytes, expectedGuess] : {std::pair{text.toUtf8(), QString()}, std::pair{little, QString()},
+                                               std::pair{western, QStringLiteral("Windows-1252")}}) {
+        QString guessed;
+        QChar separator;
+        const std::vector<CsvRecord> records = StreamedRecords(bytes, guessed, separator);
+        const std::vector<CsvRecord> whole = ParseCsv(text, QLatin1Char(';'));
+        QCOMPARE(guessed, expectedGuess);
+        QCOMPARE(separator, QLatin1Char(';'));
+        QCOMPARE(records.size(), whole.size());
+        for (std::size_t i = 0; i < whole.size(); ++i) {
+            QCOMPARE(records[i].values, whole[i].values);
+            QCOMPARE(records[i].line, whole[i].line);
+            QCOMPARE(records[i].problem, whole[i].problem);
+        }
+    }
+    // A record that never ends (a device of zeros, a quote never closed in a long list) ends
+    // the reading, naming its line, once it is longer than any record.
+    QString guessed;
+    QChar separator;
+    try {
+        StreamedRecords("City\n\"" + QByteArray(3 * MaxRecordChars, 'z'), guessed, separator);
+        QFAIL("an endless record was read");
+    } catch (const AppError& error) {
+        QVERIFY2(error.Description().startsWith(QLatin1String("Line 2 of the list goes on for more than")) &&
+                     error.Description().contains(QLatin1String("quote")),
+                 qPrintable(error.Description()));
+    }
+}
+
 void BatchListTest::separatorIsChosenFromTheHeader()
 {
     const auto isName = [](const QString& name) { return FieldOfColumn(name) >= 0; };
@@ -210,7 +286,7 @@ void BatchListTest::spreadsheetsThatCannotBeReadAreRefused()
     QVERIFY(SpreadsheetError(inlineText).contains(QLatin1String("save it again")));
     // A small file that would unpack to far more than a list.
     const QByteArray huge = XlsxFile({{TextCell(QString(70 * 1024 * 1024, QLatin1Char('x')))}});
-    QVERIFY2(huge.size() < MaxListBytes, "the test's file is larger than a list may be");
+    QVERIFY2(huge.size() < MaxSpreadsheetBytes, "the test's file is larger than a spreadsheet may be");
     QVERIFY(SpreadsheetError(huge).contains(QLatin1String("more than a list takes")));
     QCOMPARE(FormatOfList(QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")), ListFormat::BinaryXls);
     QCOMPARE(FormatOfList("<?xml version=\"1.0\"?>\n<?mso-application progid=\"Excel.Sheet\"?>\n<Workbook "

@@ -46,11 +46,14 @@ QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const Le
         if (failure.isEmpty())
             failure = description;
     });
-    const QStringList replacedIn = tags ? FillTags(run, document, (*tags)(letter)) : FillFields(run, document, text);
+    const std::vector<TagText> tagTexts = tags ? (*tags)(letter) : std::vector<TagText>();
+    const QStringList replacedIn = tags ? FillTags(run, document, tagTexts) : FillFields(run, document, text);
     if (run.FailureCount() > 0)
         throw AppError(failure);
     static const int recipientField = FieldOfColumn(QStringLiteral("RecipientName"));
-    if (!tags)
+    if (tags)
+        UnlinkTagButtons(document, tagTexts);
+    else
         UnlinkTemplateFields(document, text(recipientField), date);
     return replacedIn;
 }

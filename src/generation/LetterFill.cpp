@@ -11,6 +11,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 using RangePtr = std::shared_ptr<Word::Range>;
 using ShapePtr = std::shared_ptr<Word::Shape>;
@@ -249,6 +251,26 @@ void UnlinkTemplateFields(const DocumentPtr& document, const QString& recipient,
                 field.UnlinkAs(FieldDate(field.Code(), date));
             else if (type == Word::wdFieldMacroButton && recipientButton.match(field.Code()).hasMatch())
                 field.UnlinkAs(name);
+        }
+    }
+}
+
+void UnlinkTagButtons(const DocumentPtr& document, const std::vector<TagText>& tags)
+{
+    static const QRegularExpression button(QStringLiteral(R"(^\s*MACROBUTTON\s+\S+\s+(\[[^\[\]]+\])\s*$)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const auto stories = Use(document).StoryRanges();
+    for (int i = 0; i < Use(stories).Count(); ++i) {
+        const auto fields = Use(stories->Item(i)).Fields();
+        for (int j = 0; j < Use(fields).Count(); ++j) {
+            Word::Field& field = Use(fields->Item(j));
+            const QRegularExpressionMatch shown = field.Type() == Word::wdFieldMacroButton ? button.match(field.Code())
+                                                                                            : QRegularExpressionMatch();
+            const auto tag = std::find_if(tags.begin(), tags.end(), [&](const TagText& each) {
+                return shown.hasMatch() && each.tag.compare(shown.captured(1), Qt::CaseInsensitive) == 0;
+            });
+            if (tag != tags.end())
+                field.UnlinkAs(ToLetterText(tag->text).text);
         }
     }
 }

@@ -71,3 +71,7 @@ struct TagText {
 
 // As FillFields, for a template of the user's: each tag, in this order, takes its text.
 QStringList FillTags(GuardedProcedure& run, const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags);
+
+// After FillTags: a button field that shows one of the tags ("MACROBUTTON NoMacro [Region]",
+// which the search does not reach) gives way to the tag's text, as plain text.
+void UnlinkTagButtons(const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags);

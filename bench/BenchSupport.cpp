@@ -99,6 +99,26 @@ QString CommandName(pid_t pid)
     return QString::fromLocal8Bit(ReadProcFile(pid, "comm")).trimmed();
 }
 
+OfficesMemory MeasureOffices(pid_t root)
+{
+    OfficesMemory memory;
+    for (const pid_t pid : Descendants(root)) {
+        if (CommandName(pid) != QLatin1String("soffice.bin"))
+            continue;
+        ++memory.processes;
+        for (const QByteArray& line : ReadProcFile(pid, "smaps_rollup").split('\n')) {
+            const qint64 kb = line.mid(line.indexOf(':') + 1).trimmed().split(' ').value(0).toLongLong();
+            if (line.startsWith("Private_Clean:") || line.startsWith("Private_Dirty:"))
+                memory.privateKb += kb;
+            else if (line.startsWith("Pss:"))
+                memory.pssKb += kb;
+            else if (line.startsWith("Rss:"))
+                memory.rssKb += kb;
+        }
+    }
+    return memory;
+}
+
 QString OfficeProfile(pid_t pid)
 {
     const QByteArray key = "-env:UserInstallation=";

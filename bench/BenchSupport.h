@@ -37,6 +37,19 @@ double Median(QList<double> values);
 // time (a sleep, or a loop that keeps a window's events flowing). Returns the ms waited.
 double WaitUntilQuiet(pid_t root, bool countRoot, int timeoutMs, const std::function<void(int)>& pause);
 
+// The soffice.bin processes below root at one moment and their memory, from
+// /proc/<pid>/smaps_rollup, summed: their private pages (what ending them would free; one
+// more office costs about its own), their proportional sets (Pss: each shared page divided
+// among all processes that map it, other offices on the machine included) and their
+// resident sets (shared pages counted in each).
+struct OfficesMemory {
+    int processes = 0;
+    qint64 privateKb = 0;
+    qint64 pssKb = 0;
+    qint64 rssKb = 0;
+};
+OfficesMemory MeasureOffices(pid_t root);
+
 // The user profile (a file URL) and the pipe name an office process was started with
 // (its -env:UserInstallation= and --accept=pipe,name= arguments); "" when it has none.
 QString OfficeProfile(pid_t pid);

@@ -2,7 +2,8 @@
 // to the preview window shown and painted, with the sample data, a real LibreOffice and the
 // real page snapshot, wired as main wires the application:
 //
-//     click_to_preview fast     the prestarting factory over LibreOffice, two spares
+//     click_to_preview fast     the prestarting factory over LibreOffice, as many spares as
+//                               main keeps (WindowSpareInstances)
 //     click_to_preview early    the same wiring, clicked 0.3 s after the data-entry window
 //                               appeared, as a user who starts at once
 //     click_to_preview naive    LibreOffice alone: every office starts when a step asks for it
@@ -14,10 +15,13 @@
 //                               turns line breaks into spaces; tabs make the most lines), the
 //                               longest letter the fields accept: the memory it takes, with
 //                               the preview shown and after it closed
+//     click_to_preview again N  the fast wiring with N spares; once the first preview is
+//                               painted the user goes back and clicks again at once, and the
+//                               second click is timed as well
 //
 // Start-up runs first as in main (Form_Load, with its office check), then the sample data
 // are loaded. Before the click the program waits as a user would: until every office asked
-// for has finished starting (the two spares, one of them the check's) and the office
+// for has finished starting (the spares, one of them the check's) and the office
 // processes have gone quiet (less than 10 ms of CPU in each of two 250 ms spans); early
 // waits only until 0.3 s have passed since the window was first exposed. Settings go to the store
 // under XDG_CONFIG_HOME and working files to TEMP, which run_benchmarks points at a folder
@@ -240,16 +244,15 @@ constexpr qint64 EarlyClickMs = 300;
 
 
 // Waits as a user who gives the application time would: until the offices a user would
-// find ready have finished starting (the check's, given back, and one more spare; two
-// handed over ready and the check's own in the ready design) and the offices have gone quiet.
-bool WaitAsAUser(const QString& design, Bench::CountingFactory& started, ReadyFactory& ready, Bench::Report& report,
-                 QTextStream& err)
+// find ready have finished starting (the spares, the check's given back among them; two
+// handed over ready and the check's own in the ready design) and the offices have gone
+// quiet. Then takes the memory of the offices that wait idle.
+bool WaitAsAUser(const QString& design, int spares, Bench::CountingFactory& started, ReadyFactory& ready,
+                 Bench::Report& report, QTextStream& err)
 {
     if (design == QLatin1String("ready"))
         ready.Start(2);
-    const int expected = design == QLatin1String("naive")                                        ? 1
-                         : design == QLatin1String("fast") || design == QLatin1String("long") ? 2
-                                                                                              : 3;
+    const int expected = design == QLatin1String("naive") ? 1 : design == QLatin1String("ready") ? 3 : spares;
     if (!started.WaitForCreated(expected, 60000)) {
         err << "the offices did not finish starting\n";
         return false;
@@ -264,6 +267,36 @@ bool WaitAsAUser(const QString& design, Bench::CountingFactory& started, ReadyFa
                }));
     for (const double ms : started.CreateMs())
         report.Add(QStringLiteral("office start before the click ms"), ms);
+    const Bench::OfficesMemory idle = Bench::MeasureOffices(::getpid());
+    report.Add(QStringLiteral("idle offices"), idle.processes);
+    report.Add(QStringLiteral("idle offices private kb"), idle.privateKb);
+    report.Add(QStringLiteral("idle offices pss kb"), idle.pssKb);
+    report.Add(QStringLiteral("idle offices rss kb"), idle.rssKb);
+    return true;
+}
+
+// The user goes back from the shown preview and clicks "Start Creating Template" again at
+// once: times that click to the preview shown and painted again.
+bool TimeSecondClick(Form1& form, Bench::Report& report, QTextStream& err)
+{
+    QPushButton* back = form.Preview()->findChild<QPushButton*>(QStringLiteral("PushButton8"));
+    if (!back) {
+        err << "the preview has no Back button\n";
+        return false;
+    }
+    back->click();
+    QElapsedTimer timer;
+    PreviewWatch watch(timer);
+    qApp->installEventFilter(&watch);
+    timer.start();
+    form.PushButton6_Click();
+    const bool shown = ProcessEventsUntil([&] { return Exposed(form.Preview()) && watch.paintedMs >= 0; }, 60000);
+    qApp->removeEventFilter(&watch);
+    if (!shown) {
+        err << "the preview was never shown again\n";
+        return false;
+    }
+    report.Add(QStringLiteral("second click to preview ms"), Bench::Ms(timer));
     return true;
 }
 
@@ -278,13 +311,15 @@ int main(int argc, char* argv[])
     QTextStream err(stderr);
     const QString design = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (design != QLatin1String("fast") && design != QLatin1String("early") && design != QLatin1String("naive")
-        && design != QLatin1String("ready") && design != QLatin1String("long")) {
-        err << "usage: click_to_preview fast|early|naive|ready|long\n";
+        && design != QLatin1String("ready") && design != QLatin1String("long") && design != QLatin1String("again")) {
+        err << "usage: click_to_preview fast|early|naive|ready|long|again N\n";
         return 2;
     }
     const bool early = design == QLatin1String("early");
     const bool longLetter = design == QLatin1String("long");
-    const bool fast = design == QLatin1String("fast") || early || longLetter;
+    const bool again = design == QLatin1String("again");
+    const bool fast = design == QLatin1String("fast") || early || longLetter || again;
+    const int spares = again && argc > 2 ? std::max(1, QString::fromLocal8Bit(argv[2]).toInt()) : WindowSpareInstances;
     SetApplicationIdentity();
     // The office connections write to pipes that an ending office may already have closed;
     // the broken pipe must not end the benchmark, which would leave the offices' folders.
@@ -301,8 +336,8 @@ int main(int argc, char* argv[])
     ReadyFactory ready(started);
     Word::ApplicationFactory* word = &started;
     if (fast) {
-        prestarting.emplace(started, 2);
-        prestarting->Prestart(2);
+        prestarting.emplace(started, spares);
+        prestarting->Prestart(spares);
         word = &*prestarting;
     } else if (design == QLatin1String("ready")) {
         word = &ready;
@@ -314,7 +349,10 @@ int main(int argc, char* argv[])
 
     Form1 form(Form1Services{settings, dialogs, timed, clock, random, urls});
     form.endApplication = [] {};
+    QElapsedTimer startUp;
+    startUp.start();
     form.Form_Load();
+    report.Add(QStringLiteral("start-up with the office check ms"), Bench::Ms(startUp));
     form.show();
     if (!ProcessEventsUntil([&] { return Exposed(&form); }, 30000)) {
         err << "the data-entry window was never shown\n";
@@ -330,7 +368,7 @@ int main(int argc, char* argv[])
         QTimer::singleShot(std::max<qint64>(0, EarlyClickMs - sinceWindow.elapsed()), [&] { due = true; });
         ProcessEventsUntil([&] { return due; }, 30000);
         report.Add(QStringLiteral("click after the window ms"), Bench::Ms(sinceWindow));
-    } else if (!WaitAsAUser(design, started, ready, report, err)) {
+    } else if (!WaitAsAUser(design, spares, started, ready, report, err)) {
         return 1;
     }
 
@@ -365,6 +403,9 @@ int main(int argc, char* argv[])
     report.Add(QStringLiteral("from the preview's show to its first paint done ms"), shown - watch.shownMs);
     report.Add(QStringLiteral("app cpu during run ms"), appCpu);
     report.Add(QStringLiteral("office cpu during run ms"), officeCpuMs);
+    application.removeEventFilter(&watch);
+    if (again && !TimeSecondClick(form, report, err))
+        return 1;
     report.Add(QStringLiteral("app rss with preview kb"), Bench::StatusKb(::getpid(), "VmRSS"));
     report.Add(QStringLiteral("app peak rss kb"), Bench::StatusKb(::getpid(), "VmHWM"));
     for (const Bench::MemorySampler::Peak& peak : sampler.OfficePeaks())

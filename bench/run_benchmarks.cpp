@@ -3,16 +3,17 @@
 //     run_benchmarks [runs]        (default 7, at least 5)
 //
 // Needs an X display in DISPLAY (scripts/bench starts an Xvfb of its own). Each round runs,
-// in fresh processes: click_to_preview fast, early, naive and ready (the diagnostic design), their
-// order turning by one place every round so that every design meets the same machine
-// state, and start_to_window (the real inkhaven, with the bare office start before or after
-// it, alternating too), and batch_bench with offices kept and with a fresh office per
+// in fresh processes: click_to_preview fast, early, naive, ready (the diagnostic design) and
+// again with each number of spares in SpareChoices, their order turning by one place every
+// round so that every design meets the same machine state, and start_to_window (the real
+// inkhaven, with the bare office start before or after it, alternating too), and batch_bench with offices kept and with a fresh office per
 // letter (alternating as well). One round is run first and thrown away, to fill the disk cache. Then
 // click_to_preview long makes the longest letter the fields accept a few times, for its
 // memory, and engine_bench times the engine's pieces on its own. Settings and working files go to a
 // temporary folder that is removed at the end.
 
 #include "BenchSupport.h"
+#include "PrestartingFactory.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -102,6 +103,38 @@ constexpr double MB = 1.0 / 1024;
 
 // How often the longest letter is made.
 constexpr int LongLetterRuns = 3;
+
+// The numbers of spare offices weighed against each other: a second click at once after
+// the first preview against the memory of the offices that wait idle.
+constexpr int SpareChoices[] = {1, 2, 3, 4};
+const QString SecondClickKey = QStringLiteral("second click to preview ms");
+
+QString AgainDesign(int spares)
+{
+    return QStringLiteral("again %1").arg(spares);
+}
+
+// One block of rows per number of spares; ratios holds, per number, its second click over
+// that of main's number in the same round.
+void PrintSpareChoices(Table& table, std::map<QString, Values>& clicks, const std::map<int, QList<double>>& ratios)
+{
+    table.Section(QStringLiteral("Spare offices: back from the first preview and clicking again at once (main keeps %1)")
+                      .arg(WindowSpareInstances));
+    for (const int spares : SpareChoices) {
+        const Values& values = clicks[AgainDesign(spares)];
+        const QString name = QStringLiteral("%1 spare%2: ").arg(spares).arg(spares == 1 ? "" : "s");
+        table.Row(name + QStringLiteral("idle offices after start-up"), values.value(QStringLiteral("idle offices")), QString());
+        table.Row(name + QStringLiteral("their private memory together"), values.value(QStringLiteral("idle offices private kb")),
+                  QStringLiteral("MB"), MB, 1);
+        table.Row(name + QStringLiteral("their PSS together"), values.value(QStringLiteral("idle offices pss kb")), QStringLiteral("MB"), MB, 1);
+        table.Row(name + QStringLiteral("their RSS together"), values.value(QStringLiteral("idle offices rss kb")), QStringLiteral("MB"), MB, 1);
+        table.Row(name + QStringLiteral("start-up with the office check"), values.value(QStringLiteral("start-up with the office check ms")), QStringLiteral("ms"));
+        table.Row(name + QStringLiteral("first click to preview"), values.value(QStringLiteral("click to preview ms")), QStringLiteral("ms"));
+        table.Row(name + QStringLiteral("second click to preview"), values.value(SecondClickKey), QStringLiteral("ms"));
+        table.Row(name + QStringLiteral("second click over main's, per round"), ratios.count(spares) ? ratios.at(spares) : QList<double>(),
+                  QStringLiteral("×"), 1, 2);
+    }
+}
 
 QString MachineDescription()
 {
@@ -202,8 +235,11 @@ int main(int argc, char* argv[])
 
     const QString clickKey = QStringLiteral("click to preview ms");
     // The designs of click_to_preview; their order turns by one place every round.
-    const QStringList designs{QStringLiteral("fast"), QStringLiteral("early"), QStringLiteral("naive"), QStringLiteral("ready")};
+    QStringList designs{QStringLiteral("fast"), QStringLiteral("early"), QStringLiteral("naive"), QStringLiteral("ready")};
+    for (const int spares : SpareChoices)
+        designs.append(AgainDesign(spares));
     std::map<QString, Values> clicks;
+    std::map<int, QList<double>> secondClickRatios;
     Values startup;
     QList<double> ratios;
     QList<double> windowOverOffice;
@@ -222,7 +258,8 @@ int main(int argc, char* argv[])
         for (int i = 0; i < designs.size(); ++i) {
             const QString design = designs[(round + i) % designs.size()];
             bool okDesign = false;
-            thisRound[design] = Run(Program{here.filePath(QStringLiteral("click_to_preview")), {design}}, environment, okDesign);
+            thisRound[design] = Run(Program{here.filePath(QStringLiteral("click_to_preview")), design.split(QLatin1Char(' '))},
+                                    environment, okDesign);
             if (!okDesign)
                 thisRound.erase(design);
             ok = ok && okDesign;
@@ -241,8 +278,11 @@ int main(int argc, char* argv[])
         if (!left.isEmpty())
             err << "left in TEMP: " << left.join(QStringLiteral(", ")) << "\n";
         err << (warmUp ? QStringLiteral("warm-up") : QStringLiteral("round %1/%2").arg(round).arg(runs)) << ": click-to-preview";
-        for (const QString& design : designs)
+        for (const QString& design : designs) {
             err << ' ' << design << ' ' << Number(First(thisRound[design], clickKey), 0) << " ms";
+            if (thisRound[design].contains(SecondClickKey))
+                err << " then " << Number(First(thisRound[design], SecondClickKey), 0) << " ms";
+        }
         err << "; start-to-window " << Number(First(s, QStringLiteral("start to window ms")), 0)
             << " ms, bare office start " << Number(First(s, QStringLiteral("bare office start ms")), 0) << " ms"
             << "; batch " << Number(First(batch[QStringLiteral("resident")], rateKey), 2) << " letters/s, fresh offices "
@@ -259,7 +299,14 @@ int main(int argc, char* argv[])
         }
         for (const auto& [design, values] : thisRound)
             Append(clicks[design], values);
-        if (thisRound.count(QStringLiteral("fast")) && thisRound.count(QStringLiteral("naive")))
+        // Printing the round left an empty entry for a design that failed: look at its values.
+        const double mainSecond = First(thisRound[AgainDesign(WindowSpareInstances)], SecondClickKey);
+        for (const int spares : SpareChoices) {
+            const double second = First(thisRound[AgainDesign(spares)], SecondClickKey);
+            if (second > 0 && mainSecond > 0)
+                secondClickRatios[spares].append(second / mainSecond);
+        }
+        if (thisRound[QStringLiteral("fast")].contains(clickKey) && thisRound[QStringLiteral("naive")].contains(clickKey))
             ratios.append(First(thisRound[QStringLiteral("naive")], clickKey) / First(thisRound[QStringLiteral("fast")], clickKey));
         if (okStart) {
             Append(startup, s);
@@ -300,7 +347,7 @@ int main(int argc, char* argv[])
     Table table;
     table.Header();
     table.Section(QStringLiteral("Click-to-preview (sample data, real office, real snapshot)"));
-    table.Row(QStringLiteral("fast: prestarting factory, 2 spares (main's wiring)"), fast.value(clickKey), QStringLiteral("ms"), 1, 0,
+    table.Row(QStringLiteral("fast: prestarting factory, %1 spares (main's wiring)").arg(WindowSpareInstances), fast.value(clickKey), QStringLiteral("ms"), 1, 0,
               QStringLiteral("≤ 500 ms"), fast.contains(clickKey) ? std::optional<bool>(fastMedian <= 500) : std::nullopt);
     table.Row(QStringLiteral("early: main's wiring, clicked 0.3 s after the window appeared"), early.value(clickKey), QStringLiteral("ms"), 1, 0,
               QStringLiteral("≤ 500 ms"), early.contains(clickKey) ? std::optional<bool>(earlyMedian <= 500) : std::nullopt);
@@ -312,6 +359,7 @@ int main(int argc, char* argv[])
         << " × | | | ≥ 4× | " << (fastMedian > 0 && naiveMedian / fastMedian >= 4 ? "yes" : "**no**") << " |\n";
     table.Row(QStringLiteral("fast: until the click handler returned"), fast.value(QStringLiteral("click handler returned ms")), QStringLiteral("ms"));
     table.Row(QStringLiteral("diagnosis: 2 offices ready, none starting beside the run"), ready.value(clickKey), QStringLiteral("ms"));
+    PrintSpareChoices(table, clicks, secondClickRatios);
 
     for (const auto& [title, values] : {std::pair<QString, const Values*>{QStringLiteral("fast"), &fast},
                                         std::pair<QString, const Values*>{QStringLiteral("early"), &early},

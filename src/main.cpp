@@ -101,11 +101,12 @@ int main(int argc, char* argv[])
     QSettingsStore settings;
     QtDialogs dialogs;
     LibreOfficeFactory office;
-    // Two instances begin now, side by side: the office check at the end of start-up takes
+    // The spares begin now, side by side: the office check at the end of start-up takes
     // the first and, quitting it untouched, gives it back, so both are ready for the first
-    // run; after that, replacements keep two ready so a run never waits for an office.
-    PrestartingFactory word(office, 2);
-    word.Prestart(2);
+    // run; replacements start once a run has used them, so only a run started again at
+    // once waits for an office.
+    PrestartingFactory word(office, WindowSpareInstances);
+    word.Prestart(WindowSpareInstances);
     SystemClock clock;
     SystemRandom random;
     DesktopUrlOpener urls;

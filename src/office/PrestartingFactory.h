@@ -22,6 +22,12 @@ public:
     virtual bool StillWorks() = 0;
 };
 
+// How many spare instances the window application keeps. A run takes two, so with two
+// ready the first run waits for none; only four would spare a run started again at once
+// its wait, for two more idle offices and a start-up twice as long (all started side by
+// side); three help no run. bench/click_to_preview again N weighs the choices.
+inline constexpr int WindowSpareInstances = 2;
+
 // Starts office instances before they are asked for, so that creating an application
 // hands over one that is already running instead of waiting for a start. Every instance
 // still serves exactly one operation and is quit by it; replacements start in the

@@ -47,6 +47,23 @@ ReadOption SetFlag(bool BatchOptions::*flag)
     };
 }
 
+// An option whose value is taken as it stands, into text of the command or of its options.
+ReadOption SetText(QString BatchCommand::*text)
+{
+    return [text](const QString& value, BatchCommand& command, QString&) {
+        command.*text = value;
+        return true;
+    };
+}
+
+ReadOption SetText(QString BatchOptions::*text)
+{
+    return [text](const QString& value, BatchCommand& command, QString&) {
+        command.options.*text = value;
+        return true;
+    };
+}
+
 bool ReadOffices(const QString& value, BatchCommand& command, QString& error)
 {
     bool ok = false;
@@ -138,28 +155,19 @@ const std::vector<CommandOption>& CommandOptions()
         {QCommandLineOption(QStringLiteral("merged"),
                             QStringLiteral("every letter made, in list order, in one PDF for printing as well"),
                             QStringLiteral("FILE.pdf")),
-         [](const QString& value, BatchCommand& command, QString&) {
-             command.options.merged = value;
-             return true;
-         }},
+         SetText(&BatchOptions::merged)},
         {QCommandLineOption(QStringLiteral("template"),
                             QStringLiteral("fill this letter template of yours (.doc .dot .docx .dotx .odt .ott .fodt) "
                                            "instead of the built-in letter: each [Tag] in it takes the list's column "
                                            "of its name"),
                             QStringLiteral("FILE")),
-         [](const QString& value, BatchCommand& command, QString&) {
-             command.templatePath = value;
-             return true;
-         }},
+         SetText(&BatchCommand::templatePath)},
         {QCommandLineOption(QStringLiteral("name"),
                             QStringLiteral("name the files after columns, such as \"{CompanyName} - {RecipientName}\" "
                                            "(default: the line number and the company or recipient); of two lines that "
                                            "give one name, the later gets its line number as well"),
                             QStringLiteral("PATTERN")),
-         [](const QString& value, BatchCommand& command, QString&) {
-             command.namePattern = value;
-             return true;
-         }},
+         SetText(&BatchCommand::namePattern)},
         {QCommandLineOption(QStringLiteral("lines"),
                             QStringLiteral("only these lines of the list, such as 2-50,75,100- (line numbers as the "
                                            "messages give them)"),

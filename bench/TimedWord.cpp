@@ -104,7 +104,7 @@ public:
         }
         return inner ? std::make_shared<TimedFind>(mScope, inner) : nullptr;
     }
-    Word::RangePicture CopyAsPicture() override
+    QByteArray CopyAsPicture() override
     {
         const auto t = mScope.Time("render");
         return mInner->CopyAsPicture();

@@ -18,7 +18,8 @@ namespace Bench {
 
 // Milliseconds per "<instance>: <kind>" key. The instances are named in the order they are
 // created (names[0] for the first, and so on); the kinds are "wait for office", "open",
-// "replace", "save", "close", "quit" and "render".
+// "replace", "save", "close", "quit" and "render" (the office's export of the pages; the
+// snapshot renders them afterwards, outside the office).
 class CallTimes {
 public:
     explicit CallTimes(QStringList names) : mNames(std::move(names)) { mClock.start(); }

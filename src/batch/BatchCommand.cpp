@@ -5,7 +5,6 @@
 #include "CsvReader.h"
 #include "LetterFill.h"
 #include "SpreadsheetReader.h"
-#include "GenerationRun.h"
 #include "SafeFile.h"
 #include "LetterSelection.h"
 #include "Resources.h"

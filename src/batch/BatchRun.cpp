@@ -3,7 +3,6 @@
 #include "AppError.h"
 #include "PdfMerge.h"
 #include "UserTemplate.h"
-#include "GenerationRun.h"
 #include "GuardedProcedure.h"
 #include "Leftovers.h"
 #include "LetterFill.h"

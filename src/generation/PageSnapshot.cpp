@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "ErrorReport.h"
 #include "GuardedProcedure.h"
+#include "PagePicture.h"
 #include "Paths.h"
 #include "SafeFile.h"
 
@@ -25,9 +26,8 @@ Snapshot SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dia
     procedure.Step(116, [&] { application = word.CreateApplication(); });
     procedure.Step(118, [&] { document = Use(Use(application).Documents()).Open(inFile); });
     procedure.Step(120, [&] {
-        Word::RangePicture pages = Use(Use(document).Range()).CopyAsPicture();
-        picture = std::move(pages.picture);
-        pdf = std::move(pages.pdf);
+        pdf = Use(Use(document).Range()).CopyAsPicture();
+        picture = RenderPdfPages(pdf, PicturePageLimit, QLatin1String(PicturePageCountKey));
         if (QClipboard* clipboard = QGuiApplication::clipboard())
             clipboard->setImage(picture);
     });
@@ -53,11 +53,11 @@ Snapshot SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dia
 
     // A letter too long to show whole is still the whole letter; the user is told what the
     // preview leaves out.
-    const int pageCount = picture.text(QLatin1String(Word::PicturePageCountKey)).toInt();
-    if (pageCount > Word::PicturePageLimit)
+    const int pageCount = picture.text(QLatin1String(PicturePageCountKey)).toInt();
+    if (pageCount > PicturePageLimit)
         dialogs.ShowMessage(QStringLiteral("The letter has %1 pages; the preview shows the first %2.")
                                 .arg(pageCount)
-                                .arg(Word::PicturePageLimit),
+                                .arg(PicturePageLimit),
                             QLatin1String(ApplicationTitle));
     return written;
 }

@@ -3,7 +3,6 @@
 #include "AppError.h"
 
 #include <QByteArray>
-#include <QImage>
 #include <QString>
 
 #include <memory>
@@ -14,12 +13,6 @@
 // nothing more. Each object lives in an office process of its own; every call may
 // throw AppError with a description for the user.
 namespace Word {
-
-// The most pages a picture of a range shows: a letter of any length the fields allow (some
-// 650 pages) would otherwise take gigabytes of memory, once for every copy of its picture.
-inline constexpr int PicturePageLimit = 30;
-// The text of a picture that holds the number of pages of the whole range.
-inline constexpr char PicturePageCountKey[] = "PageCount";
 
 // wdFindContinue, the one Wrap value in use.
 inline constexpr int wdFindContinue = 1;
@@ -99,13 +92,6 @@ public:
     virtual bool Execute(const ExecuteArguments& arguments) = 0;
 };
 
-// What CopyAsPicture gives: the picture, and the same pages as a PDF document where the
-// word processor can give them (empty otherwise), to draw them at other scales.
-struct RangePicture {
-    QImage picture;
-    QByteArray pdf;
-};
-
 class Field;
 
 class Range {
@@ -120,11 +106,9 @@ public:
     virtual void Delete() = 0;
     // The fields in the range, in reading order.
     virtual std::shared_ptr<Collection<Word::Field>> Fields() = 0;
-    // A picture of the range: the pages it spans, one below the other, at 96 dots per
-    // inch, at most PicturePageLimit of them; the picture's text PicturePageCountKey holds
-    // how many pages there are in all. The caller decides where the picture goes (the
-    // clipboard, a file).
-    virtual RangePicture CopyAsPicture() = 0;
+    // The pages the range spans, every one of them, as a PDF document: the caller draws
+    // them at the scale it needs and decides where the picture goes (the clipboard, a file).
+    virtual QByteArray CopyAsPicture() = 0;
 };
 
 class Field {

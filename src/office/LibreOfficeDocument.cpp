@@ -1,6 +1,5 @@
 #include "LibreOfficeUno.h"
 
-#include "LibreOfficePages.h"
 #include "SafeFile.h"
 
 #include <QDir>
@@ -112,14 +111,18 @@ struct OpenDocument {
         }, Limit::Render);
     }
 
-    // Every page of the document, rendered through a PDF of its own, and that PDF.
-    Word::RangePicture Pages() const
+    // Every page of the document as a PDF, exported into the office's work folder and read
+    // back; the file goes however that ends.
+    QByteArray Pages() const
     {
-        const QString pdf = QDir(Use().WorkFolder()).filePath(QStringLiteral("pages.pdf"));
-        StorePdf(pdf, QStringLiteral("The document's pages could not be rendered"));
-        const Word::RangePicture pages{RenderPdfPages(pdf, Word::PicturePageLimit, QLatin1String(Word::PicturePageCountKey)), ReadPdf(pdf)};
-        QFile::remove(pdf);
-        return pages;
+        const QString path = QDir(Use().WorkFolder()).filePath(QStringLiteral("pages.pdf"));
+        const auto removeFile = qScopeGuard([&] { QFile::remove(path); });
+        StorePdf(path, QStringLiteral("The document's pages could not be rendered"));
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            throw AppError(QStringLiteral("The pages rendered by the office could not be read from \"%1\": %2")
+                               .arg(QDir::toNativeSeparators(path), file.errorString()));
+        return file.readAll();
     }
 };
 
@@ -629,7 +632,7 @@ public:
 
     // Every page of the document: the main text spans them all, and headers, frames and
     // shapes are seen on the pages that hold them.
-    Word::RangePicture CopyAsPicture() override { return mDocument.Pages(); }
+    QByteArray CopyAsPicture() override { return mDocument.Pages(); }
 
 private:
     OpenDocument mDocument;

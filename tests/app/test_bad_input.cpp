@@ -14,6 +14,7 @@
 #include "Form2.h"
 #include "LetterText.h"
 #include "OfficeEngine.h"
+#include "PagePicture.h"
 #include "PageRendering.h"
 #include "PictureBox.h"
 #include "TerminationSignals.h"
@@ -248,12 +249,12 @@ void BadInputTest::letterTooLongToShowIsMadeWhole()
     QVERIFY(preview && preview->isVisible());
     const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
     int pageCount = 0;
-    const QString difference = DifferenceFromDocument(page, preview->mWordFile, Word::PicturePageLimit, &pageCount);
+    const QString difference = DifferenceFromDocument(page, preview->mWordFile, PicturePageLimit, &pageCount);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
-    QVERIFY2(pageCount > Word::PicturePageLimit, qPrintable(QString::number(pageCount)));
+    QVERIFY2(pageCount > PicturePageLimit, qPrintable(QString::number(pageCount)));
     QCOMPARE(dialogs.shown.size(), 1);
     QCOMPARE(dialogs.shown.at(0).text, QStringLiteral("The letter has %1 pages; the preview shows the first %2.")
-                                           .arg(pageCount).arg(Word::PicturePageLimit));
+                                           .arg(pageCount).arg(PicturePageLimit));
 
     // The working document holds every other field's text (the readers leave long runs of tabs out).
     const QString text = AntiwordText(preview->mWordFile);

@@ -7,6 +7,7 @@
 #include "FakeWord.h"
 #include "Fields.h"
 #include "GenerationRun.h"
+#include "PageRendering.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,7 +70,6 @@ void GenerationRunTest::fillsEveryStoryAndShapeAndHandsOver()
     mHost.fields[1] = QStringLiteral("Boise");
     mHost.fields[7] = QStringLiteral("John Smith");
     mHost.fields[8] = QStringLiteral("ID");
-    mWordDouble->pdf = QByteArrayLiteral("%PDF- the pages");
     Run();
 
     QCOMPARE(mDialogs.ErrorReports(), QStringList());
@@ -90,7 +90,7 @@ void GenerationRunTest::fillsEveryStoryAndShapeAndHandsOver()
     QCOMPARE(mHost.pointers, QList<PointerShape>({PointerShape::Hourglass, PointerShape::Default, PointerShape::Default}));
     QCOMPARE(mHost.journal.mid(mHost.journal.size() - 4),
              QStringList({"picture", "word file", "show preview", "hide"}));
-    QCOMPARE(mHost.previewPicture.size(), mWordDouble->picture.size());
+    QCOMPARE(mHost.previewPicture.size(), RenderPdf(mWordDouble->pdf, 96).size());
     QCOMPARE(mHost.previewPages, mWordDouble->pdf);
     QVERIFY(QFileInfo(mHost.wordFile).fileName().contains(QRegularExpression(QStringLiteral("^varnel[1-9]{8}\\.doc$"))));
     QCOMPARE(QDir(mTemp->path()).entryList(QDir::Files), QStringList{QFileInfo(mHost.wordFile).fileName()});

@@ -4,12 +4,14 @@
 #include "ErrorReport.h"
 #include "FakeDialogs.h"
 #include "FakeWord.h"
+#include "PageRendering.h"
 #include "PageSnapshot.h"
 #include "WordCheck.h"
 
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -61,7 +63,9 @@ private slots:
     void snapshotWritesTheRenderedPagesAndLeavesThemOnTheClipboard()
     {
         FakeWord word;
-        word.picture = Filled(816, 2112, Qt::blue);
+        word.pdf = LetterPdf(2, [](QPainter& painter, int) { painter.fillRect(QRectF(0, 0, 612, 792), Qt::blue); });
+        const QImage pages = RenderPdf(word.pdf, 96);
+        QCOMPARE(pages.size(), QSize(816, 2112));
         // An older, longer snapshot: the new one replaces it whole.
         QFile older(SnapshotPath());
         QVERIFY(older.open(QIODevice::WriteOnly));
@@ -78,9 +82,9 @@ private slots:
                                         QStringLiteral("Close(0)"), QStringLiteral("Quit")}));
         QCOMPARE(word.running, 0);
         const QImage written(SnapshotPath(), "BMP");
-        QVERIFY(SamePicture(written, word.picture));
+        QVERIFY(SamePicture(written, pages));
         QVERIFY(QFileInfo(SnapshotPath()).size() < 20'000'000);
-        QVERIFY(SamePicture(QGuiApplication::clipboard()->image(), word.picture));
+        QVERIFY(SamePicture(QGuiApplication::clipboard()->image(), pages));
         // The document was only read.
         QCOMPARE(word.saved.size(), 0);
     }

@@ -3,8 +3,7 @@
 #include "SharpPage.h"
 
 #include <QApplication>
-#include <QBuffer>
-#include <QPdfWriter>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
@@ -13,24 +12,12 @@ namespace {
 // US Letter pages of text as a PDF document, as the office exports the letter.
 QByteArray TextPages(int count)
 {
-    QByteArray pdf;
-    QBuffer buffer(&pdf);
-    buffer.open(QIODevice::WriteOnly);
-    QPdfWriter writer(&buffer);
-    writer.setResolution(72);
-    writer.setPageSize(QPageSize(QPageSize::Letter));
-    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-    QPainter painter(&writer);
-    painter.setFont(QFont(QStringLiteral("Liberation Serif"), 11));
-    for (int page = 0; page < count; ++page) {
-        if (page > 0)
-            writer.newPage();
+    return LetterPdf(count, [](QPainter& painter, int page) {
+        painter.setFont(QFont(QStringLiteral("Liberation Serif"), 11));
         for (int line = 0; line < 50; ++line)
             painter.drawText(QPointF(72, 72 + 13.5 * line),
                              QStringLiteral("Page %1, line %2: a proposal for the quick brown fox.").arg(page + 1).arg(line + 1));
-    }
-    painter.end();
-    return pdf;
+    });
 }
 
 // The share of the pixels of area in shown whose grey differs by more than a quarter of the

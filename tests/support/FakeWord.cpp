@@ -1,9 +1,11 @@
 #include "FakeWord.h"
 
 #include "AppError.h"
+#include "PageRendering.h"
 #include "SafeFile.h"
 
 #include <QFileInfo>
+#include <QPainter>
 
 namespace {
 
@@ -205,10 +207,10 @@ public:
         mInstance->Enter(QStringLiteral("Find"));
         return mFind;
     }
-    Word::RangePicture CopyAsPicture() override
+    QByteArray CopyAsPicture() override
     {
         mInstance->Enter(QStringLiteral("CopyAsPicture"));
-        return {mInstance->word.picture, mInstance->word.pdf};
+        return mInstance->word.pdf;
     }
 
 private:
@@ -425,9 +427,8 @@ private:
 }
 
 FakeWord::FakeWord()
-    : picture(816, 1056, QImage::Format_RGB32)
+    : pdf(LetterPdf(1, [](QPainter& painter, int) { painter.fillRect(QRectF(0, 0, 612, 792), QColor(0xee, 0xee, 0xee)); }))
 {
-    picture.fill(QColor(0xee, 0xee, 0xee));
 }
 
 std::shared_ptr<Word::Application> FakeWord::CreateApplication()

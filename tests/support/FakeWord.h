@@ -2,7 +2,7 @@
 
 #include "WordModel.h"
 
-#include <QImage>
+#include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -70,9 +70,7 @@ public:
 
     // What a newly opened document holds.
     Content document;
-    // What CopyAsPicture returns; one US Letter page (816 x 1056) in light grey by default,
-    // and no PDF.
-    QImage picture;
+    // What CopyAsPicture returns: a PDF document, one light grey US Letter page by default.
     QByteArray pdf;
 
     QStringList log;

@@ -2,10 +2,12 @@
 
 #include <poppler-qt6.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -139,4 +141,23 @@ QString DifferenceFromDocument(const QImage& shown, const QString& document, int
     if (static_cast<double>(differing) > DifferingShare * static_cast<double>(printed))
         return QStringLiteral("%1 pixels differ from the document's pages, which print %2").arg(differing).arg(printed);
     return {};
+}
+
+QByteArray LetterPdf(int count, const std::function<void(QPainter& painter, int page)>& paint)
+{
+    QByteArray pdf;
+    QBuffer buffer(&pdf);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    writer.setResolution(72);
+    writer.setPageSize(QPageSize(QPageSize::Letter));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    QPainter painter(&writer);
+    for (int page = 0; page < count; ++page) {
+        if (page > 0)
+            writer.newPage();
+        paint(painter, page);
+    }
+    painter.end();
+    return pdf;
 }

@@ -5,6 +5,9 @@
 #include <QString>
 
 #include <climits>
+#include <functional>
+
+class QPainter;
 
 // The pages of a saved document rendered without the application's own code: a headless
 // LibreOffice of its own (a throw-away profile) converts the document to PDF, and Poppler
@@ -29,3 +32,7 @@ QImage RenderPdf(const QByteArray& pdf, double dotsPerInch, int pageLimit = INT_
 // what differs. pageCount, when given, takes the number of pages the document has.
 QString DifferenceFromDocument(const QImage& shown, const QString& document, int pageLimit = INT_MAX,
                                int* pageCount = nullptr);
+
+// count US Letter pages as a PDF document, as the office exports a letter; paint draws page
+// (from 0) in points, 612 x 792 of them to a page.
+QByteArray LetterPdf(int count, const std::function<void(QPainter& painter, int page)>& paint);

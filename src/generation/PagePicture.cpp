@@ -1,9 +1,7 @@
-#include "LibreOfficePages.h"
+#include "PagePicture.h"
 
 #include "AppError.h"
 
-#include <QDir>
-#include <QFile>
 #include <QPainter>
 #include <QThread>
 
@@ -12,18 +10,18 @@
 #include <algorithm>
 #include <exception>
 #include <future>
+#include <limits>
 #include <memory>
 #include <vector>
 
 namespace {
 constexpr double DotsPerInch = 96.0;
 
-std::unique_ptr<Poppler::Document> LoadPdf(const QByteArray& data, const QString& pdfPath)
+std::unique_ptr<Poppler::Document> LoadPdf(const QByteArray& data)
 {
     std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(data);
     if (!document || document->isLocked())
-        throw AppError(QStringLiteral("The pages rendered by the office could not be read from \"%1\".")
-                           .arg(QDir::toNativeSeparators(pdfPath)));
+        throw AppError(QStringLiteral("The pages rendered by the office could not be read."));
     document->setRenderHint(Poppler::Document::Antialiasing);
     document->setRenderHint(Poppler::Document::TextAntialiasing);
     return document;
@@ -42,19 +40,9 @@ void RenderEvery(Poppler::Document& document, int first, int step, std::vector<Q
 }
 }
 
-QByteArray ReadPdf(const QString& pdfPath)
+QImage RenderPdfPages(const QByteArray& data, int pageLimit, const QString& countKey)
 {
-    QFile file(pdfPath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("The pages rendered by the office could not be read from \"%1\": %2")
-                           .arg(QDir::toNativeSeparators(pdfPath), file.errorString()));
-    return file.readAll();
-}
-
-QImage RenderPdfPages(const QString& pdfPath, int pageLimit, const QString& countKey)
-{
-    const QByteArray data = ReadPdf(pdfPath);
-    const std::unique_ptr<Poppler::Document> document = LoadPdf(data, pdfPath);
+    const std::unique_ptr<Poppler::Document> document = LoadPdf(data);
     const int pageCount = std::max(0, document->numPages());
     std::vector<QImage> pages(static_cast<std::size_t>(std::min(pageCount, std::max(0, pageLimit))));
     if (pages.empty())
@@ -66,7 +54,7 @@ QImage RenderPdfPages(const QString& pdfPath, int pageLimit, const QString& coun
     std::vector<std::future<void>> helpers;
     for (int worker = 1; worker < workers; ++worker)
         helpers.push_back(std::async(std::launch::async, [&, worker] {
-            const std::unique_ptr<Poppler::Document> own = LoadPdf(data, pdfPath);
+            const std::unique_ptr<Poppler::Document> own = LoadPdf(data);
             RenderEvery(*own, worker, workers, pages);
         }));
     std::exception_ptr failure;

@@ -108,7 +108,7 @@ double LettersPerSecond(const QString& path, int lines, const QString& folder, i
         const BatchPlan plan = PlanBatch(command, settings, date);
         LibreOfficeFactory office;
         MakeLetters(plan.jobs, command.options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}},
-                    stop, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
+                    stop, {}, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
     }
     const double seconds = Bench::Ms(timer) / 1000;
     QDir(command.options.outputFolder).removeRecursively();
@@ -168,7 +168,7 @@ double TimedRun(BatchCommand command, int lines, const QString& folder, const QB
         LibreOfficeFactory office;
         const BatchResult result =
             MakeLetters(plan.jobs, command.options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}},
-                        stop, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
+                        stop, {}, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
         if (result.merged)
             merged = *result.merged;
     }
@@ -290,7 +290,7 @@ int main(int argc, char* argv[])
     {
         LibreOfficeFactory office;
         timer.start();
-        MakeLetters(jobs, options, office, LetterTemplate{letter.readAll(), QStringLiteral("template.dot"), QString(), {}}, stop,
+        MakeLetters(jobs, options, office, LetterTemplate{letter.readAll(), QStringLiteral("template.dot"), QString(), {}}, stop, {},
                     [&](const LetterReport& report) {
             if (report.outcome == LetterOutcome::Made)
                 ++made;

@@ -1,19 +1,22 @@
 #include "Dialogs.h"
 #include "Form1.h"
+#include "DesktopUrlOpener.h"
 #include "Leftovers.h"
 #include "LibreOfficeFactory.h"
 #include "Platform.h"
 #include "PrestartingFactory.h"
-#include "Resources.h"
+#include "QtDialogs.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
 #include "WindowCommand.h"
+#include "WindowIdentity.h"
 
 #include <QApplication>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <stop_token>
 #include <vector>
 
 namespace {
@@ -27,7 +30,7 @@ void EndWithoutMain()
 {
     if (returned)
         return;
-    RemoveLeftovers();
+    EndAtOnce();
     std::fflush(nullptr);
     std::_Exit(EXIT_FAILURE);
 }
@@ -92,14 +95,17 @@ int main(int argc, char* argv[])
     const LeftoverJournal leftovers;
     // Exit handlers run last registered first: this one runs before Qt's.
     std::atexit(EndWithoutMain);
-    SetApplicationIdentity();
-    const TerminationWatch endingSignals;
+    SetWindowIdentity();
+    // Requested when the application begins to end: the windows, dialogs and procedures it
+    // is given start, show and ask nothing more.
+    const std::stop_source ending;
+    const TerminationWatch endingSignals(ending);
     // Process-wide, so set here before any office starts: the bridge's write to an office
     // that has just ended must fail as an error, not end the application.
     IgnoreBrokenPipes();
 
     QSettingsStore settings;
-    QtDialogs dialogs;
+    QtDialogs dialogs(ending.get_token());
     LibreOfficeFactory office;
     // The spares begin now, side by side: the office check at the end of start-up takes
     // the first and, quitting it untouched, gives it back, so both are ready for the first
@@ -111,10 +117,10 @@ int main(int argc, char* argv[])
     SystemRandom random;
     DesktopUrlOpener urls;
 
-    Form1 form(Form1Services{settings, dialogs, word, clock, random, urls});
+    Form1 form(Form1Services{settings, dialogs, word, clock, random, urls, ending.get_token()});
     form.Form_Load();
     // A signal that came before the event loop runs would otherwise be lost with its request.
-    if (ApplicationEnding()) {
+    if (ending.stop_requested()) {
         returned = true;
         return 0;
     }

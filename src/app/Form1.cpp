@@ -8,9 +8,9 @@
 #include "Fields.h"
 #include "Form2.h"
 #include "GuardedProcedure.h"
-#include "Leftovers.h"
 #include "Platform.h"
 #include "Resources.h"
+#include "WindowIdentity.h"
 #include "SettingsStore.h"
 #include "Splash.h"
 #include "Theme.h"
@@ -136,7 +136,7 @@ void Form1::Form_Load()
     CenterForm(*this);
     setWindowTitle(QLatin1String(ApplicationTitle));
     setWindowIcon(ApplicationIcon());
-    mSplash = std::make_unique<Splash>(mServices.settings, mServices.clock);
+    mSplash = std::make_unique<Splash>(mServices.settings, mServices.clock, mServices.ending);
     // Neither a splash nor a settings store that fails may keep the user from the window.
     try {
         mSplash->SplashShow();
@@ -144,7 +144,7 @@ void Form1::Form_Load()
         mSplash->hide();
     }
     // A signal during the splash ends the application before the rest of start-up.
-    if (ApplicationEnding())
+    if (mServices.ending.stop_requested())
         return;
     mHandCursor = LoadHandCursor();
     PromoteHomePage();
@@ -227,14 +227,14 @@ void Form1::Text1_Change(int index)
 
 void Form1::PushButton3_Click()
 {
-    GuardedProcedure clear(QLatin1String(ClearDataLocation), mServices.dialogs);
+    GuardedProcedure clear(QLatin1String(ClearDataLocation), mServices.dialogs, mServices.ending);
     for (int index = 0; index < TypedFieldCount; ++index)
         clear.Step(102, [&] { WriteField(index, QString()); });
 }
 
 void Form1::PushButton4_Click()
 {
-    GuardedProcedure sample(QLatin1String(SampleDataLocation), mServices.dialogs);
+    GuardedProcedure sample(QLatin1String(SampleDataLocation), mServices.dialogs, mServices.ending);
     for (const SampleValue& value : SampleData)
         sample.Step(value.step, [&] { WriteField(value.index, QString::fromUtf8(value.text)); });
 }
@@ -245,7 +245,7 @@ void Form1::PushButton6_Click()
     // replayed afterwards: one press gives one run and one working document.
     const BusyInput::Busy busy(mBusyInput);
     RunGeneration(*this, GenerationServices{mServices.word, mServices.dialogs, mServices.clock, mServices.random,
-                                            mServices.runLockWait});
+                                            mServices.ending, mServices.runLockWait});
 }
 
 void Form1::PromoteHomePage()
@@ -324,7 +324,7 @@ QByteArray Form1::TemplateBytes()
 Form2& Form1::LoadedPreview()
 {
     if (!mPreview) {
-        mPreview = std::make_unique<Form2>(mServices.dialogs, [this] { show(); });
+        mPreview = std::make_unique<Form2>(mServices.dialogs, mServices.ending, [this] { show(); });
         mPreview->setWindowIcon(PreviewWindowIcon());
     }
     return *mPreview;

@@ -12,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <optional>
 
 class Clock;
@@ -40,6 +41,9 @@ struct Form1Services {
     const Clock& clock;
     RandomSource& random;
     UrlOpener& urls;
+    // Stop is requested on it when the application begins to end: from then on nothing
+    // new is started, shown or asked.
+    std::stop_token ending;
     // How long a run waits for the run of another instance to end (see RunLock).
     std::chrono::milliseconds runLockWait = RunLockWait;
 };

@@ -35,7 +35,7 @@ constexpr char FillLocation[] = "inkhaven-batch";
 // recipient and the date in place of the template's own fields. The first failing step of
 // the fill ends it with its error.
 QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const LetterLine& letter, const QDate& date,
-                       EmptyParagraphRemover& emptyParagraphs, const LineTags* tags)
+                       EmptyParagraphRemover& emptyParagraphs, const LineTags* tags, std::stop_token ending)
 {
     const auto text = [&letter](int field) { return letter.fields[static_cast<std::size_t>(field)]; };
     if (!tags)
@@ -44,7 +44,7 @@ QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const Le
     GuardedProcedure run(QLatin1String(FillLocation), [&failure](const QString& description, int) {
         if (failure.isEmpty())
             failure = description;
-    });
+    }, std::move(ending));
     const std::vector<TagText> tagTexts = tags ? (*tags)(letter) : std::vector<TagText>();
     const QStringList replacedIn = tags ? FillTags(run, document, tagTexts) : FillFields(run, document, text);
     if (run.FailureCount() > 0)
@@ -199,6 +199,9 @@ struct RunSetup {
     Word::ApplicationFactory& word;
     QString workFolder;
     QString templatePath;
+    // The batch's ending: once stop is requested the offices are being killed, and a letter's
+    // fill runs no further step.
+    std::stop_token ending;
 };
 
 // One office and the letters it makes, on the thread that owns it.
@@ -377,7 +380,7 @@ private:
         std::shared_ptr<Word::Document> document;
         try {
             document = Use(Office().Documents()).Open(mRun.templatePath, true);
-            const QStringList replacedIn = FillLetter(document, job.letter, mOptions.date, mEmptyParagraphs, tags);
+            const QStringList replacedIn = FillLetter(document, job.letter, mOptions.date, mEmptyParagraphs, tags, mRun.ending);
             for (const LetterFile& file : files.files) {
                 switch (file.format) {
                 case LetterFormat::Doc:
@@ -507,7 +510,7 @@ QString FormatExtension(LetterFormat format)
 }
 
 BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, Word::ApplicationFactory& word,
-                        const LetterTemplate& letterTemplate, const std::atomic<bool>& stop,
+                        const LetterTemplate& letterTemplate, const std::atomic<bool>& stop, std::stop_token ending,
                         const std::function<void(const LetterReport&)>& report, const std::function<void()>& begin)
 {
     if (options.formats.empty())
@@ -518,7 +521,7 @@ BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& 
     if (!workFolder.isValid())
         throw AppError(QStringLiteral("No private working folder could be made in \"%1\": %2")
                            .arg(QDir::toNativeSeparators(TempFolder()), workFolder.errorString()));
-    const RunSetup run{options, word, workFolder.path(), JoinPath(workFolder.path(), letterTemplate.fileName)};
+    const RunSetup run{options, word, workFolder.path(), JoinPath(workFolder.path(), letterTemplate.fileName), std::move(ending)};
     WriteBytesToFile(letterTemplate.bytes, run.templatePath);
 
     const int workers = std::max(1, std::min(options.offices, static_cast<int>(jobs.size())));

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 namespace Word {
@@ -105,8 +106,9 @@ struct BatchResult {
 // all or none, each complete under its name, never over an existing file unless
 // options.force. report is called on the calling thread once for each letter, as letters
 // are finished. Once stop is set no further letter is begun; the letters under way are
-// finished. With options.merged, the letters made are then merged in the order of jobs,
-// unless stop was set.
+// finished; once stop is requested on ending as well (its offices are being killed), their
+// fills run no further step. With options.merged, the letters made are then merged in the
+// order of jobs, unless stop was set.
 BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, Word::ApplicationFactory& word,
-                        const LetterTemplate& letterTemplate, const std::atomic<bool>& stop,
+                        const LetterTemplate& letterTemplate, const std::atomic<bool>& stop, std::stop_token ending,
                         const std::function<void(const LetterReport&)>& report, const std::function<void()>& begin = {});

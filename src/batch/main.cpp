@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <stop_token>
 #include <cstdio>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -59,7 +60,9 @@ int main(int argc, char* argv[])
     const LeftoverJournal leftovers;
     QCoreApplication application(argc, argv);
     SetApplicationIdentity();
-    const TerminationWatch endingSignals(StopOnSignals());
+    // Requested once the letters under way have had their time after a signal.
+    const std::stop_source ending;
+    const TerminationWatch endingSignals(ending, StopOnSignals());
     IgnoreBrokenPipes();
 
     BatchConsole console(::isatty(STDOUT_FILENO) == 1, TerminalWidth);
@@ -82,7 +85,7 @@ int main(int argc, char* argv[])
         // The offices' folders go where the batch's working folder goes.
         LibreOfficeFactory office({}, TempFolder());
         const BatchResult result = MakeLetters(
-            plan.jobs, options, office, plan.letterTemplate, stopRequested,
+            plan.jobs, options, office, plan.letterTemplate, stopRequested, ending.get_token(),
             [&](const LetterReport& report) { console.Letter(report, clock.MonotonicSeconds()); },
             [&] { console.Begin(plan); });
         return console.Finish(plan, options, result, stopRequested);

@@ -11,7 +11,6 @@
 #include "Platform.h"
 #include "RunLock.h"
 #include "SafeFile.h"
-#include "WindowUtilities.h"
 #include "WordModel.h"
 
 #include <QDir>
@@ -123,7 +122,7 @@ void HandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServi
 {
     const QString snapshot = JoinPath(temp, QLatin1String(SnapshotFileName));
     Snapshot shot;
-    run.Step(198, [&] { shot = SaveDocAsJPG(workingPath, services.word, services.dialogs); });
+    run.Step(198, [&] { shot = SaveDocAsJPG(workingPath, services.word, services.dialogs, services.ending); });
     run.Step(200, [&] { host.SetMousePointer(PointerShape::Default); });
     run.Step(202, [&] {
         // Only the picture written a moment ago is shown, never one that stood there before
@@ -164,7 +163,7 @@ QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const G
 
 void RunGeneration(GenerationHost& host, const GenerationServices& services)
 {
-    GuardedProcedure run(QLatin1String(GenerationRunLocation), services.dialogs);
+    GuardedProcedure run(QLatin1String(GenerationRunLocation), services.dialogs, services.ending);
     QStringList replacedIn;
     run.Step(100, [&] { host.SetMousePointer(PointerShape::Hourglass); });
     {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Fields.h"
+#include "PointerShape.h"
 #include "RunLock.h"
 #include "SafeFile.h"
 
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <chrono>
+#include <stop_token>
 
 class Clock;
 class Dialogs;
@@ -40,6 +42,8 @@ struct GenerationServices {
     Dialogs& dialogs;
     const Clock& clock;
     RandomSource& random;
+    // The application's ending: once stop is requested, no further step runs.
+    std::stop_token ending;
     // How long a run waits for the run of another instance to end (see RunLock).
     std::chrono::milliseconds runLockWait = RunLockWait;
 };

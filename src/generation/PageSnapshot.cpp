@@ -12,9 +12,9 @@
 #include <QGuiApplication>
 #include <QImage>
 
-Snapshot SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs)
+Snapshot SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs, std::stop_token ending)
 {
-    GuardedProcedure procedure(QLatin1String(SnapshotLocation), dialogs);
+    GuardedProcedure procedure(QLatin1String(SnapshotLocation), dialogs, std::move(ending));
     std::shared_ptr<Word::Application> application;
     std::shared_ptr<Word::Document> document;
     // The picture is kept here and written from here: whatever else is on the clipboard

@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "FileDescriptor.h"
 #include "Leftovers.h"
+#include "ProcessGroups.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -91,15 +92,16 @@ bool CopyFolder(const QString& from, const QString& to)
         return false;
     QDirIterator entries(from, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
                          QDirIterator::Subdirectories);
-    while (entries.hasNext() && !ApplicationEnding()) {
+    while (entries.hasNext() && !ProcessGroupsEnded()) {
         const QString path = entries.next();
         const QString target = QDir(to).filePath(QDir(from).relativeFilePath(path));
         const bool copied = entries.fileInfo().isDir() ? MakeFolderIn(target) : QFile::copy(path, target);
         if (!copied)
             return false;
     }
-    // An application that is ending stops copying: its folders are being removed.
-    return !ApplicationEnding();
+    // Once the offices are ended the application is ending: copying stops, as its folders
+    // are about to be removed.
+    return !ProcessGroupsEnded();
 }
 
 // Fills profile from the seed; false when there is no seed to use.
@@ -173,7 +175,7 @@ OfficeProcess::OfficeProcess(const QString& programFolder, const QString& folder
         FailToStart(QStringLiteral("no private folder could be made: %1").arg(mFolder.errorString()));
     if (mWake.get() < 0)
         FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
-    if (ApplicationEnding())
+    if (ProcessGroupsEnded())
         FailToStart(QStringLiteral("the application is ending."));
 
     const QString profile = QDir(mFolder.path()).filePath(QStringLiteral("profile"));

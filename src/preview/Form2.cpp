@@ -7,6 +7,7 @@
 #include "DragMath.h"
 #include "ErrorReport.h"
 #include "GuardedProcedure.h"
+#include "Paths.h"
 #include "SafeFile.h"
 #include "SharpPage.h"
 #include "Theme.h"
@@ -71,10 +72,11 @@ void SetByPercent(QScrollBar& bar, qint16 percent)
 }
 }
 
-Form2::Form2(Dialogs& dialogs, std::function<void()> showDataEntryWindow, QWidget* parent)
+Form2::Form2(Dialogs& dialogs, std::stop_token ending, std::function<void()> showDataEntryWindow, QWidget* parent)
     : QWidget(parent),
       ui(std::make_unique<Ui::Form2>()),
       mDialogs(dialogs),
+      mEnding(std::move(ending)),
       mShowDataEntryWindow(std::move(showDataEntryWindow)),
       mExitAction([] { QCoreApplication::exit(0); })
 {
@@ -222,7 +224,7 @@ void Form2::wheelEvent(QWheelEvent* event)
 
 void Form2::PushButton8_Click()
 {
-    GuardedProcedure procedure(QLatin1String(BackLocation), mDialogs);
+    GuardedProcedure procedure(QLatin1String(BackLocation), mDialogs, mEnding);
     if (procedure.Condition(100, [&] { return FileExists(mWordFile); }))
         procedure.Step(102, [&] { DeleteFile(mWordFile); });
     procedure.Step(104, [&] { mShowDataEntryWindow(); });
@@ -246,7 +248,7 @@ void Form2::ReleasePage()
 // stays. "Done." follows only a save (or a cancel) in which nothing failed.
 void Form2::PushButton6_Click()
 {
-    GuardedProcedure procedure(QLatin1String(SaveLocation), mDialogs);
+    GuardedProcedure procedure(QLatin1String(SaveLocation), mDialogs, mEnding);
     QString target;
     procedure.Step(112, [&] { target = mDialogs.GetSaveFileName(SaveTitle, SaveFilter, QString()); });
     bool copy = false;
@@ -274,13 +276,13 @@ void Form2::PushButton6_Click()
 
 void Form2::PushButton1_Click()
 {
-    GuardedProcedure procedure(QLatin1String(ZoomInLocation), mDialogs);
+    GuardedProcedure procedure(QLatin1String(ZoomInLocation), mDialogs, mEnding);
     procedure.Step(100, [&] { StepZoom(ZoomMath::ZoomDirection::In); });
 }
 
 void Form2::PushButton2_Click()
 {
-    GuardedProcedure procedure(QLatin1String(ZoomOutLocation), mDialogs);
+    GuardedProcedure procedure(QLatin1String(ZoomOutLocation), mDialogs, mEnding);
     procedure.Step(100, [&] { StepZoom(ZoomMath::ZoomDirection::Out); });
 }
 

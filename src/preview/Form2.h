@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Fields.h"
+#include "PointerShape.h"
 #include "ZoomMath.h"
 
 #include <QByteArray>
@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 class Dialogs;
 class QImage;
@@ -28,7 +29,9 @@ class Form2 : public QWidget {
     Q_OBJECT
 
 public:
-    Form2(Dialogs& dialogs, std::function<void()> showDataEntryWindow, QWidget* parent = nullptr);
+    // Once stop is requested on ending (the application is ending), its procedures run no
+    // further step.
+    Form2(Dialogs& dialogs, std::stop_token ending, std::function<void()> showDataEntryWindow, QWidget* parent = nullptr);
     ~Form2() override;
 
     // Full path of the filled Word document on show; deleted by "< Back" and on close.
@@ -87,6 +90,7 @@ private:
     std::unique_ptr<Ui::Form2> ui;
     SharpPage* mSharpPage = nullptr;
     Dialogs& mDialogs;
+    std::stop_token mEnding;
     std::function<void()> mShowDataEntryWindow;
     std::function<void()> mExitAction;
     std::optional<QCursor> mHandCursor;

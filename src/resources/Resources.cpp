@@ -5,9 +5,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QGuiApplication>
-#include <QImage>
-#include <QPixmap>
 
 // The resources live in a static library, whose unreferenced objects the linker drops:
 // registering them by name here pulls them into every executable that uses this library.
@@ -44,17 +41,10 @@ QByteArray LetterTemplateBytes()
     return bytes;
 }
 
-QIcon ApplicationIcon()
+QString ApplicationIconFile()
 {
     EnsureRegistered();
-    return QIcon(kIconResource);
-}
-
-QIcon PreviewWindowIcon()
-{
-    QImage image(32, 32, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    return QIcon(QPixmap::fromImage(image));
+    return kIconResource;
 }
 
 void SetApplicationIdentity()
@@ -62,7 +52,6 @@ void SetApplicationIdentity()
     QCoreApplication::setApplicationName(QStringLiteral("Inkhaven"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrelworks"));
     QCoreApplication::setApplicationVersion(QStringLiteral(INKHAVEN_DISPLAY_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("inkhaven"));
 }
 
 QString VersionText(const QString& program)

@@ -3,7 +3,6 @@
 #include "ui_Splash.h"
 
 #include "Dialogs.h"
-#include "Leftovers.h"
 #include "Paths.h"
 #include "Platform.h"
 #include "SettingsStore.h"
@@ -34,11 +33,12 @@ double ShowAgainNumber(const QString& text)
 }
 }
 
-Splash::Splash(SettingsStore& settings, const Clock& clock, QWidget* parent)
+Splash::Splash(SettingsStore& settings, const Clock& clock, std::stop_token ending, QWidget* parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::Splash>())
     , mSettings(settings)
     , mClock(clock)
+    , mEnding(std::move(ending))
     , mSplashFolder(OptionalItemPath(QStringLiteral("Splash")))
 {
     ui->setupUi(this);
@@ -80,7 +80,7 @@ void Splash::WaitSeconds(double seconds)
     const double start = mClock.MonotonicSeconds();
     for (;;) {
         const double left = seconds - (mClock.MonotonicSeconds() - start);
-        if (!(left > 0.0) || ApplicationEnding())
+        if (!(left > 0.0) || mEnding.stop_requested())
             return;
         // Run the event loop until the time is up or a short slice has passed, whichever
         // comes first, so the window paints and takes clicks without the CPU spinning.

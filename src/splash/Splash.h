@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <stop_token>
 
 class Clock;
 class SettingsStore;
@@ -19,7 +20,7 @@ class Splash : public QWidget {
     Q_OBJECT
 
 public:
-    Splash(SettingsStore& settings, const Clock& clock, QWidget* parent = nullptr);
+    Splash(SettingsStore& settings, const Clock& clock, std::stop_token ending, QWidget* parent = nullptr);
     ~Splash() override;
 
     // Shows the splash unless "ShowAgain" says not to or there is no picture, holds the
@@ -27,7 +28,8 @@ public:
     void SplashShow();
 
     // Returns once at least seconds have passed on the monotonic clock, handling pending
-    // window events meanwhile; at once when the application is ending.
+    // window events meanwhile; at once when stop is requested on ending (the application is
+    // ending).
     void WaitSeconds(double seconds);
 
     // Sets the folder the picture is taken from; by default the "Splash" folder beside the
@@ -43,5 +45,6 @@ private:
     std::unique_ptr<Ui::Splash> ui;
     SettingsStore& mSettings;
     const Clock& mClock;
+    std::stop_token mEnding;
     QString mSplashFolder;
 };

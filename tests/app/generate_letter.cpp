@@ -84,7 +84,8 @@ int main(int argc, char* argv[])
     // As in the application: a write to an office that has just ended fails as an error.
     IgnoreBrokenPipes();
     QApplication application(argc, argv);
-    const TerminationWatch endingSignals;
+    const std::stop_source ending;
+    const TerminationWatch endingSignals(ending);
     const QStringList arguments = QCoreApplication::arguments();
     QTextStream out(stdout);
     if (arguments.size() != 6) {
@@ -105,7 +106,7 @@ int main(int argc, char* argv[])
     SystemRandom random;
     FakeUrlOpener urls;
     // Long enough for the whole run of the other instance, however slow the machine.
-    Form1 form(Form1Services{settings, dialogs, word, clock, random, urls, MarkerWait});
+    Form1 form(Form1Services{settings, dialogs, word, clock, random, urls, ending.get_token(), MarkerWait});
     form.endApplication = [] {};
     form.show();
     form.PushButton4_Click();

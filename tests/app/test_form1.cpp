@@ -593,7 +593,7 @@ void Form1Test::readableUnderADarkTheme()
     FakeRandom random;
     FakeUrlOpener urls;
     Form1 form(Form1Services{*mSettings, *mDialogs, *mOffice, *mClock, random, urls});
-    Form2 preview(*mDialogs, [] {});
+    Form2 preview(*mDialogs, {}, [] {});
     for (QWidget* window : {static_cast<QWidget*>(&form), static_cast<QWidget*>(&preview)}) {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window));

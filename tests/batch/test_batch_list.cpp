@@ -445,7 +445,7 @@ void BatchListTest::lettersSentAsMade()
     QVERIFY(QDir().mkpath(options.outputFolder));
     const std::atomic<bool> stop = false;
     QCOMPARE(MakeLetters({full, job}, options, word, LetterTemplate{"template", QStringLiteral("template.dot"), QString(), {}},
-                         stop, [](const LetterReport& report) { QCOMPARE(report.outcome, LetterOutcome::Made); })
+                         stop, {}, [](const LetterReport& report) { QCOMPARE(report.outcome, LetterOutcome::Made); })
                  .notBegun,
              0);
 

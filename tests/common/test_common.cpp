@@ -53,7 +53,7 @@ void CommonTest::errorReportText()
 void CommonTest::guardedProcedureGoesOnAfterFailingStep()
 {
     FakeDialogs dialogs;
-    GuardedProcedure procedure(QStringLiteral("Here"), dialogs);
+    GuardedProcedure procedure(QStringLiteral("Here"), dialogs, {});
     QStringList ran;
     QVERIFY(procedure.Step(100, [&] { ran << "100"; }));
     QVERIFY(!procedure.Step(102, [&] {
@@ -64,12 +64,27 @@ void CommonTest::guardedProcedureGoesOnAfterFailingStep()
     QCOMPARE(ran, QStringList({"100", "102", "104"}));
     QCOMPARE(dialogs.ErrorReports(), QStringList{ErrorReportText(QStringLiteral("Disk full"), QStringLiteral("Here"), 102)});
     QCOMPARE(procedure.FailureCount(), 1);
+
+    // Once the ending it was given is requested, no further step runs and nothing is
+    // reported; the steps count as failed.
+    std::stop_source ending;
+    GuardedProcedure ended(QStringLiteral("Here"), dialogs, ending.get_token());
+    QVERIFY(ended.Step(106, [&] { ran << "106"; }));
+    ending.request_stop();
+    QVERIFY(!ended.Step(108, [&] { ran << "108"; }));
+    QVERIFY(ended.Condition(110, [&] {
+        ran << "110";
+        return false;
+    }));
+    QCOMPARE(ran, QStringList({"100", "102", "104", "106"}));
+    QCOMPARE(dialogs.ErrorReports().size(), 1);
+    QCOMPARE(ended.FailureCount(), 2);
 }
 
 void CommonTest::forEachHeadFailureRunsBodyOnceWithNothing()
 {
     FakeDialogs dialogs;
-    GuardedProcedure procedure(QStringLiteral("Here"), dialogs);
+    GuardedProcedure procedure(QStringLiteral("Here"), dialogs, {});
     std::vector<std::shared_ptr<int>> seen;
     procedure.ForEach<std::shared_ptr<int>>(
         116, 148, [&]() -> Enumerator<std::shared_ptr<int>> { throw AppError(QStringLiteral("No collection")); },
@@ -86,7 +101,7 @@ void CommonTest::forEachHeadFailureRunsBodyOnceWithNothing()
 void CommonTest::forEachNextFailureLeavesLoop()
 {
     FakeDialogs dialogs;
-    GuardedProcedure procedure(QStringLiteral("Here"), dialogs);
+    GuardedProcedure procedure(QStringLiteral("Here"), dialogs, {});
     QList<int> seen;
     procedure.ForEach<int>(
         152, 162,
@@ -113,7 +128,7 @@ void CommonTest::forEachNextFailureLeavesLoop()
 void CommonTest::conditionFailureEntersBody()
 {
     FakeDialogs dialogs;
-    GuardedProcedure procedure(QStringLiteral("Here"), dialogs);
+    GuardedProcedure procedure(QStringLiteral("Here"), dialogs, {});
     QVERIFY(!procedure.Condition(194, [] { return false; }));
     QVERIFY(procedure.Condition(194, [] { return true; }));
     QVERIFY(procedure.Condition(154, []() -> bool { throw AppError(QStringLiteral("No frame")); }));
@@ -123,7 +138,7 @@ void CommonTest::conditionFailureEntersBody()
 void CommonTest::describesForeignExceptions()
 {
     FakeDialogs dialogs;
-    GuardedProcedure procedure(QStringLiteral("Here"), dialogs);
+    GuardedProcedure procedure(QStringLiteral("Here"), dialogs, {});
     procedure.Step(100, [] { throw std::runtime_error("plain failure"); });
     procedure.Step(102, [] { throw 42; });
     QVERIFY(dialogs.ErrorReports().at(0).startsWith(QStringLiteral("plain failure\r\n")));

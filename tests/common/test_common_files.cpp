@@ -548,7 +548,7 @@ void CommonFilesTest::signalHandlerKeepsErrnoAndNeverBlocks()
 {
     QCOMPARE(InChild([] {
                  const QSet<int> before = OpenDescriptors();
-                 const TerminationWatch watch(std::chrono::hours(1));
+                 const TerminationWatch watch(std::stop_source(), {}, std::chrono::hours(1));
                  const QSet<int> made = OpenDescriptors() - before;
                  int blocking = 0;
                  for (const int fd : made)

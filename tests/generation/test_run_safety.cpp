@@ -74,7 +74,7 @@ void RunSafetyTest::init()
 
 void RunSafetyTest::Run(std::chrono::milliseconds lockWait)
 {
-    RunGeneration(mHost, GenerationServices{*mWord, mDialogs, mClock, mRandom, lockWait});
+    RunGeneration(mHost, GenerationServices{*mWord, mDialogs, mClock, mRandom, {}, lockWait});
 }
 
 void RunSafetyTest::letterText_data()

@@ -73,7 +73,7 @@ private slots:
         older.close();
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(mDocument, word, dialogs);
+        SaveDocAsJPG(mDocument, word, dialogs, {});
 
         QCOMPARE(dialogs.shown.size(), 0);
         QCOMPARE(word.log, QStringList({QStringLiteral("CreateApplication"), QStringLiteral("Documents"),
@@ -102,7 +102,7 @@ private slots:
         older.close();
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(mDocument, word, dialogs);
+        SaveDocAsJPG(mDocument, word, dialogs, {});
 
         QCOMPARE(dialogs.FailedSteps(), QList<int>({116, 118, 120, 122, 124, 126}));
         const QStringList reports = dialogs.ErrorReports();
@@ -119,7 +119,7 @@ private slots:
         word.FailOn(QStringLiteral("CopyAsPicture"), 0, QStringLiteral("Rendering failed"));
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(mDocument, word, dialogs);
+        SaveDocAsJPG(mDocument, word, dialogs, {});
 
         QCOMPARE(dialogs.FailedSteps(), QList<int>({120, 122}));
         QVERIFY(dialogs.ErrorReports()[0].startsWith(QStringLiteral("Rendering failed\r\nin ") + Location));
@@ -135,7 +135,7 @@ private slots:
         FakeWord word;
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(mTemp.filePath(QStringLiteral("absent.doc")), word, dialogs);
+        SaveDocAsJPG(mTemp.filePath(QStringLiteral("absent.doc")), word, dialogs, {});
 
         // Nothing is open to render or to close; the instance still quits.
         QCOMPARE(dialogs.FailedSteps(), QList<int>({118, 120, 122, 124}));
@@ -150,7 +150,7 @@ private slots:
         word.FailOn(QStringLiteral("Quit"));
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(mDocument, word, dialogs);
+        SaveDocAsJPG(mDocument, word, dialogs, {});
 
         QCOMPARE(dialogs.FailedSteps(), QList<int>({126}));
         QCOMPARE(word.running, 0);

@@ -349,7 +349,7 @@ private slots:
         QGuiApplication::clipboard()->setImage(users);
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(working, mWord, dialogs);
+        SaveDocAsJPG(working, mWord, dialogs, {});
 
         QCOMPARE(dialogs.ErrorReports(), QStringList());
         const QImage snapshot(QDir(mTemp).filePath(QStringLiteral("temp.bmp")), "BMP");
@@ -413,7 +413,7 @@ private slots:
         QCOMPARE(check.shown[0].caption, QLatin1String(ApplicationTitle));
 
         FakeDialogs snapshot;
-        SaveDocAsJPG(mFixture, mWord, snapshot);
+        SaveDocAsJPG(mFixture, mWord, snapshot, {});
         QCOMPARE(snapshot.FailedSteps(), QList<int>({116, 118, 120, 122, 124, 126}));
     }
 

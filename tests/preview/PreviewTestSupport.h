@@ -16,7 +16,7 @@
 // A preview window with recording doubles around it.
 struct PreviewFixture {
     PreviewFixture()
-        : form(std::make_unique<Form2>(dialogs, [this] { ++dataEntryShown; }))
+        : form(std::make_unique<Form2>(dialogs, std::stop_token{}, [this] { ++dataEntryShown; }))
     {
         form->SetExitAction([this] { ++exits; });
     }

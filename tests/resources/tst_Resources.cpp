@@ -5,6 +5,7 @@
 #include "AppError.h"
 #include "LetterExpectations.h"
 #include "Resources.h"
+#include "WindowIdentity.h"
 #include "SettingsStore.h"
 
 #include <QCoreApplication>
@@ -188,7 +189,7 @@ void ResourcesTest::previewWindowIconIsFullyTransparent()
 // installed under: the window system finds the entry by the desktop-file name.
 void ResourcesTest::identityMatchesTheDesktopEntryAndThemeIcons()
 {
-    SetApplicationIdentity();
+    SetWindowIdentity();
     const QString name = QGuiApplication::desktopFileName();
     const QString entry = QString::fromUtf8(FileBytes(name + QStringLiteral(".desktop")));
     const QStringList lines = entry.split(QChar('\n'), Qt::SkipEmptyParts);

@@ -114,7 +114,7 @@ private slots:
             settings.values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", "ShowAgain"), showAgain);
         FakeClock clock;
         clock.stepPerRead = 1.0;
-        Splash splash(settings, clock);
+        Splash splash(settings, clock, {});
         splash.SetSplashFolder(dir.filePath("Splash"));
         bool visibleDuringWait = false;
         QTimer::singleShot(0, &splash, [&] { visibleDuringWait = splash.isVisible(); });
@@ -134,7 +134,7 @@ private slots:
         FakeSettings settings;
         FakeClock clock;
         clock.stepPerRead = 0.5;
-        Splash splash(settings, clock);
+        Splash splash(settings, clock, {});
         splash.SetSplashFolder(dir.filePath("Splash"));
         auto* check = splash.findChild<QCheckBox*>("Check1");
         QStringList valuesAfterClicks;
@@ -185,7 +185,7 @@ private slots:
         clock.stepPerRead = step;
         // Midnight passes halfway through the wait.
         clock.midnightIn = seconds / 2;
-        Splash splash(settings, clock);
+        Splash splash(settings, clock, {});
         splash.WaitSeconds(seconds);
         // The last read saw the time passed, the one before did not.
         const double lastElapsed = clock.monotonic - 1000.0 - step;
@@ -199,7 +199,7 @@ private slots:
     {
         FakeSettings settings;
         CountingClock clock;
-        Splash splash(settings, clock);
+        Splash splash(settings, clock, {});
         bool timerFired = false;
         QTimer::singleShot(20, &splash, [&] { timerFired = true; });
         const double start = clock.MonotonicSeconds();

@@ -24,10 +24,3 @@ inline constexpr std::array<const char*, FieldCount> FieldTags = {
     "[YourTitle]",       // 12 sender's title
     "[CurrentDate]",     // 13 date of the latest run
 };
-
-// A window's mouse-pointer setting; the values are the setting's codes.
-enum class PointerShape {
-    Default = 0,
-    Hourglass = 11,
-    Custom = 99,  // the hand cursor, when one was loaded
-};

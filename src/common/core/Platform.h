@@ -50,8 +50,3 @@ public:
 private:
     std::mt19937_64 mEngine;
 };
-
-class DesktopUrlOpener : public UrlOpener {
-public:
-    bool Open(const QUrl& url) override;
-};

@@ -1,7 +1,6 @@
 #include "Platform.h"
 
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QTime>
 
 #include <chrono>
@@ -35,9 +34,4 @@ void SystemRandom::Seed(std::uint64_t seed)
 double SystemRandom::Next()
 {
     return std::uniform_real_distribution<double>(0.0, 1.0)(mEngine);
-}
-
-bool DesktopUrlOpener::Open(const QUrl& url)
-{
-    return QDesktopServices::openUrl(url);
 }

@@ -5,21 +5,17 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -30,8 +26,10 @@ constexpr char JournalSuffix[] = ".journal";
 struct State {
     std::mutex mutex;
     std::map<QString, Kind> noted;
-    std::set<pid_t> groups;
-    std::atomic<bool> ending{false};
+    // Set once the removal has begun: what is noted from then on goes at once.
+    bool removing = false;
+    // Held for a whole removal, so that two never overlap.
+    std::mutex removal;
     // Whether the removal left something that the next start must remove.
     bool remaining = false;
     // The journal, open for appending, or -1.
@@ -91,7 +89,7 @@ void Note(const QString& path, Kind kind, LeftoverName name)
         Append(state, Mark(kind), path);
     // Made while the removal runs or after it: it goes at once. What cannot be removed
     // stays in the journal for the next start.
-    if (state.ending) {
+    if (state.removing) {
         Remove(path, kind);
         if (!Gone(path))
             state.remaining = true;
@@ -115,19 +113,6 @@ void Remove(const QString& path, Kind kind)
         ::unlink(QFile::encodeName(path).constData());
     else if (kind == Kind::Folder && OwnEntry(path, S_IFDIR))
         QDir(path).removeRecursively();
-}
-
-// Waits a moment for the killed offices to be gone, so that none writes into a folder while
-// it is removed. They are looked at without being reaped: their owners reap them.
-void AwaitEnd(const std::set<pid_t>& groups)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    for (const pid_t group : groups) {
-        siginfo_t info {};
-        while (std::chrono::steady_clock::now() < deadline
-               && ::waitid(P_PID, static_cast<id_t>(group), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
 }
 
 // What a journal still lists once its lines are replayed.
@@ -237,7 +222,7 @@ LeftoverFolder::LeftoverFolder(const QString& pattern)
 {
     State& state = Shared();
     const std::lock_guard lock(state.mutex);
-    if (state.ending) {
+    if (state.removing) {
         mError = QStringLiteral("the application is ending.");
         return;
     }
@@ -259,64 +244,31 @@ void LeftoverFolder::remove()
     ForgetLeftover(mPath);
 }
 
-void NoteProcessGroup(pid_t group)
-{
-    State& state = Shared();
-    const std::lock_guard lock(state.mutex);
-    state.groups.insert(group);
-    if (state.ending)
-        ::kill(-group, SIGKILL);
-}
-
-void ForgetProcessGroup(pid_t group)
-{
-    State& state = Shared();
-    const std::lock_guard lock(state.mutex);
-    state.groups.erase(group);
-}
-
-// From now on nothing started may outlive the ending: every noted office is killed, and
-// one noted later is killed at once. The lock must be held.
-void EndOffices(State& state)
-{
-    state.ending = true;
-    for (const pid_t group : state.groups)
-        ::kill(-group, SIGKILL);
-}
-
-void BeginEnding()
-{
-    State& state = Shared();
-    const std::lock_guard lock(state.mutex);
-    EndOffices(state);
-}
-
-bool ApplicationEnding()
-{
-    return Shared().ending;
-}
-
 void RemoveLeftovers()
 {
     State& state = Shared();
-    const std::lock_guard lock(state.mutex);
-    EndOffices(state);
-    AwaitEnd(state.groups);
-    for (const auto& [path, kind] : state.noted)
+    const std::lock_guard removal(state.removal);
+    std::map<QString, Kind> noted;
+    {
+        const std::lock_guard lock(state.mutex);
+        state.removing = true;
+        noted.swap(state.noted);
+    }
+    for (const auto& [path, kind] : noted)
         Remove(path, kind);
     // A thread of this process may still have been filling a folder (an office's profile
-    // being copied, which stops once the application is ending): once more after a moment.
+    // being copied, which stops once the offices are ended): once more after a moment.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     // What is still there (an office that was starting may have written into its folder
     // after the removal) stays in the journal, and the next start removes it.
-    for (const auto& [path, kind] : state.noted) {
+    const std::lock_guard lock(state.mutex);
+    for (const auto& [path, kind] : noted) {
         Remove(path, kind);
         if (Gone(path))
             Append(state, '-', path);
         else
             state.remaining = true;
     }
-    state.noted.clear();
 }
 
 QString LeftoverJournal::LeftoverJournalFolder()

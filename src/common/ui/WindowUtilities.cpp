@@ -1,6 +1,5 @@
 #include "WindowUtilities.h"
 
-#include "Fields.h"
 #include "Paths.h"
 
 #include <QBuffer>
@@ -12,14 +11,6 @@
 #include <QScreen>
 #include <QWidget>
 #include <QtEndian>
-
-bool FileExists(const QString& path)
-{
-    if (path.isEmpty())
-        return false;
-    const QFileInfo info(path);
-    return info.exists() && info.lastModified().isValid();
-}
 
 namespace {
 // Centred on the whole screen; along an axis where the window is larger than the

@@ -27,3 +27,6 @@ QString TempFolder();
 
 // folder + separator + name.
 QString JoinPath(const QString& folder, const QString& name);
+
+// True when path names an existing file (or folder); never throws, false for "".
+bool FileExists(const QString& path);

@@ -46,3 +46,11 @@ QString JoinPath(const QString& folder, const QString& name)
         return folder + name;
     return folder + QLatin1Char('/') + name;
 }
+
+bool FileExists(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    return info.exists() && info.lastModified().isValid();
+}

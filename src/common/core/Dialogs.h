@@ -2,8 +2,6 @@
 
 #include <QString>
 
-class QWidget;
-
 // Title of message boxes that give none of their own.
 inline constexpr char ApplicationTitle[] = "Inkhaven";
 
@@ -20,13 +18,4 @@ public:
     virtual bool AskYesNo(const QString& text, const QString& caption) = 0;
     // The save dialog; returns the chosen path, or "" when the user cancelled.
     virtual QString GetSaveFileName(const QString& title, const QString& filter, const QString& fileName) = 0;
-};
-
-// Qt's message boxes and Qt's own file dialog (the same on every platform).
-class QtDialogs : public Dialogs {
-public:
-    void ShowErrorReport(const QString& text) override;
-    void ShowMessage(const QString& text, const QString& caption) override;
-    bool AskYesNo(const QString& text, const QString& caption) override;
-    QString GetSaveFileName(const QString& title, const QString& filter, const QString& fileName) override;
 };

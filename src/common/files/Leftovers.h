@@ -2,11 +2,9 @@
 
 #include <QString>
 
-#include <sys/types.h>
-
-// What this instance of the application must not leave behind, whichever way it ends: its
-// working files, the private folders of its offices, the sockets its offices listen on and
-// the offices' process groups. While a LeftoverJournal exists, the files, folders and
+// What this instance of the application must not leave behind on disk, whichever way it
+// ends: its working files, the private folders of its offices and the sockets its offices
+// listen on (its offices themselves are in ProcessGroups.h). While a LeftoverJournal exists, the files, folders and
 // sockets noted here are written to a journal of this instance as well, so that the next
 // start removes what an instance that was killed outright (SIGKILL, power loss) left. Every
 // function here may be called from any thread.
@@ -17,7 +15,7 @@
 enum class LeftoverName { Own, Shared };
 
 // A working file or a private folder this instance made; forgotten once it is gone. Once
-// the application is ending, it is removed at once instead.
+// RemoveLeftovers has begun, it is removed at once instead.
 void NoteLeftoverFile(const QString& path, LeftoverName name);
 void NoteLeftoverFolder(const QString& path);
 // A socket an office of this instance listens on, by a name of that office's own; the office
@@ -28,8 +26,8 @@ void RemoveLeftoverSocket(const QString& path);
 void ForgetLeftover(const QString& path);
 
 // A private folder (mode 0700) of this instance, made from a pattern that ends in XXXXXX and
-// noted in one step that the ending's removal cannot come between: once the application is
-// ending, none is made. Removed and forgotten with the object.
+// noted in one step that the ending's removal cannot come between: once RemoveLeftovers has
+// begun, none is made. Removed and forgotten with the object.
 class LeftoverFolder {
 public:
     explicit LeftoverFolder(const QString& pattern);
@@ -49,21 +47,11 @@ private:
     QString mError;
 };
 
-// The process group of an office this instance started, forgotten before its leader is
-// reaped (so that its id is never signalled once it may belong to another process). A
-// group noted while the application is ending is killed at once.
-void NoteProcessGroup(pid_t group);
-void ForgetProcessGroup(pid_t group);
-
-// The application has begun to end: every noted process group is killed (which frees the
-// calls waiting for those offices), and ApplicationEnding is true from now on, so that
-// nothing new is started, shown or asked.
-void BeginEnding();
-bool ApplicationEnding();
-
-// The application ends now: kills the noted process groups and removes the noted files and
-// sockets (only regular files and sockets of the user's own) and folders (only real folders
-// of the user's own, never through a link). ApplicationEnding is true from then on.
+// The application ends now: removes the noted files and sockets (only regular files and
+// sockets of the user's own) and folders (only real folders of the user's own, never
+// through a link). What is noted from then on is removed at once, and no LeftoverFolder is
+// made. Its offices must be ended first (EndProcessGroups), so that none writes into a folder
+// while it is removed.
 void RemoveLeftovers();
 
 // The journal of this instance. Creating it first removes what dead instances left, never

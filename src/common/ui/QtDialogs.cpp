@@ -1,6 +1,4 @@
-#include "Dialogs.h"
-
-#include "Leftovers.h"
+#include "QtDialogs.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -13,11 +11,9 @@ QWidget* DialogParent()
 }
 }
 
-// Once the application is ending nothing is shown or asked: a dialog would return at
-// once anyway, and the answer of a dialog never shown is No or Cancel.
 void QtDialogs::ShowErrorReport(const QString& text)
 {
-    if (ApplicationEnding())
+    if (mEnding.stop_requested())
         return;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Application Error"), text, QMessageBox::Ok, DialogParent());
     box.exec();
@@ -25,7 +21,7 @@ void QtDialogs::ShowErrorReport(const QString& text)
 
 void QtDialogs::ShowMessage(const QString& text, const QString& caption)
 {
-    if (ApplicationEnding())
+    if (mEnding.stop_requested())
         return;
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, DialogParent());
     box.exec();
@@ -33,7 +29,7 @@ void QtDialogs::ShowMessage(const QString& text, const QString& caption)
 
 bool QtDialogs::AskYesNo(const QString& text, const QString& caption)
 {
-    if (ApplicationEnding())
+    if (mEnding.stop_requested())
         return false;
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, DialogParent());
     return box.exec() == QMessageBox::Yes;
@@ -41,7 +37,7 @@ bool QtDialogs::AskYesNo(const QString& text, const QString& caption)
 
 QString QtDialogs::GetSaveFileName(const QString& title, const QString& filter, const QString& fileName)
 {
-    if (ApplicationEnding())
+    if (mEnding.stop_requested())
         return QString();
     QFileDialog dialog(DialogParent(), title, QString(), filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Fields.h"
+#include "PointerShape.h"
 
 #include <QCursor>
 #include <QPoint>
@@ -11,9 +11,6 @@
 #include <optional>
 
 class QWidget;
-
-// True when path names an existing file (or folder); never throws, false for "".
-bool FileExists(const QString& path);
 
 // Where a window's frame of size outer goes: centred on the whole screen, except that
 // along an axis where it is larger than the available area (the screen less its panels)

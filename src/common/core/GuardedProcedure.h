@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <optional>
+#include <stop_token>
 
 class Dialogs;
 
@@ -14,17 +15,18 @@ using Enumerator = std::function<std::optional<Item>()>;
 
 // A procedure made of numbered steps. Each step runs on its own: when it throws, the
 // error report names the procedure's location and the step number, and the
-// procedure goes on with the next step. Nothing but the end of the application (see
-// ApplicationEnding) stops a guarded procedure early.
+// procedure goes on with the next step. Nothing but the end of the application stops a
+// guarded procedure early: once stop is requested on the token it was given, no further step
+// runs and nothing more is reported; each step counts as failed.
 class GuardedProcedure {
 public:
     // Receives a failed step: the error's description and the step's number.
     using Reporter = std::function<void(const QString& description, int step)>;
 
     // Failures are shown as the standard error report.
-    GuardedProcedure(QString location, Dialogs& dialogs);
+    GuardedProcedure(QString location, Dialogs& dialogs, std::stop_token ending);
     // Failures go to report instead, for a procedure that runs without windows.
-    GuardedProcedure(QString location, Reporter report);
+    GuardedProcedure(QString location, Reporter report, std::stop_token ending);
 
     // Runs one step; returns false when it failed (after the report was shown).
     bool Step(int number, const std::function<void()>& action);
@@ -62,5 +64,6 @@ public:
 private:
     QString mLocation;
     Reporter mReport;
+    std::stop_token mEnding;
     int mFailures = 0;
 };

@@ -1,6 +1,7 @@
 #include "TerminationSignals.h"
 
 #include "Leftovers.h"
+#include "ProcessGroups.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -78,8 +79,8 @@ bool TeardownOverWithin(std::chrono::milliseconds time)
 }
 }
 
-TerminationWatch::TerminationWatch(Response response, std::chrono::milliseconds grace)
-    : mResponse(std::move(response)), mGrace(grace)
+TerminationWatch::TerminationWatch(std::stop_source ending, Response response, std::chrono::milliseconds grace)
+    : mEnding(std::move(ending)), mResponse(std::move(response)), mGrace(grace)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
         return;
@@ -115,12 +116,20 @@ void TerminationWatch::Watch()
         mResponse.stop();
     if (TeardownOverWithin(mResponse.patience))
         return;
-    BeginEnding();
+    mEnding.request_stop();
+    EndProcessGroups();
     QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     if (TeardownOverWithin(mGrace))
         return;
-    RemoveLeftovers();
+    EndAtOnce();
     ::_exit(mResponse.exitStatus);
+}
+
+void EndAtOnce()
+{
+    EndProcessGroups();
+    AwaitProcessGroupsEnd(std::chrono::seconds(1));
+    RemoveLeftovers();
 }
 
 void IgnoreBrokenPipes()

@@ -3,25 +3,25 @@
 #include "AppError.h"
 #include "Dialogs.h"
 #include "ErrorReport.h"
-#include "Leftovers.h"
 
-GuardedProcedure::GuardedProcedure(QString location, Dialogs& dialogs)
+GuardedProcedure::GuardedProcedure(QString location, Dialogs& dialogs, std::stop_token ending)
     : mLocation(std::move(location)),
       mReport([location = mLocation, &dialogs](const QString& description, int step) {
           dialogs.ShowErrorReport(ErrorReportText(description, location, step));
-      })
+      }),
+      mEnding(std::move(ending))
 {
 }
 
-GuardedProcedure::GuardedProcedure(QString location, Reporter report)
-    : mLocation(std::move(location)), mReport(std::move(report))
+GuardedProcedure::GuardedProcedure(QString location, Reporter report, std::stop_token ending)
+    : mLocation(std::move(location)), mReport(std::move(report)), mEnding(std::move(ending))
 {
 }
 
 bool GuardedProcedure::Step(int number, const std::function<void()>& action)
 {
     // An application that is ending runs no further step and reports nothing.
-    if (ApplicationEnding()) {
+    if (mEnding.stop_requested()) {
         ++mFailures;
         return false;
     }

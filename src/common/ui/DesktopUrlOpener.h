@@ -1,0 +1,9 @@
+#pragma once
+
+#include "Platform.h"
+
+// Hands addresses to the desktop's web browser.
+class DesktopUrlOpener : public UrlOpener {
+public:
+    bool Open(const QUrl& url) override;
+};

@@ -191,6 +191,20 @@ void BatchOfficeTest::commandLine()
     QCOMPARE(full.exitCode, 1);
     QCOMPARE(full.err, QStringLiteral("inkhaven-batch: standard output cannot be written: %1\n")
                            .arg(QString::fromLocal8Bit(std::strerror(ENOSPC))));
+
+    // A server without a display, or without Qt's GUI libraries, runs it: the program links
+    // none of them, as its own NEEDED entries say (Qt Core among them, or nothing was read).
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"), {QStringLiteral("-dW"), QStringLiteral(INKHAVEN_BATCH)});
+    QVERIFY(readelf.waitForFinished(30000));
+    QCOMPARE(readelf.exitCode(), 0);
+    QStringList needed;
+    for (const QString& line : QString::fromLocal8Bit(readelf.readAllStandardOutput()).split(QLatin1Char('\n')))
+        if (line.contains(QLatin1String("(NEEDED)")))
+            needed << line.section(QLatin1Char('['), 1).section(QLatin1Char(']'), 0, 0);
+    QVERIFY2(needed.contains(QStringLiteral("libQt6Core.so.6")), qPrintable(needed.join(QLatin1Char(' '))));
+    static const QRegularExpression gui(QStringLiteral("^lib(Qt6(Gui|Widgets|OpenGL)|poppler|X11|xcb|GL|EGL)"));
+    QCOMPARE(needed.filter(gui), QStringList());
 }
 
 void BatchOfficeTest::listBecomesLetters()

@@ -17,8 +17,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <stop_token>
 #include <cstdio>
+#include <stop_token>
 #include <sys/ioctl.h>
 #include <unistd.h>
 

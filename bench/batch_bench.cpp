@@ -227,7 +227,7 @@ int OutputsBench(int lines, int rounds, const QString& folder, const QByteArray&
                 return 1;
             }
             rates[name].append(rate);
-            if (!report.lines.empty()) {
+            if (!report.rows.empty()) {
                 mergeSeconds.append(report.seconds);
                 mergeBytes.append(static_cast<double>(report.bytes) / (1024 * 1024));
                 QFile::remove(merged);
@@ -295,7 +295,7 @@ int main(int argc, char* argv[])
             if (report.outcome == LetterOutcome::Made)
                 ++made;
             else
-                err << "line " << report.line << ": " << report.message << "\n";
+                err << "row " << report.row << ": " << report.message << "\n";
         });
         seconds = Bench::Ms(timer) / 1000;
     }

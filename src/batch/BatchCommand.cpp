@@ -2,8 +2,8 @@
 
 #include "AppError.h"
 #include "CommandLine.h"
-#include "CsvReader.h"
 #include "LetterFill.h"
+#include "ListReader.h"
 #include "SpreadsheetReader.h"
 #include "SafeFile.h"
 #include "LetterSelection.h"
@@ -131,6 +131,38 @@ bool ReadDateFormat(const QString& value, BatchCommand& command, QString& error)
     return true;
 }
 
+// The name of a field or tag without its brackets: "[City2]" and "City2" give "City2".
+QString WithoutBrackets(const QString& tag)
+{
+    const QString trimmed = tag.trimmed();
+    return trimmed.startsWith(QLatin1Char('[')) && trimmed.endsWith(QLatin1Char(']')) ? trimmed.mid(1).chopped(1) : trimmed;
+}
+
+bool ReadMap(const QString& value, BatchCommand& command, QString& error)
+{
+    const qsizetype equals = value.lastIndexOf(QLatin1Char('='));
+    const QString column = value.left(equals).trimmed();
+    const QString tag = WithoutBrackets(value.mid(equals + 1));
+    if (equals < 0 || column.isEmpty() || tag.isEmpty()) {
+        error = QStringLiteral("--map takes COLUMN=FIELD, such as \"Ort=City2\", not '%1'.").arg(value);
+        return false;
+    }
+    command.map.append({column, tag});
+    return true;
+}
+
+bool ReadAllowedEmpty(const QString& value, BatchCommand& command, QString& error)
+{
+    for (const QString& part : value.split(QLatin1Char(','))) {
+        if (WithoutBrackets(part).isEmpty()) {
+            error = QStringLiteral("--allow-empty takes fields or tags, comma-separated, such as YourTitle,ST, not '%1'.").arg(value);
+            return false;
+        }
+        command.allowedEmpty.insert(ColumnKey(WithoutBrackets(part)));
+    }
+    return true;
+}
+
 bool ReadFormats(const QString& value, BatchCommand& command, QString& error)
 {
     const std::optional<std::vector<LetterFormat>> formats = ParseFormats(value, error);
@@ -161,19 +193,43 @@ const std::vector<CommandOption>& CommandOptions()
                                            "of its name"),
                             QStringLiteral("FILE")),
          SetText(&BatchCommand::templatePath)},
+        {QCommandLineOption(QStringLiteral("map"),
+                            QStringLiteral("the list's column COLUMN fills the letter's field (or your template's tag) "
+                                           "FIELD, whatever its name says; may be given again for other columns"),
+                            QStringLiteral("COLUMN=FIELD")),
+         ReadMap},
+        {QCommandLineOption(QStringLiteral("sender"),
+                            QStringLiteral("take the sender, and every field the list has no column for, from this "
+                                           "settings file (a copy of ~/.config/Kestrelworks.ini, which Inkhaven's "
+                                           "window saves) instead of yours"),
+                            QStringLiteral("FILE")),
+         SetText(&BatchCommand::senderFile)},
+        {QCommandLineOption(QStringLiteral("allow-empty"),
+                            QStringLiteral("make the letters even though these fields or tags, comma-separated, would "
+                                           "be empty in every letter (else the run stops before any letter)"),
+                            QStringLiteral("FIELDS")),
+         ReadAllowedEmpty},
+        {QCommandLineOption(QStringLiteral("dry-run"),
+                            QStringLiteral("only tell what the run would do: the rows, which column fills which field, "
+                                           "every letter's files and the rows that give none; starts no office, makes "
+                                           "no file, and exits as the run would")),
+         [](const QString&, BatchCommand& command, QString&) {
+             command.dryRun = true;
+             return true;
+         }},
         {QCommandLineOption(QStringLiteral("name"),
                             QStringLiteral("name the files after columns, such as \"{CompanyName} - {RecipientName}\" "
-                                           "(default: the line number and the company or recipient); of two lines that "
-                                           "give one name, the later gets its line number as well"),
+                                           "(default: the row number and the company or recipient); of two rows that "
+                                           "give one name, the later gets its row number as well"),
                             QStringLiteral("PATTERN")),
          SetText(&BatchCommand::namePattern)},
         {QCommandLineOption(QStringLiteral("lines"),
-                            QStringLiteral("only these lines of the list, such as 2-50,75,100- (line numbers as the "
-                                           "messages give them)"),
+                            QStringLiteral("only these rows of the list, such as 2-50,75,100- (rows as a spreadsheet "
+                                           "program numbers them: the column names are row 1)"),
                             QStringLiteral("RANGES")),
          [](const QString& value, BatchCommand& command, QString& error) {
-             const auto ranges = ParseLineRanges(value, error);
-             command.lines = ranges.value_or(std::vector<LineRange>());
+             const auto ranges = ParseRowRanges(value, error);
+             command.lines = ranges.value_or(std::vector<RowRange>());
              return ranges.has_value();
          }},
         {QCommandLineOption(QStringLiteral("shard"),
@@ -239,123 +295,123 @@ void Describe(QCommandLineParser& parser)
     parser.addPositionalArgument(QStringLiteral("OUTPUT-FOLDER"), QStringLiteral("where the letters go; made when missing"));
 }
 
-// What the list is called in messages.
-QString ListName(const QString& path)
+// A text the letter shows: a field of the built-in letter, or a tag of the user's template,
+// and where each line's text for it comes from.
+struct ShownText {
+    QString tag;
+    NameSource source;
+};
+
+QString Described(const ShownText& shown)
 {
-    return path == QLatin1String("-") ? QStringLiteral("on standard input")
-                                      : QStringLiteral("\"%1\"").arg(QDir::toNativeSeparators(path));
+    return shown.source.field >= 0 && shown.source.columnKey.isEmpty()
+               ? QStringLiteral("%1 (%2)").arg(FieldMeaning(shown.source.field), shown.tag)
+               : shown.tag;
 }
 
-void OpenList(const QString& path, QFile& file)
+// The sender's and the recipient's fields, which the built-in letter shows.
+std::vector<ShownText> BuiltInLetterShows()
 {
-    const bool standardInput = path == QLatin1String("-");
-    if (!standardInput)
-        file.setFileName(path);
-    if (!(standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
-        throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(ListName(path), file.errorString()));
+    std::vector<ShownText> shown;
+    for (const int field : FieldsInLetterOrder())
+        shown.push_back({QString::fromLatin1(FieldTags[static_cast<std::size_t>(field)]), {QString(), field}});
+    return shown;
 }
 
-// The whole of a spreadsheet, read up to one byte past the most a spreadsheet may hold.
-QByteArray ReadSpreadsheetBytes(QFile& file, const QString& path)
+std::vector<ShownText> TemplateShows(const QStringList& tags, const QSet<QString>& columnKeys)
 {
-    QByteArray bytes;
-    while (bytes.size() <= MaxSpreadsheetBytes) {
-        const QByteArray chunk = file.read(std::min<qint64>(1024 * 1024, MaxSpreadsheetBytes + 1 - bytes.size()));
-        if (chunk.isEmpty())
-            break;
-        bytes += chunk;
+    std::vector<ShownText> shown;
+    for (const QString& tag : tags)
+        shown.push_back({tag, SourceNamed(tag.mid(1).chopped(1), columnKeys)});
+    return shown;
+}
+
+// No letter is made with a hole: a text the letter shows that every usable line of the whole
+// list leaves empty (the sender, when none was saved) stops the run before any letter,
+// unless allowed names it.
+void RefuseHoles(const std::vector<ShownText>& shown, const EmptyCounts& whole, const QSet<QString>& allowed)
+{
+    QStringList holes;
+    QStringList names;
+    for (const ShownText& each : shown) {
+        const QString name = each.tag.mid(1).chopped(1);
+        if (whole.lines > 0 && whole.Of(each.source) == whole.lines && !allowed.contains(ColumnKey(name))) {
+            holes << Described(each);
+            names << name;
+        }
     }
-    if (file.error() != QFileDevice::NoError)
-        throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(ListName(path), file.errorString()));
-    if (bytes.size() > MaxSpreadsheetBytes)
-        throw AppError(QStringLiteral("The spreadsheet %1 is larger than %2 MB, more than a list takes; save it as CSV.")
-                           .arg(ListName(path))
-                           .arg(MaxSpreadsheetBytes / (1024 * 1024)));
-    return bytes;
+    if (holes.isEmpty())
+        return;
+    const bool one = holes.size() == 1;
+    holes.front()[0] = holes.front()[0].toUpper();
+    throw AppError(QStringLiteral("%1 would be empty in every letter: no row of the list gives %2 a text, and no text "
+                                  "was saved for %2 in Inkhaven's window. Type the sender into Inkhaven's window, give "
+                                  "a settings file with --sender FILE, fill %2 from a column with --map COLUMN=%3, or "
+                                  "make the letters without %2 with --allow-empty %4.")
+                       .arg(holes.join(QStringLiteral(", ")), one ? QStringLiteral("it") : QStringLiteral("them"),
+                            one ? names.front() : QStringLiteral("FIELD"), names.join(QLatin1Char(','))));
 }
 
-bool IsColumnName(const QString& name)
+// "3 letters without the recipient's company ([CompanyName])", for each text some (not all)
+// of the run's letters leave empty.
+QStringList PartlyEmpty(const std::vector<ShownText>& shown, const EmptyCounts& run)
 {
-    return FieldOfColumn(name) >= 0;
+    QStringList notes;
+    for (const ShownText& each : shown) {
+        const qsizetype empty = run.Of(each.source);
+        if (empty > 0 && empty < run.lines)
+            notes << QStringLiteral("%1 without %2").arg(empty == 1 ? QStringLiteral("1 letter") : QStringLiteral("%1 letters").arg(empty),
+                                                          Described(each));
+    }
+    return notes;
 }
 
-// What the user should know about how a text list was read: its encoding when that was
-// guessed, its separator when not a comma.
-void NoteReading(const QString& guessedEncoding, QChar separator, QStringList& notes)
+// The built-in letter without a path, else the user's template, whose tags take the list's
+// columns and the fields; once the office has read it, its tags are checked for holes
+// over the whole list, and plan learns the columns none of them takes and the tags some of
+// the run's letters leave empty.
+LetterTemplate LetterTemplateOf(const BatchCommand& command, const LetterList& list, const EmptyCounts& whole,
+                                const EmptyCounts& run, BatchPlan& plan)
 {
-    if (!guessedEncoding.isEmpty())
-        notes << QStringLiteral("The list is not UTF-8 text; it is read as %1 (--encoding names another).")
-                     .arg(guessedEncoding);
-    if (separator != QLatin1Char(','))
-        notes << QStringLiteral("The list's values are separated by %1s.").arg(SeparatorName(separator));
-}
-
-// The lines of a text list, read as a stream, with what the user should know about how it was read.
-LetterList ReadTextList(QFile& file, const BatchCommand& command, SettingsStore& settings, const QString& date,
-                        FieldColumns fieldColumns, const RowFilter& keep, QStringList& notes)
-{
-    ListTextReader text(file, command.encoding);
-    CsvStream records(text, command.separator, IsColumnName);
-    LetterList list = ReadLetterList([&] { return records.Next(); }, settings, date, fieldColumns, keep);
-    if (file.error() != QFileDevice::NoError)
-        throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(ListName(command.listPath), file.errorString()));
-    NoteReading(text.GuessedEncoding(), records.Separator(), notes);
-    return list;
-}
-
-// Whether a list that begins with these bytes may be a spreadsheet, read whole.
-bool MayBeSpreadsheet(const QByteArray& start)
-{
-    return start.startsWith("PK\x03\x04") || start.startsWith("\xD0\xCF\x11\xE0") || start.contains("<?xml");
-}
-
-// The built-in letter without a path, else the user's template, whose tags take the
-// fields and otherColumns; once the office has read it, unused gets the columns of
-// otherColumns that none of its tags takes.
-LetterTemplate LetterTemplateOf(const QString& path, const QStringList& otherColumns, const std::shared_ptr<QStringList>& unused)
-{
-    if (path.isEmpty())
+    if (command.templatePath.isEmpty())
         return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}};
-    const UserTemplateFile file = ReadUserTemplate(path);
-    return {file.bytes, file.workingName, path, [otherColumns, unused](const QStringList& tags) {
-                LineTags texts = ResolveTags(tags, otherColumns);
-                *unused = UnusedColumns(tags, otherColumns);
+    const UserTemplateFile file = ReadUserTemplate(command.templatePath);
+    return {file.bytes, file.workingName, command.templatePath,
+            [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty,
+             unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty](const QStringList& tags) {
+                LineTags texts = ResolveTags(tags, keys);
+                const std::vector<ShownText> shown = TemplateShows(tags, keys);
+                RefuseHoles(shown, whole, allowed);
+                *unused = UnusedColumns(tags, columns);
+                *partlyEmpty = PartlyEmpty(shown, run);
                 return texts;
             }};
 }
 
-// Which part of the list a run with --lines or --shard makes.
-QString SelectionNote(const std::vector<LetterLine>& selected, std::size_t all)
+// Which column fills which field, one line each.
+QStringList ColumnPlan(const std::vector<ListColumn>& columns)
 {
-    if (selected.empty())
-        return QStringLiteral("None of the list's %1 rows is this run's.").arg(all);
-    return QStringLiteral("%1 of the list's %2 rows are this run's, from line %3 to line %4.")
-        .arg(selected.size())
-        .arg(all)
-        .arg(selected.front().line)
-        .arg(selected.back().line);
+    QStringList lines;
+    for (const ListColumn& column : columns) {
+        if (column.field >= 0)
+            lines << QStringLiteral("\"%1\" fills %2%3")
+                         .arg(column.name, Described({QString::fromLatin1(FieldTags[static_cast<std::size_t>(column.field)]),
+                                                      {QString(), column.field}}),
+                              column.mapped ? QStringLiteral(", as --map says") : QString());
+    }
+    return lines;
 }
 
-// The records of a spreadsheet, or of a text file that starts as one might.
-std::vector<CsvRecord> ReadRecords(const QByteArray& bytes, const BatchCommand& command, QStringList& notes)
+// Which part of the list a run with --lines or --shard makes.
+QString SelectionNote(const std::vector<LetterLine>& selected, qsizetype rows)
 {
-    switch (const ListFormat format = FormatOfList(bytes)) {
-    case ListFormat::Text: {
-        const ListText text = DecodeListText(bytes, command.encoding);
-        const QChar separator = command.separator.isNull() ? ChooseSeparator(text.text, IsColumnName) : command.separator;
-        NoteReading(text.guessedEncoding, separator, notes);
-        return ParseCsv(text.text, separator);
-    }
-    case ListFormat::BinaryXls:
-    case ListFormat::ExcelXml:
-        throw AppError(QStringLiteral("The list is an %1 workbook, which cannot be read; save it as an Excel "
-                                      "workbook (.xlsx), an OpenDocument spreadsheet (.ods) or CSV.")
-                           .arg(format == ListFormat::BinaryXls ? QStringLiteral("Excel 97-2003 (.xls)")
-                                                                : QStringLiteral("Excel 2003 XML")));
-    case ListFormat::OtherArchive:
-        throw AppError(QStringLiteral("The list is a zip archive, but not a spreadsheet (.xlsx or .ods)."));
-    default: return ReadSpreadsheet(bytes, format);
-    }
+    if (selected.empty())
+        return QStringLiteral("None of the list's %1 is this run's.").arg(rows == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(rows));
+    return QStringLiteral("%1 of the list's %2 rows are this run's, from row %3 to row %4.")
+        .arg(selected.size())
+        .arg(rows)
+        .arg(selected.front().row)
+        .arg(selected.back().row);
 }
 
 void MakeOutputFolder(const QString& folder)
@@ -367,13 +423,15 @@ void MakeOutputFolder(const QString& folder)
         throw AppError(QStringLiteral("The folder \"%1\" cannot be made.").arg(QDir::toNativeSeparators(folder)));
 }
 
-// The merged PDF is refused before any letter is made when it could not be placed at the end.
+// The merged PDF is refused before any letter is made when it could not be placed at the
+// end; its folder may be the output folder that the run makes.
 void CheckMergedFile(const BatchOptions& options)
 {
     if (options.merged.isEmpty())
         return;
     const QString shown = QDir::toNativeSeparators(options.merged);
-    if (!QFileInfo(QFileInfo(options.merged).absolutePath()).isDir())
+    const QString folder = QFileInfo(options.merged).absolutePath();
+    if (!QFileInfo(folder).isDir() && folder != QFileInfo(options.outputFolder).absoluteFilePath())
         throw AppError(QStringLiteral("The folder of the merged PDF \"%1\" does not exist.").arg(shown));
     if (QFileInfo(options.merged).isDir())
         throw AppError(QStringLiteral("\"%1\" is a folder, not a name for the merged PDF.").arg(shown));
@@ -416,8 +474,14 @@ std::optional<BatchCommand> ParseBatchCommand(const QStringList& arguments, QStr
         return command;
     }
     for (const CommandOption& option : CommandOptions()) {
-        if (parser.isSet(option.option) && !option.read(parser.value(option.option), command, error))
-            return std::nullopt;
+        // An option given again takes each value in turn: --map adds them, the others keep the last.
+        const QStringList values = option.option.valueName().isEmpty()
+                                       ? QStringList(parser.isSet(option.option) ? 1 : 0, QString())
+                                       : parser.values(option.option);
+        for (const QString& value : values) {
+            if (!option.read(value, command, error))
+                return std::nullopt;
+        }
     }
     const QStringList paths = parser.positionalArguments();
     if (paths.size() != 2) {
@@ -440,42 +504,50 @@ QString BatchHelp()
 BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date, const RowFilter& keep)
 {
     BatchPlan plan;
-    const FieldColumns fieldColumns = command.templatePath.isEmpty() ? FieldColumns::Required : FieldColumns::Optional;
-    QFile file;
-    OpenList(command.listPath, file);
-    // A text list is read as a stream; a spreadsheet whole.
-    LetterList list = MayBeSpreadsheet(file.peek(512))
-                          ? ReadLetterList(ReadRecords(ReadSpreadsheetBytes(file, command.listPath), command, plan.notes),
-                                           settings, date, fieldColumns, keep)
-                          : ReadTextList(file, command, settings, date, fieldColumns, keep, plan.notes);
+    const bool builtIn = command.templatePath.isEmpty();
+    ListReader reader(command.listPath, command.encoding, command.separator, IsColumnName);
+    LetterList list = ReadLetterList([&] { return reader.Next(); }, settings, date,
+                                     builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map);
+    plan.notes << reader.Notes();
+    plan.columnPlan = ColumnPlan(list.columns);
     // A template's tags may take any column; which ones is known once the office has read it.
-    if (!list.otherColumns.isEmpty() && command.templatePath.isEmpty())
+    if (!list.otherColumns.isEmpty() && builtIn)
         plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")
                           .arg(list.otherColumns.join(QStringLiteral(", ")));
-    plan.letterTemplate = LetterTemplateOf(command.templatePath, list.otherColumns, plan.columnsNoTagTakes);
+    plan.listRows = static_cast<qsizetype>(list.lines.size()) + list.emptyRows;
     const auto namer = command.namePattern.isEmpty() ? std::function<QString(const LetterLine&)>()
-                                                     : NamePattern(command.namePattern, list.otherColumns);
+                                                     : NamePattern(command.namePattern, list.columnKeys);
     const bool whole = command.lines.empty() && !command.shard;
     plan.emptyRows = whole ? list.emptyRows : 0;
-    if (list.lines.empty())
-        return plan;
-    CheckMergedFile(command.options);
-    MakeOutputFolder(command.options.outputFolder);
+    EmptyCounts wholeEmpty;
+    for (const LetterLine& line : list.lines)
+        wholeEmpty.Add(line);
+    if (builtIn)
+        RefuseHoles(BuiltInLetterShows(), wholeEmpty, command.allowedEmpty);
     // Names from a pattern are told apart across the whole list; the others name a line alone.
     const QHash<int, QString> named = namer ? UniqueStems(list.lines, namer) : QHash<int, QString>();
-    const std::size_t all = list.lines.size();
     // Every number is as wide as the last line's, so that the names sort in the order of the list.
-    const auto digits = static_cast<int>(QString::number(list.lastLine).size());
+    const auto digits = static_cast<int>(QString::number(list.lastRow).size());
     std::vector<LetterLine> selected = SelectLines(std::move(list.lines), command.lines, command.shard);
     if (!whole)
-        plan.notes << SelectionNote(selected, all);
+        plan.notes << SelectionNote(selected, plan.listRows);
+    EmptyCounts runEmpty;
     for (LetterLine& line : selected) {
+        runEmpty.Add(line);
         if (line.problem.isEmpty()) {
-            QString stem = namer ? named.value(line.line) : LetterFileStem(line, digits);
+            QString stem = namer ? named.value(line.row) : LetterFileStem(line, digits);
             plan.jobs.push_back({std::move(line), std::move(stem)});
         } else {
             plan.unusable.push_back(std::move(line));
         }
     }
+    if (builtIn)
+        *plan.partlyEmpty = PartlyEmpty(BuiltInLetterShows(), runEmpty);
+    plan.letterTemplate = LetterTemplateOf(command, list, wholeEmpty, runEmpty, plan);
+    if (plan.jobs.empty() && plan.unusable.empty())
+        return plan;
+    if (!command.dryRun)
+        MakeOutputFolder(command.options.outputFolder);
+    CheckMergedFile(command.options);
     return plan;
 }

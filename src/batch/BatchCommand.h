@@ -5,6 +5,7 @@
 #include "LetterSelection.h"
 
 #include <QString>
+#include <QSet>
 #include <QStringList>
 
 #include <memory>
@@ -47,8 +48,8 @@ struct BatchCommand {
     QString templatePath;
     // The --name pattern of the file names; empty for the line number and company.
     QString namePattern;
-    // Only the lines within these (--lines); all when empty.
-    std::vector<LineRange> lines;
+    // Only the rows within these (--lines); all when empty.
+    std::vector<RowRange> lines;
     // Only this part of those (--shard).
     std::optional<Shard> shard;
     // options.offices is one per core, and options.date today, when the command line does not say.
@@ -56,6 +57,15 @@ struct BatchCommand {
     // How the date field shows the letter's date: a QDate format ("d MMMM yyyy"), or the
     // short date of the user's locale when empty.
     QString dateFormat;
+    // --map COLUMN=TAG, in the order given.
+    ColumnMap map;
+    // The fields or tags (by ColumnKey) that may be empty in every letter (--allow-empty).
+    QSet<QString> allowedEmpty;
+    // A settings file to take the sender and the other saved fields from (--sender),
+    // instead of the window's; empty for the window's.
+    QString senderFile;
+    // Only tell what a run would make (--dry-run): no office, no folder, no file.
+    bool dryRun = false;
 };
 
 // The command from its arguments (without the program name); nothing, with a one-line
@@ -76,6 +86,15 @@ struct BatchPlan {
     // What the user should know about how the list was read: its encoding when that was
     // guessed, its separator when not a comma, the columns that are not used.
     QStringList notes;
+    // Which column fills which field, one line each, as the run tells it before any letter.
+    QStringList columnPlan;
+    // How many rows the whole list has, empty ones included; the selection's lines are
+    // a part of them with --lines or --shard.
+    qsizetype listRows = 0;
+    // Fields the letters show that some (not all) of this run's letters leave empty:
+    // "3 letters without the recipient's company ([CompanyName])". For a template of the
+    // user's, known once the office has read it.
+    std::shared_ptr<QStringList> partlyEmpty = std::make_shared<QStringList>();
     // What every letter starts from.
     LetterTemplate letterTemplate;
     // For a template of the user's: the list's columns that none of its tags takes, known
@@ -85,8 +104,9 @@ struct BatchPlan {
 
 // Reads the list (a text list or a spreadsheet, by its content), takes the fields it has
 // no column for from settings and the date from date, and names every letter; makes the
-// output folder when it does not exist and the list asks for any letter. Throws AppError
-// when the list or the folder cannot be used at all.
+// output folder when it does not exist and the list asks for any letter (not on a dry run).
+// Throws AppError when the list or the folder cannot be used at all, or when a field the
+// letter shows would be empty in every letter of the list and command does not allow it.
 // Only the data rows keep holds are read into lines (see RowFilter); all without it.
 BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date,
                     const RowFilter& keep = {});

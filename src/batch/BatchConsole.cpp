@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Progress.h"
 #include "Resources.h"
+#include "SafeFile.h"
 
 #include <QDir>
 
@@ -14,8 +15,8 @@ QString Rows(qsizetype count)
     return count == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(count);
 }
 
-// "line 4", "lines 4, 7-9 and 12": the numbers in order, runs of them as ranges.
-QString LineNumbers(std::vector<int> lines)
+// "row 4", "rows 4, 7-9 and 12": the numbers in order, runs of them as ranges.
+QString RowNumbers(std::vector<int> lines)
 {
     std::sort(lines.begin(), lines.end());
     QStringList ranges;
@@ -27,9 +28,16 @@ QString LineNumbers(std::vector<int> lines)
         i = end + 1;
     }
     if (lines.size() == 1)
-        return QStringLiteral("line ") + ranges.front();
+        return QStringLiteral("row ") + ranges.front();
     const QString last = ranges.takeLast();
-    return QStringLiteral("lines ") + (ranges.isEmpty() ? last : ranges.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last);
+    return QStringLiteral("rows ") + (ranges.isEmpty() ? last : ranges.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last);
+}
+
+// "Row 4", or "Row 4 (line 5 of the list)" where a value over two lines went before it.
+QString RowName(const LetterLine& line)
+{
+    return line.line == line.row ? QStringLiteral("Row %1").arg(line.row)
+                                 : QStringLiteral("Row %1 (line %2 of the list)").arg(line.row).arg(line.line);
 }
 }
 
@@ -69,23 +77,78 @@ int BatchConsole::NothingToMake(const BatchPlan& plan)
     for (const QString& note : plan.notes)
         Err(note + QLatin1Char('\n'));
     const QString empty = plan.emptyRows > 0 ? QStringLiteral(" (%1 empty)").arg(Rows(plan.emptyRows)) : QString();
-    Err(QStringLiteral("The list has no rows to make letters from%1: its first line names the columns, and every "
-                       "later line is one letter.\nNo letters were made.\n")
+    Err(QStringLiteral("The list has no rows to make letters from%1: its first row names the columns, and every "
+                       "later row is one letter.\nNo letters were made.\n")
             .arg(empty));
     return ExitLinesNotMade;
+}
+
+namespace {
+QString ColumnPlanText(const BatchPlan& plan)
+{
+    if (plan.columnPlan.isEmpty())
+        return QString();
+    return QStringLiteral("Which column fills which field of the letter (--map COLUMN=FIELD decides otherwise):\n  %1\n")
+        .arg(plan.columnPlan.join(QStringLiteral("\n  ")));
+}
 }
 
 void BatchConsole::Begin(const BatchPlan& plan)
 {
     for (const QString& note : plan.notes)
         Err(note + QLatin1Char('\n'));
+    if (const QString columns = ColumnPlanText(plan); !columns.isEmpty())
+        Err(columns);
     if (!plan.columnsNoTagTakes->isEmpty())
         Err(QStringLiteral("The list's columns %1 fill no tag of the template and are not used.\n")
                 .arg(plan.columnsNoTagTakes->join(QStringLiteral(", "))));
     for (const LetterLine& line : plan.unusable)
-        Err(QStringLiteral("Line %1: %2; no letter is made for it.\n").arg(line.line).arg(line.problem));
+        Err(QStringLiteral("%1: %2; no letter is made for it.\n").arg(RowName(line), line.problem));
     mTotal = static_cast<int>(plan.jobs.size());
     ShowProgress(QString(), 0);
+}
+
+int BatchConsole::DryRun(const BatchPlan& plan, const BatchOptions& options, bool tagsRead)
+{
+    QString text = QStringLiteral("Dry run: nothing is made and no office is started.\n");
+    for (const QString& note : plan.notes)
+        text += note + QLatin1Char('\n');
+    text += ColumnPlanText(plan);
+    if (!plan.letterTemplate.path.isEmpty() && !tagsRead)
+        text += QStringLiteral("The tags of a Word 97-2003 template are read by the office, so they are checked when the "
+                               "letters are made, not now.\n");
+    if (!plan.columnsNoTagTakes->isEmpty())
+        text += QStringLiteral("The list's columns %1 fill no tag of the template and are not used.\n")
+                    .arg(plan.columnsNoTagTakes->join(QStringLiteral(", ")));
+    if (!plan.partlyEmpty->isEmpty())
+        text += QStringLiteral("Of the letters: %1.\n").arg(plan.partlyEmpty->join(QStringLiteral("; ")));
+    int inTheWay = 0;
+    text += QStringLiteral("%1 of %2 would give a letter:\n").arg(plan.jobs.size()).arg(Rows(plan.listRows));
+    for (const LetterJob& job : plan.jobs) {
+        QStringList files;
+        QString taken;
+        for (const QString& path : LetterFilePaths(job, options)) {
+            files << QDir::toNativeSeparators(path);
+            if (taken.isEmpty() && PathTaken(path))
+                taken = path;
+        }
+        text += QStringLiteral("  row %1: %2").arg(job.letter.row).arg(files.join(QStringLiteral(", ")));
+        if (!taken.isEmpty() && !options.force) {
+            ++inTheWay;
+            text += QStringLiteral(" - skipped: \"%1\" exists already (--force replaces it)").arg(QDir::toNativeSeparators(taken));
+        }
+        text += QLatin1Char('\n');
+    }
+    for (const LetterLine& line : plan.unusable)
+        text += QStringLiteral("  %1 gives no letter: %2\n").arg(RowName(line), line.problem);
+    if (plan.emptyRows > 0)
+        text += QStringLiteral("%1 empty, which give no letter.\n").arg(Rows(plan.emptyRows));
+    if (!options.merged.isEmpty())
+        text += QStringLiteral("Every letter made would go into the merged PDF \"%1\" as well.\n").arg(QDir::toNativeSeparators(options.merged));
+    const int status = plan.unusable.empty() && inTheWay == 0 ? ExitAllMade : ExitLinesNotMade;
+    text += QStringLiteral("The run would end with status %1.\n").arg(status);
+    Out(text);
+    return Status(status);
 }
 
 void BatchConsole::Letter(const LetterReport& report, double now)
@@ -97,7 +160,7 @@ void BatchConsole::Letter(const LetterReport& report, double now)
         ++mMade;
         if (!report.message.isEmpty()) {
             ClearProgress();
-            Err(QStringLiteral("Line %1: %2\n").arg(report.line).arg(report.message));
+            Err(QStringLiteral("Row %1: %2\n").arg(report.row).arg(report.message));
         }
         if (!mTerminal)
             Out(PlainProgressLine(mDone, mTotal, report.fileName) + QLatin1Char('\n'));
@@ -105,12 +168,12 @@ void BatchConsole::Letter(const LetterReport& report, double now)
     case LetterOutcome::Skipped:
         ++mSkipped;
         ClearProgress();
-        Err(QStringLiteral("Line %1: %2\n").arg(report.line).arg(report.message));
+        Err(QStringLiteral("Row %1: %2\n").arg(report.row).arg(report.message));
         break;
     case LetterOutcome::Failed:
         ++mFailed;
         ClearProgress();
-        Err(QStringLiteral("Line %1: the letter could not be made: %2\n").arg(report.line).arg(report.message));
+        Err(QStringLiteral("Row %1: the letter could not be made: %2\n").arg(report.row).arg(report.message));
         break;
     }
     ShowProgress(report.fileName, now);
@@ -122,8 +185,9 @@ int BatchConsole::Finish(const BatchPlan& plan, const BatchOptions& options, con
     const auto failed = static_cast<int>(plan.unusable.size()) + mFailed;
     const auto rows = static_cast<qsizetype>(plan.jobs.size() + plan.unusable.size()) + plan.emptyRows;
     QStringList parts;
-    parts << QStringLiteral("%1 in the list: %2 made in \"%3\"")
-                 .arg(Rows(rows))
+    parts << QStringLiteral("%1: %2 made in \"%3\"")
+                 .arg(rows == plan.listRows ? Rows(rows) + QStringLiteral(" in the list")
+                                            : QStringLiteral("%1 of the list's %2").arg(rows).arg(Rows(plan.listRows)))
                  .arg(mMade == 1 ? QStringLiteral("1 letter") : QStringLiteral("%1 letters").arg(mMade))
                  .arg(QDir::toNativeSeparators(options.outputFolder));
     if (mSkipped > 0)
@@ -135,6 +199,8 @@ int BatchConsole::Finish(const BatchPlan& plan, const BatchOptions& options, con
     if (result.notBegun > 0)
         parts << QStringLiteral("%1 not begun").arg(result.notBegun);
     Out(parts.join(QStringLiteral(", ")) + QStringLiteral(".\n"));
+    if (!plan.partlyEmpty->isEmpty())
+        Out(QStringLiteral("Of the letters: %1.\n").arg(plan.partlyEmpty->join(QStringLiteral("; "))));
     const bool merged = !result.merged || Merged(plan, options.merged, *result.merged);
     if (stopped)
         return ExitStopped;
@@ -149,18 +215,18 @@ bool BatchConsole::Merged(const BatchPlan& plan, const QString& path, const Merg
     }
     Out(QStringLiteral("The merged PDF \"%1\" holds %2, in list order.\n")
             .arg(QDir::toNativeSeparators(path))
-            .arg(merged.lines.size() == 1 ? QStringLiteral("1 letter") : QStringLiteral("%1 letters").arg(merged.lines.size())));
-    std::vector<int> held = merged.lines;
+            .arg(merged.rows.size() == 1 ? QStringLiteral("1 letter") : QStringLiteral("%1 letters").arg(merged.rows.size())));
+    std::vector<int> held = merged.rows;
     std::sort(held.begin(), held.end());
     std::vector<int> missing;
     for (const LetterJob& job : plan.jobs) {
-        if (!std::binary_search(held.begin(), held.end(), job.letter.line))
-            missing.push_back(job.letter.line);
+        if (!std::binary_search(held.begin(), held.end(), job.letter.row))
+            missing.push_back(job.letter.row);
     }
     for (const LetterLine& line : plan.unusable)
-        missing.push_back(line.line);
+        missing.push_back(line.row);
     if (!missing.empty())
-        Err(QStringLiteral("The merged PDF lacks the letters of %1, which this run did not make.\n").arg(LineNumbers(missing)));
+        Err(QStringLiteral("The merged PDF lacks the letters of %1, which this run did not make.\n").arg(RowNumbers(missing)));
     return missing.empty();
 }
 

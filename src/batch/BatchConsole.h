@@ -29,9 +29,14 @@ public:
     // Returns ExitLinesNotMade after telling that the list asks for no letter at all.
     int NothingToMake(const BatchPlan& plan);
 
-    // How the list was read, the lines of the list that give no letter, and the number of
-    // letters to make.
+    // How the list was read, which column fills which field, the lines of the list that
+    // give no letter, and the number of letters to make.
     void Begin(const BatchPlan& plan);
+    // What a run of plan would do, on standard output (--dry-run): the rows, which column
+    // fills which field, the texts some letters leave empty, every letter's files (those in
+    // the way of one) and the rows that give none; tagsRead: whether a template of the
+    // user's had its tags read. Returns the status the run would end with.
+    int DryRun(const BatchPlan& plan, const BatchOptions& options, bool tagsRead);
     // A letter is finished; now is the clock's time in seconds.
     void Letter(const LetterReport& report, double now);
     // Sums up, counting every row of the list: made, skipped, empty, failed (not begun

@@ -49,7 +49,7 @@ QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const Le
     const QStringList replacedIn = tags ? FillTags(run, document, tagTexts) : FillFields(run, document, text);
     if (run.FailureCount() > 0)
         throw AppError(failure);
-    static const int recipientField = FieldOfColumn(QStringLiteral("RecipientName"));
+    static const int recipientField = FieldNamed(QStringLiteral("RecipientName"));
     if (tags)
         UnlinkTagButtons(document, tagTexts);
     else
@@ -243,7 +243,7 @@ public:
     LetterReport Make(const LetterJob& job, const LineTags* tags, QString& mergePdf)
     {
         const LetterFiles files = FilesOf(job);
-        LetterReport report{job.letter.line, QFileInfo(files.files.front().placed).fileName(), LetterOutcome::Failed, QString()};
+        LetterReport report{job.letter.row, QFileInfo(files.files.front().placed).fileName(), LetterOutcome::Failed, QString()};
         if (const QString taken = Taken(files); !mOptions.force && !taken.isEmpty()) {
             report.outcome = LetterOutcome::Skipped;
             report.message = ExistsMessage(taken);
@@ -315,12 +315,13 @@ private:
 
     LetterFiles FilesOf(const LetterJob& job) const
     {
-        const QString working = JoinPath(mRun.workFolder, QStringLiteral("letter-%1.").arg(job.letter.line));
+        const QString working = JoinPath(mRun.workFolder, QStringLiteral("letter-%1.").arg(job.letter.row));
         LetterFiles files;
         bool pdf = false;
-        for (const LetterFormat format : mOptions.formats) {
-            const QString extension = FormatExtension(format);
-            files.files.push_back({format, working + extension, JoinPath(mOptions.outputFolder, job.stem + QLatin1Char('.') + extension)});
+        const QStringList placed = LetterFilePaths(job, mOptions);
+        for (std::size_t i = 0; i < mOptions.formats.size(); ++i) {
+            const LetterFormat format = mOptions.formats[i];
+            files.files.push_back({format, working + FormatExtension(format), placed[static_cast<qsizetype>(i)]});
             pdf = pdf || format == LetterFormat::Pdf;
         }
         if (!mOptions.merged.isEmpty() && !pdf)
@@ -352,7 +353,7 @@ private:
             if (file.format == LetterFormat::Pdf)
                 pdf = file.working;
         }
-        const QString kept = JoinPath(mRun.workFolder, QStringLiteral("merge-%1.pdf").arg(job.letter.line));
+        const QString kept = JoinPath(mRun.workFolder, QStringLiteral("merge-%1.pdf").arg(job.letter.row));
         if (::rename(QFile::encodeName(pdf).constData(), QFile::encodeName(kept).constData()) != 0)
             return QString();
         return kept;
@@ -470,7 +471,7 @@ MergeReport Merge(const std::vector<LetterJob>& jobs, const std::vector<QString>
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         if (!mergePdfs[i].isEmpty()) {
             inputs.push_back(mergePdfs[i]);
-            merged.lines.push_back(jobs[i].letter.line);
+            merged.rows.push_back(jobs[i].letter.row);
         }
     }
     if (inputs.empty()) {
@@ -488,10 +489,18 @@ MergeReport Merge(const std::vector<LetterJob>& jobs, const std::vector<QString>
         merged.problem = DescribeException(std::current_exception());
     }
     if (!merged.problem.isEmpty())
-        merged.lines.clear();
+        merged.rows.clear();
     merged.seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     return merged;
 }
+}
+
+QStringList LetterFilePaths(const LetterJob& job, const BatchOptions& options)
+{
+    QStringList paths;
+    for (const LetterFormat format : options.formats)
+        paths << JoinPath(options.outputFolder, job.stem + QLatin1Char('.') + FormatExtension(format));
+    return paths;
 }
 
 QString FormatExtension(LetterFormat format)

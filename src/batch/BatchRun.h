@@ -49,10 +49,13 @@ struct LetterJob {
     QString stem;
 };
 
+// Where a letter's files go: one in the output folder for each of options.formats, in that order.
+QStringList LetterFilePaths(const LetterJob& job, const BatchOptions& options);
+
 enum class LetterOutcome { Made, Skipped, Failed };
 
 struct LetterReport {
-    int line = 0;
+    int row = 0;
     // The name of the letter's first file in the output folder.
     QString fileName;
     LetterOutcome outcome = LetterOutcome::Failed;
@@ -82,8 +85,8 @@ struct LetterTemplate {
 struct MergeReport {
     // Empty once it is in place; otherwise why there is none.
     QString problem;
-    // The lines whose letters it holds, in its order.
-    std::vector<int> lines;
+    // The rows whose letters it holds, in its order.
+    std::vector<int> rows;
     // How long merging and placing it took, and its size.
     double seconds = 0;
     qint64 bytes = 0;

@@ -19,20 +19,22 @@ constexpr qsizetype ExcerptLength = 60;
 // record that reaches the end is then incomplete, to be read again with more text.
 class CsvScanner {
 public:
-    CsvScanner(const QString& text, QChar separator, qsizetype at = 0, int line = 1, bool final = true)
-        : mText(text), mSeparator(separator), mFinal(final), mAt(at), mLine(line)
+    CsvScanner(const QString& text, QChar separator, qsizetype at = 0, int line = 1, int row = 1, bool final = true)
+        : mText(text), mSeparator(separator), mFinal(final), mAt(at), mLine(line), mRow(row)
     {
     }
 
     bool AtEnd() const { return mAt >= mText.size(); }
     qsizetype At() const { return mAt; }
     int Line() const { return mLine; }
+    int Row() const { return mRow; }
     bool Incomplete() const { return mIncomplete; }
 
     CsvRecord NextRecord()
     {
         CsvRecord record;
         record.line = mLine;
+        record.row = mRow++;
         for (;;) {
             record.values << NextValue(record);
             if (AtEnd()) {
@@ -129,6 +131,7 @@ private:
     const bool mFinal;
     qsizetype mAt;
     int mLine;
+    int mRow;
     bool mIncomplete = false;
 };
 
@@ -442,12 +445,13 @@ std::optional<CsvRecord> CsvStream::Next()
     for (;;) {
         if (mAt >= mBuffer.size() && mEnded)
             return std::nullopt;
-        CsvScanner scanner(mBuffer, mSeparator, mAt, mLine, mEnded);
+        CsvScanner scanner(mBuffer, mSeparator, mAt, mLine, mRow, mEnded);
         CsvRecord record = mAt < mBuffer.size() ? scanner.NextRecord() : CsvRecord{};
         if (mAt >= mBuffer.size() || scanner.Incomplete()) {
             if (mBuffer.size() - mAt > MaxRecordChars)
-                throw AppError(QStringLiteral("Line %1 of the list goes on for more than %2 characters without ending%3; "
-                                              "no letters were read from the list.")
+                throw AppError(QStringLiteral("Row %1 of the list, from its line %2, goes on for more than %3 characters "
+                                              "without ending%4; no letters were read from the list.")
+                                   .arg(mRow)
                                    .arg(mLine)
                                    .arg(MaxRecordChars)
                                    .arg(mBuffer.indexOf(QLatin1Char('"'), mAt) >= 0 ? QStringLiteral(" (a quote in it may never be closed)") : QString()));
@@ -456,6 +460,7 @@ std::optional<CsvRecord> CsvStream::Next()
         }
         mAt = scanner.At();
         mLine = scanner.Line();
+        mRow = scanner.Row();
         if (!IsEmptyLine(record))
             return record;
     }

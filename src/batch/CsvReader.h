@@ -15,10 +15,16 @@ class QIODevice;
 struct CsvRecord {
     // The line of the file (the row of the sheet) on which the record begins, counting from 1.
     int line = 0;
+    // The row it is, as a spreadsheet program that opens the list numbers it: the records
+    // counted from 1, a line with nothing on it counted as an empty row.
+    int row = 0;
     QStringList values;
     // Why the record cannot be read as it stands; empty when it can.
     QString problem;
 };
+
+// The records of a list one at a time: the next, or nothing at the end.
+using RecordSource = std::function<std::optional<CsvRecord>()>;
 
 // Splits separated text into records: values are separated by separator, records by
 // line breaks (LF, CR LF or CR); a value in double quotes may hold separators, line
@@ -102,5 +108,6 @@ private:
     QString mBuffer;
     qsizetype mAt = 0;
     int mLine = 1;
+    int mRow = 1;
     bool mEnded = false;
 };

@@ -4,9 +4,11 @@
 #include "LetterText.h"
 #include "SettingsStore.h"
 
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -36,52 +38,171 @@ constexpr qsizetype StemBytes = 120;
 QString ColumnNames()
 {
     QStringList names;
-    for (const char* tag : {"[YourName]", "[YourTitle]", "[StreetAddress]", "[City]", "[ST]", "[ZIPCode]",
-                            "[RecipientName]", "[Title]", "[CompanyName]", "[StreetAddress2]", "[City2]", "[ST2]",
-                            "[ZIPCode2]"}) {
-        const QString name = QLatin1String(tag);
-        names << name.mid(1, name.size() - 2);
+    for (const int field : FieldsInLetterOrder()) {
+        const QString tag = TagOf(field);
+        names << tag.mid(1, tag.size() - 2);
     }
     const QString last = names.takeLast();
     return names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
+
+// The kinds of text a column may hold, each a field of the sender and of the recipient.
+enum class Kind { None, Name, Title, Company, Street, City, State, Zip };
+enum class Whose { Unsaid, Sender, Recipient };
+
+struct Meaning {
+    Kind kind = Kind::None;
+    Whose whose = Whose::Unsaid;
+    // The name is the sender's field's own ("City", "StreetAddress", "ST", "ZIPCode").
+    bool senderPlaceholder = false;
+};
+
+// The fields of each kind: the sender's and the recipient's (-1: the sender has no company).
+struct KindFields {
+    Kind kind;
+    const char* sender;
+    const char* recipient;
+};
+constexpr KindFields FieldsOfKinds[] = {
+    {Kind::Name, "[YourName]", "[RecipientName]"},    {Kind::Title, "[YourTitle]", "[Title]"},
+    {Kind::Company, nullptr, "[CompanyName]"},        {Kind::Street, "[StreetAddress]", "[StreetAddress2]"},
+    {Kind::City, "[City]", "[City2]"},                {Kind::State, "[ST]", "[ST2]"},
+    {Kind::Zip, "[ZIPCode]", "[ZIPCode2]"},
+};
+
+// The kind a key (without a word that says whose) names.
+Kind KindOfWord(const QString& key)
+{
+    static const QHash<QString, Kind> words = {
+        {"name", Kind::Name},         {"fullname", Kind::Name},        {"contact", Kind::Name},
+        {"contactname", Kind::Name},  {"title", Kind::Title},          {"jobtitle", Kind::Title},
+        {"position", Kind::Title},    {"company", Kind::Company},      {"companyname", Kind::Company},
+        {"organization", Kind::Company}, {"organisation", Kind::Company}, {"firm", Kind::Company},
+        {"street", Kind::Street},     {"streetaddress", Kind::Street}, {"address", Kind::Street},
+        {"address1", Kind::Street},   {"addressline1", Kind::Street},  {"city", Kind::City},
+        {"town", Kind::City},         {"st", Kind::State},             {"state", Kind::State},
+        {"province", Kind::State},    {"region", Kind::State},         {"zip", Kind::Zip},
+        {"zipcode", Kind::Zip},       {"postalcode", Kind::Zip},       {"postcode", Kind::Zip},
+    };
+    return words.value(key, Kind::None);
+}
+
+// What a column's name says it holds, and whose.
+Meaning MeaningOf(const QString& name)
+{
+    const QString key = ColumnKey(name);
+    if (key == QLatin1String("recipient"))
+        return {Kind::Name, Whose::Recipient, false};
+    if (const Kind kind = KindOfWord(key); kind != Kind::None) {
+        const bool placeholder = std::any_of(std::begin(FieldsOfKinds), std::end(FieldsOfKinds), [&](const KindFields& each) {
+            return each.kind == kind && each.sender && ColumnKey(QString::fromLatin1(each.sender).mid(1).chopped(1)) == key;
+        });
+        // "Title" is the recipient's; the sender's is "YourTitle".
+        return {kind, Whose::Unsaid, placeholder && kind != Kind::Title};
+    }
+    static const std::pair<const char*, Whose> prefixes[] = {
+        {"your", Whose::Sender},           {"senders", Whose::Sender},         {"sender's", Whose::Sender},
+        {"sender", Whose::Sender},         {"from", Whose::Sender},            {"recipients", Whose::Recipient},
+        {"recipient's", Whose::Recipient}, {"recipient", Whose::Recipient},    {"to", Whose::Recipient},
+    };
+    for (const auto& [prefix, whose] : prefixes) {
+        if (key.startsWith(QLatin1String(prefix)))
+            if (const Kind kind = KindOfWord(key.mid(qsizetype(std::strlen(prefix)))); kind != Kind::None)
+                return {kind, whose, false};
+    }
+    // "City 2", "ZIP Code 2": the recipient's, as the letter's own tags name them.
+    if (key.endsWith(QLatin1Char('2')))
+        if (const Kind kind = KindOfWord(key.chopped(1)); kind != Kind::None)
+            return {kind, Whose::Recipient, false};
+    return {};
+}
+
+int FieldOf(Kind kind, Whose whose)
+{
+    for (const KindFields& each : FieldsOfKinds) {
+        if (each.kind == kind)
+            return FieldOfTag(whose == Whose::Sender ? each.sender : each.recipient);
+    }
+    return -1;
 }
 
 // How the columns of a list are used.
 struct Columns {
     // For each column the field it fills, or -1.
     std::vector<int> fields;
-    // For each column that fills no field, its key; empty for the others and for unnamed
-    // columns and for a later column whose key an earlier one has already.
-    QStringList otherKeys;
+    // For each column the keys its values are known by: its name's (unless an earlier
+    // column has it) and the tag's --map gives it; none for an unnamed column.
+    std::vector<QStringList> keys;
+    // The named columns and their fields.
+    std::vector<ListColumn> named;
     QStringList otherNames;
 };
 
-// How the columns named by names are used; throws when none fills a field or two fill one.
-Columns ColumnsOf(const QStringList& names, FieldColumns fieldColumns)
+// The index of the column a --map names, by its key; throws when there is none.
+int MappedColumn(const QString& name, const QStringList& names)
 {
-    Columns columns;
-    QSet<int> seen;
-    QSet<QString> otherSeen;
-    for (const QString& written : names) {
-        const QString name = written.trimmed();
-        const int field = name.isEmpty() ? -1 : FieldOfColumn(name);
-        QString otherKey;
-        if (field >= 0) {
-            if (seen.contains(field))
-                throw AppError(QStringLiteral("The list has two columns for %1; which one fills it cannot be told.")
-                                   .arg(TagOf(field)));
-            seen.insert(field);
-        } else if (!name.isEmpty()) {
-            columns.otherNames << name;
-            otherKey = ColumnKey(name);
-            if (otherSeen.contains(otherKey))
-                otherKey.clear();
-            else
-                otherSeen.insert(otherKey);
-        }
-        columns.fields.push_back(field);
-        columns.otherKeys << otherKey;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (!names[i].trimmed().isEmpty() && ColumnKey(names[i]) == ColumnKey(name))
+            return static_cast<int>(i);
     }
+    QStringList written;
+    for (const QString& each : names) {
+        if (!each.trimmed().isEmpty())
+            written << QLatin1Char('"') + each.trimmed() + QLatin1Char('"');
+    }
+    throw AppError(QStringLiteral("--map names the column \"%1\", which the list does not have; its columns are %2.")
+                       .arg(name, written.join(QStringLiteral(", "))));
+}
+
+// The tag's name without brackets: "[City2]" and "City2" give "City2".
+QString TagName(const QString& tag)
+{
+    const QString trimmed = tag.trimmed();
+    return trimmed.startsWith(QLatin1Char('[')) && trimmed.endsWith(QLatin1Char(']')) ? trimmed.mid(1).chopped(1) : trimmed;
+}
+
+// How the columns named by names are used; throws when none fills a field or two fill one.
+Columns ColumnsOf(const QStringList& names, FieldColumns fieldColumns, const ColumnMap& map)
+{
+    QHash<int, int> mappedFields;
+    QHash<int, QString> mappedKeys;
+    for (const auto& [column, tag] : map) {
+        const int index = MappedColumn(column, names);
+        const int field = FieldNamed(TagName(tag));
+        if (field == DateFieldIndex || (field < 0 && fieldColumns == FieldColumns::Required))
+            throw AppError(QStringLiteral("--map %1=%2: %2 is no field of the letter; the letter's fields are %3.")
+                               .arg(column, tag, ColumnNames()));
+        if (field >= 0)
+            mappedFields.insert(index, field);
+        mappedKeys.insert(index, ColumnKey(TagName(tag)));
+    }
+    Columns columns;
+    columns.fields = ColumnFields(names, mappedFields);
+    QSet<int> seen;
+    QSet<QString> keysSeen;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString name = names[i].trimmed();
+        const int field = columns.fields[static_cast<std::size_t>(i)];
+        if (field >= 0 && seen.contains(field))
+            throw AppError(QStringLiteral("The list has two columns for %1 (%2); which one fills it cannot be told. "
+                                          "--map COLUMN=%3 says which.")
+                               .arg(TagOf(field), FieldMeaning(field), TagOf(field).mid(1).chopped(1)));
+        seen.insert(field);
+        QStringList keys;
+        if (!name.isEmpty() && !keysSeen.contains(ColumnKey(name)))
+            keys << ColumnKey(name);
+        if (mappedKeys.contains(static_cast<int>(i)))
+            keys << mappedKeys.value(static_cast<int>(i));
+        for (const QString& key : keys)
+            keysSeen.insert(key);
+        columns.keys.push_back(keys);
+        if (name.isEmpty())
+            continue;
+        columns.named.push_back({name, field, mappedKeys.contains(static_cast<int>(i))});
+        if (field < 0)
+            columns.otherNames << name;
+    }
+    seen.remove(-1);
     if (seen.isEmpty() && fieldColumns == FieldColumns::Required)
         throw AppError(QStringLiteral("No column of the list fills a field of the letter. The first line of the list "
                                       "names the columns: %1, in any order, in any letter case, with or without spaces, "
@@ -111,7 +232,7 @@ bool IsBlank(const QStringList& values)
 
 LetterLine MakeLine(const CsvRecord& record, const Columns& columns, const FieldTexts& defaults)
 {
-    LetterLine letter{record.line, defaults, {}, record.problem};
+    LetterLine letter{record.row, record.line, defaults, {}, record.problem};
     if (!letter.problem.isEmpty())
         return letter;
     const auto width = static_cast<qsizetype>(columns.fields.size());
@@ -125,8 +246,8 @@ LetterLine MakeLine(const CsvRecord& record, const Columns& columns, const Field
         const QString& value = record.values[static_cast<qsizetype>(column)];
         if (columns.fields[column] >= 0)
             letter.fields[static_cast<std::size_t>(columns.fields[column])] = value;
-        else if (const QString& key = columns.otherKeys[static_cast<qsizetype>(column)]; !key.isEmpty())
-            letter.otherValues.insert(key, value);
+        for (const QString& key : columns.keys[column])
+            letter.columnValues.insert(key, value);
     }
     letter.problem = TextProblem(letter.fields);
     return letter;
@@ -165,12 +286,10 @@ QString ColumnKey(const QString& name)
     return key.toCaseFolded();
 }
 
-int FieldOfColumn(const QString& name)
+int FieldNamed(const QString& name)
 {
     const QString key = ColumnKey(name);
     for (int field = 0; field < FieldCount; ++field) {
-        if (field == DateFieldIndex)
-            continue;
         const QString tag = TagOf(field);
         if (ColumnKey(tag.mid(1, tag.size() - 2)) == key)
             return field;
@@ -178,8 +297,103 @@ int FieldOfColumn(const QString& name)
     return -1;
 }
 
+std::vector<int> ColumnFields(const QStringList& names, const QHash<int, int>& mapped)
+{
+    std::vector<Meaning> meanings;
+    QSet<Kind> recipientTaken;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        meanings.push_back(MeaningOf(names[i]));
+        if (meanings.back().whose == Whose::Recipient)
+            recipientTaken.insert(meanings.back().kind);
+    }
+    for (const int field : mapped) {
+        for (const KindFields& each : FieldsOfKinds) {
+            if (FieldOfTag(each.recipient) == field)
+                recipientTaken.insert(each.kind);
+        }
+    }
+    std::vector<int> fields;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const Meaning& meaning = meanings[static_cast<std::size_t>(i)];
+        Whose whose = meaning.whose;
+        if (whose == Whose::Unsaid)
+            whose = meaning.senderPlaceholder && recipientTaken.contains(meaning.kind) ? Whose::Sender : Whose::Recipient;
+        fields.push_back(mapped.contains(static_cast<int>(i)) ? mapped.value(static_cast<int>(i))
+                         : names[i].trimmed().isEmpty()      ? -1
+                                                             : FieldOf(meaning.kind, whose));
+    }
+    return fields;
+}
+
+QString NameSource::TextOn(const LetterLine& line) const
+{
+    return field >= 0 ? line.fields[static_cast<std::size_t>(field)] : line.columnValues.value(columnKey);
+}
+
+NameSource SourceNamed(const QString& name, const QSet<QString>& columnKeys)
+{
+    const QString key = ColumnKey(name);
+    if (columnKeys.contains(key))
+        return {key, -1};
+    return {QString(), FieldNamed(name)};
+}
+
+void EmptyCounts::Add(const LetterLine& line)
+{
+    if (!line.problem.isEmpty())
+        return;
+    ++lines;
+    for (int field = 0; field < FieldCount; ++field)
+        fields[static_cast<std::size_t>(field)] += line.fields[static_cast<std::size_t>(field)].trimmed().isEmpty() ? 1 : 0;
+    for (auto value = line.columnValues.begin(); value != line.columnValues.end(); ++value)
+        columns[value.key()] += value.value().trimmed().isEmpty() ? 1 : 0;
+}
+
+qsizetype EmptyCounts::Of(const NameSource& source) const
+{
+    return source.field >= 0 ? fields[static_cast<std::size_t>(source.field)] : columns.value(source.columnKey);
+}
+
+ValueOf ValueNamed(const QString& name, const QSet<QString>& columnKeys)
+{
+    const NameSource source = SourceNamed(name, columnKeys);
+    if (!source.Known())
+        return {};
+    return [source](const LetterLine& line) { return source.TextOn(line); };
+}
+
+bool IsColumnName(const QString& name)
+{
+    return MeaningOf(name).kind != Kind::None;
+}
+
+const std::array<int, TypedFieldCount>& FieldsInLetterOrder()
+{
+    static const std::array<int, TypedFieldCount> order = [] {
+        std::array<int, TypedFieldCount> fields{};
+        const char* const tags[] = {"[YourName]", "[YourTitle]", "[StreetAddress]", "[City]", "[ST]", "[ZIPCode]", "[RecipientName]",
+                                    "[Title]", "[CompanyName]", "[StreetAddress2]", "[City2]", "[ST2]", "[ZIPCode2]"};
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            fields[i] = FieldOfTag(tags[i]);
+        return fields;
+    }();
+    return order;
+}
+
+QString FieldMeaning(int field)
+{
+    static const char* const meanings[FieldCount] = {
+        "the sender's name",           "the sender's city",      "the recipient's ZIP code",
+        "the recipient's state",       "the recipient's street address", "the recipient's city",
+        "the sender's street address", "the recipient's name",   "the sender's state",
+        "the sender's ZIP code",       "the recipient's title",  "the recipient's company",
+        "the sender's title",          "the letter's date",
+    };
+    return field >= 0 && field < FieldCount ? QString::fromLatin1(meanings[field]) : QString();
+}
+
 LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, const QString& date,
-                          FieldColumns fieldColumns, const RowFilter& keep)
+                          FieldColumns fieldColumns, const RowFilter& keep, const ColumnMap& map)
 {
     std::optional<CsvRecord> header = next();
     if (!header)
@@ -187,7 +401,11 @@ LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, con
     if (!header->problem.isEmpty())
         throw AppError(QStringLiteral("The first line of the list, which names the columns, cannot be read: %1.")
                            .arg(header->problem));
-    const Columns columns = ColumnsOf(header->values, fieldColumns);
+    if (std::any_of(header->values.begin(), header->values.end(), [](const QString& name) { return name.contains(QChar(0)); }))
+        throw AppError(QStringLiteral("The first line of the list, which names the columns, holds NUL characters: the list "
+                                      "looks like UTF-16 text without a byte-order mark. Name its encoding with "
+                                      "--encoding UTF-16LE (or UTF-16BE), or save it as UTF-8."));
+    const Columns columns = ColumnsOf(header->values, fieldColumns, map);
 
     FieldTexts defaults;
     for (int field = 0; field < FieldCount; ++field) {
@@ -198,22 +416,36 @@ LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, con
     defaults[DateFieldIndex] = date;
 
     LetterList list;
+    list.columns = columns.named;
     list.otherColumns = columns.otherNames;
-    list.lastLine = header->line;
-    for (int row = 0; std::optional<CsvRecord> record = next(); ++row) {
-        list.lastLine = record->line;
-        if (keep && !keep(row))
+    for (const QStringList& keys : columns.keys) {
+        for (const QString& key : keys)
+            list.columnKeys.insert(key);
+    }
+    list.lastRow = header->row;
+    // Rows that hold nothing (lines with nothing on them, rows a sheet leaves out) count as
+    // empty once a row with something follows them: the end of a list is not its rows.
+    int emptyBefore = 0;
+    int previous = header->row;
+    const auto kept = [&keep](int row) { return !keep || keep(row); };
+    while (std::optional<CsvRecord> record = next()) {
+        for (int row = previous + 1; row < record->row; ++row)
+            emptyBefore += kept(row) ? 1 : 0;
+        previous = list.lastRow = record->row;
+        if (record->problem.isEmpty() && IsBlank(record->values)) {
+            emptyBefore += kept(record->row) ? 1 : 0;
             continue;
-        if (record->problem.isEmpty() && IsBlank(record->values))
-            ++list.emptyRows;
-        else
+        }
+        list.emptyRows += emptyBefore;
+        emptyBefore = 0;
+        if (kept(record->row))
             list.lines.push_back(MakeLine(*record, columns, defaults));
     }
     return list;
 }
 
 LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date,
-                          FieldColumns fieldColumns, const RowFilter& keep)
+                          FieldColumns fieldColumns, const RowFilter& keep, const ColumnMap& map)
 {
     std::size_t at = 0;
     return ReadLetterList(
@@ -223,7 +455,7 @@ LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& setting
             // Each record's values go once its line is made.
             return std::move(records[at++]);
         },
-        settings, date, fieldColumns, keep);
+        settings, date, fieldColumns, keep, map);
 }
 
 QString SafeFileName(const QString& name)
@@ -246,6 +478,6 @@ QString LetterFileStem(const LetterLine& letter, int digits)
     if (name.isEmpty())
         name = letter.fields[static_cast<std::size_t>(RecipientField)].trimmed();
     const QString safe = SafeFileName(name);
-    const QString number = QStringLiteral("%1").arg(letter.line, digits, 10, QLatin1Char('0'));
+    const QString number = QStringLiteral("%1").arg(letter.row, digits, 10, QLatin1Char('0'));
     return safe.isEmpty() ? number : number + QLatin1Char('-') + safe;
 }

@@ -17,7 +17,7 @@ int LineNumber(const QString& text)
     return ok && number >= 1 ? number : 0;
 }
 
-std::optional<LineRange> ParseRange(const QString& part)
+std::optional<RowRange> ParseRange(const QString& part)
 {
     const qsizetype dash = part.indexOf(QLatin1Char('-'));
     const int first = LineNumber(dash < 0 ? part : part.left(dash));
@@ -25,35 +25,25 @@ std::optional<LineRange> ParseRange(const QString& part)
     const int last = dash >= 0 && end.trimmed().isEmpty() ? INT_MAX : LineNumber(end);
     if (first == 0 || last == 0 || last < first)
         return std::nullopt;
-    return LineRange{first, last};
+    return RowRange{first, last};
 }
 
-bool InRanges(int line, const std::vector<LineRange>& ranges)
+bool InRanges(int row, const std::vector<RowRange>& ranges)
 {
     if (ranges.empty())
         return true;
-    return std::any_of(ranges.begin(), ranges.end(), [line](const LineRange& range) { return line >= range.first && line <= range.last; });
+    return std::any_of(ranges.begin(), ranges.end(), [row](const RowRange& range) { return row >= range.first && row <= range.last; });
 }
 
-// What a {Name} part of a pattern takes from a line.
-std::function<QString(const LetterLine&)> PartOf(const QString& name, const QSet<QString>& otherKeys)
-{
-    if (const int field = FieldOfColumn(name); field >= 0)
-        return [field](const LetterLine& line) { return line.fields[static_cast<std::size_t>(field)]; };
-    const QString key = ColumnKey(name);
-    if (otherKeys.contains(key))
-        return [key](const LetterLine& line) { return line.otherValues.value(key); };
-    return {};
-}
 }
 
-std::optional<std::vector<LineRange>> ParseLineRanges(const QString& text, QString& error)
+std::optional<std::vector<RowRange>> ParseRowRanges(const QString& text, QString& error)
 {
-    std::vector<LineRange> ranges;
+    std::vector<RowRange> ranges;
     for (const QString& part : text.split(QLatin1Char(','))) {
-        const std::optional<LineRange> range = ParseRange(part);
+        const std::optional<RowRange> range = ParseRange(part);
         if (!range) {
-            error = QStringLiteral("--lines takes line numbers and ranges such as 2-50,75,100- , not '%1'.").arg(part.trimmed());
+            error = QStringLiteral("--lines takes row numbers and ranges such as 2-50,75,100- , not '%1'.").arg(part.trimmed());
             return std::nullopt;
         }
         ranges.push_back(*range);
@@ -73,12 +63,12 @@ std::optional<Shard> ParseShard(const QString& text, QString& error)
     return shard;
 }
 
-std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::vector<LineRange>& ranges,
+std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::vector<RowRange>& ranges,
                                     const std::optional<Shard>& shard)
 {
     std::vector<LetterLine> selected;
     for (LetterLine& line : lines) {
-        if (InRanges(line.line, ranges))
+        if (InRanges(line.row, ranges))
             selected.push_back(std::move(line));
     }
     if (!shard)
@@ -93,11 +83,8 @@ std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::ve
     return part;
 }
 
-std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, const QStringList& otherColumns)
+std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, const QSet<QString>& columnKeys)
 {
-    QSet<QString> otherKeys;
-    for (const QString& column : otherColumns)
-        otherKeys.insert(ColumnKey(column));
     std::vector<std::function<QString(const LetterLine&)>> parts;
     QStringList unknown;
     qsizetype at = 0;
@@ -112,7 +99,7 @@ std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, co
         if (close < 0)
             throw AppError(QStringLiteral("The --name pattern \"%1\" opens a brace it never closes.").arg(pattern));
         const QString name = pattern.mid(open + 1, close - open - 1);
-        if (auto part = PartOf(name, otherKeys))
+        if (ValueOf part = ValueNamed(name, columnKeys))
             parts.push_back(std::move(part));
         else
             unknown << QLatin1Char('{') + name + QLatin1Char('}');
@@ -142,11 +129,11 @@ QHash<int, QString> UniqueStems(const std::vector<LetterLine>& lines, const std:
         while (stem.startsWith(QLatin1Char('.')) || stem.startsWith(QLatin1Char(' ')))
             stem.remove(0, 1);
         if (stem.isEmpty())
-            stem = QString::number(line.line);
+            stem = QString::number(line.row);
         while (taken.contains(stem.toCaseFolded()))
-            stem += QLatin1Char('-') + QString::number(line.line);
+            stem += QLatin1Char('-') + QString::number(line.row);
         taken.insert(stem.toCaseFolded());
-        stems.insert(line.line, stem);
+        stems.insert(line.row, stem);
     }
     return stems;
 }

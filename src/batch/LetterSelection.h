@@ -10,19 +10,19 @@
 #include <optional>
 #include <vector>
 
-// Which lines of a list a run makes (--lines, --shard) and the names their files take
+// Which rows of a list a run makes (--lines, --shard) and the names their files take
 // (--name): pure functions of the whole list, so that every part of a list run on many
 // machines names each letter as a single run would.
 
-// Lines from first to last of the list's own numbering; last is INT_MAX for "to the end".
-struct LineRange {
+// Rows from first to last, as a spreadsheet program numbers them; last is INT_MAX for "to the end".
+struct RowRange {
     int first = 1;
     int last = 1;
 };
 
-// "2-50,75,100-": line numbers and ranges, comma-separated; nothing, with a one-line
+// "2-50,75,100-": row numbers and ranges, comma-separated; nothing, with a one-line
 // error, for anything else.
-std::optional<std::vector<LineRange>> ParseLineRanges(const QString& text, QString& error);
+std::optional<std::vector<RowRange>> ParseRowRanges(const QString& text, QString& error);
 
 // The index-th of count parts of a list, from 1.
 struct Shard {
@@ -36,14 +36,14 @@ std::optional<Shard> ParseShard(const QString& text, QString& error);
 // The lines within ranges (all when there are none), then of those the shard's part: the
 // shards split them, in list order, into count runs as long as one another within one line,
 // so that they are disjoint and together all of them.
-std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::vector<LineRange>& ranges,
+std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::vector<RowRange>& ranges,
                                     const std::optional<Shard>& shard);
 
 // A --name pattern, text with {Column} parts, as the name it gives a line: each part takes
-// the column whose name matches (by ColumnKey), or the field's text for a field of the
-// letter. otherColumns names the list's columns that fill no field. Throws AppError for an
-// unclosed brace or, naming every one, parts that are neither column nor field.
-std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, const QStringList& otherColumns);
+// what a template's tag of its name takes (ValueNamed: the column whose name matches, else
+// the field's text, {CurrentDate} the letter's date). columnKeys are the list's. Throws
+// AppError for an unclosed brace or, naming every one, parts that are neither column nor field.
+std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, const QSet<QString>& columnKeys);
 
 // The file name stems of the lines that can make a letter, by line number: name(line) made
 // safe (SafeFileName, without leading dots, the line number when nothing is left); the

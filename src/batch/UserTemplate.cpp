@@ -11,6 +11,10 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
+#include <QXmlStreamReader>
+
+#include <orcus/zip_archive.hpp>
+#include <orcus/zip_archive_stream.hpp>
 
 #include <cerrno>
 #include <optional>
@@ -84,6 +88,89 @@ UserTemplateFile ReadUserTemplate(const QString& path)
     return {bytes, QStringLiteral("template.") + extension};
 }
 
+namespace {
+constexpr char WordNamespace[] = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
+constexpr char OpenDocumentText[] = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
+
+// The paragraphs' texts of a document part, each paragraph on a line of its own: the text
+// inside a paragraph's runs, spans and links, a paragraph in a text box on a line of its own.
+QString ParagraphsText(const QByteArray& xml, bool word)
+{
+    const QLatin1String space(word ? WordNamespace : OpenDocumentText);
+    QXmlStreamReader reader(xml);
+    QStringList open;
+    QString text;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        const bool inSpace = reader.namespaceUri() == space;
+        if (reader.isStartElement() && inSpace && (reader.name() == u"p" || (!word && reader.name() == u"h"))) {
+            open << QString();
+        } else if (reader.isEndElement() && inSpace && (reader.name() == u"p" || (!word && reader.name() == u"h"))) {
+            if (!open.isEmpty())
+                text += open.takeLast() + QLatin1Char('\n');
+        } else if (reader.isStartElement() && inSpace && !open.isEmpty()) {
+            const QStringView name = reader.name();
+            if (word && name == u"t")
+                open.last() += reader.readElementText();
+            else if (name == u"tab")
+                open.last() += QLatin1Char('\t');
+            else if (!word && name == u"s")
+                open.last() += QLatin1Char(' ');
+            else if (name == (word ? QStringView(u"br") : QStringView(u"line-break")))
+                open.last() += QLatin1Char('\n');
+        } else if (reader.isCharacters() && !word && !open.isEmpty()) {
+            open.last() += reader.text();
+        }
+    }
+    if (reader.hasError())
+        throw AppError(QStringLiteral("The template cannot be read: %1.").arg(reader.errorString()));
+    return text;
+}
+
+QByteArray ZipEntry(orcus::zip_archive& archive, const std::string& name)
+{
+    std::vector<unsigned char> part;
+    if (!archive.read_file_entry(name, part))
+        return QByteArray();
+    QByteArray bytes(reinterpret_cast<const char*>(part.data()), static_cast<qsizetype>(part.size()));
+    while (bytes.endsWith('\0'))
+        bytes.chop(1);
+    return bytes;
+}
+
+// Whether a part of a Word template holds text the letter shows.
+bool IsWordStory(const std::string& name)
+{
+    const QString part = QString::fromStdString(name);
+    static const QRegularExpression story(QStringLiteral("^word/(document|header\\d*|footer\\d*|footnotes|endnotes)\\.xml$"));
+    return story.match(part).hasMatch();
+}
+}
+
+std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QString& workingName)
+{
+    const QString extension = QFileInfo(workingName).suffix();
+    if (extension == QLatin1String("doc") || extension == QLatin1String("dot"))
+        return std::nullopt;
+    if (extension == QLatin1String("fodt"))
+        return FindTags(ParagraphsText(bytes, false));
+    QString text;
+    try {
+        orcus::zip_archive_stream_blob stream(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
+        orcus::zip_archive archive(&stream);
+        archive.load();
+        const bool word = extension.startsWith(QLatin1Char('d'));
+        for (std::size_t i = 0; i < archive.get_file_entry_count(); ++i) {
+            const std::string name(archive.get_file_entry_name(i));
+            if (word ? IsWordStory(name) : name == "content.xml" || name == "styles.xml")
+                text += ParagraphsText(ZipEntry(archive, name), word);
+        }
+    } catch (const std::exception& error) {
+        throw AppError(QStringLiteral("The template cannot be read: %1.").arg(QString::fromUtf8(error.what())));
+    }
+    return FindTags(text);
+}
+
 QStringList FindTags(const QString& text)
 {
     static const QRegularExpression tag(QStringLiteral("\\[[^\\[\\]\\n\\r]*[^\\[\\]\\s][^\\[\\]\\n\\r]*\\]"));
@@ -100,28 +187,6 @@ QStringList FindTags(const QString& text)
 }
 
 namespace {
-// Where a tag's text comes from: a field of the letter (its column, else the window's
-// saved text or the letter's date), or a column that fills no field, by its key.
-struct TagSource {
-    QString tag;
-    int field = -1;
-    QString otherKey;
-};
-
-std::optional<TagSource> SourceOf(const QString& tag, const QSet<QString>& otherKeys)
-{
-    const QString name = tag.mid(1, tag.size() - 2);
-    const QString key = ColumnKey(name);
-    if (const int field = FieldOfColumn(name); field >= 0)
-        return TagSource{tag, field, QString()};
-    if (otherKeys.contains(key))
-        return TagSource{tag, -1, key};
-    const QString date = QString::fromLatin1(FieldTags[DateFieldIndex]);
-    if (key == ColumnKey(date.mid(1, date.size() - 2)))
-        return TagSource{tag, DateFieldIndex, QString()};
-    return std::nullopt;
-}
-
 AppError UnknownTags(const QStringList& unknown)
 {
     const bool one = unknown.size() == 1;
@@ -134,16 +199,13 @@ AppError UnknownTags(const QStringList& unknown)
 }
 }
 
-std::function<std::vector<TagText>(const LetterLine&)> ResolveTags(const QStringList& tags, const QStringList& otherColumns)
+std::function<std::vector<TagText>(const LetterLine&)> ResolveTags(const QStringList& tags, const QSet<QString>& columnKeys)
 {
-    QSet<QString> otherKeys;
-    for (const QString& column : otherColumns)
-        otherKeys.insert(ColumnKey(column));
-    std::vector<TagSource> sources;
+    std::vector<std::pair<QString, ValueOf>> sources;
     QStringList unknown;
     for (const QString& tag : tags) {
-        if (const std::optional<TagSource> source = SourceOf(tag, otherKeys))
-            sources.push_back(*source);
+        if (ValueOf value = ValueNamed(tag.mid(1, tag.size() - 2), columnKeys))
+            sources.emplace_back(tag, std::move(value));
         else
             unknown << tag;
     }
@@ -151,22 +213,21 @@ std::function<std::vector<TagText>(const LetterLine&)> ResolveTags(const QString
         throw UnknownTags(unknown);
     return [sources](const LetterLine& line) {
         std::vector<TagText> texts;
-        for (const TagSource& source : sources)
-            texts.push_back({source.tag, source.field >= 0 ? line.fields[static_cast<std::size_t>(source.field)]
-                                                           : line.otherValues.value(source.otherKey)});
+        for (const auto& [tag, value] : sources)
+            texts.push_back({tag, value(line)});
         return texts;
     };
 }
 
-QStringList UnusedColumns(const QStringList& tags, const QStringList& otherColumns)
+QStringList UnusedColumns(const QStringList& tags, const std::vector<ListColumn>& columns)
 {
     QSet<QString> taken;
     for (const QString& tag : tags)
         taken.insert(ColumnKey(tag.mid(1, tag.size() - 2)));
     QStringList unused;
-    for (const QString& column : otherColumns) {
-        if (!taken.contains(ColumnKey(column)))
-            unused << column;
+    for (const ListColumn& column : columns) {
+        if (column.field < 0 && !column.mapped && !taken.contains(ColumnKey(column.name)))
+            unused << column.name;
     }
     return unused;
 }

@@ -5,9 +5,11 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
-struct LetterLine;
+#include "LetterList.h"
+
 struct TagText;
 
 // A letter template of the user's (--template): a Word or OpenDocument file whose bracketed
@@ -31,16 +33,23 @@ struct UserTemplateFile {
 };
 UserTemplateFile ReadUserTemplate(const QString& path);
 
+// The tags of a template read from its file, without an office, for a dry run: the text of
+// every paragraph of a Word (.docx, .dotx) template's body, headers, footers, notes and text
+// boxes, or of an OpenDocument (.odt, .ott, .fodt) one's content and styles, through its
+// formatting runs. Nothing for a Word 97-2003 (.doc, .dot) template, which only the office
+// reads. Throws AppError when the file cannot be read as its kind.
+std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QString& workingName);
+
 // The tags in text, each once whatever its letter case (the office replaces them ignoring
 // case), in the order they are first found.
 QStringList FindTags(const QString& text);
 
-// What each of tags takes in a letter: the column whose name matches the tag's (by
-// ColumnKey: "[Company Name]" takes "CompanyName"), the field's column or, without one, the
-// text the window saved for one of the thirteen fields, and for [CurrentDate] the letter's
-// date. otherColumns names the list's columns that fill no field. Throws AppError naming
-// every tag that has neither column nor field, since no letter may show a tag.
-std::function<std::vector<TagText>(const LetterLine&)> ResolveTags(const QStringList& tags, const QStringList& otherColumns);
+// What each of tags takes in a letter, by ValueNamed of its name: the column whose name
+// matches the tag's (by ColumnKey: "[Company Name]" takes "CompanyName"), else the field the
+// tag names (its column, or the text the window saved, or for [CurrentDate] the letter's
+// date). columnKeys are the list's. Throws AppError naming every tag that has neither
+// column nor field, since no letter may show a tag.
+std::function<std::vector<TagText>(const LetterLine&)> ResolveTags(const QStringList& tags, const QSet<QString>& columnKeys);
 
-// The columns of otherColumns whose names match none of tags.
-QStringList UnusedColumns(const QStringList& tags, const QStringList& otherColumns);
+// The columns that fill no field, are not mapped and whose names match none of tags.
+QStringList UnusedColumns(const QStringList& tags, const std::vector<ListColumn>& columns);

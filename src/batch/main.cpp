@@ -12,6 +12,7 @@
 #include "Resources.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
+#include "UserTemplate.h"
 
 #include <QCoreApplication>
 
@@ -76,12 +77,21 @@ int main(int argc, char* argv[])
         return console.Version();
 
     try {
-        QSettingsStore settings;
+        QSettingsStore settings = command->senderFile.isEmpty() ? QSettingsStore() : QSettingsStore(command->senderFile);
         SystemClock clock;
         const BatchOptions& options = command->options;
         const BatchPlan plan = PlanBatch(*command, settings, LetterDate(options.date, command->dateFormat));
         if (plan.jobs.empty() && plan.unusable.empty())
             return console.NothingToMake(plan);
+        if (command->dryRun) {
+            // A template of the user's is checked as the office's reading of it would be.
+            const std::optional<QStringList> tags =
+                plan.letterTemplate.tags ? TagsWithoutOffice(plan.letterTemplate.bytes, plan.letterTemplate.fileName)
+                                         : std::nullopt;
+            if (tags)
+                plan.letterTemplate.tags(*tags);
+            return console.DryRun(plan, options, tags.has_value());
+        }
         // The offices' folders go where the batch's working folder goes.
         LibreOfficeFactory office({}, TempFolder());
         const BatchResult result = MakeLetters(

@@ -75,7 +75,7 @@ std::vector<CsvRecord> StreamedRecords(const QByteArray& bytes, QString& guessed
 {
     TricklingDevice device(bytes);
     ListTextReader text(device, QString());
-    CsvStream stream(text, QChar(), [](const QString& name) { return FieldOfColumn(name) >= 0; });
+    CsvStream stream(text, QChar(), IsColumnName);
     std::vector<CsvRecord> records;
     while (std::optional<CsvRecord> record = stream.Next())
         records.push_back(*record);
@@ -84,15 +84,33 @@ std::vector<CsvRecord> StreamedRecords(const QByteArray& bytes, QString& guessed
     return records;
 }
 
+// Every record a spreadsheet gives.
+std::vector<CsvRecord> SheetRecords(const QByteArray& bytes)
+{
+    const RecordSource next = ReadSpreadsheet(bytes, FormatOfList(bytes));
+    std::vector<CsvRecord> records;
+    while (std::optional<CsvRecord> record = next())
+        records.push_back(*record);
+    return records;
+}
+
 QStringList Values(const std::vector<CsvRecord>& records, std::size_t index)
 {
     return index < records.size() ? records[index].values : QStringList{QStringLiteral("<no record>")};
 }
 
+// Settings as the window saves them once every field was typed.
+void SaveEveryField(FakeSettings& settings)
+{
+    for (int field = 0; field < TypedFieldCount; ++field)
+        settings.WriteSetting(QLatin1String(SettingsApplication), QLatin1String(SettingsSection), FieldKey(field),
+                              QStringLiteral("Saved %1").arg(field));
+}
+
 LetterLine Line(int number, const QString& company, const QString& recipient)
 {
     LetterLine line;
-    line.line = number;
+    line.row = line.line = number;
     line.fields[11] = company;
     line.fields[7] = recipient;
     return line;
@@ -112,7 +130,7 @@ private slots:
     void spreadsheetsThatCannotBeReadAreRefused();
     void columnsFillFieldsAndSettingsTheRest();
     void columnNamesMatchByKey();
-    void unusableColumnsAreNamed();
+    void columnsGoWhereTheUserMeansThem();
     void linesThatCannotMakeALetter();
     void fileNames();
     void fileNamesSortInListOrder();
@@ -215,7 +233,7 @@ void BatchListTest::readsListsAsStreams()
         StreamedRecords("City\n\"" + QByteArray(3 * MaxRecordChars, 'z'), guessed, separator);
         QFAIL("an endless record was read");
     } catch (const AppError& error) {
-        QVERIFY2(error.Description().startsWith(QLatin1String("Line 2 of the list goes on for more than")) &&
+        QVERIFY2(error.Description().startsWith(QLatin1String("Row 2 of the list, from its line 2, goes on for more than")) &&
                      error.Description().contains(QLatin1String("quote")),
                  qPrintable(error.Description()));
     }
@@ -223,12 +241,12 @@ void BatchListTest::readsListsAsStreams()
 
 void BatchListTest::separatorIsChosenFromTheHeader()
 {
-    const auto isName = [](const QString& name) { return FieldOfColumn(name) >= 0; };
+    const std::function<bool(const QString&)> isName = IsColumnName;
     // The one that yields the most field names, even where another splits the line too.
     QCOMPARE(ChooseSeparator(QStringLiteral("\n\"Smith, John\";Company Name;City\r\nA,B;C;D\n"), isName), QLatin1Char(';'));
     QCOMPARE(ChooseSeparator(QStringLiteral("Recipient Name\tCity, ST\tZIP Code\n"), isName), QLatin1Char('\t'));
     QCOMPARE(ChooseSeparator(QStringLiteral("City;ST,ZIPCode,Title\n"), isName), QLatin1Char(','));
-    QCOMPARE(ChooseSeparator(QStringLiteral("Name;Email\n"), isName), QLatin1Char(','));
+    QCOMPARE(ChooseSeparator(QStringLiteral("Nom;Email\n"), isName), QLatin1Char(','));
     const auto records = ParseCsv(QStringLiteral("City\tST\n\"Boise\tEast\"\tID\n"), QLatin1Char('\t'));
     QCOMPARE(Values(records, 1), (QStringList{"Boise\tEast", "ID"}));
 }
@@ -250,11 +268,11 @@ void BatchListTest::spreadsheetsAsTheyShowTheirCells()
     // A comment on a cell is not what the cell shows.
     rows[3][1].comment = QStringLiteral("check the ZIP code");
     for (const QByteArray& file : {XlsxFile(rows), OdsFile(rows), OdsFile(rows, false)}) {
-        const std::vector<CsvRecord> records = ReadSpreadsheet(file, FormatOfList(file));
+        const std::vector<CsvRecord> records = SheetRecords(file);
         QCOMPARE(records.size(), std::size_t(4));
         QCOMPARE(Values(records, 0), (QStringList{"Recipient Name", "ZIP Code 2", "Since", "Amount", "Next"}));
         QCOMPARE(Values(records, 1), (QStringList{"Smith, John", "62701", "12/7/2026", "1,234.50", "62702"}));
-        QCOMPARE(Values(records, 2), QStringList(5));
+        QCOMPARE(Values(records, 2), QStringList());
         QCOMPARE(Values(records, 3), (QStringList{"Zo\u00EB", "02134", "7 December 2026", "", ""}));
         QCOMPARE(records[3].line, 4);
     }
@@ -267,23 +285,42 @@ void BatchListTest::spreadsheetsAsTheyShowTheirCells()
     QCOMPARE(ShownNumber(serial, QStringLiteral("yyyy\\-mm\\-dd h:mm AM/PM"), origin), QStringLiteral("2026-12-07 6:00 PM"));
     QCOMPARE(ShownNumber(serial, QStringLiteral("[$-409]ddd, mmm d, yy;@"), origin), QStringLiteral("Mon, Dec 7, 26"));
     QCOMPARE(ShownNumber(0.125, QStringLiteral("0.0%"), origin), QStringLiteral("12.5%"));
-    QCOMPARE(ShownNumber(-1234.5, QStringLiteral("[$\u20AC-407]#,##0.00;[Red]\\(#,##0.00\\)"), origin), QStringLiteral("(1,234.50)"));
+    QCOMPARE(ShownNumber(-1234.5, QStringLiteral("[$\u20AC-407]#,##0.00;[Red]\\(#,##0.00\\)"), origin), QStringLiteral("(1.234,50)"));
     QCOMPARE(ShownNumber(1234.5, QStringLiteral("\"$\"#,##0"), origin), QStringLiteral("$1,235"));
     QCOMPARE(ShownNumber(0.1, QStringLiteral("General"), origin), QStringLiteral("0.1"));
-}
+    // In the locale the format names: German digits, date separator and month names.
+    const double august = static_cast<double>(origin.daysTo(QDate(2026, 8, 20)));
+    QCOMPARE(ShownNumber(august, QStringLiteral("[$-407]dd/mm/yyyy"), origin), QStringLiteral("20.08.2026"));
+    QCOMPARE(ShownNumber(august, QStringLiteral("[$-de-DE]d. mmmm yyyy"), origin), QStringLiteral("20. August 2026"));
+    QCOMPARE(ShownNumber(150000, QStringLiteral("#,##0.00\\ [$\u20AC-407]"), origin), QStringLiteral("150.000,00 \u20AC"));
 
-void BatchListTest::spreadsheetsThatCannotBeReadAreRefused()
-{
-    // Text kept in the cell itself, which the import filter would leave out of the letter.
-    const QByteArray inlineText = ZipFile({
+    // Text kept in the cell itself (inline strings, a formula's text without its formula),
+    // rows formatted but empty, and cells of no named column, far right or far down.
+    const QByteArray streamed = ZipFile({
         {QStringLiteral("[Content_Types].xml"), "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
                                                 "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/></Types>"},
         {QStringLiteral("xl/workbook.xml"), "<workbook xmlns:r=\"r\"><sheets><sheet name=\"List\" r:id=\"rId7\"/></sheets></workbook>"},
         {QStringLiteral("xl/_rels/workbook.xml.rels"), "<Relationships><Relationship Id=\"rId7\" Target=\"worksheets/list.xml\"/></Relationships>"},
-        {QStringLiteral("xl/worksheets/list.xml"), "<worksheet><sheetData><row r=\"1\"><c r=\"A1\" t=\"str\">\n<v>City</v></c></row></sheetData></worksheet>"},
+        {QStringLiteral("xl/worksheets/list.xml"),
+         "<worksheet><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>City</t></is></c><c r=\"C1\" t=\"str\">\n<v>Company</v></c>"
+         "</row><row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><r><t>Stutt</t></r><r><t>gart</t></r></is></c><c r=\"C2\" s=\"0\"><v>7</v></c>"
+         "<c r=\"XFD2\" t=\"inlineStr\"><is><t>far right</t></is></c></row>"
+         "<row r=\"3\"><c r=\"A3\" s=\"0\"/><c r=\"B3\" s=\"0\"/></row>"
+         "<row r=\"4\"><c r=\"A4\" t=\"inlineStr\"><is><t>Boise</t></is></c></row>"
+         "<row r=\"1048576\"><c r=\"A1048576\" s=\"0\"/><c r=\"B1048576\" t=\"inlineStr\"><is><t>in no named column</t></is></c></row>"
+         "</sheetData></worksheet>"},
     });
-    QCOMPARE(FormatOfList(inlineText), ListFormat::Xlsx);
-    QVERIFY(SpreadsheetError(inlineText).contains(QLatin1String("save it again")));
+    const std::vector<CsvRecord> inlineRecords = SheetRecords(streamed);
+    QCOMPARE(inlineRecords.size(), std::size_t(4));
+    QCOMPARE(Values(inlineRecords, 0), (QStringList{"City", "Company"}));
+    QCOMPARE(Values(inlineRecords, 1), (QStringList{"Stuttgart", "7"}));
+    QCOMPARE(Values(inlineRecords, 2), QStringList());
+    QCOMPARE(Values(inlineRecords, 3), (QStringList{"Boise", ""}));
+    QCOMPARE(inlineRecords[3].line, 4);
+}
+
+void BatchListTest::spreadsheetsThatCannotBeReadAreRefused()
+{
     // A small file that would unpack to far more than a list.
     const QByteArray huge = XlsxFile({{TextCell(QString(70 * 1024 * 1024, QLatin1Char('x')))}});
     QVERIFY2(huge.size() < MaxSpreadsheetBytes, "the test's file is larger than a spreadsheet may be");
@@ -320,8 +357,8 @@ void BatchListTest::columnNamesMatchByKey()
     QCOMPARE(ColumnKey(QStringLiteral("ZIP_Code-2")), ColumnKey(QStringLiteral("ZIPCode2")));
     QCOMPARE(ColumnKey(QStringLiteral("\u00DCbersicht\u00A0Nr")), ColumnKey(QStringLiteral("\u00FCBERSICHTNR")));
     QVERIFY(ColumnKey(QStringLiteral("City 2")) != ColumnKey(QStringLiteral("City")));
-    QCOMPARE(FieldOfColumn(QStringLiteral("Street address 2")), 4);
-    QCOMPARE(FieldOfColumn(QStringLiteral("current_date")), -1);
+    QCOMPARE(FieldNamed(QStringLiteral("Street address 2")), 4);
+    QCOMPARE(FieldNamed(QStringLiteral("current_date")), DateFieldIndex);
 
     // Columns that fill no field are kept by key, not used; a column without a name is ignored.
     FakeSettings settings;
@@ -332,26 +369,55 @@ void BatchListTest::columnNamesMatchByKey()
     const LetterLine& line = list.lines.front();
     QVERIFY(line.problem.isEmpty());
     QCOMPARE(TextOf(line, "[CompanyName]"), QStringLiteral("Acme"));
-    QCOMPARE(line.otherValues.value(ColumnKey(QStringLiteral("Email"))), QStringLiteral("a@x.com"));
-    QCOMPARE(line.otherValues.value(ColumnKey(QStringLiteral("phone"))), QStringLiteral("555"));
-    QCOMPARE(line.otherValues.size(), 2);
+    QCOMPARE(line.columnValues.value(ColumnKey(QStringLiteral("Email"))), QStringLiteral("a@x.com"));
+    QCOMPARE(line.columnValues.value(ColumnKey(QStringLiteral("phone"))), QStringLiteral("555"));
+    QCOMPARE(line.columnValues.size(), 3);
 }
 
-void BatchListTest::unusableColumnsAreNamed()
+void BatchListTest::columnsGoWhereTheUserMeansThem()
 {
+    const auto fields = [](const QString& header, const QHash<int, int>& mapped = {}) {
+        QStringList tags;
+        for (const int field : ColumnFields(header.split(QLatin1Char(',')), mapped))
+            tags << (field < 0 ? QStringLiteral("-") : QString::fromLatin1(FieldTags[static_cast<std::size_t>(field)]));
+        return tags.join(QLatin1Char(' '));
+    };
+    // A contact list's address is the recipient's.
+    QCOMPARE(fields(QStringLiteral("Recipient Name,company_name,Street Address,City,ZIP-Code,State,Email")),
+             QStringLiteral("[RecipientName] [CompanyName] [StreetAddress2] [City2] [ZIPCode2] [ST2] -"));
+    QCOMPARE(fields(QStringLiteral("Name,Company,Address,Town,ST,Postal Code,Title")),
+             QStringLiteral("[RecipientName] [CompanyName] [StreetAddress2] [City2] [ST2] [ZIPCode2] [Title]"));
+    // The sender's take only what is named as the sender's, or their own names beside the recipient's.
+    QCOMPARE(fields(QStringLiteral("Your Street Address,Sender City,YourName,Your Title,From ZIP")),
+             QStringLiteral("[StreetAddress] [City] [YourName] [YourTitle] [ZIPCode]"));
+    QCOMPARE(fields(QStringLiteral("City,City2,ZIPCode,Recipient ZIP,ST")),
+             QStringLiteral("[City] [City2] [ZIPCode] [ZIPCode2] [ST2]"));
+    // --map decides instead of the rule, and the rule yields to it.
+    QCOMPARE(fields(QStringLiteral("Ort,City"), {{0, FieldNamed(QStringLiteral("City2"))}}), QStringLiteral("[City2] [City]"));
+
     FakeSettings settings;
-    const auto fails = [&](const QString& csv, const QString& expected) {
+    const auto fails = [&](const QString& csv, const QString& expected, const ColumnMap& map = {}) {
         try {
-            Letters(csv, settings);
+            ReadLetterList(ParseCsv(csv), settings, QStringLiteral("12/7/26"), FieldColumns::Required, {}, map);
         } catch (const AppError& error) {
             return error.Description().contains(expected);
         }
         return false;
     };
     // A list that fills no field is refused, naming the names that would.
-    QVERIFY(fails(QStringLiteral("Company,Town,CurrentDate\n"), QStringLiteral("YourName, YourTitle")));
-    QVERIFY(fails(QStringLiteral("Company,Town\n"), QStringLiteral("ST2 and ZIPCode2")));
-    QVERIFY(fails(QStringLiteral("City,city\n"), QStringLiteral("two columns for [City]")));
+    QVERIFY(fails(QStringLiteral("Firma,Ort,CurrentDate\n"), QStringLiteral("YourName, YourTitle")));
+    QVERIFY(fails(QStringLiteral("City,Town\n"), QStringLiteral("two columns for [City2]")));
+    QVERIFY(fails(QStringLiteral("Firma\n"), QStringLiteral("\"Ort\", which the list does not have"), {{QStringLiteral("Ort"), QStringLiteral("City2")}}));
+    QVERIFY(fails(QStringLiteral("Ort\n"), QStringLiteral("Region is no field"), {{QStringLiteral("Ort"), QStringLiteral("Region")}}));
+    // A UTF-16 list without a byte-order mark gets a hint.
+    QVERIFY(fails(QStringLiteral("C\0i\0t\0y\0\n"), QStringLiteral("--encoding UTF-16LE")));
+
+    // A mapped column fills its field and is known to tags and names by the tag it was given.
+    const LetterList mapped = ReadLetterList(ParseCsv(QStringLiteral("Firma,Ort\nAcme,Ulm\n")), settings, QStringLiteral("12/7/26"),
+                                             FieldColumns::Optional, {}, {{QStringLiteral("Ort"), QStringLiteral("[City2]")},
+                                                                          {QStringLiteral("Firma"), QStringLiteral("Kunde")}});
+    QCOMPARE(TextOf(mapped.lines.front(), "[City2]"), QStringLiteral("Ulm"));
+    QCOMPARE(ValueNamed(QStringLiteral("Kunde"), mapped.columnKeys)(mapped.lines.front()), QStringLiteral("Acme"));
 }
 
 void BatchListTest::linesThatCannotMakeALetter()
@@ -367,7 +433,7 @@ void BatchListTest::linesThatCannotMakeALetter()
     QCOMPARE(letters.size(), std::size_t(4));
     QVERIFY(letters[0].problem.contains(QLatin1String("1 values, but the list has 2 columns")));
     QVERIFY(letters[1].problem.contains(QLatin1String("3 values")));
-    QVERIFY2(letters[2].problem.contains(QLatin1String("[City]")) && letters[2].problem.contains(QString::number(LetterFieldLimit)),
+    QVERIFY2(letters[2].problem.contains(QLatin1String("[City2]")) && letters[2].problem.contains(QString::number(LetterFieldLimit)),
              qPrintable(letters[2].problem));
     // Blank values past the last column are no problem.
     QVERIFY2(letters[3].problem.isEmpty(), qPrintable(letters[3].problem));
@@ -389,12 +455,14 @@ void BatchListTest::fileNames()
 
 void BatchListTest::fileNamesSortInListOrder()
 {
-    // Nine letters whose last row begins on line 11, after a value over two lines.
+    // Nine letters, the last in row 11 (on line 12, after a value over two lines), an empty
+    // row among them and one at the end, which is not counted.
     QTemporaryDir folder;
     QString list = QStringLiteral("CompanyName\n");
     for (int row = 1; row <= 9; ++row)
-        list += row == 4 ? QStringLiteral("\"Fourth\nCompany\"\n") : QStringLiteral("Company %1\n").arg(row);
-    list += QStringLiteral(",\n");
+        list += (row == 4 ? QStringLiteral("\"Fourth\nCompany\"\n") : QStringLiteral("Company %1\n").arg(row)) +
+                (row == 5 ? QStringLiteral(",\n") : QString());
+    list += QStringLiteral(",\n\n");
     const QString path = folder.filePath(QStringLiteral("list.csv"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(list.toUtf8()) == list.toUtf8().size());
@@ -403,6 +471,17 @@ void BatchListTest::fileNamesSortInListOrder()
     command.listPath = path;
     command.options.outputFolder = folder.filePath(QStringLiteral("letters"));
     FakeSettings settings;
+    // Without a sender saved, every letter would lack one: no letter is planned.
+    try {
+        PlanBatch(command, settings, QStringLiteral("12/7/26"));
+        QFAIL("letters without a sender were planned");
+    } catch (const AppError& refused) {
+        QVERIFY2(refused.Description().startsWith(QLatin1String("The sender's name ([YourName]), the sender's title")) &&
+                     refused.Description().contains(QLatin1String("--allow-empty YourName,YourTitle,StreetAddress,City,ST,ZIPCode,RecipientName,")),
+                 qPrintable(refused.Description()));
+    }
+    QVERIFY(!QFileInfo::exists(command.options.outputFolder));
+    SaveEveryField(settings);
     const BatchPlan plan = PlanBatch(command, settings, QStringLiteral("12/7/26"));
     QCOMPARE(plan.jobs.size(), std::size_t(9));
     QCOMPARE(plan.emptyRows, 1);
@@ -472,6 +551,7 @@ void BatchListTest::namesAndPartsOfTheList()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(list) == list.size());
     file.close();
     FakeSettings settings;
+    SaveEveryField(settings);
     const auto plan = [&](const QStringList& arguments) {
         QString error;
         const auto command = ParseBatchCommand(arguments + QStringList{path, folder.filePath(QStringLiteral("out"))}, error);

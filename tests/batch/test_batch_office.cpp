@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QLocale>
 #include <QProcess>
+#include <QUrl>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -62,6 +63,100 @@ QStringList OfficeSockets(const QString& text)
     return sockets;
 }
 
+// One table as a German office keeps it: umlauts, a euro sign, a separator and a line break
+// inside values, ZIP codes kept with their leading zero by a number format, dates, amounts
+// and counts in German formats (one by a formula), a row without a company, an empty row
+// and ten rows at the end that are formatted but hold nothing.
+constexpr char CustomerTable[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:number="urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0" xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" xmlns:of="urn:oasis:names:tc:opendocument:xmlns:of:1.2" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">
+ <office:automatic-styles>
+  <number:number-style style:name="Zip"><number:number number:decimal-places="0" number:min-integer-digits="5"/></number:number-style>
+  <number:date-style style:name="GermanDate" number:language="de" number:country="DE"><number:day number:style="long"/><number:text>.</number:text><number:month number:style="long"/><number:text>.</number:text><number:year number:style="long"/></number:date-style>
+  <number:currency-style style:name="Euro" number:language="de" number:country="DE"><number:number number:decimal-places="2" number:min-decimal-places="2" number:min-integer-digits="1" number:grouping="true"/><number:text> </number:text><number:currency-symbol number:language="de" number:country="DE">€</number:currency-symbol></number:currency-style>
+  <number:number-style style:name="GermanCount" number:language="de" number:country="DE"><number:number number:decimal-places="0" number:min-integer-digits="1" number:grouping="true"/></number:number-style>
+  <style:style style:name="cZip" style:family="table-cell" style:data-style-name="Zip"/>
+  <style:style style:name="cDate" style:family="table-cell" style:data-style-name="GermanDate"/>
+  <style:style style:name="cEuro" style:family="table-cell" style:data-style-name="Euro"/>
+  <style:style style:name="cCount" style:family="table-cell" style:data-style-name="GermanCount"/>
+  <style:style style:name="cFilled" style:family="table-cell" style:data-style-name="Euro"><style:table-cell-properties fo:background-color="#ffff00"/></style:style>
+ </office:automatic-styles>
+ <office:body>
+  <office:spreadsheet>
+   <table:table table:name="Kunden">
+    <table:table-row>
+     <table:table-cell office:value-type="string"><text:p>Recipient Name</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Company Name</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Street Address</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>City</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>ZIP Code</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Since</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Offer</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Units</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Note</text:p></table:table-cell>
+    </table:table-row>
+    <table:table-row>
+     <table:table-cell office:value-type="string"><text:p>Jürgen Weiß</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Müller &amp; Söhne GmbH</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Königstraße 5</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Stuttgart</text:p></table:table-cell>
+     <table:table-cell table:style-name="cZip" office:value-type="float" office:value="70173"><text:p>70173</text:p></table:table-cell>
+     <table:table-cell table:style-name="cDate" office:value-type="date" office:date-value="2026-08-20"><text:p>20.08.2026</text:p></table:table-cell>
+     <table:table-cell table:style-name="cEuro" office:value-type="currency" office:currency="EUR" office:value="150000"><text:p>150.000,00 €</text:p></table:table-cell>
+     <table:table-cell table:style-name="cCount" table:formula="of:=600*2" office:value-type="float" office:value="1200"><text:p>1.200</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Preis; netto</text:p></table:table-cell>
+    </table:table-row>
+    <table:table-row>
+     <table:table-cell office:value-type="string"><text:p>Petra Lindqvist</text:p></table:table-cell>
+     <table:table-cell/>
+     <table:table-cell office:value-type="string"><text:p>Hauptstr. 1</text:p><text:p>Hinterhaus</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Dresden</text:p></table:table-cell>
+     <table:table-cell table:style-name="cZip" office:value-type="float" office:value="1234"><text:p>01234</text:p></table:table-cell>
+     <table:table-cell table:style-name="cDate" office:value-type="date" office:date-value="2025-01-31"><text:p>31.01.2025</text:p></table:table-cell>
+     <table:table-cell table:style-name="cEuro" office:value-type="currency" office:currency="EUR" office:value="1234.5"><text:p>1.234,50 €</text:p></table:table-cell>
+     <table:table-cell table:style-name="cCount" table:formula="of:=3*4" office:value-type="float" office:value="12"><text:p>12</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>ohne Firma</text:p></table:table-cell>
+    </table:table-row>
+    <table:table-row>
+     <table:table-cell table:number-columns-repeated="9"/>
+    </table:table-row>
+    <table:table-row>
+     <table:table-cell office:value-type="string"><text:p>Zoë Ångström</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Café Lumière</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>1 Rue de la Paix</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Paris</text:p></table:table-cell>
+     <table:table-cell table:style-name="cZip" office:value-type="float" office:value="75001"><text:p>75001</text:p></table:table-cell>
+     <table:table-cell table:style-name="cDate" office:value-type="date" office:date-value="2026-12-24"><text:p>24.12.2026</text:p></table:table-cell>
+     <table:table-cell table:style-name="cEuro" office:value-type="currency" office:currency="EUR" office:value="99.9"><text:p>99,90 €</text:p></table:table-cell>
+     <table:table-cell table:style-name="cCount" table:formula="of:=1000*1000" office:value-type="float" office:value="1000000"><text:p>1.000.000</text:p></table:table-cell>
+     <table:table-cell office:value-type="string"><text:p>Prix: 5 €</text:p></table:table-cell>
+    </table:table-row>
+    <table:table-row table:number-rows-repeated="10">
+     <table:table-cell table:style-name="cFilled" table:number-columns-repeated="9"/>
+    </table:table-row>
+   </table:table>
+  </office:spreadsheet>
+ </office:body>
+</office:document>
+)";
+
+// Saves the table with LibreOffice Calc itself, through filter, as name in folder.
+QString SavedByCalc(const QString& folder, const QString& name, const QString& filter)
+{
+    const QString source = QDir(folder).filePath(QStringLiteral("customers.fods"));
+    WriteFile(source, CustomerTable);
+    const QString saved = QDir(folder).filePath(name);
+    QProcess calc;
+    calc.setProcessChannelMode(QProcess::MergedChannels);
+    calc.start(QStringLiteral("soffice"),
+               {QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(QDir(folder).filePath(QStringLiteral("calc-profile"))).toString(),
+                QStringLiteral("--convert-to"), filter, QStringLiteral("--outdir"), QDir(folder).filePath(name + QStringLiteral(".d")), source});
+    if (!calc.waitForFinished(180000) || calc.exitCode() != 0)
+        return QString();
+    const QString made = QDir(folder).filePath(name + QStringLiteral(".d/customers.") + QFileInfo(name).suffix());
+    return QFile::rename(made, saved) ? saved : QString();
+}
+
 QByteArray ManyLines(int count)
 {
     QByteArray lines = "RecipientName,CompanyName\n";
@@ -104,6 +199,7 @@ private slots:
     void commandLine();
     void listBecomesLetters();
     void listsAsExported();
+    void listsSavedByCalc();
     void stopsAfterTheLettersUnderWay();
     void signalsEndTheBatchWhateverItDoes();
     void killedBatchLeavesNothingToTheNext();
@@ -142,6 +238,16 @@ void BatchOfficeTest::initTestCase()
     settings.WriteSetting(app, section, FieldKey(12), QStringLiteral("Head of Sales"));
     settings.WriteSetting(app, section, FieldKey(11), QStringLiteral("Saved Company"));
     settings.WriteSetting(app, section, FieldKey(1), QStringLiteral("Boise"));
+    settings.WriteSetting(app, section, FieldKey(6), QStringLiteral("1 Sender Way"));
+    settings.WriteSetting(app, section, FieldKey(8), QStringLiteral("ID"));
+    settings.WriteSetting(app, section, FieldKey(9), QStringLiteral("83702"));
+    // The recipient's fields as the window saved them for its last letter.
+    settings.WriteSetting(app, section, FieldKey(2), QStringLiteral("60601"));
+    settings.WriteSetting(app, section, FieldKey(3), QStringLiteral("IL"));
+    settings.WriteSetting(app, section, FieldKey(4), QStringLiteral("9 Saved Road"));
+    settings.WriteSetting(app, section, FieldKey(5), QStringLiteral("Chicago"));
+    settings.WriteSetting(app, section, FieldKey(7), QStringLiteral("Saved Recipient"));
+    settings.WriteSetting(app, section, FieldKey(10), QStringLiteral("Saved Title"));
 }
 
 void BatchOfficeTest::cleanup()
@@ -221,11 +327,13 @@ void BatchOfficeTest::listBecomesLetters()
     const Result first = Run({QStringLiteral("--pdf"), QStringLiteral("--date"), QStringLiteral("2026-03-09"),
                               QStringLiteral("--date-format"), QStringLiteral("d MMMM yyyy"), list, mOutput.path()});
     QCOMPARE(first.exitCode, 1);
-    QVERIFY2(first.err.startsWith(QLatin1String("inkhaven-batch: Line 4: it has 4 values, but the list has 7 columns")),
+    QVERIFY2(first.err.contains(QLatin1String("\"ZIPCode2\" fills the recipient's ZIP code ([ZIPCode2])\n")) &&
+                 first.err.contains(QLatin1String("\ninkhaven-batch: Row 4: it has 4 values, but the list has 7 columns")),
              qPrintable(first.err));
-    QCOMPARE(first.err.count(QLatin1String("Line ")), 1);
+    QCOMPARE(first.err.count(QLatin1String("Row ")), 1);
     QVERIFY2(first.out.contains(QLatin1String("4 rows in the list: 3 letters made in")) &&
-                 first.out.endsWith(QLatin1String(", 1 failed.\n")),
+                 first.out.endsWith(QLatin1String(", 1 failed.\nOf the letters: 1 letter without the recipient's company "
+                                                  "([CompanyName]); 1 letter without the recipient's state ([ST2]).\n")),
              qPrintable(first.out));
 
     const QString acme = Output(QStringLiteral("2-Acme, Inc.doc"));
@@ -323,12 +431,75 @@ void BatchOfficeTest::listsAsExported()
     const QString none = mOutput.filePath(QStringLiteral("none"));
     const Result empty = Run({header, none});
     QCOMPARE(empty.exitCode, 1);
-    QVERIFY2(empty.err.contains(QLatin1String("no rows to make letters from (1 row empty)")), qPrintable(empty.err));
+    QVERIFY2(empty.err.contains(QLatin1String("no rows to make letters from: its first row names the columns")), qPrintable(empty.err));
     QVERIFY(!QFileInfo::exists(none));
     const Result endless = Run({QStringLiteral("/dev/zero"), none});
     QCOMPARE(endless.exitCode, 2);
-    QVERIFY2(endless.err.contains(QLatin1String("Line 1 of the list goes on for more than 1000000 characters")),
+    QVERIFY2(endless.err.contains(QLatin1String("Row 1 of the list, from its line 1, goes on for more than 1000000 characters")),
              qPrintable(endless.err));
+}
+
+void BatchOfficeTest::listsSavedByCalc()
+{
+    const QString sender = mHome.filePath(QStringLiteral("sender.ini"));
+    WriteFile(sender, "[Inkhaven]\nText1_0=Anna Sender\nText1_12=Sales\nText1_6=K\xC3\xB6nigsallee 5\nText1_1=Berlin\n"
+                      "Text1_8=BE\nText1_9=10115\n");
+    const QString letter = mHome.filePath(QStringLiteral("offer.fodt"));
+    WriteFile(letter, FlatTemplate("", "", "",
+                                   "<text:p>To [Recipient Name] of [Company Name], [Street Address], [ZIP Code] [City].</text:p>"
+                                   "<text:p>Since [Since]; offer [Offer]; units [Units]; note [Note]; from [YourName].</text:p>"));
+    const QStringList lists = {
+        SavedByCalc(mHome.path(), QStringLiteral("customers.xlsx"), QStringLiteral("xlsx:Calc MS Excel 2007 XML")),
+        SavedByCalc(mHome.path(), QStringLiteral("customers.ods"), QStringLiteral("ods")),
+        // Text CSV in Windows-1252 with semicolons, and Unicode text (UTF-16, tabs), each as shown.
+        SavedByCalc(mHome.path(), QStringLiteral("customers.csv"), QStringLiteral("csv:Text - txt - csv (StarCalc):59,34,1,1,,0,false,true,true")),
+        SavedByCalc(mHome.path(), QStringLiteral("customers.txt"), QStringLiteral("txt:Text - txt - csv (StarCalc):9,34,65535,1,,0,false,true,true")),
+    };
+    const QStringList letters = {
+        QStringLiteral("To J\u00FCrgen Wei\u00DF of M\u00FCller & S\u00F6hne GmbH, K\u00F6nigstra\u00DFe 5, 70173 Stuttgart. Since 20.08.2026; "
+                       "offer 150.000,00 \u20AC; units 1.200; note Preis; netto; from Anna Sender."),
+        QStringLiteral("To Petra Lindqvist of , Hauptstr. 1 Hinterhaus, 01234 Dresden. Since 31.01.2025; offer 1.234,50 \u20AC; "
+                       "units 12; note ohne Firma; from Anna Sender."),
+        QStringLiteral("To Zo\u00EB \u00C5ngstr\u00F6m of Caf\u00E9 Lumi\u00E8re, 1 Rue de la Paix, 75001 Paris. Since 24.12.2026; "
+                       "offer 99,90 \u20AC; units 1.000.000; note Prix: 5 \u20AC; from Anna Sender."),
+    };
+    const QStringList names = {QStringLiteral("2-M\u00FCller & S\u00F6hne GmbH.pdf"), QStringLiteral("3-Petra Lindqvist.pdf"),
+                               QStringLiteral("5-Caf\u00E9 Lumi\u00E8re.pdf")};
+    for (const QString& list : lists) {
+        QVERIFY2(!list.isEmpty(), "Calc did not save the table");
+        const QString folder = mOutput.filePath(QFileInfo(list).fileName());
+        const Result run = Run({QStringLiteral("--sender"), sender, QStringLiteral("--template"), letter, QStringLiteral("--format"),
+                                QStringLiteral("pdf"), list, folder});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.endsWith(QStringLiteral("4 rows in the list: 3 letters made in \"%1\", 1 empty.\nOf the letters: 1 letter "
+                                                 "without [Company Name].\n").arg(folder)),
+                 qPrintable(run.out));
+        QCOMPARE(QDir(folder).entryList(QDir::Files), names);
+        for (qsizetype i = 0; i < names.size(); ++i)
+            QCOMPARE(PdftotextText(QDir(folder).filePath(names[i])).simplified(), letters[i] + QStringLiteral(" After the shape."));
+    }
+
+    // Rows as the spreadsheet numbers them, whichever way the table was saved: row 4 is empty.
+    for (const QString& list : lists) {
+        const Result plan = Run({QStringLiteral("--dry-run"), QStringLiteral("--lines"), QStringLiteral("4-5"), QStringLiteral("--sender"),
+                                 sender, QStringLiteral("--allow-empty"), QStringLiteral("Title,ST2"), list, mOutput.filePath(QStringLiteral("planned"))});
+        QCOMPARE(plan.exitCode, 0);
+        QVERIFY2(plan.out.contains(QStringLiteral("1 of the list's 4 rows are this run's, from row 5 to row 5.\n")) &&
+                     plan.out.contains(QStringLiteral("\"Street Address\" fills the recipient's street address ([StreetAddress2])\n")) &&
+                     plan.out.contains(QStringLiteral("  row 5: %1\n").arg(QDir::toNativeSeparators(mOutput.filePath(QStringLiteral("planned/5-Caf\u00E9 Lumi\u00E8re.doc"))))),
+                 qPrintable(plan.out));
+        QVERIFY(!QFileInfo::exists(mOutput.filePath(QStringLiteral("planned"))));
+    }
+
+    // The built-in letter: the list's address is the recipient's, the sender comes from the file.
+    const QString builtIn = mOutput.filePath(QStringLiteral("built-in"));
+    const Result run = Run({QStringLiteral("--sender"), sender, QStringLiteral("--allow-empty"), QStringLiteral("Title,ST2"),
+                            QStringLiteral("--lines"), QStringLiteral("2"), lists.front(), builtIn});
+    QCOMPARE(run.exitCode, 0);
+    const QString text = AntiwordText(QDir(builtIn).filePath(QStringLiteral("2-M\u00FCller & S\u00F6hne GmbH.doc")));
+    for (const QString& value : {QStringLiteral("Anna Sender"), QStringLiteral("K\u00F6nigsallee 5"), QStringLiteral("K\u00F6nigstra\u00DFe 5"),
+                                 QStringLiteral("Stuttgart"), QStringLiteral("70173")})
+        QVERIFY2(text.contains(value), qPrintable(value + QStringLiteral(" is not in:\n") + text));
 }
 
 void BatchOfficeTest::stopsAfterTheLettersUnderWay()
@@ -455,7 +626,7 @@ void BatchOfficeTest::formatsAndMergedFile()
                  && all.indexOf(QLatin1String("Dear Ann Alder")) < all.indexOf(QStringLiteral("Dear Zo\u00EB Zeller")),
              qPrintable(all.left(400)));
     QVERIFY2(run.out.contains(QLatin1String("holds 2 letters")), qPrintable(run.out));
-    QVERIFY2(run.err.contains(QLatin1String("lacks the letters of line 3")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QLatin1String("lacks the letters of row 3")), qPrintable(run.err));
 
     // The merged file is never written over without --force: refused before any letter.
     WriteFile(list, "RecipientName\nCid Cole\n");
@@ -472,6 +643,13 @@ void BatchOfficeTest::aLinesFilesAreAllOrNone()
     const QString list = mHome.filePath(QStringLiteral("allornone.csv"));
     WriteFile(list, "RecipientName,CompanyName\nAnn Alder,\nBen Birch,\n");
     const QString folder = mOutput.filePath(QStringLiteral("allornone"));
+    // No row has a company: that stops the run before any letter, unless allowed.
+    const Result holed = Run({list, folder});
+    QCOMPARE(holed.exitCode, 2);
+    QVERIFY2(holed.err.startsWith(QLatin1String("inkhaven-batch: The recipient's company ([CompanyName]) would be empty in "
+                                                "every letter")) && holed.err.contains(QLatin1String("--allow-empty CompanyName.")),
+             qPrintable(holed.err));
+    QVERIFY(!QFileInfo::exists(folder));
     QVERIFY(QDir().mkpath(folder));
     const auto file = [&](const QString& name) { return QDir(folder).filePath(name); };
     // The Word file of each line cannot take its place (a folder is there), after its PDF
@@ -479,7 +657,8 @@ void BatchOfficeTest::aLinesFilesAreAllOrNone()
     QVERIFY(QDir().mkpath(file(QStringLiteral("2-Ann Alder.doc"))));
     QVERIFY(QDir().mkpath(file(QStringLiteral("3-Ben Birch.doc"))));
     WriteFile(file(QStringLiteral("2-Ann Alder.pdf")), "the user's own PDF");
-    const QStringList arguments{QStringLiteral("--force"), QStringLiteral("--format"), QStringLiteral("pdf,doc"), list, folder};
+    const QStringList arguments{QStringLiteral("--allow-empty"), QStringLiteral("[CompanyName]"), QStringLiteral("--force"),
+                                QStringLiteral("--format"), QStringLiteral("pdf,doc"), list, folder};
     const Result blocked = Run(arguments);
     QCOMPARE(blocked.exitCode, 1);
     QCOMPARE(blocked.err.count(QLatin1String("could not be made")), 2);
@@ -488,7 +667,8 @@ void BatchOfficeTest::aLinesFilesAreAllOrNone()
 
     // Nothing of line 3 stands in the way of the next run, which makes it whole.
     QVERIFY(QDir(file(QStringLiteral("3-Ben Birch.doc"))).removeRecursively());
-    const Result next = Run({QStringLiteral("--format"), QStringLiteral("pdf,doc"), list, folder});
+    const Result next = Run({QStringLiteral("--allow-empty"), QStringLiteral("CompanyName"), QStringLiteral("--format"),
+                             QStringLiteral("pdf,doc"), list, folder});
     QCOMPARE(next.exitCode, 1);
     QVERIFY(PdftotextText(file(QStringLiteral("3-Ben Birch.pdf"))).contains(QLatin1String("Ben Birch")));
     QVERIFY(AntiwordText(file(QStringLiteral("3-Ben Birch.doc"))).contains(QLatin1String("Ben Birch")));
@@ -595,7 +775,7 @@ void BatchOfficeTest::shardsSideBySide()
         const int line = name.endsWith(QLatin1String("-14.doc")) ? 14 : name.section(QLatin1Char(' '), 1).section(QLatin1Char('.'), 0, 0).toInt();
         QVERIFY2(AntiwordText(QDir(folder).filePath(name)).contains(QStringLiteral("Person %1").arg(line)), qPrintable(name));
     }
-    QCOMPARE(told.count(QLatin1String("Line 7")), 1);
+    QCOMPARE(told.count(QLatin1String("Row 7")), 1);
 }
 
 QTEST_GUILESS_MAIN(BatchOfficeTest)

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringDecoder>
@@ -132,9 +133,8 @@ struct OpenedSettings {
 // the file as it is made, and would wait for ever on a FIFO); throws failure, with the
 // file name and the reason filled in, when they cannot be used. forWriting: the lock file
 // that a write makes beside the file is checked as well.
-OpenedSettings OpenSettings(const QString& application, const QString& failure, bool forWriting)
+OpenedSettings OpenSettings(const QString& path, const QString& failure, bool forWriting)
 {
-    const QString path = SettingsFileName(application);
     OpenedSettings opened{nullptr, ReadSettingsFile(path, failure)};
     if (!ParsesAsSettings(opened.content))
         throw AppError(failure.arg(path, StatusText(QSettings::FormatError)));
@@ -148,11 +148,22 @@ OpenedSettings OpenSettings(const QString& application, const QString& failure, 
 }
 }
 
+QSettingsStore::QSettingsStore(const QString& file) : mFile(file)
+{
+    if (!QFileInfo::exists(file))
+        throw AppError(QStringLiteral("The settings file %1 does not exist.").arg(file));
+}
+
+QString QSettingsStore::FileOf(const QString& application) const
+{
+    return mFile.isEmpty() ? SettingsFileName(application) : mFile;
+}
+
 QString QSettingsStore::ReadSetting(const QString& application, const QString& section, const QString& key,
                                     const QString& defaultValue)
 {
     const OpenedSettings opened =
-        OpenSettings(application, QStringLiteral("The settings file %1 could not be read: %2."), false);
+        OpenSettings(FileOf(application), QStringLiteral("The settings file %1 could not be read: %2."), false);
     opened.settings->beginGroup(section);
     const QVariant value = opened.settings->value(key, defaultValue);
     // The application writes a comma only inside quotes. An unquoted one was typed by
@@ -167,7 +178,7 @@ void QSettingsStore::WriteSetting(const QString& application, const QString& sec
 {
     // A file that could not be read is not written over either: what it holds would be lost.
     const OpenedSettings opened = OpenSettings(
-        application, QStringLiteral("The settings file %1 could not be read, so nothing is saved in it: %2."), true);
+        FileOf(application), QStringLiteral("The settings file %1 could not be read, so nothing is saved in it: %2."), true);
     QSettings& settings = *opened.settings;
     settings.beginGroup(section);
     settings.setValue(key, value);

@@ -27,8 +27,18 @@ public:
 // FIFO, a device, a folder) is refused like a damaged one, without waiting on it.
 class QSettingsStore : public SettingsStore {
 public:
+    QSettingsStore() = default;
+    // The settings of every application in one given file instead: a copy of the user's
+    // "<application>.ini", given on a command line. Throws AppError when there is no file there.
+    explicit QSettingsStore(const QString& file);
+
     QString ReadSetting(const QString& application, const QString& section, const QString& key,
                         const QString& defaultValue = QString()) override;
     void WriteSetting(const QString& application, const QString& section, const QString& key,
                       const QString& value) override;
+
+private:
+    QString FileOf(const QString& application) const;
+
+    QString mFile;
 };

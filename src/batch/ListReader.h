@@ -1,0 +1,47 @@
+#pragma once
+
+#include "CsvReader.h"
+
+#include <QChar>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// A list of recipients opened for reading: a text list (CSV, or values separated by
+// semicolons or tabs), read as a stream however long it is, or a spreadsheet (.xlsx, .ods:
+// its first sheet), read whole. Its kind is told once, from its first bytes.
+class ListReader {
+public:
+    // Opens path ("-" for standard input). encoding and separator are those of a text list
+    // (empty or null: told from the bytes); isName tells a column name, for choosing the
+    // separator. Throws AppError when the list cannot be read or is of a kind that is refused.
+    ListReader(const QString& path, const QString& encoding, QChar separator, std::function<bool(const QString&)> isName);
+    ~ListReader();
+    ListReader(const ListReader&) = delete;
+    ListReader& operator=(const ListReader&) = delete;
+
+    // The next record; nothing at the end. Throws AppError when the list cannot be read on.
+    std::optional<CsvRecord> Next();
+    // What the user should know about how the list was read, once it is read: its encoding
+    // when that was guessed, its separator when not a comma.
+    QStringList Notes() const;
+    // What the list is called in messages: "\"path\"", or "on standard input".
+    QString Name() const;
+
+private:
+    void OpenText(const QString& encoding, QChar separator);
+    void OpenWhole(const QString& encoding, QChar separator);
+
+    QString mPath;
+    QFile mFile;
+    std::function<bool(const QString&)> mIsName;
+    std::unique_ptr<ListTextReader> mText;
+    std::unique_ptr<CsvStream> mRecords;
+    RecordSource mWhole;
+    QString mGuessedEncoding;
+    QChar mSeparator;
+};

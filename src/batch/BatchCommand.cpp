@@ -127,7 +127,18 @@ bool ReadDateFormat(const QString& value, BatchCommand& command, QString& error)
                     .arg(value);
         return false;
     }
-    command.dateFormat = value;
+    command.options.dateFormat = value;
+    return true;
+}
+
+bool ReadLanguage(const QString& value, BatchCommand& command, QString& error)
+{
+    const QLocale locale(QString(value).replace(QLatin1Char('-'), QLatin1Char('_')));
+    if (locale.language() == QLocale::C && value.compare(QLatin1String("C"), Qt::CaseInsensitive) != 0) {
+        error = QStringLiteral("--language takes a language such as de, fr_CH or en_GB, not '%1'.").arg(value);
+        return false;
+    }
+    command.options.language = locale;
     return true;
 }
 
@@ -241,6 +252,10 @@ const std::vector<CommandOption>& CommandOptions()
              command.shard = ParseShard(value, error);
              return command.shard.has_value();
          }},
+        {QCommandLineOption(QStringLiteral("keep-empty-paragraphs"),
+                            QStringLiteral("keep a paragraph whose tags are all empty as a blank line (else it is left "
+                                           "out of the letter, as an address line without text)")),
+         SetFlag(&BatchOptions::keepEmptyParagraphs)},
         {QCommandLineOption(QStringLiteral("force"),
                             QStringLiteral("replace files that are already there (else the line is skipped)")),
          SetFlag(&BatchOptions::force)},
@@ -262,10 +277,16 @@ const std::vector<CommandOption>& CommandOptions()
                             QStringLiteral("YYYY-MM-DD")),
          ReadDate},
         {QCommandLineOption(QStringLiteral("date-format"),
-                            QStringLiteral("how the letter writes its date, as 'd MMMM yyyy' (default: the short date "
-                                           "of your locale, as the window writes it)"),
+                            QStringLiteral("how the letter writes its date, in its text and in the header of the pages "
+                                           "after the first, as 'd MMMM yyyy' (default: the short date of the language "
+                                           "in the text, as the window writes it, and the template's own in the header)"),
                             QStringLiteral("FORMAT")),
          ReadDateFormat},
+        {QCommandLineOption(QStringLiteral("language"),
+                            QStringLiteral("the language of the letter's dates, its month and day names and short date, "
+                                           "such as de or fr_CH (default: your locale, from LANG or LC_TIME)"),
+                            QStringLiteral("LANG")),
+         ReadLanguage},
     };
     return options;
 }

@@ -52,11 +52,9 @@ struct BatchCommand {
     std::vector<RowRange> lines;
     // Only this part of those (--shard).
     std::optional<Shard> shard;
-    // options.offices is one per core, and options.date today, when the command line does not say.
+    // options.offices is one per core, options.date today and options.language the user's
+    // locale, when the command line does not say.
     BatchOptions options;
-    // How the date field shows the letter's date: a QDate format ("d MMMM yyyy"), or the
-    // short date of the user's locale when empty.
-    QString dateFormat;
     // --map COLUMN=TAG, in the order given.
     ColumnMap map;
     // The fields or tags (by ColumnKey) that may be empty in every letter (--allow-empty).

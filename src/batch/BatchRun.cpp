@@ -31,29 +31,31 @@ constexpr int OfficeStartAttempts = 2;
 constexpr char FillLocation[] = "inkhaven-batch";
 
 // Fills the letter: a template of the user's tag by tag; the built-in letter as a
-// generation run does, made fit to be sent as it is: no paragraph of empty fields, the
-// recipient and the date in place of the template's own fields. The first failing step of
+// generation run does; either made fit to be sent as it is: no paragraph of empty tags
+// (unless emptyParagraphs is none), no separator left beside an empty tag, the recipient
+// and the date in place of the built-in template's own fields. The first failing step of
 // the fill ends it with its error.
-QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const LetterLine& letter, const QDate& date,
-                       EmptyParagraphRemover& emptyParagraphs, const LineTags* tags, std::stop_token ending)
+QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const LetterLine& letter, const BatchOptions& options,
+                       EmptyParagraphRemover* emptyParagraphs, const LineTags* tags, std::stop_token ending)
 {
     const auto text = [&letter](int field) { return letter.fields[static_cast<std::size_t>(field)]; };
-    if (!tags)
-        emptyParagraphs.Remove(document, text);
+    const std::vector<TagText> tagTexts = tags ? (*tags)(letter) : TagsOfFields(text);
+    if (emptyParagraphs)
+        emptyParagraphs->Remove(document, tagTexts);
     QString failure;
     GuardedProcedure run(QLatin1String(FillLocation), [&failure](const QString& description, int) {
         if (failure.isEmpty())
             failure = description;
     }, std::move(ending));
-    const std::vector<TagText> tagTexts = tags ? (*tags)(letter) : std::vector<TagText>();
-    const QStringList replacedIn = tags ? FillTags(run, document, tagTexts) : FillFields(run, document, text);
+    const QStringList replacedIn = tags ? FillTags(run, document, tagTexts, EmptySeparators::Removed)
+                                        : FillFields(run, document, text, EmptySeparators::Removed);
     if (run.FailureCount() > 0)
         throw AppError(failure);
     static const int recipientField = FieldNamed(QStringLiteral("RecipientName"));
     if (tags)
         UnlinkTagButtons(document, tagTexts);
     else
-        UnlinkTemplateFields(document, text(recipientField), date);
+        UnlinkTemplateFields(document, text(recipientField), options.date, options.dateFormat, options.language);
     return replacedIn;
 }
 
@@ -381,7 +383,8 @@ private:
         std::shared_ptr<Word::Document> document;
         try {
             document = Use(Office().Documents()).Open(mRun.templatePath, true);
-            const QStringList replacedIn = FillLetter(document, job.letter, mOptions.date, mEmptyParagraphs, tags, mRun.ending);
+            const QStringList replacedIn = FillLetter(document, job.letter, mOptions,
+                                                          mOptions.keepEmptyParagraphs ? nullptr : &mEmptyParagraphs, tags, mRun.ending);
             for (const LetterFile& file : files.files) {
                 switch (file.format) {
                 case LetterFormat::Doc:

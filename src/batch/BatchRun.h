@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +38,14 @@ struct BatchOptions {
     // The letter's date, for the header's date; the date field's text, made from it when
     // the list is read, comes with the fields.
     QDate date = QDate::currentDate();
+    // How the letter writes its date: a QDate format ("d MMMM yyyy"), or, when empty, the
+    // short date of language in the body and the template's own picture in the header.
+    QString dateFormat;
+    // Whose month and day names and short date the letter's dates take (--language).
+    QLocale language = QLocale::system();
+    // Paragraphs of nothing but empty tags are kept (--keep-empty-paragraphs) instead of
+    // being left out of the letter.
+    bool keepEmptyParagraphs = false;
     // A fresh office for every letter instead of one kept for the whole list; only for
     // measuring what keeping them saves.
     bool freshOfficePerLetter = false;

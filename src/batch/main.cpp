@@ -80,7 +80,7 @@ int main(int argc, char* argv[])
         QSettingsStore settings = command->senderFile.isEmpty() ? QSettingsStore() : QSettingsStore(command->senderFile);
         SystemClock clock;
         const BatchOptions& options = command->options;
-        const BatchPlan plan = PlanBatch(*command, settings, LetterDate(options.date, command->dateFormat));
+        const BatchPlan plan = PlanBatch(*command, settings, LetterDate(options.date, options.dateFormat, options.language));
         if (plan.jobs.empty() && plan.unusable.empty())
             return console.NothingToMake(plan);
         if (command->dryRun) {

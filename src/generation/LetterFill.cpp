@@ -128,8 +128,17 @@ void ReplaceAll(GuardedProcedure& run, const DocumentPtr& document, const std::v
     ReplaceInShapes(run, document, replacements);
 }
 
+// The replacements that take an empty tag out with its separator: a ", " after it, else one
+// before it ("City, [ST] ZIP"), else a space before it, else one after it.
+std::vector<Replacement> WithoutSeparators(const QString& tag)
+{
+    return {{tag + QStringLiteral(", "), QString()}, {QStringLiteral(", ") + tag, QString()},
+            {QLatin1Char(' ') + tag, QString()}, {tag + QLatin1Char(' '), QString()}};
+}
+
 // Step 114: the text of each tag as the letter takes it, tags[i] taking text(i).
-LetterPlan PlanLetter(GuardedProcedure& run, const QStringList& tags, const std::function<QString(int field)>& text)
+LetterPlan PlanLetter(GuardedProcedure& run, const QStringList& tags, const std::function<QString(int field)>& text,
+                      EmptySeparators separators)
 {
     LetterPlan plan;
     for (int i = 0; i < tags.size(); ++i) {
@@ -145,6 +154,10 @@ LetterPlan PlanLetter(GuardedProcedure& run, const QStringList& tags, const std:
             const LetterText letter = ToLetterText(typed);
             if (letter.replaced)
                 plan.replacedIn << tags[i];
+            if (separators == EmptySeparators::Removed && letter.text.trimmed().isEmpty()) {
+                const std::vector<Replacement> around = WithoutSeparators(tags[i]);
+                plan.fill.insert(plan.fill.end(), around.begin(), around.end());
+            }
             if (HoldsLaterTag(letter.text, i, tags)) {
                 plan.fill.push_back({tags[i], Shelter(i)});
                 plan.unshelter.push_back({Shelter(i), letter.text});
@@ -157,9 +170,9 @@ LetterPlan PlanLetter(GuardedProcedure& run, const QStringList& tags, const std:
 }
 
 QStringList Fill(GuardedProcedure& run, const DocumentPtr& document, const QStringList& tags,
-                 const std::function<QString(int field)>& text)
+                 const std::function<QString(int field)>& text, EmptySeparators separators)
 {
-    const LetterPlan plan = PlanLetter(run, tags, text);
+    const LetterPlan plan = PlanLetter(run, tags, text, separators);
     ReplaceAll(run, document, plan.fill);
     if (!plan.unshelter.empty())
         ReplaceAll(run, document, plan.unshelter);
@@ -172,45 +185,55 @@ QString LetterDate(const Clock& clock)
     return LetterDate(clock.Today());
 }
 
-QString LetterDate(const QDate& date, const QString& format)
+QString LetterDate(const QDate& date, const QString& format, const QLocale& locale)
 {
-    return format.isEmpty() ? QLocale::system().toString(date, QLocale::ShortFormat) : QLocale::system().toString(date, format);
+    return format.isEmpty() ? locale.toString(date, QLocale::ShortFormat) : locale.toString(date, format);
 }
 
-QStringList FillFields(GuardedProcedure& run, const DocumentPtr& document, const std::function<QString(int field)>& text)
+QStringList FillFields(GuardedProcedure& run, const DocumentPtr& document, const std::function<QString(int field)>& text,
+                       EmptySeparators separators)
 {
     QStringList tags;
     for (int field = 0; field < FieldCount; ++field)
         tags << TagOf(field);
-    return Fill(run, document, tags, text);
+    return Fill(run, document, tags, text, separators);
 }
 
-QStringList FillTags(GuardedProcedure& run, const DocumentPtr& document, const std::vector<TagText>& tags)
+std::vector<TagText> TagsOfFields(const std::function<QString(int field)>& text)
+{
+    std::vector<TagText> tags;
+    for (int field = 0; field < FieldCount; ++field)
+        tags.push_back({TagOf(field), text(field)});
+    return tags;
+}
+
+QStringList FillTags(GuardedProcedure& run, const DocumentPtr& document, const std::vector<TagText>& tags,
+                     EmptySeparators separators)
 {
     QStringList names;
     for (const TagText& tag : tags)
         names << tag.tag;
-    return Fill(run, document, names, [&tags](int i) { return tags[static_cast<std::size_t>(i)].text; });
+    return Fill(run, document, names, [&tags](int i) { return tags[static_cast<std::size_t>(i)].text; }, separators);
 }
 
-bool ParagraphLeftOut(const QString& paragraph, const std::function<QString(int field)>& text)
+bool ParagraphLeftOut(const QString& paragraph, const std::vector<TagText>& tags)
 {
     QString rest = paragraph;
     bool holdsTag = false;
-    for (int field = 0; field < FieldCount; ++field) {
-        if (!rest.contains(TagOf(field), Qt::CaseInsensitive))
+    for (const TagText& tag : tags) {
+        if (!rest.contains(tag.tag, Qt::CaseInsensitive))
             continue;
-        if (!text(field).trimmed().isEmpty())
+        if (!tag.text.trimmed().isEmpty())
             return false;
         holdsTag = true;
-        rest.remove(TagOf(field), Qt::CaseInsensitive);
+        rest.remove(tag.tag, Qt::CaseInsensitive);
     }
     return holdsTag && std::all_of(rest.begin(), rest.end(), [](QChar c) { return c.isSpace() || c.isPunct(); });
 }
 
-void EmptyParagraphRemover::Remove(const DocumentPtr& document, const std::function<QString(int field)>& text)
+void EmptyParagraphRemover::Remove(const DocumentPtr& document, const std::vector<TagText>& tags)
 {
-    const auto leftOut = [&text](const QString& paragraph) { return ParagraphLeftOut(paragraph, text); };
+    const auto leftOut = [&tags](const QString& paragraph) { return ParagraphLeftOut(paragraph, tags); };
     if (mTemplate && std::none_of(mTemplate->begin(), mTemplate->end(), leftOut))
         return;
     QStringList read;
@@ -226,15 +249,16 @@ void EmptyParagraphRemover::Remove(const DocumentPtr& document, const std::funct
     mTemplate = read;
 }
 
-QString FieldDate(const QString& code, const QDate& date)
+QString FieldDate(const QString& code, const QDate& date, const QLocale& locale)
 {
     static const QRegularExpression picture(QStringLiteral(R"re(\\@\s*(?:"([^"]*)"|(\S+)))re"));
     const QRegularExpressionMatch match = picture.match(code);
     // Word's date pictures and Qt's date formats share their letters and their quoting.
-    return LetterDate(date, match.hasCaptured(1) ? match.captured(1) : match.captured(2));
+    return LetterDate(date, match.hasCaptured(1) ? match.captured(1) : match.captured(2), locale);
 }
 
-void UnlinkTemplateFields(const DocumentPtr& document, const QString& recipient, const QDate& date)
+void UnlinkTemplateFields(const DocumentPtr& document, const QString& recipient, const QDate& date, const QString& dateFormat,
+                          const QLocale& locale)
 {
     static const QRegularExpression recipientButton(QStringLiteral(R"(^\s*MACROBUTTON\s+\S+\s+\[Recipient Name\]\s*$)"),
                                                     QRegularExpression::CaseInsensitiveOption);
@@ -248,7 +272,7 @@ void UnlinkTemplateFields(const DocumentPtr& document, const QString& recipient,
             Word::Field& field = Use(item);
             const int type = field.Type();
             if (type == Word::wdFieldCreateDate)
-                field.UnlinkAs(FieldDate(field.Code(), date));
+                field.UnlinkAs(dateFormat.isEmpty() ? FieldDate(field.Code(), date, locale) : LetterDate(date, dateFormat, locale));
             else if (type == Word::wdFieldMacroButton && recipientButton.match(field.Code()).hasMatch())
                 field.UnlinkAs(name);
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
@@ -17,9 +18,21 @@ class Document;
 
 // Today's date as a letter shows it: the short date of the user's locale.
 QString LetterDate(const Clock& clock);
-// date as a letter shows it: in format (a QDate format, "d MMMM yyyy") in the user's
-// language, or the short date of the user's locale when format is empty.
-QString LetterDate(const QDate& date, const QString& format = QString());
+// date as a letter shows it: in format (a QDate format, "d MMMM yyyy") with the month and
+// day names of locale, or the short date of locale when format is empty.
+QString LetterDate(const QDate& date, const QString& format = QString(), const QLocale& locale = QLocale::system());
+
+// A tag of a letter template and the text that takes its place.
+struct TagText {
+    QString tag;
+    QString text;
+};
+
+// What becomes of the separator beside a tag whose text is empty: kept as the template
+// writes it, or, in a letter sent as it is made, taken out with the tag ("Stuttgart, [ST2]
+// 70173" gives "Stuttgart 70173", "of [Company], Main St" gives "of Main St"): a ", " after
+// the tag, else one before it, else a space before it, else one after it.
+enum class EmptySeparators { Kept, Removed };
 
 // Steps 114-162 of a generation run, on a document open in the word processor: every tag
 // takes the text of its field, text(i) for field i, field after field, first in every
@@ -29,7 +42,10 @@ QString LetterDate(const QDate& date, const QString& format = QString());
 // longer than LetterFieldLimit is reported at step 114 and left out. Returns the tags of
 // the fields that had characters replaced.
 QStringList FillFields(GuardedProcedure& run, const std::shared_ptr<Word::Document>& document,
-                       const std::function<QString(int field)>& text);
+                       const std::function<QString(int field)>& text, EmptySeparators separators = EmptySeparators::Kept);
+
+// The fields' tags, each with text(field).
+std::vector<TagText> TagsOfFields(const std::function<QString(int field)>& text);
 
 // A letter sent as it is made, with nobody to finish it in a word processor, is filled by
 // FillFields between these two.
@@ -38,7 +54,7 @@ QStringList FillFields(GuardedProcedure& run, const std::shared_ptr<Word::Docume
 // made: it holds tags, the text of every one of them is empty or white space, and besides
 // them it holds nothing but white space and punctuation (the ", " between a city and a
 // state). An office's mail merge leaves out such an address line in the same way.
-bool ParagraphLeftOut(const QString& paragraph, const std::function<QString(int field)>& text);
+bool ParagraphLeftOut(const QString& paragraph, const std::vector<TagText>& tags);
 
 // Before the fill: removes the paragraphs of the main text that ParagraphLeftOut, from
 // letter after letter opened from one template. Reading every paragraph from the office
@@ -46,7 +62,7 @@ bool ParagraphLeftOut(const QString& paragraph, const std::function<QString(int 
 // first letter, and a later letter whose texts leave none of them out is not read again.
 class EmptyParagraphRemover {
 public:
-    void Remove(const std::shared_ptr<Word::Document>& document, const std::function<QString(int field)>& text);
+    void Remove(const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags);
 
 private:
     // The texts of the template's paragraphs; nothing before the first letter.
@@ -54,23 +70,19 @@ private:
 };
 
 // The date as a date field with this code shows it: in the picture of its \@ switch
-// (` CREATEDATE \@ "MMMM d, yyyy" ` shows "December 7, 2026"), in the user's language;
-// in the short date of the user's locale when the code has no picture.
-QString FieldDate(const QString& code, const QDate& date);
+// (` CREATEDATE \@ "MMMM d, yyyy" ` shows "December 7, 2026"), in locale's language; in
+// the short date of locale when the code has no picture.
+QString FieldDate(const QString& code, const QDate& date, const QLocale& locale = QLocale::system());
 
 // After the fill: the fields the template shows in place of a letter's own data give way
 // to it, as plain text: the button "[Recipient Name]" in the header to recipient, a
-// creation date to date in that field's own picture. The recipient is taken as FillFields
-// takes a field's text (ToLetterText).
-void UnlinkTemplateFields(const std::shared_ptr<Word::Document>& document, const QString& recipient, const QDate& date);
-// A tag of a letter template and the text that takes its place.
-struct TagText {
-    QString tag;
-    QString text;
-};
-
+// creation date to date in that field's own picture, or in dateFormat when one is given,
+// in locale's language. The recipient is taken as FillFields takes a field's text (ToLetterText).
+void UnlinkTemplateFields(const std::shared_ptr<Word::Document>& document, const QString& recipient, const QDate& date,
+                          const QString& dateFormat = QString(), const QLocale& locale = QLocale::system());
 // As FillFields, for a template of the user's: each tag, in this order, takes its text.
-QStringList FillTags(GuardedProcedure& run, const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags);
+QStringList FillTags(GuardedProcedure& run, const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags,
+                     EmptySeparators separators = EmptySeparators::Kept);
 
 // After FillTags: a button field that shows one of the tags ("MACROBUTTON NoMacro [Region]",
 // which the search does not reach) gives way to the tag's text, as plain text.

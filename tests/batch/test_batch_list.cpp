@@ -502,7 +502,7 @@ void BatchListTest::lettersSentAsMade()
     qputenv("TEMP", temp.path().toUtf8());
     FakeWord word;
     word.document.stories = {QStringLiteral("[YourName]\r[RecipientName]\r[Title]\r[CompanyName]\r[City2], [ST2] [ZIPCode2]\r"
-                                            "Attn: [Title]\rDear [RecipientName]:"),
+                                            "[City], [ST] [ZIPCode]\rAttn: [Title]\rDear [RecipientName]:"),
                              QStringLiteral("header")};
     word.document.fields = {
         {1, Word::wdFieldMacroButton, QStringLiteral(" MACROBUTTON DoFieldClick [Recipient Name] "), QStringLiteral("[Recipient Name]")},
@@ -518,6 +518,8 @@ void BatchListTest::lettersSentAsMade()
     job.letter.fields[static_cast<std::size_t>(FieldOf("[YourName]"))] = QStringLiteral("Sam");
     // White space is as empty as nothing.
     job.letter.fields[static_cast<std::size_t>(FieldOf("[ST2]"))] = QStringLiteral("  ");
+    job.letter.fields[static_cast<std::size_t>(FieldOf("[City]"))] = QStringLiteral("Stuttgart");
+    job.letter.fields[static_cast<std::size_t>(FieldOf("[ZIPCode]"))] = QStringLiteral("70173");
     BatchOptions options;
     options.outputFolder = temp.filePath(QStringLiteral("out"));
     options.date = QDate(2026, 3, 9);
@@ -529,10 +531,11 @@ void BatchListTest::lettersSentAsMade()
              0);
 
     QCOMPARE(word.saved.size(), 2);
-    QCOMPARE(word.saved.first().stories[0].count(QLatin1Char('\r')), 6);
+    QCOMPARE(word.saved.first().stories[0].count(QLatin1Char('\r')), 7);
     const FakeWord::Content letter = word.saved.last();
-    // Only lines of nothing but empty fields go; a line with text of its own keeps it.
-    QCOMPARE(letter.stories[0], QStringLiteral("Sam\rAnn\rAcme\rAttn: \rDear Ann:"));
+    // Only lines of nothing but empty fields go; a line with text of its own keeps it, and
+    // an empty field's separator goes with it.
+    QCOMPARE(letter.stories[0], QStringLiteral("Sam\rAnn\rAcme\rStuttgart 70173\rAttn:\rDear Ann:"));
     // The template's button for the recipient and its creation date give way to the
     // letter's own, the date in the field's picture; other fields stay.
     QCOMPARE(letter.fields[0].text, QStringLiteral("Ann"));
@@ -647,10 +650,15 @@ void BatchListTest::commandLine()
     QCOMPARE(ParseBatchCommand({"list.csv", "-h"}, error)->request, BatchRequest::Help);
     // One office per core unless told.
     QCOMPARE(ParseBatchCommand({"list.csv", "out"}, error)->options.offices, QThread::idealThreadCount());
-    const auto dated = ParseBatchCommand({"--date", "2026-03-09", "--date-format", "d MMMM yyyy", "l.csv", "out"}, error);
+    const auto dated = ParseBatchCommand({"--date", "2026-12-09", "--date-format", "d. MMMM yyyy", "--language", "de-DE", "l.csv", "out"}, error);
     QVERIFY(dated);
-    QCOMPARE(dated->options.date, QDate(2026, 3, 9));
-    QCOMPARE(dated->dateFormat, QStringLiteral("d MMMM yyyy"));
+    QCOMPARE(LetterDate(dated->options.date, dated->options.dateFormat, dated->options.language), QStringLiteral("9. Dezember 2026"));
+    // --map and --allow-empty may be given again; each adds to the others.
+    const auto mapped = ParseBatchCommand({"--map", "Ort=City2", "--map", "Firma=[CompanyName]", "--allow-empty", "[ST2],Title",
+                                           "--allow-empty", "ST", "l.csv", "out"}, error);
+    QVERIFY(mapped);
+    QCOMPARE(mapped->map, (ColumnMap{{"Ort", "City2"}, {"Firma", "CompanyName"}}));
+    QCOMPARE(mapped->allowedEmpty, (QSet<QString>{"st2", "title", "st"}));
     // Every refusal is one line that names what is wrong.
     const std::pair<QStringList, QString> refused[] = {
         {{"list.csv"}, QStringLiteral("A list and an output folder")},
@@ -665,6 +673,9 @@ void BatchListTest::commandLine()
         {{"--date-format", "'on the day'", "list.csv", "out"}, QStringLiteral("no part of the date")},
         {{"--format", "docx,rtf", "list.csv", "out"}, QStringLiteral("'rtf'")},
         {{"--format", "", "list.csv", "out"}, QStringLiteral("''")},
+        {{"--language", "klingon", "list.csv", "out"}, QStringLiteral("'klingon'")},
+        {{"--map", "Ort", "list.csv", "out"}, QStringLiteral("'Ort'")},
+        {{"--allow-empty", "ST,,Title", "list.csv", "out"}, QStringLiteral("'ST,,Title'")},
     };
     for (const auto& [arguments, named] : refused) {
         QVERIFY2(!ParseBatchCommand(arguments, error), qPrintable(arguments.join(QLatin1Char(' '))));

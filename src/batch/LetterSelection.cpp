@@ -125,8 +125,9 @@ QHash<int, QString> UniqueStems(const std::vector<LetterLine>& lines, const std:
         if (!line.problem.isEmpty())
             continue;
         QString stem = SafeFileName(name(line));
-        // A name that starts with a dot would be hidden, and one of dots alone a folder's.
-        while (stem.startsWith(QLatin1Char('.')) || stem.startsWith(QLatin1Char(' ')))
+        // A name that starts with a dot would be hidden, one of dots alone a folder's, and one
+        // that starts with a hyphen is taken for an option by command-line tools.
+        while (stem.startsWith(QLatin1Char('.')) || stem.startsWith(QLatin1Char(' ')) || stem.startsWith(QLatin1Char('-')))
             stem.remove(0, 1);
         if (stem.isEmpty())
             stem = QString::number(line.row);

@@ -45,8 +45,8 @@ std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::ve
 // AppError for an unclosed brace or, naming every one, parts that are neither column nor field.
 std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, const QSet<QString>& columnKeys);
 
-// The file name stems of the lines that can make a letter, by line number: name(line) made
-// safe (SafeFileName, without leading dots, the line number when nothing is left); the
-// later of two that are alike whatever their letter case gets its line number as well
-// ("Acme-7").
+// The file name stems of the lines that can make a letter, by row number: name(line) made
+// safe (SafeFileName, without leading dots, spaces and hyphens, the row number when nothing
+// is left); the later of two that are alike whatever their letter case gets its row number
+// as well ("Acme-7").
 QHash<int, QString> UniqueStems(const std::vector<LetterLine>& lines, const std::function<QString(const LetterLine&)>& name);

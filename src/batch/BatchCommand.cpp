@@ -295,16 +295,20 @@ const std::vector<CommandOption>& CommandOptions()
 void Describe(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(
-        QStringLiteral("Makes the letter for every line of LIST and saves each as a Word 97-2003 document\n"
-                       "in OUTPUT-FOLDER, named after the line number and the recipient's company or name.\n"
-                       "The first line of the list names the columns: YourName, YourTitle, StreetAddress,\n"
-                       "City, ST, ZIPCode, RecipientName, Title, CompanyName, StreetAddress2, City2, ST2,\n"
-                       "ZIPCode2, in any order, in any letter case, with or without spaces, underscores\n"
-                       "or hyphens (\"Company Name\"); other columns are not used. A field without a column\n"
-                       "takes the value saved by Inkhaven's window. A list is a text file (CSV, or values\n"
-                       "separated by semicolons or tabs), read as it goes however long it is, one record\n"
-                       "of at most %1 characters; or a spreadsheet (.xlsx or .ods: its first sheet) of at\n"
-                       "most %2 MB, unpacked.")
+        QStringLiteral("Makes the letter for every row of LIST and saves each as a Word 97-2003 document\n"
+                       "in OUTPUT-FOLDER, named after the row number and the recipient's company or name.\n"
+                       "The first row of the list names the columns, in any letter case, with or without\n"
+                       "spaces, underscores or hyphens. A list is of recipients: Name, Title, Company and\n"
+                       "address columns that do not say whose (Street Address, City, State, ZIP) fill the\n"
+                       "recipient's fields; the sender's take only columns named as the sender's (YourName,\n"
+                       "Your Title, Sender City), or StreetAddress, City, ST and ZIPCode while the list has\n"
+                       "the recipient's City2... as well; --map decides otherwise. A field without a column\n"
+                       "takes the value saved by Inkhaven's window (or --sender's file); one that would be\n"
+                       "empty in every letter stops the run unless --allow-empty names it. Rows are numbered\n"
+                       "as a spreadsheet numbers them. A list is a text file (CSV, or values separated by\n"
+                       "semicolons or tabs), read as it goes however long it is, one record of at most %1\n"
+                       "characters; or a spreadsheet (.xlsx or .ods: its first sheet, each cell as it shows)\n"
+                       "of at most %2 MB, unpacked.")
             .arg(MaxRecordChars)
             .arg(MaxSpreadsheetBytes / (1024 * 1024)));
     for (const CommandOption& option : CommandOptions())

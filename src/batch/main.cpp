@@ -1,4 +1,4 @@
-// inkhaven-batch: the letter for every line of a list, made by offices kept running for
+// inkhaven-batch: the letter for every row of a list, made by offices kept running for
 // the whole list, without a window.
 #include "AppError.h"
 #include "BatchCommand.h"

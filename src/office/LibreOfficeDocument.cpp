@@ -59,6 +59,30 @@ struct Search {
     int replace = Word::wdReplaceAll;
 };
 
+// Puts replacement in the place of the length characters that follow start in text, with the
+// formatting of the first of them, as a word processor's replace does: a tag whose halves
+// were formatted apart ("[Company" bold, "Name]" italic, as a word processor saves it after
+// an edit) gives its text the first half's formatting. The replacement goes in after the
+// first character, which gives it that character's formatting (text put in place of a
+// selection would take the formatting before it); then the characters around it go.
+void ReplaceKeepingFirstFormat(const Reference<XText>& text, const Reference<XTextRange>& start, sal_Int32 length,
+                               const rtl::OUString& replacement)
+{
+    const Reference<css::text::XTextCursor> cursor = text->createTextCursorByRange(start);
+    if (length <= 0) {
+        cursor->setString(replacement);
+        return;
+    }
+    cursor->goRight(1, false);
+    text->insertString(Reference<XTextRange>(cursor.get()), replacement, false);
+    for (sal_Int32 left = length - 1; left > 0; left -= SAL_MAX_INT16)
+        cursor->goRight(static_cast<sal_Int16>(std::min<sal_Int32>(left, SAL_MAX_INT16)), true);
+    cursor->setString(rtl::OUString());
+    const Reference<css::text::XTextCursor> first = text->createTextCursorByRange(start);
+    first->goRight(1, true);
+    first->setString(rtl::OUString());
+}
+
 // wdReplaceNone and wdReplaceOne, the other values of Execute's Replace.
 constexpr int wdReplaceNone = 0;
 constexpr int wdReplaceOne = 1;
@@ -212,7 +236,7 @@ public:
                 // Setting a range's text inserts it as it is: nothing in it is special.
                 const rtl::OUString replacement = ToUno(search.replaceWith);
                 for (const Reference<XTextRange>& match : matches)
-                    match->setString(replacement);
+                    ReplaceKeepingFirstFormat(match->getText(), match->getStart(), match->getString().getLength(), replacement);
                 if (mStory.listedWhileNotEmpty)
                     mDocument.cache->stories.reset();
             }
@@ -413,8 +437,7 @@ private:
         for (auto match = matches.rbegin(); match != matches.rend(); ++match) {
             const Reference<css::text::XTextCursor> cursor = mText->createTextCursorByRange(match->paragraph->getStart());
             Move(cursor, match->position, false);
-            Move(cursor, search.findText.size(), true);
-            cursor->setString(replacement);
+            ReplaceKeepingFirstFormat(mText, cursor->getStart(), static_cast<sal_Int32>(search.findText.size()), replacement);
         }
     }
 

@@ -139,11 +139,13 @@ constexpr char CustomerTable[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </office:document>
 )";
 
-// Saves the table with LibreOffice Calc itself, through filter, as name in folder.
-QString SavedByCalc(const QString& folder, const QString& name, const QString& filter)
+// Saves content, a flat OpenDocument file named sourceName, with LibreOffice itself (Calc or
+// Writer, as its kind asks), through filter, as name in folder; empty when it could not.
+QString SavedByOffice(const QString& folder, const QString& sourceName, const QByteArray& content, const QString& name,
+                      const QString& filter)
 {
-    const QString source = QDir(folder).filePath(QStringLiteral("customers.fods"));
-    WriteFile(source, CustomerTable);
+    const QString source = QDir(folder).filePath(sourceName);
+    WriteFile(source, content);
     const QString saved = QDir(folder).filePath(name);
     QProcess calc;
     calc.setProcessChannelMode(QProcess::MergedChannels);
@@ -153,7 +155,8 @@ QString SavedByCalc(const QString& folder, const QString& name, const QString& f
                 QStringLiteral("--convert-to"), filter, QStringLiteral("--outdir"), QDir(folder).filePath(name + QStringLiteral(".d")), source});
     if (!calc.waitForFinished(180000) || calc.exitCode() != 0)
         return QString();
-    const QString made = QDir(folder).filePath(name + QStringLiteral(".d/customers.") + QFileInfo(name).suffix());
+    const QString made = QDir(folder).filePath(name + QStringLiteral(".d/") + QFileInfo(sourceName).completeBaseName() +
+                                               QLatin1Char('.') + QFileInfo(name).suffix());
     return QFile::rename(made, saved) ? saved : QString();
 }
 
@@ -166,8 +169,8 @@ QByteArray ManyLines(int count)
 }
 
 // A flat OpenDocument text made here, without an office: body holds the body text (it may
-// hold a table), and the page style's header and footer and a rectangle shape hold the
-// texts given.
+// hold a table, and spans of the text styles Bold and Italic), and the page style's header
+// and footer and a rectangle shape hold the texts given.
 QByteArray FlatTemplate(const QByteArray& header, const QByteArray& footer, const QByteArray& shape, const QByteArray& body)
 {
     return R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -176,7 +179,9 @@ QByteArray FlatTemplate(const QByteArray& header, const QByteArray& footer, cons
  xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"
  xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"
  office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
- <office:automatic-styles><style:page-layout style:name="pm1"><style:page-layout-properties fo:page-width="8.5in" fo:page-height="11in" fo:margin="1in"/></style:page-layout></office:automatic-styles>
+ <office:automatic-styles><style:page-layout style:name="pm1"><style:page-layout-properties fo:page-width="8.5in" fo:page-height="11in" fo:margin="1in"/></style:page-layout>
+  <style:style style:name="Bold" style:family="text"><style:text-properties fo:font-weight="bold"/></style:style>
+  <style:style style:name="Italic" style:family="text"><style:text-properties fo:font-style="italic"/></style:style></office:automatic-styles>
  <office:master-styles><style:master-page style:name="Standard" style:page-layout-name="pm1">
   <style:header><text:p>)" + header + R"(</text:p></style:header>
   <style:footer><text:p>)" + footer + R"(</text:p></style:footer>
@@ -451,11 +456,11 @@ void BatchOfficeTest::listsSavedByCalc()
                                    "<text:p>([Company Name])</text:p>"
                                    "<text:p>Since [Since]; offer [Offer]; units [Units]; note [Note]; from [YourName].</text:p>"));
     const QStringList lists = {
-        SavedByCalc(mHome.path(), QStringLiteral("customers.xlsx"), QStringLiteral("xlsx:Calc MS Excel 2007 XML")),
-        SavedByCalc(mHome.path(), QStringLiteral("customers.ods"), QStringLiteral("ods")),
+        SavedByOffice(mHome.path(), QStringLiteral("customers.fods"), CustomerTable, QStringLiteral("customers.xlsx"), QStringLiteral("xlsx:Calc MS Excel 2007 XML")),
+        SavedByOffice(mHome.path(), QStringLiteral("customers.fods"), CustomerTable, QStringLiteral("customers.ods"), QStringLiteral("ods")),
         // Text CSV in Windows-1252 with semicolons, and Unicode text (UTF-16, tabs), each as shown.
-        SavedByCalc(mHome.path(), QStringLiteral("customers.csv"), QStringLiteral("csv:Text - txt - csv (StarCalc):59,34,1,1,,0,false,true,true")),
-        SavedByCalc(mHome.path(), QStringLiteral("customers.txt"), QStringLiteral("txt:Text - txt - csv (StarCalc):9,34,65535,1,,0,false,true,true")),
+        SavedByOffice(mHome.path(), QStringLiteral("customers.fods"), CustomerTable, QStringLiteral("customers.csv"), QStringLiteral("csv:Text - txt - csv (StarCalc):59,34,1,1,,0,false,true,true")),
+        SavedByOffice(mHome.path(), QStringLiteral("customers.fods"), CustomerTable, QStringLiteral("customers.txt"), QStringLiteral("txt:Text - txt - csv (StarCalc):9,34,65535,1,,0,false,true,true")),
     };
     // A paragraph of nothing but empty tags is left out, and an empty tag's separator with it.
     const QStringList letters = {
@@ -681,20 +686,24 @@ void BatchOfficeTest::aLinesFilesAreAllOrNone()
 
 void BatchOfficeTest::ownTemplate()
 {
-    const QString letter = mHome.filePath(QStringLiteral("own.fodt"));
-    WriteFile(letter, FlatTemplate("Customer [Customer Number]", "Region: [region]", "Offer: [Offer]",
-                                   "<text:p>Dear [Client],</text:p><text:p>[CurrentDate], from [Your Name].</text:p>"
+    // Saved by Writer, with a tag whose halves were formatted apart.
+    const QString letter = SavedByOffice(mHome.path(), QStringLiteral("own.fodt"),
+                                  FlatTemplate("Customer [Customer Number]", "Region: [region]", "Offer: [Offer]",
+                                   "<text:p>Dear <text:span text:style-name=\"Bold\">[Cli</text:span>"
+                                   "<text:span text:style-name=\"Italic\">ent]</text:span>,</text:p><text:p>[CurrentDate], from [Your Name].</text:p>"
                                    "<text:p>Ask for <text:execute-macro text:name=\"NoMacro\">[Customer Number]</text:execute-macro>.</text:p>"
                                    "<table:table table:name=\"Plans\"><table:table-column table:number-columns-repeated=\"2\"/>"
                                    "<table:table-row><table:table-cell><text:p>Plan</text:p></table:table-cell>"
-                                   "<table:table-cell><text:p>[Plan]</text:p></table:table-cell></table:table-row></table:table>"));
+                                   "<table:table-cell><text:p>[Plan]</text:p></table:table-cell></table:table-row></table:table>"),
+                                  QStringLiteral("own.odt"), QStringLiteral("odt"));
+    QVERIFY(!letter.isEmpty());
     const QString list = mHome.filePath(QStringLiteral("own.csv"));
     // No column fills a field of the built-in letter; tags match columns and fields by the
     // header's rules.
     WriteFile(list, "Client,Customer_Number,Region,Offer,PLAN,Email\nAnn Alder,C-17,North,Ten off,Gold,ann@example.com\n");
     const QString folder = mOutput.filePath(QStringLiteral("own"));
     const Result run = Run({QStringLiteral("--template"), letter, QStringLiteral("--format"), QStringLiteral("docx,pdf"), list, folder});
-    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     // Only the column no tag takes is told as not used.
     QVERIFY2(run.err.contains(QLatin1String("columns Email fill no tag")) && run.err.count(QLatin1String("not used")) == 1,
              qPrintable(run.err));
@@ -714,6 +723,12 @@ void BatchOfficeTest::ownTemplate()
     const QString body = ZipMemberText(docx, QStringLiteral("word/document.xml"));
     QVERIFY2(body.contains(QLatin1String("Offer: Ten off")) && body.contains(QLatin1String("Gold")) && !body.contains(QLatin1Char('[')),
              qPrintable(body));
+    // The split tag's text takes the formatting of its first character: bold, not italic.
+    const QString xml = ZipMemberXml(docx, QStringLiteral("word/document.xml"));
+    const QRegularExpressionMatch client =
+        QRegularExpression(QStringLiteral("<w:r>(?:(?!</w:r>).)*>Ann Alder</w:t></w:r>")).match(xml);
+    QVERIFY2(client.hasMatch() && client.captured().contains(QLatin1String("<w:b/>")) && !client.captured().contains(QLatin1String("<w:i/>")),
+             qPrintable(xml.mid(xml.indexOf(QLatin1String("Ann Alder")) - 300, 320)));
 }
 
 void BatchOfficeTest::templatesRefused()

@@ -3,10 +3,16 @@
 // every letter (as many side by side). From the first office start to the last letter
 // placed in the output folder; reports letters per second.
 //
-// "lists" times the same letters from the list as exported in three ways, each round in
-// turn: a UTF-8 CSV file, a Windows-1252 file separated by semicolons and an .xlsx
-// workbook, from reading the list to the last letter placed; reports the median letters
-// per second of each and their ratios to the UTF-8 CSV figure of the same rounds.
+// "lists" times the same letters from the list as exported in four ways, each round in
+// turn: a UTF-8 CSV file, a Windows-1252 file separated by semicolons, an .xlsx workbook
+// and one whose extra columns hold dates and amounts in German number formats
+// ([$-407]dd/mm/yyyy, #,##0.00 [$€-407]), from reading the list to the last letter placed;
+// reports the median letters per second of each, their ratios to the UTF-8 CSV figure of
+// the same rounds, and the share of each run that reading and planning the list took.
+//
+// "dry-run" times the program's --dry-run over a list of 100,000 rows and, as the baseline
+// of the same rounds, over one of 10,000: the ratio says whether planning grows with the
+// rows alone.
 //
 // "outputs" times the same letters written in other ways, each round in turn: as .doc (the
 // reference), as .docx, as PDF, and as .doc with every letter in one merged PDF as well
@@ -16,6 +22,7 @@
 //
 //     batch_bench resident|fresh [lines]        (default 50 lines)
 //     batch_bench lists [lines] [rounds]        (default 200 lines, 3 rounds)
+//     batch_bench dry-run [lines] [rounds]      (default 100000 lines, 3 rounds)
 //     batch_bench outputs [lines] [rounds]      (default 200 lines, 3 rounds)
 
 #include "BatchCommand.h"
@@ -86,15 +93,34 @@ QByteArray WorkbookList(const QList<QStringList>& rows)
     return XlsxFile(sheet);
 }
 
+// The rows with two more columns, a date and an amount, in German number formats.
+QByteArray GermanWorkbookList(const QList<QStringList>& rows)
+{
+    SheetRows sheet;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        QList<SheetCell> cells;
+        for (const QString& value : rows[i])
+            cells << TextCell(value);
+        if (i == 0)
+            cells << TextCell(QStringLiteral("Since")) << TextCell(QStringLiteral("Offer"));
+        else
+            cells << NumberCell(46254 + static_cast<double>(i), QStringLiteral("[$-407]dd/mm/yyyy"))
+                  << NumberCell(1000.5 * static_cast<double>(i), QStringLiteral("#,##0.00\\ [$\u20AC-407]"));
+        sheet << cells;
+    }
+    return XlsxFile(sheet);
+}
+
 bool WriteList(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
-// Letters per second from reading the list at path to the last letter placed; 0 when a letter failed.
+// Letters per second from reading the list at path to the last letter placed; 0 when a
+// letter failed. readingShare gets the share of that time that reading and planning the list took.
 double LettersPerSecond(const QString& path, int lines, const QString& folder, int round, SettingsStore& settings,
-                        const QString& date, const QByteArray& letter)
+                        const QString& date, const QByteArray& letter, double& readingShare)
 {
     BatchCommand command;
     command.listPath = path;
@@ -104,23 +130,28 @@ double LettersPerSecond(const QString& path, int lines, const QString& folder, i
     const std::atomic<bool> stop = false;
     QElapsedTimer timer;
     timer.start();
+    double planned = 0;
     {
         const BatchPlan plan = PlanBatch(command, settings, date);
+        planned = Bench::Ms(timer) / 1000;
         LibreOfficeFactory office;
         MakeLetters(plan.jobs, command.options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}},
                     stop, {}, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
     }
     const double seconds = Bench::Ms(timer) / 1000;
     QDir(command.options.outputFolder).removeRecursively();
+    readingShare = planned / seconds;
     return made == lines ? lines / seconds : 0;
 }
 
 int ListsBench(int lines, int rounds, const QString& folder, const QByteArray& letter)
 {
     const QList<QStringList> rows = BenchRows(lines);
-    const QStringList names = {QStringLiteral("utf8.csv"), QStringLiteral("windows1252.csv"), QStringLiteral("list.xlsx")};
+    const QStringList names = {QStringLiteral("utf8.csv"), QStringLiteral("windows1252.csv"), QStringLiteral("list.xlsx"),
+                               QStringLiteral("german-formats.xlsx")};
     const QList<QByteArray> files = {SeparatedList(rows, QLatin1Char(',')).toUtf8(),
-                                     SeparatedList(rows, QLatin1Char(';')).toLatin1(), WorkbookList(rows)};
+                                     SeparatedList(rows, QLatin1Char(';')).toLatin1(), WorkbookList(rows),
+                                     GermanWorkbookList(rows)};
     for (qsizetype i = 0; i < names.size(); ++i) {
         if (!WriteList(QDir(folder).filePath(names[i]), files[i])) {
             err << "the lists cannot be written\n";
@@ -131,15 +162,18 @@ int ListsBench(int lines, int rounds, const QString& folder, const QByteArray& l
     SystemClock clock;
     QHash<QString, QList<double>> rates;
     QHash<QString, QList<double>> ratios;
+    QHash<QString, QList<double>> readingShares;
     for (int round = 0; round < rounds; ++round) {
         for (const QString& name : names) {
+            double share = 0;
             const double rate = LettersPerSecond(QDir(folder).filePath(name), lines, folder, round, settings,
-                                                 LetterDate(clock), letter);
+                                                 LetterDate(clock), letter, share);
             if (rate <= 0) {
                 err << name << ": not every letter was made\n";
                 return 1;
             }
             rates[name].append(rate);
+            readingShares[name].append(share);
         }
         for (const QString& name : names.mid(1))
             ratios[name].append(rates[name].last() / rates[names.first()].last());
@@ -149,6 +183,54 @@ int ListsBench(int lines, int rounds, const QString& folder, const QByteArray& l
         report.Add(QStringLiteral("letters per second, %1").arg(name), Bench::Median(rates[name]));
     for (const QString& name : names.mid(1))
         report.Add(QStringLiteral("ratio to utf8.csv, %1").arg(name), Bench::Median(ratios[name]));
+    for (const QString& name : names)
+        report.Add(QStringLiteral("share of the run reading the list, %1").arg(name), Bench::Median(readingShares[name]));
+    return 0;
+}
+
+// Seconds of one inkhaven-batch --dry-run over the list at path; 0 when it did not end as planned.
+double DryRunSeconds(const QString& path, const QString& folder)
+{
+    QProcess batch;
+    QElapsedTimer timer;
+    timer.start();
+    batch.start(QStringLiteral(INKHAVEN_BATCH), {QStringLiteral("--dry-run"), path, QDir(folder).filePath(QStringLiteral("planned"))});
+    batch.closeWriteChannel();
+    // Its plan is read as it comes, so that a full pipe never holds it.
+    while (batch.state() != QProcess::NotRunning) {
+        batch.waitForReadyRead(1000);
+        batch.readAllStandardOutput();
+        batch.readAllStandardError();
+    }
+    const double seconds = Bench::Ms(timer) / 1000;
+    return batch.exitStatus() == QProcess::NormalExit && batch.exitCode() == 0 ? seconds : 0;
+}
+
+int DryRunBench(int lines, int rounds, const QString& folder)
+{
+    const int baseline = std::max(1, lines / 10);
+    const QString big = QDir(folder).filePath(QStringLiteral("big.csv"));
+    const QString small = QDir(folder).filePath(QStringLiteral("small.csv"));
+    if (!WriteList(big, BenchList(lines).toUtf8()) || !WriteList(small, BenchList(baseline).toUtf8())) {
+        err << "the lists cannot be written\n";
+        return 1;
+    }
+    QList<double> bigSeconds;
+    QList<double> smallSeconds;
+    QList<double> ratios;
+    for (int round = 0; round < rounds; ++round) {
+        smallSeconds.append(DryRunSeconds(small, folder));
+        bigSeconds.append(DryRunSeconds(big, folder));
+        if (smallSeconds.last() <= 0 || bigSeconds.last() <= 0) {
+            err << "a dry run did not end with status 0\n";
+            return 1;
+        }
+        ratios.append(bigSeconds.last() / smallSeconds.last());
+    }
+    Bench::Report report(out);
+    report.Add(QStringLiteral("dry-run seconds, %1 rows").arg(lines), Bench::Median(bigSeconds));
+    report.Add(QStringLiteral("dry-run seconds, %1 rows").arg(baseline), Bench::Median(smallSeconds));
+    report.Add(QStringLiteral("ratio of the two"), Bench::Median(ratios));
     return 0;
 }
 
@@ -256,10 +338,12 @@ int main(int argc, char* argv[])
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const bool lists = mode == QLatin1String("lists");
     const bool outputs = mode == QLatin1String("outputs");
-    const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : lists || outputs ? 200 : 50;
+    const bool dryRun = mode == QLatin1String("dry-run");
+    const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : dryRun ? 100000 : lists || outputs ? 200 : 50;
     const int rounds = argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 3;
-    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs) || lines < 1 || rounds < 1) {
-        err << "usage: batch_bench resident|fresh [lines] | batch_bench lists|outputs [lines] [rounds]\n";
+    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs && !dryRun) || lines < 1 ||
+        rounds < 1) {
+        err << "usage: batch_bench resident|fresh [lines] | batch_bench lists|outputs|dry-run [lines] [rounds]\n";
         return 2;
     }
     QTemporaryDir output;
@@ -272,6 +356,8 @@ int main(int argc, char* argv[])
         return ListsBench(lines, rounds, output.path(), letter.readAll());
     if (outputs)
         return OutputsBench(lines, rounds, output.path(), letter.readAll());
+    if (dryRun)
+        return DryRunBench(lines, rounds, output.path());
 
     QSettingsStore settings;
     SystemClock clock;

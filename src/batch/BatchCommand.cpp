@@ -391,6 +391,29 @@ QStringList PartlyEmpty(const std::vector<ShownText>& shown, const EmptyCounts& 
     return notes;
 }
 
+// What each tag of the user's template takes: a column, a field's column, or the text saved
+// for a field.
+QStringList TagPlan(const std::vector<ShownText>& shown, const std::vector<ListColumn>& columns)
+{
+    const auto column = [&columns](const std::function<bool(const ListColumn&)>& matches) {
+        const auto found = std::find_if(columns.begin(), columns.end(), matches);
+        return found == columns.end() ? QString() : found->name;
+    };
+    QStringList lines;
+    for (const ShownText& each : shown) {
+        const NameSource& source = each.source;
+        const QString name = source.field < 0 ? column([&](const ListColumn& c) { return c.keys.contains(source.columnKey); })
+                                              : column([&](const ListColumn& c) { return c.field == source.field; });
+        if (!name.isEmpty())
+            lines << QStringLiteral("%1 takes the column \"%2\"").arg(each.tag, name);
+        else if (source.field == DateFieldIndex)
+            lines << QStringLiteral("%1 takes the letter's date").arg(each.tag);
+        else
+            lines << QStringLiteral("%1 takes the text saved for %2").arg(each.tag, FieldMeaning(source.field));
+    }
+    return lines;
+}
+
 // The built-in letter without a path, else the user's template, whose tags take the list's
 // columns and the fields; once the office has read it, its tags are checked for holes
 // over the whole list, and plan learns the columns none of them takes and the tags some of
@@ -403,9 +426,10 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const LetterList& l
     const UserTemplateFile file = ReadUserTemplate(command.templatePath);
     return {file.bytes, file.workingName, command.templatePath,
             [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty,
-             unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty](const QStringList& tags) {
+             unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty, tagPlan = plan.tagPlan](const QStringList& tags) {
                 LineTags texts = ResolveTags(tags, keys);
                 const std::vector<ShownText> shown = TemplateShows(tags, keys);
+                *tagPlan = TagPlan(shown, columns);
                 RefuseHoles(shown, whole, allowed);
                 *unused = UnusedColumns(tags, columns);
                 *partlyEmpty = PartlyEmpty(shown, run);
@@ -534,7 +558,9 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     LetterList list = ReadLetterList([&] { return reader.Next(); }, settings, date,
                                      builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map);
     plan.notes << reader.Notes();
-    plan.columnPlan = ColumnPlan(list.columns);
+    // A template's tags say what they take once it is read; the built-in letter's fields now.
+    if (builtIn)
+        plan.columnPlan = ColumnPlan(list.columns);
     // A template's tags may take any column; which ones is known once the office has read it.
     if (!list.otherColumns.isEmpty() && builtIn)
         plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")

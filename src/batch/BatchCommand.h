@@ -84,7 +84,8 @@ struct BatchPlan {
     // What the user should know about how the list was read: its encoding when that was
     // guessed, its separator when not a comma, the columns that are not used.
     QStringList notes;
-    // Which column fills which field, one line each, as the run tells it before any letter.
+    // For the built-in letter, which column fills which field, one line each, as the run
+    // tells it before any letter.
     QStringList columnPlan;
     // How many rows the whole list has, empty ones included; the selection's lines are
     // a part of them with --lines or --shard.
@@ -93,6 +94,9 @@ struct BatchPlan {
     // "3 letters without the recipient's company ([CompanyName])". For a template of the
     // user's, known once the office has read it.
     std::shared_ptr<QStringList> partlyEmpty = std::make_shared<QStringList>();
+    // For a template of the user's, what each of its tags takes, one line each: "[Plan]
+    // takes the column "PLAN"". Known once the office (or a dry run) has read it.
+    std::shared_ptr<QStringList> tagPlan = std::make_shared<QStringList>();
     // What every letter starts from.
     LetterTemplate letterTemplate;
     // For a template of the user's: the list's columns that none of its tags takes, known

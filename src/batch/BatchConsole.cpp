@@ -86,10 +86,13 @@ int BatchConsole::NothingToMake(const BatchPlan& plan)
 namespace {
 QString ColumnPlanText(const BatchPlan& plan)
 {
-    if (plan.columnPlan.isEmpty())
-        return QString();
-    return QStringLiteral("Which column fills which field of the letter (--map COLUMN=FIELD decides otherwise):\n  %1\n")
-        .arg(plan.columnPlan.join(QStringLiteral("\n  ")));
+    QString text;
+    if (!plan.columnPlan.isEmpty())
+        text += QStringLiteral("Which column fills which field of the letter (--map COLUMN=FIELD decides otherwise):\n  %1\n")
+                    .arg(plan.columnPlan.join(QStringLiteral("\n  ")));
+    if (!plan.tagPlan->isEmpty())
+        text += QStringLiteral("What each tag of the template takes:\n  %1\n").arg(plan.tagPlan->join(QStringLiteral("\n  ")));
+    return text;
 }
 }
 

@@ -198,7 +198,7 @@ Columns ColumnsOf(const QStringList& names, FieldColumns fieldColumns, const Col
         columns.keys.push_back(keys);
         if (name.isEmpty())
             continue;
-        columns.named.push_back({name, field, mappedKeys.contains(static_cast<int>(i))});
+        columns.named.push_back({name, field, mappedKeys.contains(static_cast<int>(i)), keys});
         if (field < 0)
             columns.otherNames << name;
     }

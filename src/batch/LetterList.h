@@ -43,6 +43,8 @@ struct ListColumn {
     int field = -1;
     // Whether --map decided the field, or the tag the column is known by.
     bool mapped = false;
+    // The keys its values are known by on each line (LetterLine::columnValues).
+    QStringList keys;
 };
 
 // The letters a list asks for.

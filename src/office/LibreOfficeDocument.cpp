@@ -437,7 +437,8 @@ private:
         for (auto match = matches.rbegin(); match != matches.rend(); ++match) {
             const Reference<css::text::XTextCursor> cursor = mText->createTextCursorByRange(match->paragraph->getStart());
             Move(cursor, match->position, false);
-            ReplaceKeepingFirstFormat(mText, cursor->getStart(), static_cast<sal_Int32>(search.findText.size()), replacement);
+            Move(cursor, search.findText.size(), true);
+            cursor->setString(replacement);
         }
     }
 

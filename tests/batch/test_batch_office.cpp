@@ -704,8 +704,10 @@ void BatchOfficeTest::ownTemplate()
     const QString folder = mOutput.filePath(QStringLiteral("own"));
     const Result run = Run({QStringLiteral("--template"), letter, QStringLiteral("--format"), QStringLiteral("docx,pdf"), list, folder});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-    // Only the column no tag takes is told as not used.
-    QVERIFY2(run.err.contains(QLatin1String("columns Email fill no tag")) && run.err.count(QLatin1String("not used")) == 1,
+    // What each tag takes is told; only the column no tag takes is told as not used.
+    QVERIFY2(run.err.contains(QLatin1String("\n  [Customer Number] takes the column \"Customer_Number\"\n")) &&
+                 run.err.contains(QLatin1String("\n  [Your Name] takes the text saved for the sender's name\n")) &&
+                 run.err.contains(QLatin1String("columns Email fill no tag")) && run.err.count(QLatin1String("not used")) == 1,
              qPrintable(run.err));
     // Named as before: the company the window saved, as the list has no column for it.
     const QString docx = QDir(folder).filePath(QStringLiteral("2-Saved Company.docx"));

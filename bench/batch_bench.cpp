@@ -184,7 +184,7 @@ int ListsBench(int lines, int rounds, const QString& folder, const QByteArray& l
     for (const QString& name : names.mid(1))
         report.Add(QStringLiteral("ratio to utf8.csv, %1").arg(name), Bench::Median(ratios[name]));
     for (const QString& name : names)
-        report.Add(QStringLiteral("share of the run reading the list, %1").arg(name), Bench::Median(readingShares[name]));
+        report.Add(QStringLiteral("percent of the run reading the list, %1").arg(name), 100 * Bench::Median(readingShares[name]));
     return 0;
 }
 

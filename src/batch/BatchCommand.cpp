@@ -46,6 +46,14 @@ ReadOption SetFlag(bool BatchOptions::*flag)
     };
 }
 
+ReadOption SetFlag(bool BatchCommand::*flag)
+{
+    return [flag](const QString&, BatchCommand& command, QString&) {
+        command.*flag = true;
+        return true;
+    };
+}
+
 // An option whose value is taken as it stands, into text of the command or of its options.
 ReadOption SetText(QString BatchCommand::*text)
 {
@@ -224,10 +232,7 @@ const std::vector<CommandOption>& CommandOptions()
                             QStringLiteral("only tell what the run would do: the rows, which column fills which field, "
                                            "every letter's files and the rows that give none; starts no office, makes "
                                            "no file, and exits as the run would")),
-         [](const QString&, BatchCommand& command, QString&) {
-             command.dryRun = true;
-             return true;
-         }},
+         SetFlag(&BatchCommand::dryRun)},
         {QCommandLineOption(QStringLiteral("name"),
                             QStringLiteral("name the files after columns, such as \"{CompanyName} - {RecipientName}\" "
                                            "(default: the row number and the company or recipient); of two rows that "
@@ -257,7 +262,7 @@ const std::vector<CommandOption>& CommandOptions()
                                            "out of the letter, as an address line without text)")),
          SetFlag(&BatchOptions::keepEmptyParagraphs)},
         {QCommandLineOption(QStringLiteral("force"),
-                            QStringLiteral("replace files that are already there (else the line is skipped)")),
+                            QStringLiteral("replace files that are already there (else the row is skipped)")),
          SetFlag(&BatchOptions::force)},
         {QCommandLineOption(QStringLiteral("offices"),
                             QStringLiteral("how many offices make letters side by side (default: one per core)"),

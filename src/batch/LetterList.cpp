@@ -57,7 +57,7 @@ struct Meaning {
     bool senderPlaceholder = false;
 };
 
-// The fields of each kind: the sender's and the recipient's (-1: the sender has no company).
+// The fields of each kind: the sender's and the recipient's (none: the sender has no company).
 struct KindFields {
     Kind kind;
     const char* sender;
@@ -74,14 +74,13 @@ constexpr KindFields FieldsOfKinds[] = {
 Kind KindOfWord(const QString& key)
 {
     static const QHash<QString, Kind> words = {
-        {"name", Kind::Name},         {"fullname", Kind::Name},        {"contact", Kind::Name},
-        {"contactname", Kind::Name},  {"title", Kind::Title},          {"jobtitle", Kind::Title},
+        {"name", Kind::Name},         {"fullname", Kind::Name},        {"contactname", Kind::Name},  {"title", Kind::Title},          {"jobtitle", Kind::Title},
         {"position", Kind::Title},    {"company", Kind::Company},      {"companyname", Kind::Company},
         {"organization", Kind::Company}, {"organisation", Kind::Company}, {"firm", Kind::Company},
         {"street", Kind::Street},     {"streetaddress", Kind::Street}, {"address", Kind::Street},
         {"address1", Kind::Street},   {"addressline1", Kind::Street},  {"city", Kind::City},
         {"town", Kind::City},         {"st", Kind::State},             {"state", Kind::State},
-        {"province", Kind::State},    {"region", Kind::State},         {"zip", Kind::Zip},
+        {"province", Kind::State},    {"zip", Kind::Zip},
         {"zipcode", Kind::Zip},       {"postalcode", Kind::Zip},       {"postcode", Kind::Zip},
     };
     return words.value(key, Kind::None);

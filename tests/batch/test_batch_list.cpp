@@ -216,7 +216,10 @@ void BatchListTest::fileNamesSortInListOrder()
     }
     QVERIFY(!QFileInfo::exists(command.options.outputFolder));
     SaveEveryField(settings);
+    // The merged PDF may go into the output folder that the run makes.
+    command.options.merged = QDir(command.options.outputFolder).filePath(QStringLiteral("all.pdf"));
     const BatchPlan plan = PlanBatch(command, settings, QStringLiteral("12/7/26"));
+    QVERIFY(QFileInfo(command.options.outputFolder).isDir());
     QCOMPARE(plan.jobs.size(), std::size_t(9));
     QCOMPARE(plan.emptyRows, 1);
     QStringList names;

@@ -5,6 +5,7 @@
 #include "Fields.h"
 #include "LetterFill.h"
 #include "LetterList.h"
+#include "ZipDirectory.h"
 
 #include <QDir>
 #include <QFile>
@@ -127,7 +128,7 @@ QString ParagraphsText(const QByteArray& xml, bool word)
     return text;
 }
 
-QByteArray ZipEntry(orcus::zip_archive& archive, const std::string& name)
+QByteArray StoryBytes(orcus::zip_archive& archive, const std::string& name)
 {
     std::vector<unsigned char> part;
     if (!archive.read_file_entry(name, part))
@@ -139,11 +140,10 @@ QByteArray ZipEntry(orcus::zip_archive& archive, const std::string& name)
 }
 
 // Whether a part of a Word template holds text the letter shows.
-bool IsWordStory(const std::string& name)
+bool IsWordStory(const QString& name)
 {
-    const QString part = QString::fromStdString(name);
     static const QRegularExpression story(QStringLiteral("^word/(document|header\\d*|footer\\d*|footnotes|endnotes)\\.xml$"));
-    return story.match(part).hasMatch();
+    return story.match(name).hasMatch();
 }
 }
 
@@ -154,16 +154,29 @@ std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QStr
         return std::nullopt;
     if (extension == QLatin1String("fodt"))
         return FindTags(ParagraphsText(bytes, false));
+    const bool word = extension.startsWith(QLatin1Char('d'));
+    const auto isStory = [word](const QString& name) {
+        return word ? IsWordStory(name) : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
+    };
+    // What the stories unpack to is weighed first: a template from someone else may be
+    // made to unpack to far more than it holds.
+    const std::optional<QList<ZipEntry>> entries = ZipDirectory(bytes);
+    if (!entries)
+        throw AppError(QStringLiteral("The template cannot be read: its zip archive is damaged."));
+    quint64 unpacked = 0;
+    for (const ZipEntry& entry : *entries)
+        unpacked += isStory(entry.name) ? entry.unpackedBytes : 0;
+    if (unpacked > static_cast<quint64>(TemplateSizeLimit))
+        throw AppError(QStringLiteral("The template's text unpacks to more than %1 MB, more than a letter holds.")
+                           .arg(TemplateSizeLimit / 1024 / 1024));
     QString text;
     try {
         orcus::zip_archive_stream_blob stream(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
         orcus::zip_archive archive(&stream);
         archive.load();
-        const bool word = extension.startsWith(QLatin1Char('d'));
-        for (std::size_t i = 0; i < archive.get_file_entry_count(); ++i) {
-            const std::string name(archive.get_file_entry_name(i));
-            if (word ? IsWordStory(name) : name == "content.xml" || name == "styles.xml")
-                text += ParagraphsText(ZipEntry(archive, name), word);
+        for (const ZipEntry& entry : *entries) {
+            if (isStory(entry.name))
+                text += ParagraphsText(StoryBytes(archive, entry.name.toStdString()), word);
         }
     } catch (const std::exception& error) {
         throw AppError(QStringLiteral("The template cannot be read: %1.").arg(QString::fromUtf8(error.what())));

@@ -3,9 +3,9 @@
 #include "AppError.h"
 #include "OdsContent.h"
 #include "XlsxContent.h"
+#include "ZipDirectory.h"
 
 #include <QXmlStreamReader>
-#include <QtEndian>
 
 #include <orcus/format_detection.hpp>
 #include <orcus/zip_archive.hpp>
@@ -18,27 +18,6 @@
 #include <optional>
 
 namespace {
-
-// The sizes a zip archive says its entries unpack to, added up; nothing when it is not
-// a zip archive that can be read.
-std::optional<quint64> UnpackedSize(const QByteArray& bytes)
-{
-    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-    const qsizetype end = bytes.lastIndexOf(QByteArrayView("PK\x05\x06", 4));
-    if (end < 0 || end + 22 > bytes.size())
-        return std::nullopt;
-    const quint16 entries = qFromLittleEndian<quint16>(data + end + 10);
-    qsizetype at = qFromLittleEndian<quint32>(data + end + 16);
-    quint64 total = 0;
-    for (int entry = 0; entry < entries; ++entry) {
-        if (at < 0 || at + 46 > bytes.size() || qFromLittleEndian<quint32>(data + at) != 0x02014b50)
-            return std::nullopt;
-        total += qFromLittleEndian<quint32>(data + at + 24);
-        at += 46 + qFromLittleEndian<quint16>(data + at + 28) + qFromLittleEndian<quint16>(data + at + 30) +
-              qFromLittleEndian<quint16>(data + at + 32);
-    }
-    return total;
-}
 
 QByteArray Entry(const orcus::zip_archive& archive, std::string_view name)
 {
@@ -165,13 +144,16 @@ ListFormat FormatOfList(const QByteArray& bytes)
 
 RecordSource ReadSpreadsheet(const QByteArray& bytes, ListFormat format)
 {
-    const std::optional<quint64> unpacked = UnpackedSize(bytes);
-    if (!unpacked)
+    const std::optional<QList<ZipEntry>> entries = ZipDirectory(bytes);
+    if (!entries)
         throw AppError(QStringLiteral("The spreadsheet cannot be read: its zip archive is damaged."));
-    if (*unpacked > static_cast<quint64>(MaxSpreadsheetBytes))
+    quint64 unpacked = 0;
+    for (const ZipEntry& entry : *entries)
+        unpacked += entry.unpackedBytes;
+    if (unpacked > static_cast<quint64>(MaxSpreadsheetBytes))
         throw AppError(QStringLiteral("The spreadsheet unpacks to %1 MB, more than a list takes (%2 MB); "
                                       "save the list as CSV, or split it.")
-                           .arg(*unpacked / (1024 * 1024))
+                           .arg(unpacked / (1024 * 1024))
                            .arg(static_cast<quint64>(MaxSpreadsheetBytes) / (1024 * 1024)));
     try {
         orcus::zip_archive_stream_blob stream(reinterpret_cast<const uint8_t*>(bytes.constData()),

@@ -9,6 +9,8 @@
 #include "LetterList.h"
 #include "LetterText.h"
 #include "Progress.h"
+#include "SpreadsheetFiles.h"
+#include "UserTemplate.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -66,6 +68,7 @@ private slots:
     void namesAndPartsOfTheList();
     void progressText();
     void commandLine();
+    void templateTagsForADryRun();
 };
 
 void BatchListTest::columnsFillFieldsAndSettingsTheRest()
@@ -422,6 +425,28 @@ void BatchListTest::commandLine()
         QVERIFY2(!ParseBatchCommand(arguments, error), qPrintable(arguments.join(QLatin1Char(' '))));
         QVERIFY2(error.contains(named) && !error.contains(QLatin1Char('\n')), qPrintable(error));
     }
+}
+
+void BatchListTest::templateTagsForADryRun()
+{
+    // A Word template's tags through its formatting runs, in the body and a header; an
+    // OpenDocument one's through its spans; none from a Word 97-2003 file, which only the office reads.
+    const QByteArray w = "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
+    const QByteArray docx = ZipFile({
+        {QStringLiteral("word/document.xml"), "<w:document " + w + "><w:body><w:p><w:r><w:rPr><w:b/></w:rPr><w:t>Dear [Cli</w:t></w:r>"
+                                              "<w:r><w:rPr><w:i/></w:rPr><w:t>ent],</w:t></w:r></w:p><w:p><w:r><w:t>[Plan]</w:t></w:r></w:p></w:body></w:document>"},
+        {QStringLiteral("word/header1.xml"), "<w:hdr " + w + "><w:p><w:r><w:t>[Region]</w:t></w:r></w:p></w:hdr>"},
+        {QStringLiteral("word/styles.xml"), "<w:styles " + w + "><w:p><w:r><w:t>[NotAStory]</w:t></w:r></w:p></w:styles>"},
+    });
+    QCOMPARE(TagsWithoutOffice(docx, QStringLiteral("template.docx")), (QStringList{"[Client]", "[Plan]", "[Region]"}));
+    const QByteArray odt = ZipFile({{QStringLiteral("content.xml"),
+                                     "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                                     "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:text>"
+                                     "<text:p>Dear <text:span>[Cli</text:span>ent]<text:line-break/>[Plan</text:p></office:text></office:body>"
+                                     "</office:document-content>"}});
+    QCOMPARE(TagsWithoutOffice(odt, QStringLiteral("template.odt")), QStringList{"[Client]"});
+    QVERIFY(!TagsWithoutOffice("\xD0\xCF\x11\xE0", QStringLiteral("template.doc")));
+    QVERIFY_THROWS_EXCEPTION(AppError, TagsWithoutOffice("PK\x03\x04 damaged", QStringLiteral("template.docx")));
 }
 
 QTEST_GUILESS_MAIN(BatchListTest)

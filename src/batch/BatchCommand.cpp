@@ -468,6 +468,23 @@ QString SelectionNote(const std::vector<LetterLine>& selected, qsizetype rows)
         .arg(selected.back().row);
 }
 
+// The rows --lines names one by one that give no letter, being empty or past the list's end.
+QString RowsNamedInVain(const std::vector<RowRange>& ranges, const std::vector<LetterLine>& lines)
+{
+    QStringList rows;
+    for (const RowRange& range : ranges) {
+        const bool found = std::any_of(lines.begin(), lines.end(), [&range](const LetterLine& line) { return line.row == range.first; });
+        if (range.first == range.last && !found)
+            rows << QString::number(range.first);
+    }
+    if (rows.isEmpty())
+        return QString();
+    return QStringLiteral("--lines names %1 %2, which %3 nothing or %4 past the list's end, so no letter comes of %5.")
+        .arg(rows.size() == 1 ? QStringLiteral("row") : QStringLiteral("rows"), rows.join(QStringLiteral(", ")),
+             rows.size() == 1 ? QStringLiteral("holds") : QStringLiteral("hold"), rows.size() == 1 ? QStringLiteral("lies") : QStringLiteral("lie"),
+             rows.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+}
+
 void MakeOutputFolder(const QString& folder)
 {
     const QFileInfo info(folder);
@@ -584,6 +601,8 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     const QHash<int, QString> named = namer ? UniqueStems(list.lines, namer) : QHash<int, QString>();
     // Every number is as wide as the last line's, so that the names sort in the order of the list.
     const auto digits = static_cast<int>(QString::number(list.lastRow).size());
+    if (const QString unmatched = RowsNamedInVain(command.lines, list.lines); !unmatched.isEmpty())
+        plan.notes << unmatched;
     std::vector<LetterLine> selected = SelectLines(std::move(list.lines), command.lines, command.shard);
     if (!whole)
         plan.notes << SelectionNote(selected, plan.listRows);

@@ -331,6 +331,12 @@ void BatchListTest::namesAndPartsOfTheList()
     }
     // --lines selects by the list's own line numbers, before the shards split them.
     QCOMPARE(named(plan({QStringLiteral("--lines"), QStringLiteral("3-4,8-")})), (QStringList{"3:3-Bolt_Nut", "4:4-ACME", "8:8-Dot"}));
+    // A row named alone that gives nothing is told, not passed over in silence.
+    const BatchPlan vain = plan({QStringLiteral("--lines"), QStringLiteral("7,8,30")});
+    QVERIFY2(vain.notes.contains(QStringLiteral("--lines names rows 7, 30, which hold nothing or lie past the list's end, so no "
+                                                "letter comes of them.")) &&
+                 vain.notes.contains(QStringLiteral("1 of the list's 7 rows are this run's, from row 8 to row 8.")),
+             qPrintable(vain.notes.join(QLatin1Char('\n'))));
     QCOMPARE(named(plan({QStringLiteral("--lines"), QStringLiteral("2-6"), QStringLiteral("--shard"), QStringLiteral("2/2")})),
              (QStringList{"5:unusable", "6:6-Acme"}));
     // What cannot select or name anything is refused, naming it.

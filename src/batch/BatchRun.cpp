@@ -252,7 +252,7 @@ public:
             return report;
         }
         try {
-            report.message = Fill(job, files, tags);
+            report.message = FillOnceMore(job, files, tags);
             std::vector<FileCopy> copies;
             for (const LetterFile& file : files.files)
                 copies.push_back({file.working, file.placed});
@@ -408,6 +408,27 @@ private:
         } catch (...) {
             EndOffice();
             throw;
+        }
+    }
+
+    // Fill, and once more in a fresh office when that fails: an office fault that comes and
+    // goes (the text of a shape now and then read as nothing) then costs no letter. The second
+    // failure is the letter's; a letter made on the second try says what the first met.
+    QString FillOnceMore(const LetterJob& job, const LetterFiles& files, const LineTags* tags)
+    {
+        try {
+            return Fill(job, files, tags);
+        } catch (...) {
+            if (mRun.ending.stop_requested())
+                throw;
+            const QString first = DescribeException(std::current_exception());
+            for (const LetterFile& file : files.files)
+                QFile::remove(file.working);
+            if (!files.mergeOnlyPdf.isEmpty())
+                QFile::remove(files.mergeOnlyPdf);
+            const QString note = Fill(job, files, tags);
+            return (note.isEmpty() ? QString() : note + QLatin1Char(' ')) +
+                   QStringLiteral("It was made on a second try; the first failed: %1").arg(first);
         }
     }
 

@@ -271,6 +271,20 @@ void BatchListTest::lettersSentAsMade()
              0);
 
     QCOMPARE(word.saved.size(), 2);
+    // A letter whose fill meets a passing fault is made once more, and says so.
+    FakeWord flaky;
+    flaky.document.stories = word.document.stories;
+    flaky.FailOn(QStringLiteral("SaveAs"), 1, QStringLiteral("The office lost its way"));
+    std::vector<LetterReport> reports;
+    options.outputFolder = temp.filePath(QStringLiteral("again"));
+    QVERIFY(QDir().mkpath(options.outputFolder));
+    MakeLetters({job}, options, flaky, LetterTemplate{"template", QStringLiteral("template.dot"), QString(), {}}, stop, {},
+                [&reports](const LetterReport& report) { reports.push_back(report); });
+    QCOMPARE(reports.size(), std::size_t(1));
+    QCOMPARE(reports.front().outcome, LetterOutcome::Made);
+    QVERIFY2(reports.front().message.contains(QLatin1String("second try; the first failed: ")) &&
+                 reports.front().message.contains(QLatin1String("The office lost its way")),
+             qPrintable(reports.front().message));
     QCOMPARE(word.saved.first().stories[0].count(QLatin1Char('\r')), 7);
     const FakeWord::Content letter = word.saved.last();
     // Only lines of nothing but empty fields go; a line with text of its own keeps it, and

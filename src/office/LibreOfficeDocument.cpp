@@ -106,6 +106,11 @@ struct DocumentCache {
     Reference<css::util::XSearchDescriptor> descriptor;
     std::optional<bool> matchCase;
     std::optional<bool> matchWholeWord;
+    // Every paragraph and portion of a shape's text handed out, held until the document
+    // closes. The office hands out again a paragraph or portion object it still holds; one
+    // whose last reference the bridge is letting go at that moment comes back as nothing
+    // (the search then fails now and then). Held, none is ever let go during a listing.
+    std::vector<Reference<css::uno::XInterface>> shapeTextObjects;
 };
 
 // A document open in the office, shared by every object obtained from it.
@@ -379,7 +384,7 @@ public:
         return Call(mDocument.Use(), QStringLiteral("The fields of the text could not be listed"), [&] {
             Fields fields;
             ForEachParagraph([&](const Reference<XTextRange>& paragraph) {
-                ForEachPortion(paragraph, [&](const Reference<XTextRange>& portion) {
+                ForEachHeldPortion(paragraph, [&](const Reference<XTextRange>& portion) {
                     if (PortionType(portion) != "TextField")
                         return;
                     Reference<XTextField> field;
@@ -406,8 +411,20 @@ private:
         }
         const Reference<css::container::XEnumeration> paragraphs =
             Reference<css::container::XEnumerationAccess>(mText, UNO_QUERY_THROW)->createEnumeration();
-        while (paragraphs->hasMoreElements())
-            each(Reference<XTextRange>(paragraphs->nextElement(), UNO_QUERY_THROW));
+        while (paragraphs->hasMoreElements()) {
+            const Reference<XTextRange> paragraph(paragraphs->nextElement(), UNO_QUERY_THROW);
+            mDocument.cache->shapeTextObjects.push_back(paragraph);
+            each(paragraph);
+        }
+    }
+
+    // The portions of paragraph, each held (see DocumentCache::shapeTextObjects).
+    void ForEachHeldPortion(const Reference<XTextRange>& paragraph, const std::function<void(const Reference<XTextRange>&)>& each) const
+    {
+        ForEachPortion(paragraph, [&](const Reference<XTextRange>& portion) {
+            mDocument.cache->shapeTextObjects.push_back(portion);
+            each(portion);
+        });
     }
 
     // Every occurrence of the search text, paragraph by paragraph, in reading order.
@@ -437,15 +454,14 @@ private:
         for (auto match = matches.rbegin(); match != matches.rend(); ++match) {
             const Reference<css::text::XTextCursor> cursor = mText->createTextCursorByRange(match->paragraph->getStart());
             Move(cursor, match->position, false);
-            Move(cursor, search.findText.size(), true);
-            cursor->setString(replacement);
+            ReplaceKeepingFirstFormat(mText, cursor->getStart(), static_cast<sal_Int32>(search.findText.size()), replacement);
         }
     }
 
-    static QString ParagraphText(const Reference<XTextRange>& paragraph)
+    QString ParagraphText(const Reference<XTextRange>& paragraph) const
     {
         QString text;
-        ForEachPortion(paragraph, [&text](const Reference<XTextRange>& portion) {
+        ForEachHeldPortion(paragraph, [&text](const Reference<XTextRange>& portion) {
             const rtl::OUString type = PortionType(portion);
             if (type.isEmpty() || type == "Text")
                 text += FromUno(portion->getString());

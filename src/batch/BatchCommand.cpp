@@ -580,13 +580,14 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     LetterList list = ReadLetterList([&] { return reader.Next(); }, settings, date,
                                      builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map);
     plan.notes << reader.Notes();
-    // A template's tags say what they take once it is read; the built-in letter's fields now.
-    if (builtIn)
+    // A template's tags say what they take, and which columns they leave, once it is read;
+    // the built-in letter's fields are known now.
+    if (builtIn) {
         plan.columnPlan = ColumnPlan(list.columns);
-    // A template's tags may take any column; which ones is known once the office has read it.
-    if (!list.otherColumns.isEmpty() && builtIn)
-        plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")
-                          .arg(list.otherColumns.join(QStringLiteral(", ")));
+        if (!list.otherColumns.isEmpty())
+            plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")
+                              .arg(list.otherColumns.join(QStringLiteral(", ")));
+    }
     plan.listRows = static_cast<qsizetype>(list.lines.size()) + list.emptyRows;
     const auto namer = command.namePattern.isEmpty() ? std::function<QString(const LetterLine&)>()
                                                      : NamePattern(command.namePattern, list.columnKeys);

@@ -358,8 +358,10 @@ std::vector<ShownText> TemplateShows(const QStringList& tags, const QSet<QString
 
 // No letter is made with a hole: a text the letter shows that every usable line of the whole
 // list leaves empty (the sender, when none was saved) stops the run before any letter,
-// unless allowed names it.
-void RefuseHoles(const std::vector<ShownText>& shown, const EmptyCounts& whole, const QSet<QString>& allowed)
+// unless the command allows it. The fields without a column were read from senderFile, or
+// from the window's settings when it is empty.
+void RefuseHoles(const std::vector<ShownText>& shown, const EmptyCounts& whole, const QSet<QString>& allowed,
+                 const QString& senderFile)
 {
     QStringList holes;
     QStringList names;
@@ -374,12 +376,16 @@ void RefuseHoles(const std::vector<ShownText>& shown, const EmptyCounts& whole, 
         return;
     const bool one = holes.size() == 1;
     holes.front()[0] = holes.front()[0].toUpper();
-    throw AppError(QStringLiteral("%1 would be empty in every letter: no row of the list gives %2 a text, and no text "
-                                  "was saved for %2 in Inkhaven's window. Type the sender into Inkhaven's window, give "
-                                  "a settings file with --sender FILE, fill %2 from a column with --map COLUMN=%3, or "
-                                  "make the letters without %2 with --allow-empty %4.")
-                       .arg(holes.join(QStringLiteral(", ")), one ? QStringLiteral("it") : QStringLiteral("them"),
-                            one ? names.front() : QStringLiteral("FIELD"), names.join(QLatin1Char(','))));
+    const QString them = one ? QStringLiteral("it") : QStringLiteral("them");
+    const QString saved = senderFile.isEmpty()
+                              ? QStringLiteral("Inkhaven's window saved no text for %1").arg(them)
+                              : QStringLiteral("the settings file \"%1\" holds none for %2").arg(QDir::toNativeSeparators(senderFile), them);
+    throw AppError(QStringLiteral("%1 would be empty in every letter: no row of the list gives %2 a text, and %3. Fill "
+                                  "%2 from a column with --map COLUMN=%4, type %2 into Inkhaven's window or give a "
+                                  "settings file that holds %2 with --sender FILE, or make the letters without %2 with "
+                                  "--allow-empty %5.")
+                       .arg(holes.join(QStringLiteral(", ")), them, saved, one ? names.front() : QStringLiteral("FIELD"),
+                            names.join(QLatin1Char(','))));
 }
 
 // "3 letters without the recipient's company ([CompanyName])", for each text some (not all)
@@ -430,12 +436,12 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const LetterList& l
         return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}};
     const UserTemplateFile file = ReadUserTemplate(command.templatePath);
     return {file.bytes, file.workingName, command.templatePath,
-            [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty,
+            [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty, senderFile = command.senderFile,
              unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty, tagPlan = plan.tagPlan](const QStringList& tags) {
                 LineTags texts = ResolveTags(tags, keys);
                 const std::vector<ShownText> shown = TemplateShows(tags, keys);
                 *tagPlan = TagPlan(shown, columns);
-                RefuseHoles(shown, whole, allowed);
+                RefuseHoles(shown, whole, allowed, senderFile);
                 *unused = UnusedColumns(tags, columns);
                 *partlyEmpty = PartlyEmpty(shown, run);
                 return texts;
@@ -597,7 +603,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     for (const LetterLine& line : list.lines)
         wholeEmpty.Add(line);
     if (builtIn)
-        RefuseHoles(BuiltInLetterShows(), wholeEmpty, command.allowedEmpty);
+        RefuseHoles(BuiltInLetterShows(), wholeEmpty, command.allowedEmpty, command.senderFile);
     // Names from a pattern are told apart across the whole list; the others name a line alone.
     const QHash<int, QString> named = namer ? UniqueStems(list.lines, namer) : QHash<int, QString>();
     // Every number is as wide as the last line's, so that the names sort in the order of the list.

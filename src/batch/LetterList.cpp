@@ -203,9 +203,12 @@ Columns ColumnsOf(const QStringList& names, FieldColumns fieldColumns, const Col
     }
     seen.remove(-1);
     if (seen.isEmpty() && fieldColumns == FieldColumns::Required)
-        throw AppError(QStringLiteral("No column of the list fills a field of the letter. The first line of the list "
-                                      "names the columns: %1, in any order, in any letter case, with or without spaces, "
-                                      "underscores or hyphens.")
+        throw AppError(QStringLiteral("No column of the list fills a field of the letter. The first row of the list "
+                                      "names the columns, in any order, in any letter case, with or without spaces, "
+                                      "underscores or hyphens: the recipient's as Name, Title, Company, Street Address, "
+                                      "City, State and ZIP, the sender's as Your Name, Your Title, Your Street Address "
+                                      "and so on, or by the letter's own names %1. --map COLUMN=FIELD makes a column "
+                                      "fill a field.")
                            .arg(ColumnNames()));
     return columns;
 }

@@ -16,18 +16,18 @@ QString Rows(qsizetype count)
 }
 
 // "row 4", "rows 4, 7-9 and 12": the numbers in order, runs of them as ranges.
-QString RowNumbers(std::vector<int> lines)
+QString RowNumbers(std::vector<int> rows)
 {
-    std::sort(lines.begin(), lines.end());
+    std::sort(rows.begin(), rows.end());
     QStringList ranges;
-    for (std::size_t i = 0; i < lines.size();) {
+    for (std::size_t i = 0; i < rows.size();) {
         std::size_t end = i;
-        while (end + 1 < lines.size() && lines[end + 1] == lines[end] + 1)
+        while (end + 1 < rows.size() && rows[end + 1] == rows[end] + 1)
             ++end;
-        ranges << (end == i ? QString::number(lines[i]) : QStringLiteral("%1-%2").arg(lines[i]).arg(lines[end]));
+        ranges << (end == i ? QString::number(rows[i]) : QStringLiteral("%1-%2").arg(rows[i]).arg(rows[end]));
         i = end + 1;
     }
-    if (lines.size() == 1)
+    if (rows.size() == 1)
         return QStringLiteral("row ") + ranges.front();
     const QString last = ranges.takeLast();
     return QStringLiteral("rows ") + (ranges.isEmpty() ? last : ranges.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last);

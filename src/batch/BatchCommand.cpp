@@ -150,18 +150,11 @@ bool ReadLanguage(const QString& value, BatchCommand& command, QString& error)
     return true;
 }
 
-// The name of a field or tag without its brackets: "[City2]" and "City2" give "City2".
-QString WithoutBrackets(const QString& tag)
-{
-    const QString trimmed = tag.trimmed();
-    return trimmed.startsWith(QLatin1Char('[')) && trimmed.endsWith(QLatin1Char(']')) ? trimmed.mid(1).chopped(1) : trimmed;
-}
-
 bool ReadMap(const QString& value, BatchCommand& command, QString& error)
 {
     const qsizetype equals = value.lastIndexOf(QLatin1Char('='));
     const QString column = value.left(equals).trimmed();
-    const QString tag = WithoutBrackets(value.mid(equals + 1));
+    const QString tag = TagName(value.mid(equals + 1));
     if (equals < 0 || column.isEmpty() || tag.isEmpty()) {
         error = QStringLiteral("--map takes COLUMN=FIELD, such as \"Ort=City2\", not '%1'.").arg(value);
         return false;
@@ -173,11 +166,11 @@ bool ReadMap(const QString& value, BatchCommand& command, QString& error)
 bool ReadAllowedEmpty(const QString& value, BatchCommand& command, QString& error)
 {
     for (const QString& part : value.split(QLatin1Char(','))) {
-        if (WithoutBrackets(part).isEmpty()) {
+        if (TagName(part).isEmpty()) {
             error = QStringLiteral("--allow-empty takes fields or tags, comma-separated, such as YourTitle,ST, not '%1'.").arg(value);
             return false;
         }
-        command.allowedEmpty.insert(ColumnKey(WithoutBrackets(part)));
+        command.allowedEmpty.insert(ColumnKey(TagName(part)));
     }
     return true;
 }
@@ -479,8 +472,8 @@ QString RowsNamedInVain(const std::vector<RowRange>& ranges, const std::vector<L
 {
     QStringList rows;
     for (const RowRange& range : ranges) {
-        const bool found = std::any_of(lines.begin(), lines.end(), [&range](const LetterLine& line) { return line.row == range.first; });
-        if (range.first == range.last && !found)
+        if (range.first == range.last &&
+            std::none_of(lines.begin(), lines.end(), [&range](const LetterLine& line) { return line.row == range.first; }))
             rows << QString::number(range.first);
     }
     if (rows.isEmpty())

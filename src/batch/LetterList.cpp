@@ -153,13 +153,6 @@ int MappedColumn(const QString& name, const QStringList& names)
                        .arg(name, written.join(QStringLiteral(", "))));
 }
 
-// The tag's name without brackets: "[City2]" and "City2" give "City2".
-QString TagName(const QString& tag)
-{
-    const QString trimmed = tag.trimmed();
-    return trimmed.startsWith(QLatin1Char('[')) && trimmed.endsWith(QLatin1Char(']')) ? trimmed.mid(1).chopped(1) : trimmed;
-}
-
 // How the columns named by names are used; throws when none fills a field or two fill one.
 Columns ColumnsOf(const QStringList& names, FieldColumns fieldColumns, const ColumnMap& map)
 {
@@ -354,6 +347,12 @@ void EmptyCounts::Add(const LetterLine& line)
 qsizetype EmptyCounts::Of(const NameSource& source) const
 {
     return source.field >= 0 ? fields[static_cast<std::size_t>(source.field)] : columns.value(source.columnKey);
+}
+
+QString TagName(const QString& tag)
+{
+    const QString trimmed = tag.trimmed();
+    return trimmed.startsWith(QLatin1Char('[')) && trimmed.endsWith(QLatin1Char(']')) ? trimmed.mid(1).chopped(1) : trimmed;
 }
 
 ValueOf ValueNamed(const QString& name, const QSet<QString>& columnKeys)

@@ -76,6 +76,9 @@ QString ColumnKey(const QString& name);
 // brackets ("Company Name" stands for "[CompanyName]"); -1 for any other name.
 int FieldNamed(const QString& name);
 
+// A tag's name without brackets, as a command line may give it: "[City2]" and "City2" give "City2".
+QString TagName(const QString& tag);
+
 // --map COLUMN=TAG, in the order given: the column, by its name, fills the field TAG names
 // (bypassing the rule of ColumnFields), and is known to a template's tags and to --name
 // by TAG's name as well.

@@ -5,7 +5,7 @@
 #include "Fields.h"
 #include "LetterFill.h"
 #include "LetterList.h"
-#include "ZipDirectory.h"
+#include "ZipArchive.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,9 +13,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QXmlStreamReader>
-
-#include <orcus/zip_archive.hpp>
-#include <orcus/zip_archive_stream.hpp>
 
 #include <cerrno>
 #include <optional>
@@ -128,17 +125,6 @@ QString ParagraphsText(const QByteArray& xml, bool word)
     return text;
 }
 
-QByteArray StoryBytes(orcus::zip_archive& archive, const std::string& name)
-{
-    std::vector<unsigned char> part;
-    if (!archive.read_file_entry(name, part))
-        return QByteArray();
-    QByteArray bytes(reinterpret_cast<const char*>(part.data()), static_cast<qsizetype>(part.size()));
-    while (bytes.endsWith('\0'))
-        bytes.chop(1);
-    return bytes;
-}
-
 // Whether a part of a Word template holds text the letter shows.
 bool IsWordStory(const QString& name)
 {
@@ -160,26 +146,14 @@ std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QStr
     };
     // What the stories unpack to is weighed first: a template from someone else may be
     // made to unpack to far more than it holds.
-    const std::optional<QList<ZipEntry>> entries = ZipDirectory(bytes);
-    if (!entries)
-        throw AppError(QStringLiteral("The template cannot be read: its zip archive is damaged."));
-    quint64 unpacked = 0;
-    for (const ZipEntry& entry : *entries)
-        unpacked += isStory(entry.name) ? entry.unpackedBytes : 0;
-    if (unpacked > static_cast<quint64>(TemplateSizeLimit))
+    const ZipArchive archive(bytes, QStringLiteral("template"));
+    if (archive.UnpackedBytes(isStory) > static_cast<quint64>(TemplateSizeLimit))
         throw AppError(QStringLiteral("The template's text unpacks to more than %1 MB, more than a letter holds.")
                            .arg(TemplateSizeLimit / 1024 / 1024));
     QString text;
-    try {
-        orcus::zip_archive_stream_blob stream(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
-        orcus::zip_archive archive(&stream);
-        archive.load();
-        for (const ZipEntry& entry : *entries) {
-            if (isStory(entry.name))
-                text += ParagraphsText(StoryBytes(archive, entry.name.toStdString()), word);
-        }
-    } catch (const std::exception& error) {
-        throw AppError(QStringLiteral("The template cannot be read: %1.").arg(QString::fromUtf8(error.what())));
+    for (const ZipEntry& entry : archive.Entries()) {
+        if (isStory(entry.name))
+            text += ParagraphsText(archive.Read(entry.name), word);
     }
     return FindTags(text);
 }

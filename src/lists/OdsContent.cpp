@@ -14,9 +14,6 @@ constexpr char TableNamespace[] = "urn:oasis:names:tc:opendocument:xmlns:table:1
 constexpr char TextNamespace[] = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
 constexpr char OfficeNamespace[] = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
 
-// The most rows and columns a sheet has; a repeat beyond them is refused.
-constexpr qint64 MaxRows = 1048576;
-constexpr qint64 MaxColumns = 16384;
 // The most cells one repeated cell with text may stand for.
 constexpr qint64 MaxRepeatedCells = 100000;
 
@@ -113,7 +110,7 @@ void ReadRow(QXmlStreamReader& reader, qint64 row, qint64 repeats, CellTexts& te
         }
         const qint64 columns = Repeats(reader, "number-columns-repeated");
         const QString text = CellText(reader);
-        if (!text.isEmpty() && (column + columns > MaxColumns || row + repeats > MaxRows || columns * repeats > MaxRepeatedCells))
+        if (!text.isEmpty() && (column + columns > MaxSheetColumns || row + repeats > MaxSheetRows || columns * repeats > MaxRepeatedCells))
             throw AppError(QStringLiteral("The spreadsheet's first sheet repeats a cell over more rows or columns than a list takes."));
         for (qint64 r = 0; !text.isEmpty() && r < repeats; ++r) {
             for (qint64 c = 0; c < columns; ++c)

@@ -8,6 +8,10 @@
 // The texts of a sheet's cells by row and column, counting from 0; cells without text are left out.
 using CellTexts = std::map<int, std::map<int, QString>>;
 
+// The most rows and columns a sheet has.
+inline constexpr int MaxSheetRows = 1048576;
+inline constexpr int MaxSheetColumns = 16384;
+
 // The cells of the first table of an OpenDocument spreadsheet's content.xml, each as the
 // text it shows (its paragraphs, one line each; a comment on the cell is not its text), or,
 // for a value cell saved without one, its value as "General" shows it. Throws AppError

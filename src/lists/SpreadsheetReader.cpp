@@ -3,13 +3,11 @@
 #include "AppError.h"
 #include "OdsContent.h"
 #include "XlsxContent.h"
-#include "ZipDirectory.h"
+#include "ZipArchive.h"
 
 #include <QXmlStreamReader>
 
 #include <orcus/format_detection.hpp>
-#include <orcus/zip_archive.hpp>
-#include <orcus/zip_archive_stream.hpp>
 
 #include <algorithm>
 #include <functional>
@@ -18,18 +16,6 @@
 #include <optional>
 
 namespace {
-
-QByteArray Entry(const orcus::zip_archive& archive, std::string_view name)
-{
-    std::vector<unsigned char> part;
-    if (!archive.read_file_entry(name, part))
-        return QByteArray();
-    QByteArray bytes(reinterpret_cast<const char*>(part.data()), static_cast<qsizetype>(part.size()));
-    // liborcus ends a stored (not deflated) entry with a NUL, which no XML part holds.
-    while (bytes.endsWith('\0'))
-        bytes.chop(1);
-    return bytes;
-}
 
 // The value of attribute name (in any namespace) of the first element called element.
 QString FirstAttribute(const QByteArray& xml, QStringView element, QStringView name,
@@ -49,28 +35,27 @@ QString FirstAttribute(const QByteArray& xml, QStringView element, QStringView n
 }
 
 // The part that holds the workbook's first sheet, the one the list is read from.
-std::string FirstSheetPart(const orcus::zip_archive& archive)
+QString FirstSheetPart(const ZipArchive& archive)
 {
-    const QString id = FirstAttribute(Entry(archive, "xl/workbook.xml"), u"sheet", u"id");
-    const QString target = FirstAttribute(Entry(archive, "xl/_rels/workbook.xml.rels"), u"Relationship", u"Target",
+    const QString id = FirstAttribute(archive.Read(QStringLiteral("xl/workbook.xml")), u"sheet", u"id");
+    const QString target = FirstAttribute(archive.Read(QStringLiteral("xl/_rels/workbook.xml.rels")), u"Relationship", u"Target",
                                           [&](const QXmlStreamAttributes& attributes) {
                                               return attributes.value(QLatin1String("Id")) == id;
                                           });
-    return (target.startsWith(QLatin1Char('/')) ? target.mid(1) : QStringLiteral("xl/") + target).toStdString();
+    return target.startsWith(QLatin1Char('/')) ? target.mid(1) : QStringLiteral("xl/") + target;
 }
 
-// The cells of an .xlsx workbook's first sheet, as it shows them; liborcus's zip reader unpacks it.
-CellTexts XlsxTexts(const orcus::zip_archive& archive)
+// The cells of an .xlsx workbook's first sheet, as it shows them.
+CellTexts XlsxTexts(const ZipArchive& archive)
 {
-    return XlsxCellTexts({Entry(archive, "xl/workbook.xml"), Entry(archive, "xl/sharedStrings.xml"),
-                          Entry(archive, "xl/styles.xml"), Entry(archive, FirstSheetPart(archive))});
+    return XlsxCellTexts({archive.Read(QStringLiteral("xl/workbook.xml")), archive.Read(QStringLiteral("xl/sharedStrings.xml")),
+                          archive.Read(QStringLiteral("xl/styles.xml")), archive.Read(FirstSheetPart(archive))});
 }
 
-// The cells of an .ods spreadsheet's first table, as it shows them: liborcus's zip reader
-// unpacks it, and its cells are read with their shown text, which the import filter leaves out.
-CellTexts OdsTexts(const orcus::zip_archive& archive)
+// The cells of an .ods spreadsheet's first table, read with the text each shows.
+CellTexts OdsTexts(const ZipArchive& archive)
 {
-    return OdsCellTexts(Entry(archive, "content.xml"));
+    return OdsCellTexts(archive.Read(QStringLiteral("content.xml")));
 }
 
 bool HoldsText(const std::map<int, QString>& row)
@@ -144,26 +129,12 @@ ListFormat FormatOfList(const QByteArray& bytes)
 
 RecordSource ReadSpreadsheet(const QByteArray& bytes, ListFormat format)
 {
-    const std::optional<QList<ZipEntry>> entries = ZipDirectory(bytes);
-    if (!entries)
-        throw AppError(QStringLiteral("The spreadsheet cannot be read: its zip archive is damaged."));
-    quint64 unpacked = 0;
-    for (const ZipEntry& entry : *entries)
-        unpacked += entry.unpackedBytes;
+    const ZipArchive archive(bytes, QStringLiteral("spreadsheet"));
+    const quint64 unpacked = archive.UnpackedBytes();
     if (unpacked > static_cast<quint64>(MaxSpreadsheetBytes))
         throw AppError(QStringLiteral("The spreadsheet unpacks to %1 MB, more than a list takes (%2 MB); "
                                       "save the list as CSV, or split it.")
                            .arg(unpacked / (1024 * 1024))
                            .arg(static_cast<quint64>(MaxSpreadsheetBytes) / (1024 * 1024)));
-    try {
-        orcus::zip_archive_stream_blob stream(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                              static_cast<std::size_t>(bytes.size()));
-        orcus::zip_archive archive(&stream);
-        archive.load();
-        return Records(format == ListFormat::Xlsx ? XlsxTexts(archive) : OdsTexts(archive));
-    } catch (const AppError&) {
-        throw;
-    } catch (const std::exception& error) {
-        throw AppError(QStringLiteral("The spreadsheet cannot be read: %1.").arg(QString::fromUtf8(error.what())));
-    }
+    return Records(format == ListFormat::Xlsx ? XlsxTexts(archive) : OdsTexts(archive));
 }

@@ -11,10 +11,6 @@
 
 namespace {
 
-// The most rows and columns a sheet has.
-constexpr int MaxRows = 1048576;
-constexpr int MaxColumns = 16384;
-
 void CheckWellFormed(const QXmlStreamReader& reader, const char* part)
 {
     if (reader.hasError())
@@ -102,14 +98,14 @@ bool ParseAddress(QStringView address, int& column, int& row)
     column = 0;
     for (; at < address.size() && address.at(at).isLetter(); ++at) {
         column = column * 26 + (address.at(at).toUpper().unicode() - 'A' + 1);
-        if (column > MaxColumns)
+        if (column > MaxSheetColumns)
             return false;
     }
     bool ok = false;
     row = address.mid(at).toInt(&ok);
     --column;
     --row;
-    return ok && at > 0 && column >= 0 && row >= 0 && row < MaxRows;
+    return ok && at > 0 && column >= 0 && row >= 0 && row < MaxSheetRows;
 }
 
 QString ColumnName(int column)
@@ -197,7 +193,7 @@ void ReadRow(QXmlStreamReader& reader, int row, const SheetContext& context, Cel
         }
         const QStringView address = reader.attributes().value(QLatin1String("r"));
         int cellRow = row;
-        if (address.isEmpty() ? ++column >= MaxColumns : !ParseAddress(address, column, cellRow))
+        if (address.isEmpty() ? ++column >= MaxSheetColumns : !ParseAddress(address, column, cellRow))
             throw AppError(QStringLiteral("The spreadsheet cannot be read: a cell of row %1 has no place on a sheet.").arg(row + 1));
         const CellElement cell = ReadCellElement(reader);
         if (!cell.hasValue)
@@ -230,7 +226,7 @@ CellTexts XlsxCellTexts(const XlsxParts& parts)
         const QStringView number = reader.attributes().value(QLatin1String("r"));
         bool ok = !number.isEmpty();
         row = ok ? number.toInt(&ok) - 1 : row + 1;
-        if (!ok || row < 0 || row >= MaxRows)
+        if (!ok || row < 0 || row >= MaxSheetRows)
             throw AppError(QStringLiteral("The spreadsheet cannot be read: a row has no place on a sheet."));
         ReadRow(reader, row, context, texts);
     }

@@ -135,8 +135,13 @@ struct OpenDocument {
             css::beans::PropertyValue filter;
             filter.Name = "FilterName";
             filter.Value <<= rtl::OUString("writer_pdf_Export");
+            // The PDF's links are made from the document's view: with the view's controllers
+            // locked, as they are while text is replaced, the PDF would have none.
+            const Reference<css::frame::XModel> model(component, UNO_QUERY_THROW);
+            model->unlockControllers();
             Reference<css::frame::XStorable>(component, UNO_QUERY_THROW)
                 ->storeToURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(&filter, 1));
+            model->lockControllers();
         }, Limit::Render);
     }
 

@@ -693,6 +693,8 @@ void BatchOfficeTest::ownTemplate()
                                    "<text:p>Dear <text:span text:style-name=\"Bold\">[Cli</text:span>"
                                    "<text:span text:style-name=\"Italic\">ent]</text:span>,</text:p><text:p>[CurrentDate], from [Your Name].</text:p>"
                                    "<text:p>Ask for <text:execute-macro text:name=\"NoMacro\">[Customer Number]</text:execute-macro>.</text:p>"
+                                   "<text:p>See <text:a xmlns:xlink=\"http://www.w3.org/1999/xlink\" xlink:type=\"simple\" "
+                                   "xlink:href=\"https://example.com/offers\">our offers</text:a>.</text:p>"
                                    "<table:table table:name=\"Plans\"><table:table-column table:number-columns-repeated=\"2\"/>"
                                    "<table:table-row><table:table-cell><text:p>Plan</text:p></table:table-cell>"
                                    "<table:table-cell><text:p>[Plan]</text:p></table:table-cell></table:table-row></table:table>"),
@@ -720,6 +722,9 @@ void BatchOfficeTest::ownTemplate()
                                 QStringLiteral("Gold"), QStringLiteral("Dear Ann Alder,"), today + QStringLiteral(", from Sam Sender.")})
         QVERIFY2(pages.contains(seen), qPrintable(seen + QStringLiteral(" in ") + pages));
     QVERIFY2(!pages.contains(QLatin1Char('[')), qPrintable(pages));
+    // The template's link is a link in the PDF as well.
+    const QString links = PdfinfoLinks(QDir(folder).filePath(QStringLiteral("2-Saved Company.pdf")));
+    QVERIFY2(links.contains(QLatin1String("Annotation    https://example.com/offers")), qPrintable(links));
     // In the Word file each text is in its own part: header, footer, the shape in the body.
     QVERIFY(ZipMemberText(docx, QStringLiteral("word/header1.xml")).contains(QLatin1String("Customer C-17")));
     QVERIFY(ZipMemberText(docx, QStringLiteral("word/footer1.xml")).contains(QLatin1String("Region: North")));

@@ -54,6 +54,11 @@ QString PdftotextText(const QString& path)
     return Read(QStringLiteral("pdftotext"), {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")});
 }
 
+QString PdfinfoLinks(const QString& path)
+{
+    return Read(QStringLiteral("pdfinfo"), {QStringLiteral("-url"), path});
+}
+
 int PdfinfoPages(const QString& path)
 {
     static const QRegularExpression pages(QStringLiteral("^Pages:\\s+(\\d+)$"), QRegularExpression::MultilineOption);

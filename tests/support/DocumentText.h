@@ -30,6 +30,8 @@ QString Odt2txtText(const QString& path);
 // pdfinfo tells it (-1 when it cannot).
 QString PdftotextText(const QString& path);
 int PdfinfoPages(const QString& path);
+// The links of a PDF's pages, one line each, as pdfinfo lists them.
+QString PdfinfoLinks(const QString& path);
 
 // Both readers write a character outside the Basic Multilingual Plane (an emoji) as its two
 // UTF-16 halves, each encoded like a character of its own (CESU-8); this decodes such

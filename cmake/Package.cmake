@@ -32,10 +32,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # run path, and naming the folder keeps it found should the run path change.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${LIBREOFFICE_PROGRAM_DIR})
-# What runs beside the program without being linked: the office it starts, Qt's X11
-# platform plugin (only recommended by Qt's own library), and the letter's fonts.
+# What runs beside the program without being linked: the office it starts, the sandbox it
+# starts the office in, Qt's X11 platform plugin (only recommended by Qt's own library), and
+# the letter's fonts.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libreoffice-writer-nogui | libreoffice-writer, qt6-qpa-plugins, fonts-liberation2")
+  "libreoffice-writer-nogui | libreoffice-writer, bubblewrap, qt6-qpa-plugins, fonts-liberation2")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 
 include(CPack)

@@ -154,6 +154,12 @@ int BatchConsole::DryRun(const BatchPlan& plan, const BatchOptions& options, boo
     return Status(status);
 }
 
+void BatchConsole::Notice(const QString& text)
+{
+    ClearProgress();
+    Err(text);
+}
+
 void BatchConsole::Letter(const LetterReport& report, double now)
 {
     if (++mDone == 1)

@@ -37,6 +37,8 @@ public:
     // the way of one) and the rows that give none; tagsRead: whether a template of the
     // user's had its tags read. Returns the status the run would end with.
     int DryRun(const BatchPlan& plan, const BatchOptions& options, bool tagsRead);
+    // Tells something the user should know of the run on standard error, in one message.
+    void Notice(const QString& text);
     // A letter is finished; now is the clock's time in seconds.
     void Letter(const LetterReport& report, double now);
     // Sums up, counting every row of the list: made, skipped, empty, failed (not begun

@@ -550,10 +550,11 @@ BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& 
         throw AppError(QStringLiteral("No file format was given for the letters."));
     // The office opens and writes files by path: they live in a folder only the user can enter.
     // A batch killed outright leaves it to the next start, which the journal tells.
-    LeftoverFolder workFolder(JoinPath(TempFolder(), QStringLiteral("inkhaven-batch-XXXXXX")));
+    const QString privateFolder = WorkingFolder();
+    LeftoverFolder workFolder(JoinPath(privateFolder, QStringLiteral("inkhaven-batch-XXXXXX")));
     if (!workFolder.isValid())
         throw AppError(QStringLiteral("No private working folder could be made in \"%1\": %2")
-                           .arg(QDir::toNativeSeparators(TempFolder()), workFolder.errorString()));
+                           .arg(QDir::toNativeSeparators(privateFolder), workFolder.errorString()));
     const RunSetup run{options, word, workFolder.path(), JoinPath(workFolder.path(), letterTemplate.fileName), std::move(ending)};
     WriteBytesToFile(letterTemplate.bytes, run.templatePath);
 

@@ -7,9 +7,9 @@
 #include "LetterFill.h"
 #include "Leftovers.h"
 #include "LibreOfficeFactory.h"
-#include "Paths.h"
 #include "Platform.h"
 #include "Resources.h"
+#include "SafeFile.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
 #include "UserTemplate.h"
@@ -92,8 +92,16 @@ int main(int argc, char* argv[])
                 plan.letterTemplate.tags(*tags);
             return console.DryRun(plan, options, tags.has_value());
         }
-        // The offices' folders go where the batch's working folder goes.
-        LibreOfficeFactory office({}, TempFolder());
+        if (const QString missing = OfficeSandboxSupport().missing; !missing.isEmpty())
+            console.Notice(QStringLiteral("the offices run without a sandbox: %1. A template's links and macros are "
+                                          "then kept from your files only by the office's own settings.")
+                               .arg(missing));
+        // The private folder is settled before the offices start: what was found in the
+        // way of it is told once.
+        WorkingFolder();
+        if (const QString notice = TakeWorkingFolderNotice(); !notice.isEmpty())
+            console.Notice(notice);
+        LibreOfficeFactory office;
         const BatchResult result = MakeLetters(
             plan.jobs, options, office, plan.letterTemplate, stopRequested, ending.get_token(),
             [&](const LetterReport& report) { console.Letter(report, clock.MonotonicSeconds()); },

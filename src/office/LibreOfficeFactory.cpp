@@ -203,14 +203,15 @@ private:
 }
 } // namespace LibreOffice
 
-LibreOfficeFactory::LibreOfficeFactory(OfficeTimeouts timeouts, QString folder)
-    : mTimeouts(timeouts), mFolder(std::move(folder)), mEnder(std::make_shared<LibreOffice::OfficeEnder>())
+LibreOfficeFactory::LibreOfficeFactory(OfficeTimeouts timeouts, QString folder, OfficeSandboxing sandboxing)
+    : mTimeouts(timeouts), mFolder(std::move(folder)), mSandboxing(sandboxing),
+      mEnder(std::make_shared<LibreOffice::OfficeEnder>())
 {
 }
 
 std::shared_ptr<Word::Application> LibreOfficeFactory::CreateApplication()
 {
-    return std::make_shared<LibreOffice::ApplicationImpl>(LibreOffice::Connection::Start(mTimeouts, mEnder, mFolder));
+    return std::make_shared<LibreOffice::ApplicationImpl>(LibreOffice::Connection::Start(mTimeouts, mEnder, mFolder, mSandboxing));
 }
 
 void LibreOfficeFactory::WaitForEndedOffices()

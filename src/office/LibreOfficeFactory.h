@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OfficeSandbox.h"
 #include "WordModel.h"
 
 #include <QString>
@@ -37,9 +38,11 @@ class LibreOfficeFactory : public Word::ApplicationFactory {
 public:
     // Destroying the factory waits until every office quit or released has ended; an
     // application object that outlives it keeps the offices' ender until it is released.
-    // The offices' private folders are made in folder, or in the system's temporary folder
-    // (TMPDIR) when it is empty.
-    explicit LibreOfficeFactory(OfficeTimeouts timeouts = {}, QString folder = QString());
+    // The offices' private folders are made in folder, which must be private to the user,
+    // or in the folder of the working files when it is empty; the offices run in the
+    // sandbox unless sandboxing is Off.
+    explicit LibreOfficeFactory(OfficeTimeouts timeouts = {}, QString folder = QString(),
+                                OfficeSandboxing sandboxing = OfficeSandboxing::WhereAllowed);
     LibreOfficeFactory(const LibreOfficeFactory&) = delete;
     LibreOfficeFactory& operator=(const LibreOfficeFactory&) = delete;
 
@@ -54,5 +57,6 @@ public:
 private:
     OfficeTimeouts mTimeouts;
     QString mFolder;
+    OfficeSandboxing mSandboxing;
     std::shared_ptr<LibreOffice::OfficeEnder> mEnder;
 };

@@ -3,7 +3,9 @@
 #include "AppError.h"
 #include "FileDescriptor.h"
 #include "Leftovers.h"
+#include "Paths.h"
 #include "ProcessGroups.h"
+#include "SafeFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -25,6 +27,8 @@
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +57,16 @@ QString RandomPipeName()
 
 // Makes the folder at path, whose parent must be there already; true when it is there. An
 // office's private folder that the ending removed meanwhile is thus never made again.
+// Why an office is not started, or not reached: another user holds one of its pipes.
+QString ForeignSocket(const QString& path, uid_t owner)
+{
+    return QStringLiteral("\"%1\", where it listens for this application, is held by another user (uid %2). "
+                          "Nothing was sent to it; ask the administrator about that user, or install bubblewrap, "
+                          "in whose sandbox the office's pipes are private.")
+        .arg(QDir::toNativeSeparators(path))
+        .arg(owner);
+}
+
 bool MakeFolderIn(const QString& path)
 {
     return QDir().mkdir(path) || QFileInfo(path).isDir();
@@ -167,8 +181,8 @@ QString FindOfficeProgramFolder()
                             "UNO_PATH to its program folder."));
 }
 
-OfficeProcess::OfficeProcess(const QString& programFolder, const QString& folder)
-    : mFolder(QDir(folder.isEmpty() ? QDir::tempPath() : folder).filePath(QStringLiteral("inkhaven-office-XXXXXX"))),
+OfficeProcess::OfficeProcess(const QString& programFolder, const QString& folder, OfficeSandboxing sandboxing)
+    : mFolder(JoinPath(folder.isEmpty() ? WorkingFolder() : folder, QStringLiteral("inkhaven-office-XXXXXX"))),
       mPipeName(RandomPipeName()), mWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     if (!mFolder.isValid())
@@ -182,11 +196,33 @@ OfficeProcess::OfficeProcess(const QString& programFolder, const QString& folder
     if (!CopyProfileSeed(profile))
         WriteProfileSettings(profile);
     mProfileUrl = QUrl::fromLocalFile(profile).toString(QUrl::FullyEncoded);
-    // A killed office leaves its sockets behind: the ending, or the next start, removes them.
-    mPipes = PipePaths();
-    for (const QString& pipe : std::as_const(mPipes))
-        NoteLeftoverSocket(pipe);
-    mArguments = {
+    // The office's own temporary files go into the private folder too, so that nothing
+    // of it is left in the shared temporary folder even when it has to be killed. In the
+    // sandbox that folder is its /tmp, where it makes its pipes.
+    const QString officeTemp = QDir(mFolder.path()).filePath(QStringLiteral("tmp"));
+    if (!MakeFolderIn(officeTemp))
+        FailToStart(QStringLiteral("no private folder could be made in \"%1\".").arg(mFolder.path()));
+    const SandboxSupport& sandbox = OfficeSandboxSupport();
+    mSandboxed = sandboxing == OfficeSandboxing::WhereAllowed && !sandbox.program.isEmpty();
+    if (mSandboxed) {
+        mPipeFolder = officeTemp;
+        mArguments.push_back(QFile::encodeName(sandbox.program));
+        const SandboxView view = OfficeSandboxView(QFileInfo(mFolder.path()).path(), mFolder.path(), programFolder,
+                                                   QDir::homePath());
+        for (const QString& argument : SandboxArguments(view))
+            mArguments.push_back(QFile::encodeName(argument));
+    } else {
+        // Where the office puts its pipes without a sandbox: the first shared temporary
+        // folder it may write. A pipe name another user holds there is refused before the
+        // office starts; a killed office leaves its sockets behind, for the ending or the
+        // next start to remove.
+        mPipeFolder = ::access("/tmp", W_OK) == 0 ? QStringLiteral("/tmp") : QStringLiteral("/var/tmp");
+        mPipes = PipePaths();
+        RefuseForeignPipes();
+        for (const QString& pipe : std::as_const(mPipes))
+            NoteLeftoverSocket(pipe);
+    }
+    mArguments.insert(mArguments.end(), {
         QFile::encodeName(QDir(programFolder).filePath(QLatin1String(ProgramName))),
         "--headless",
         "--invisible",
@@ -196,12 +232,7 @@ OfficeProcess::OfficeProcess(const QString& programFolder, const QString& folder
         "--nolockcheck",
         "-env:UserInstallation=" + mProfileUrl.toUtf8(),
         "--accept=pipe,name=" + mPipeName.toUtf8() + ";urp;StarOffice.ComponentContext",
-    };
-    // The office's own temporary files go into the private folder too, so that nothing
-    // of it is left in the shared temporary folder even when it has to be killed.
-    const QString officeTemp = QDir(mFolder.path()).filePath(QStringLiteral("tmp"));
-    if (!MakeFolderIn(officeTemp))
-        FailToStart(QStringLiteral("no private folder could be made in \"%1\".").arg(mFolder.path()));
+    });
     for (char** variable = environ; *variable; ++variable)
         if (std::strncmp(*variable, "TMPDIR=", 7) != 0)
             mEnvironment.emplace_back(*variable);
@@ -305,9 +336,47 @@ OfficeProcess::~OfficeProcess()
     mFolder.remove();
 }
 
-QString OfficeProcess::ConnectionUrl() const
+void OfficeProcess::RefuseForeignPipes() const
 {
-    return QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext").arg(mPipeName);
+    for (const QString& pipe : mPipes) {
+        struct stat info {};
+        if (::lstat(QFile::encodeName(pipe).constData(), &info) == 0 && info.st_uid != ::geteuid())
+            FailToStart(ForeignSocket(pipe, info.st_uid));
+    }
+}
+
+FileDescriptor OfficeProcess::Connect() const
+{
+    // Another user's pipe of the office's profile would take the office's start for itself.
+    RefuseForeignPipes();
+    const QString name = QStringLiteral("OSL_PIPE_%1_%2").arg(::getuid()).arg(mPipeName);
+    const QString path = JoinPath(mPipeFolder, name);
+    const FileDescriptor folder(::open(QFile::encodeName(mPipeFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        FailToStart(QStringLiteral("its pipe's folder \"%1\" cannot be opened: %2").arg(mPipeFolder, QString::fromLocal8Bit(std::strerror(errno))));
+    struct stat info {};
+    if (::fstatat(folder.get(), QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return FileDescriptor(-1);
+    if (!S_ISSOCK(info.st_mode) || info.st_uid != ::geteuid())
+        FailToStart(ForeignSocket(path, info.st_uid));
+    // Reached through the folder already opened, whatever its path is meanwhile, and by a
+    // path short enough for a socket address however long the folder's own path is.
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray through = QStringLiteral("/proc/self/fd/%1/%2").arg(folder.get()).arg(name).toLocal8Bit();
+    if (through.size() >= static_cast<qsizetype>(sizeof address.sun_path))
+        FailToStart(QStringLiteral("the name of its pipe is too long."));
+    std::memcpy(address.sun_path, through.constData(), static_cast<size_t>(through.size()));
+    FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (socket.get() < 0)
+        FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return FileDescriptor(-1);
+    ucred peer {};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid())
+        FailToStart(ForeignSocket(path, peer.uid));
+    return socket;
 }
 
 bool OfficeProcess::HasExited()

@@ -2,6 +2,7 @@
 
 #include "FileDescriptor.h"
 #include "Leftovers.h"
+#include "OfficeSandbox.h"
 
 #include <QByteArray>
 #include <QString>
@@ -37,17 +38,23 @@ QString FindOfficeProgramFolder();
 // and reaps the office as soon as it ends, however it ends: none is left a zombie.
 class OfficeProcess {
 public:
-    // Starts the office, with its private folder in folder (the system's temporary folder,
-    // TMPDIR, when empty); throws AppError when it cannot be started at all.
-    OfficeProcess(const QString& programFolder, const QString& folder);
+    // Starts the office, with its private folder in folder, which must be private to the
+    // user (the folder of the working files, when empty), in the sandbox where asked and
+    // allowed; throws AppError when it cannot be started at all.
+    OfficeProcess(const QString& programFolder, const QString& folder, OfficeSandboxing sandboxing);
     // Kills the office if it still runs (the whole process group), reaps it, and removes
     // the sockets of its pipes that an office which did not end by itself leaves behind.
     ~OfficeProcess();
     OfficeProcess(const OfficeProcess&) = delete;
     OfficeProcess& operator=(const OfficeProcess&) = delete;
 
-    // The connection string that reaches this office's component context.
-    QString ConnectionUrl() const;
+    // A socket connected to the office's pipe, which accepts UNO connections to its
+    // component context; an invalid descriptor while the office does not listen yet. The
+    // socket must be the user's own, and so must the process behind it: throws AppError
+    // naming what stands there otherwise, and nothing is sent to it.
+    FileDescriptor Connect() const;
+    // Whether the office runs in the sandbox.
+    bool Sandboxed() const { return mSandboxed; }
     // The private folder, for files the application exchanges with the office.
     QString WorkFolder() const { return mFolder.path(); }
 
@@ -89,6 +96,8 @@ private:
     void Kill();
     // The sockets the office makes for its pipes, wherever it may put them.
     QStringList PipePaths() const;
+    // Throws AppError when another user holds one of those sockets.
+    void RefuseForeignPipes() const;
     void RemovePipes();
     // Reaps the process when it has exited; true when it is gone.
     bool HasExited();
@@ -106,6 +115,9 @@ private:
     std::vector<QByteArray> mArguments;
     std::vector<QByteArray> mEnvironment;
     int mRestarts = 0;
+    bool mSandboxed = false;
+    // Where the office makes its pipes: /tmp as it sees it.
+    QString mPipeFolder;
     QString mPipeName;
     QString mProfileUrl;
     QStringList mPipes;

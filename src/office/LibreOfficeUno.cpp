@@ -4,16 +4,22 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include <com/sun/star/bridge/UnoUrlResolver.hpp>
-#include <com/sun/star/bridge/XUnoUrlResolver.hpp>
-#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/connection/XConnection.hpp>
+#include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <cppuhelper/bootstrap.hxx>
+#include <cppuhelper/implbase1.hxx>
 #include <rtl/bootstrap.hxx>
 
+#include <atomic>
+#include <cerrno>
 #include <mutex>
 #include <thread>
+
+#include <sys/socket.h>
 
 namespace LibreOffice {
 
@@ -27,6 +33,60 @@ QString Seconds(std::chrono::milliseconds limit)
 {
     return QString::number(static_cast<double>(limit.count()) / 1000.0);
 }
+
+// A UNO connection over a socket already connected to the office: the bridge reads and
+// writes the URP protocol through it, as it would through the office's own pipe connector.
+class SocketConnection : public cppu::WeakImplHelper1<css::connection::XConnection> {
+public:
+    explicit SocketConnection(FileDescriptor socket) : mSocket(std::move(socket)) {}
+
+    // Reads exactly count bytes unless the office closes the connection first; fewer bytes
+    // tell the bridge that it has.
+    sal_Int32 SAL_CALL read(css::uno::Sequence<sal_Int8>& bytes, sal_Int32 count) override
+    {
+        bytes.realloc(count);
+        sal_Int32 got = 0;
+        while (got < count && !mClosed) {
+            const ssize_t read = ::recv(mSocket.get(), bytes.getArray() + got, static_cast<size_t>(count - got), 0);
+            if (read < 0 && errno == EINTR)
+                continue;
+            if (read <= 0)
+                break;
+            got += static_cast<sal_Int32>(read);
+        }
+        return got;
+    }
+
+    void SAL_CALL write(const css::uno::Sequence<sal_Int8>& bytes) override
+    {
+        const sal_Int8* data = bytes.getConstArray();
+        size_t left = static_cast<size_t>(bytes.getLength());
+        while (left > 0) {
+            const ssize_t sent = ::send(mSocket.get(), data, left, MSG_NOSIGNAL);
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent <= 0)
+                throw css::io::IOException("The connection to the office is closed.");
+            data += sent;
+            left -= static_cast<size_t>(sent);
+        }
+    }
+
+    void SAL_CALL flush() override {}
+
+    // Wakes a read waiting on the socket; the descriptor itself is closed with the object.
+    void SAL_CALL close() override
+    {
+        mClosed = true;
+        ::shutdown(mSocket.get(), SHUT_RDWR);
+    }
+
+    rtl::OUString SAL_CALL getDescription() override { return "inkhaven-office-socket"; }
+
+private:
+    FileDescriptor mSocket;
+    std::atomic<bool> mClosed = false;
+};
 
 // The UNO runtime of this process, made once, by whichever thread starts an office first.
 // It must read the office's fundamentalrc: without it the bootstrap looks for settings
@@ -118,11 +178,11 @@ void OfficeEnder::Run()
 }
 
 std::shared_ptr<Connection> Connection::Start(const OfficeTimeouts& timeouts, std::shared_ptr<OfficeEnder> ender,
-                                              const QString& folder)
+                                              const QString& folder, OfficeSandboxing sandboxing)
 {
     const QString programFolder = FindOfficeProgramFolder();
     const Reference<css::uno::XComponentContext> local = LocalContext(programFolder);
-    auto process = std::make_unique<OfficeProcess>(programFolder, folder);
+    auto process = std::make_unique<OfficeProcess>(programFolder, folder, sandboxing);
     const auto failAsUnanswered = [&] {
         FailToStart(QStringLiteral("it did not answer within %1 seconds.").arg(Seconds(timeouts.connect)));
     };
@@ -133,18 +193,18 @@ std::shared_ptr<Connection> Connection::Start(const OfficeTimeouts& timeouts, st
         // The watchdog frees a connection attempt that an office which accepted it but
         // hangs would leave waiting.
         const OfficeProcess::Deadline guard(*process, timeouts.connect);
-        const Reference<css::bridge::XUnoUrlResolver> resolver = css::bridge::UnoUrlResolver::create(local);
-        while (!remote.is()) {
-            try {
-                remote.set(resolver->resolve(ToUno(process->ConnectionUrl())), css::uno::UNO_QUERY_THROW);
-            } catch (const css::connection::NoConnectException&) {
-                if (process->TimedOut() || std::chrono::steady_clock::now() >= deadline)
-                    failAsUnanswered();
-                if (!process->Running() && !process->RestartIfAsked())
-                    FailToStart(QStringLiteral("it ended before it could be reached (%1).").arg(process->ExitDescription()));
-                std::this_thread::sleep_for(ConnectRetry);
-            }
+        FileDescriptor socket = process->Connect();
+        while (socket.get() < 0) {
+            if (process->TimedOut() || std::chrono::steady_clock::now() >= deadline)
+                failAsUnanswered();
+            if (!process->Running() && !process->RestartIfAsked())
+                FailToStart(QStringLiteral("it ended before it could be reached (%1).").arg(process->ExitDescription()));
+            std::this_thread::sleep_for(ConnectRetry);
+            socket = process->Connect();
         }
+        const Reference<css::bridge::XBridge> bridge = css::bridge::BridgeFactory::create(local)->createBridge(
+            rtl::OUString(), "urp", new SocketConnection(std::move(socket)), nullptr);
+        remote.set(bridge->getInstance("StarOffice.ComponentContext"), css::uno::UNO_QUERY_THROW);
         const Reference<css::frame::XDesktop2> desktop = css::frame::Desktop::create(remote);
         std::shared_ptr<Connection> connection(new Connection(std::move(process), timeouts, std::move(ender)));
         connection->mDesktop = desktop;

@@ -80,10 +80,10 @@ enum class Limit { Check, Call, Document, Render };
 // it, so that a call after the office has ended fails with a clear description.
 class Connection {
 public:
-    // Starts the office, with its private folder in folder (see OfficeProcess), and
-    // connects to it; throws AppError when it cannot.
+    // Starts the office, with its private folder in folder and sandboxed as asked (see
+    // OfficeProcess), and connects to it; throws AppError when it cannot.
     static std::shared_ptr<Connection> Start(const OfficeTimeouts& timeouts, std::shared_ptr<OfficeEnder> ender,
-                                             const QString& folder);
+                                             const QString& folder, OfficeSandboxing sandboxing);
     ~Connection();
 
     const Reference<css::frame::XDesktop2>& Desktop();

@@ -145,8 +145,8 @@ std::unique_ptr<QProcess> EndingsTest::GenerateLetter(const QString& name, const
 QStringList EndingsTest::OfficeFolders() const
 {
     QStringList folders;
-    for (const QString& name : QDir(Path(QStringLiteral("tmpdir"))).entryList({QStringLiteral("inkhaven-office-*")}, QDir::Dirs))
-        folders << Path(QStringLiteral("tmpdir/") + name);
+    for (const QString& name : QDir(Path(QStringLiteral("temp"))).entryList({QStringLiteral("inkhaven-office-*")}, QDir::Dirs))
+        folders << Path(QStringLiteral("temp/") + name);
     return folders;
 }
 
@@ -158,13 +158,19 @@ QStringList EndingsTest::LiveOfficeFolders(qint64 parent) const
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         const QString commandLine = ReadText(QStringLiteral("/proc/%1/cmdline").arg(pid)).replace(QChar(0), QLatin1Char(' '));
         const QRegularExpressionMatch match = profile.match(commandLine);
-        const QStringList status = ReadText(QStringLiteral("/proc/%1/stat").arg(pid)).section(QLatin1Char(')'), -1).split(QLatin1Char(' '));
-        const bool child = parent == 0 || (status.size() > 2 && status.at(2).toLongLong() == parent);
-        if (match.hasMatch() && match.captured(1).startsWith(Path(QStringLiteral("tmpdir"))) && child) {
+        // The office runs in a sandbox, a descendant of the application rather than its child.
+        bool descendant = parent == 0;
+        for (qint64 up = pid.toLongLong(); up > 1 && !descendant;) {
+            const QStringList status = ReadText(QStringLiteral("/proc/%1/stat").arg(up)).section(QLatin1Char(')'), -1).split(QLatin1Char(' '));
+            up = status.size() > 2 ? status.at(2).toLongLong() : 0;
+            descendant = up == parent;
+        }
+        const bool office = commandLine.section(QLatin1Char(' '), 0, 0).endsWith(QLatin1String("/soffice.bin"));
+        if (office && match.hasMatch() && match.captured(1).startsWith(Path(QStringLiteral("temp"))) && descendant) {
             folders << match.captured(1);
             const QRegularExpressionMatch name = pipe.match(commandLine);
             if (name.hasMatch())
-                mSockets[match.captured(1)] = QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(::getuid()).arg(name.captured(1));
+                mSockets[match.captured(1)] = QStringLiteral("%1/tmp/OSL_PIPE_%2_%3").arg(match.captured(1)).arg(::getuid()).arg(name.captured(1));
         }
     }
     return folders;

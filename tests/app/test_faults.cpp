@@ -130,7 +130,8 @@ private:
 
     QTemporaryDir mFolder;
     QTemporaryDir mRuntime;
-    std::unique_ptr<Word::ApplicationFactory> mOffice = MakeOfficeEngine();
+    // TEMP changes from run to run here, while the offices started ahead go on serving.
+    std::unique_ptr<Word::ApplicationFactory> mOffice = MakeUnsandboxedOfficeEngine(mFolder.path());
     std::unique_ptr<Word::ApplicationFactory> mWord;
     // Instances for the runs under a file-size limit, all started before it is set.
     std::unique_ptr<Word::ApplicationFactory> mAhead;

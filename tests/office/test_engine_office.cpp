@@ -4,6 +4,7 @@
 
 #include "AppError.h"
 #include "ChildProcesses.h"
+#include "FileDescriptor.h"
 #include "CompoundFile.h"
 #include "FakeDialogs.h"
 #include "LibreOfficeFactory.h"
@@ -18,11 +19,18 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QImage>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -67,6 +75,60 @@ const char FixtureXml[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 </office:document>
 )";
 
+// A loopback port that closes every connection at once: whether anything connected tells
+// whether the office reached for the network.
+class Beacon {
+public:
+    Beacon()
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(mSocket.get(), reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(mSocket.get(), 8) == 0
+            && ::getsockname(mSocket.get(), reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            mPort = ntohs(address.sin_port);
+        mServer = std::thread([this] {
+            for (int connection; (connection = ::accept4(mSocket.get(), nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+                ++mReached;
+                ::close(connection);
+            }
+        });
+    }
+    ~Beacon()
+    {
+        ::shutdown(mSocket.get(), SHUT_RDWR);
+        mServer.join();
+    }
+    int Port() const { return mPort; }
+    int Reached() const { return mReached; }
+
+private:
+    FileDescriptor mSocket{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    int mPort = 0;
+    std::atomic<int> mReached = 0;
+    std::thread mServer;
+};
+
+// A text whose two pictures are linked, not embedded: one from another folder of the
+// user's, one from the network.
+QByteArray LinkedPicturesXml(const QString& file, int port)
+{
+    const QString picture = QStringLiteral("<text:p><draw:frame draw:name=\"%1\" text:anchor-type=\"as-char\" svg:width=\"1in\" "
+                                           "svg:height=\"1in\"><draw:image xlink:href=\"%2\" xlink:type=\"simple\"/></draw:frame></text:p>");
+    return (QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><office:document "
+                           "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                           "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+                           "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
+                           "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" "
+                           "xmlns:xlink=\"http:/") + QStringLiteral("/www.w3.org/1999/xlink\" office:version=\"1.3\" "
+                           "office:mimetype=\"application/vnd.oasis.opendocument.text\"><office:body><office:text>")
+            + picture.arg(QStringLiteral("Private"), QUrl::fromLocalFile(file).toString())
+            + picture.arg(QStringLiteral("Remote"), QStringLiteral("http:/") + QStringLiteral("/127.0.0.1:%1/beacon.png").arg(port))
+            + QStringLiteral("<text:p>Dear [YourName]</text:p></office:text></office:body></office:document>"))
+        .toUtf8();
+}
+
 // Every character that some replace engine treats specially, and the tag itself.
 const QString SpecialName = QStringLiteral("A&B $1 \\n ^p ^& \\\\ [YourName]");
 
@@ -91,13 +153,19 @@ QString RunningText(const QString& path)
     return Output(QStringLiteral("catdoc"), {QStringLiteral("-w"), QStringLiteral("-d"), QStringLiteral("utf-8"), path});
 }
 
-// The processes whose parent is this test, as "pid name state".
+// The processes descended from this test, as "pid name state".
 QStringList Children()
 {
     QStringList children;
     for (const ChildProcess& child : ChildProcesses())
         children << QStringLiteral("%1 %2 %3").arg(child.pid).arg(child.name, child.state);
     return children;
+}
+
+// The office processes among them.
+QStringList Offices()
+{
+    return Children().filter(QRegularExpression(QStringLiteral("^\\d+ soffice.bin ")));
 }
 
 void ReplaceAll(const std::shared_ptr<Word::Range>& range, const QString& tag, const QString& text)
@@ -140,12 +208,13 @@ public:
 private:
     QTemporaryDir mScratch;
     QString mTemp;    // TEMP: the working files
-    QString mPrivate; // TMPDIR: where the engine makes its private folders
+    QString mPrivate; // where the engine makes its private folders: the scratch folder, private and the test's own
     QString mFixture;
     // Limits far above what any call here takes, on however loaded a machine: these tests
     // are about what the office does; how fast it does it is measured in bench/.
     LibreOfficeFactory mWord{OfficeTimeouts{std::chrono::minutes(2), std::chrono::minutes(2), std::chrono::minutes(5),
-                                            std::chrono::minutes(5)}};
+                                            std::chrono::minutes(5)},
+                              mScratch.path()};
 
     QString Path(const QString& name) const { return QDir(mScratch.path()).filePath(name); }
 
@@ -167,12 +236,11 @@ private slots:
     {
         QVERIFY(mScratch.isValid());
         mTemp = Path(QStringLiteral("temp"));
-        mPrivate = Path(QStringLiteral("private"));
-        QVERIFY(QDir().mkpath(mTemp) && QDir().mkpath(mPrivate));
+        mPrivate = mScratch.path();
+        QVERIFY(QDir().mkpath(mTemp));
         // A TEMP of the user's own that no one else may enter: the working files go there.
         QVERIFY(QFile::setPermissions(mTemp, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         qputenv("TEMP", QFile::encodeName(mTemp));
-        qputenv("TMPDIR", QFile::encodeName(mPrivate));
         qputenv("XDG_CACHE_HOME", QFile::encodeName(Path(QStringLiteral("cache"))));
 
         // The fixture is made by the engine itself, from its flat ODF source.
@@ -309,6 +377,43 @@ private slots:
     }
 
     // The template opens as itself, is left untouched and is saved as a document.
+    // A document's linked pictures reach neither the user's other folders nor the network
+    // from the office's sandbox: the PDF shows neither, and nothing connects to the port.
+    // Outside the sandbox the office fetches both, which is what the sandbox is for.
+    void sandboxKeepsLinksFromFilesAndNetwork()
+    {
+        QTemporaryDir elsewhere;
+        const QString secret = QDir(elsewhere.path()).filePath(QStringLiteral("secret.png"));
+        QImage picture(64, 64, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(secret));
+        const Beacon beacon;
+        QVERIFY(beacon.Port() > 0);
+        const QString source = Path(QStringLiteral("linked.fodt"));
+        QFile xml(source);
+        QVERIFY(xml.open(QIODevice::WriteOnly));
+        xml.write(LinkedPicturesXml(secret, beacon.Port()));
+        xml.close();
+
+        const auto picturesIn = [&](LibreOfficeFactory& word) {
+            const auto application = word.CreateApplication();
+            const auto document = application->Documents()->Open(source, true);
+            const QString pdf = Path(QStringLiteral("linked.pdf"));
+            document->ExportAsFixedFormat(pdf);
+            document->Close();
+            application->Quit();
+            // pdfimages lists two heading lines, then one line per picture.
+            return Output(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdf}).trimmed().count(QLatin1Char('\n')) - 1;
+        };
+        QCOMPARE(picturesIn(mWord), 0);
+        QCOMPARE(beacon.Reached(), 0);
+
+        LibreOfficeFactory unsandboxed({}, mScratch.path(), OfficeSandboxing::Off);
+        QCOMPARE(picturesIn(unsandboxed), 1);
+        QVERIFY(beacon.Reached() > 0);
+        unsandboxed.WaitForEndedOffices();
+    }
+
     void templateIsSavedAsADocument()
     {
         const QString letter = QStringLiteral(INKHAVEN_LETTER_TEMPLATE);
@@ -446,11 +551,11 @@ private slots:
     void factoryEndsOnlyOnceItsOfficesHaveEnded()
     {
         {
-            LibreOfficeFactory word;
+            LibreOfficeFactory word({}, mScratch.path());
             auto quit = word.CreateApplication();
             auto released = word.CreateApplication();
             quit->Documents()->Open(mFixture, true);
-            QCOMPARE(Children().size(), 2);
+            QCOMPARE(Offices().size(), 2);
             quit->Quit();
             QVERIFY_THROWS_EXCEPTION(AppError, quit->Documents());
             released.reset();
@@ -464,7 +569,7 @@ private slots:
     void abandonedApplicationEndsItsOffice()
     {
         auto [application, document] = OpenFixture();
-        QCOMPARE(Children().size(), 1);
+        QCOMPARE(Offices().size(), 1);
         QCOMPARE(PrivateFolders().size(), 1);
         application.reset();
         mWord.WaitForEndedOffices();
@@ -496,7 +601,7 @@ private slots:
         }
 
         // The office dies under the application.
-        const QStringList children = Children();
+        const QStringList children = Offices();
         QCOMPARE(children.size(), 1);
         const pid_t office = children[0].section(QLatin1Char(' '), 0, 0).toInt();
         QCOMPARE(::kill(office, SIGKILL), 0);

@@ -5,12 +5,13 @@
 
 #include <sys/types.h>
 
-// A process whose parent is this process, as /proc tells it.
+// A process descended from this process, as /proc tells it.
 struct ChildProcess {
     pid_t pid = 0;
     QString name;  // the command name, e.g. "soffice.bin"
     QString state; // "R", "S", "Z" ...
 };
 
-// Every child of this process, reaped or not yet.
+// Every descendant of this process (children not yet reaped included): an office in its
+// sandbox comes with the sandbox's own processes.
 QList<ChildProcess> ChildProcesses();

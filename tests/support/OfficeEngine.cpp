@@ -8,6 +8,11 @@ std::unique_ptr<Word::ApplicationFactory> MakeOfficeEngine()
     return std::make_unique<LibreOfficeFactory>();
 }
 
+std::unique_ptr<Word::ApplicationFactory> MakeUnsandboxedOfficeEngine(const QString& folder)
+{
+    return std::make_unique<LibreOfficeFactory>(OfficeTimeouts{}, folder, OfficeSandboxing::Off);
+}
+
 std::unique_ptr<Word::ApplicationFactory> MakePrestartingEngine(Word::ApplicationFactory& engine, int spares,
                                                                 int prestart)
 {

@@ -13,6 +13,16 @@ public:
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : mFd(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
+        if (this != &other) {
+            if (mFd >= 0)
+                ::close(mFd);
+            mFd = other.release();
+        }
+        return *this;
+    }
     int get() const { return mFd; }
     // Gives up ownership, for a caller that must see the result of close itself.
     int release()

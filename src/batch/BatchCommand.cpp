@@ -428,6 +428,11 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const LetterList& l
     if (command.templatePath.isEmpty())
         return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}};
     const UserTemplateFile file = ReadUserTemplate(command.templatePath);
+    if (const QStringList links = TemplateLinks(file.bytes, file.workingName, command.templatePath); !links.isEmpty())
+        throw AppError(QStringLiteral("The template \"%1\" brings in what is outside it, which its letters must not show: %2. "
+                                      "Embed it in the template (in Writer: Edit, Links to External Files, Break Link; in "
+                                      "Word: File, Info, Edit Links to Files, Break Link), or take it out.")
+                           .arg(QDir::toNativeSeparators(command.templatePath), links.join(QStringLiteral("; "))));
     return {file.bytes, file.workingName, command.templatePath,
             [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty, senderFile = command.senderFile,
              unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty, tagPlan = plan.tagPlan](const QStringList& tags) {

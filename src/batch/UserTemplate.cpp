@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <QXmlStreamReader>
@@ -156,6 +157,125 @@ std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QStr
             text += ParagraphsText(archive.Read(entry.name), word);
     }
     return FindTags(text);
+}
+
+namespace {
+constexpr char XLinkNamespace[] = "http://www.w3.org/1999/xlink";
+constexpr char RelationshipsNamespace[] = "http://schemas.openxmlformats.org/package/2006/relationships";
+
+// A reference the office resolves outside the file: one with a scheme ("file:", "http:"),
+// an absolute path, or a path out of the package ("../").
+bool LeadsOutside(const QString& reference)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
+    return scheme.match(reference).hasMatch() || reference.startsWith(QLatin1Char('/')) || reference.startsWith(QLatin1String("../"))
+           || reference.startsWith(QLatin1Char('\\'));
+}
+
+// What an OpenDocument element whose xlink:href is loaded into the document stands for.
+QString LoadedElement(QStringView name)
+{
+    static const QHash<QString, QString> loaded = {
+        {QStringLiteral("image"), QStringLiteral("a picture")},           {QStringLiteral("fill-image"), QStringLiteral("a picture")},
+        {QStringLiteral("background-image"), QStringLiteral("a picture")}, {QStringLiteral("object"), QStringLiteral("an object")},
+        {QStringLiteral("object-ole"), QStringLiteral("an object")},       {QStringLiteral("plugin"), QStringLiteral("an object")},
+        {QStringLiteral("applet"), QStringLiteral("an object")},           {QStringLiteral("floating-frame"), QStringLiteral("a frame")},
+        {QStringLiteral("section-source"), QStringLiteral("a section")},   {QStringLiteral("table-source"), QStringLiteral("a table")}};
+    return loaded.value(name.toString());
+}
+
+void OpenDocumentLinks(const QByteArray& xml, QStringList& links)
+{
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (!reader.isStartElement())
+            continue;
+        const QString what = LoadedElement(reader.name());
+        const QString href = reader.attributes().value(QLatin1String(XLinkNamespace), QLatin1String("href")).toString();
+        if (!what.isEmpty() && LeadsOutside(href))
+            links << QStringLiteral("%1 linked to \"%2\"").arg(what, href);
+    }
+    if (reader.hasError())
+        throw AppError(QStringLiteral("The template cannot be read: %1.").arg(reader.errorString()));
+}
+
+// The external targets of a Word part's relationships, hyperlinks aside.
+void WordRelationshipLinks(const QByteArray& xml, QStringList& links)
+{
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (!reader.isStartElement() || reader.name() != u"Relationship" || reader.namespaceUri() != QLatin1String(RelationshipsNamespace))
+            continue;
+        const QXmlStreamAttributes attributes = reader.attributes();
+        const QString type = attributes.value(QLatin1String("Type")).toString().section(QLatin1Char('/'), -1);
+        if (attributes.value(QLatin1String("TargetMode")) == u"External" && type != QLatin1String("hyperlink"))
+            links << QStringLiteral("%1 linked to \"%2\"")
+                         .arg(type == QLatin1String("image") ? QStringLiteral("a picture") : QStringLiteral("an item (%1)").arg(type),
+                              attributes.value(QLatin1String("Target")).toString());
+    }
+    if (reader.hasError())
+        throw AppError(QStringLiteral("The template cannot be read: %1.").arg(reader.errorString()));
+}
+
+// The fields of a Word part that bring in another file when they are updated.
+void WordFieldLinks(const QByteArray& xml, QStringList& links)
+{
+    QXmlStreamReader reader(xml);
+    QString instructions;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement() && reader.namespaceUri() == QLatin1String(WordNamespace)) {
+            if (reader.name() == u"instrText")
+                instructions += reader.readElementText();
+            else if (reader.name() == u"fldSimple")
+                instructions += QLatin1Char(' ') + reader.attributes().value(QLatin1String(WordNamespace), QLatin1String("instr")).toString() + QLatin1Char(' ');
+            else if (reader.name() == u"fldChar" && reader.attributes().value(QLatin1String(WordNamespace), QLatin1String("fldCharType")) == u"begin")
+                instructions += QLatin1Char(' ');
+        }
+    }
+    if (reader.hasError())
+        throw AppError(QStringLiteral("The template cannot be read: %1.").arg(reader.errorString()));
+    static const QRegularExpression field(QStringLiteral("\\b(INCLUDEPICTURE|INCLUDETEXT|LINK|DDE|DDEAUTO|IMPORT)\\s+(\"[^\"]*\"|\\S+)"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    for (const QRegularExpressionMatch& match : field.globalMatch(instructions))
+        links << QStringLiteral("a field %1 of \"%2\"").arg(match.captured(1).toUpper(), match.captured(2).remove(QLatin1Char('"')));
+}
+}
+
+QStringList TemplateLinks(const QByteArray& bytes, const QString& workingName, const QString& path)
+{
+    const QString extension = QFileInfo(workingName).suffix();
+    QStringList links;
+    if (extension == QLatin1String("doc") || extension == QLatin1String("dot"))
+        return links;
+    if (extension == QLatin1String("fodt")) {
+        OpenDocumentLinks(bytes, links);
+        return links;
+    }
+    const bool word = extension.startsWith(QLatin1Char('d'));
+    const auto isPart = [word](const QString& name) {
+        return word ? name.endsWith(QLatin1String(".rels")) || IsWordStory(name)
+                    : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
+    };
+    const ZipArchive archive(bytes, QStringLiteral("template \"%1\"").arg(Native(path)));
+    if (archive.UnpackedBytes(isPart) > static_cast<quint64>(TemplateSizeLimit))
+        throw AppError(QStringLiteral("The template's text unpacks to more than %1 MB, more than a letter holds.")
+                           .arg(TemplateSizeLimit / 1024 / 1024));
+    for (const ZipEntry& entry : archive.Entries()) {
+        if (!isPart(entry.name))
+            continue;
+        const QByteArray xml = archive.Read(entry.name);
+        if (!word)
+            OpenDocumentLinks(xml, links);
+        else if (entry.name.endsWith(QLatin1String(".rels")))
+            WordRelationshipLinks(xml, links);
+        else
+            WordFieldLinks(xml, links);
+    }
+    links.removeDuplicates();
+    return links;
 }
 
 QStringList FindTags(const QString& text)

@@ -40,6 +40,15 @@ UserTemplateFile ReadUserTemplate(const QString& path);
 // reads. Throws AppError when the file cannot be read as its kind.
 std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QString& workingName);
 
+// What a template would bring into its letters from outside itself, read from its file
+// without an office: every picture, object, section or table linked to a file or the
+// network rather than held in the template, and every field that includes or links
+// another file, each described with where it leads ("a picture linked to
+// \"http://example.com/a.png\""). Hyperlinks, which only lead the reader elsewhere, are
+// not among them. Nothing for a Word 97-2003 template, which only the office reads.
+// Throws AppError naming path when the file cannot be read as its kind.
+QStringList TemplateLinks(const QByteArray& bytes, const QString& workingName, const QString& path);
+
 // The tags in text, each once whatever its letter case (the office replaces them ignoring
 // case), in the order they are first found.
 QStringList FindTags(const QString& text);

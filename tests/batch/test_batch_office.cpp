@@ -48,15 +48,16 @@ QStringList ProcessesMentioning(const QString& text)
 }
 
 // The sockets the offices now running for the test listen on: named after the pipe on
-// their command line (an office still starting has none yet).
+// their command line, in the office's own folder, its /tmp in the sandbox (an office still
+// starting has none yet).
 QStringList OfficeSockets(const QString& text)
 {
-    static const QRegularExpression pipe(QStringLiteral("--accept=pipe,name=([^;]+);"));
+    static const QRegularExpression pipe(QStringLiteral("UserInstallation=file://([^\\x00]+)/profile.*--accept=pipe,name=([^;]+);"));
     QStringList sockets;
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
         const QString commandLine = QString::fromUtf8(FileBytes(QStringLiteral("/proc/%1/cmdline").arg(pid)));
         const QRegularExpressionMatch name = pipe.match(commandLine);
-        const QString socket = QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(::getuid()).arg(name.captured(1));
+        const QString socket = QStringLiteral("%1/tmp/OSL_PIPE_%2_%3").arg(name.captured(1)).arg(::getuid()).arg(name.captured(2));
         if (commandLine.contains(text) && name.hasMatch() && QFileInfo::exists(socket))
             sockets << socket;
     }
@@ -765,6 +766,22 @@ void BatchOfficeTest::templatesRefused()
     QVERIFY2(damaged.contains(QLatin1String("damaged.docx")) && damaged.contains(QLatin1String("damaged")), qPrintable(damaged));
     const QString text = refusal(QStringLiteral("text.doc"), "Dear [RecipientName]");
     QVERIFY2(text.contains(QLatin1String("not a Word 97-2003 file")), qPrintable(text));
+    // A picture linked to the network, not held in the template, is named, as the flat file
+    // has it and as Writer saves it in a Word file; a hyperlink is no such link.
+    const QByteArray linked = FlatTemplate("", "", "", "<text:p><draw:frame draw:name=\"Logo\" text:anchor-type=\"as-char\" "
+                                           "svg:width=\"1in\" svg:height=\"1in\"><draw:image xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+                                           "xlink:type=\"simple\" xlink:href=\"http://127.0.0.1:9/logo.png\"/></draw:frame>"
+                                           "Dear [RecipientName], see <text:a xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+                                           "xlink:href=\"https://example.com/\">our site</text:a>.</text:p>");
+    const QString docx = SavedByOffice(mHome.path(), QStringLiteral("linked-source.fodt"), linked, QStringLiteral("linked.docx"),
+                                       QStringLiteral("docx"));
+    QVERIFY(!docx.isEmpty());
+    for (const auto& [name, content] : {std::pair(QStringLiteral("linked.fodt"), linked), std::pair(QStringLiteral("linked.docx"), FileBytes(docx))}) {
+        const QString links = refusal(name, content);
+        QVERIFY2(links.contains(QLatin1String("a picture linked to \"http://127.0.0.1:9/logo.png\"")) &&
+                     !links.contains(QLatin1String("example.com")),
+                 qPrintable(links));
+    }
 }
 
 void BatchOfficeTest::shardsSideBySide()

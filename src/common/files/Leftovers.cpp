@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -100,19 +102,70 @@ void Note(const QString& path, Kind kind, LeftoverName name)
     state.noted[path] = kind;
 }
 
-bool OwnEntry(const QString& path, mode_t type)
+// Empties the folder open as folder, entry by entry, through descriptors only: a link in it
+// is removed, never followed, and a folder in it is opened without following a link.
+void EmptyFolder(int folder)
 {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && (info.st_mode & S_IFMT) == type
-        && info.st_uid == ::geteuid();
+    const int listing = ::dup(folder);
+    DIR* entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!entries) {
+        if (listing >= 0)
+            ::close(listing);
+        return;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        struct stat info {};
+        if (::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode)) {
+            const int inner = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (inner >= 0) {
+                EmptyFolder(inner);
+                ::close(inner);
+            }
+            ::unlinkat(folder, name, AT_REMOVEDIR);
+        } else {
+            ::unlinkat(folder, name, 0);
+        }
+    }
+    ::closedir(entries);
 }
 
+// Removes the user's own entry of the kind at path, through a descriptor of the folder that
+// holds it. That folder must be one no other user can rename entries in (the user's own,
+// closed to others' writing, or a shared one with the sticky bit), so that what is removed
+// is what was examined: another user cannot put a link to elsewhere in its place.
 void Remove(const QString& path, Kind kind)
 {
-    if ((kind == Kind::File && OwnEntry(path, S_IFREG)) || (kind == Kind::Socket && OwnEntry(path, S_IFSOCK)))
-        ::unlink(QFile::encodeName(path).constData());
-    else if (kind == Kind::Folder && OwnEntry(path, S_IFDIR))
-        QDir(path).removeRecursively();
+    const QByteArray parent = QFile::encodeName(QFileInfo(path).path());
+    const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
+    const int folder = ::open(parent.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        return;
+    struct stat holder {};
+    struct stat info {};
+    const bool guarded = ::fstat(folder, &holder) == 0 &&
+                         ((holder.st_uid == ::geteuid() && (holder.st_mode & (S_IWGRP | S_IWOTH)) == 0) || (holder.st_mode & S_ISVTX));
+    const mode_t type = kind == Kind::Folder ? S_IFDIR : kind == Kind::Socket ? S_IFSOCK : S_IFREG;
+    if (guarded && !name.isEmpty() && ::fstatat(folder, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
+        && (info.st_mode & S_IFMT) == type && info.st_uid == ::geteuid()) {
+        if (kind != Kind::Folder) {
+            ::unlinkat(folder, name.constData(), 0);
+        } else {
+            const int inner = ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            struct stat opened {};
+            if (inner >= 0 && ::fstat(inner, &opened) == 0 && opened.st_dev == info.st_dev && opened.st_ino == info.st_ino) {
+                EmptyFolder(inner);
+                ::unlinkat(folder, name.constData(), AT_REMOVEDIR);
+            }
+            if (inner >= 0)
+                ::close(inner);
+        }
+    }
+    ::close(folder);
 }
 
 // What a journal still lists once its lines are replayed.
@@ -184,7 +237,9 @@ bool PrivateFolder(const QString& folder)
     if (folder.isEmpty() || !QDir().mkpath(QFileInfo(folder).path()))
         return false;
     ::mkdir(native.constData(), 0700);
-    return OwnEntry(folder, S_IFDIR) && ::chmod(native.constData(), 0700) == 0;
+    struct stat info {};
+    return ::lstat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()
+        && ::chmod(native.constData(), 0700) == 0;
 }
 }
 

@@ -26,11 +26,15 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstring>
 #include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <grp.h>
 #include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -412,6 +416,52 @@ private slots:
         QCOMPARE(picturesIn(unsandboxed), 1);
         QVERIFY(beacon.Reached() > 0);
         unsandboxed.WaitForEndedOffices();
+    }
+
+    // Another user finds no pipe of the office in the shared /tmp, and cannot reach the ones
+    // in its private folder; the office serves on.
+    void anotherUserReachesNoOffice()
+    {
+        if (::geteuid() != 0)
+            QSKIP("Acting as another user (nobody) needs root.");
+        auto [application, document] = OpenFixture();
+        QCOMPARE(PrivateFolders().size(), 1);
+        const QDir pipes(mPrivate + QStringLiteral("/") + PrivateFolders().constFirst() + QStringLiteral("/tmp"));
+        const QStringList names = pipes.entryList({QStringLiteral("OSL_PIPE_*")}, QDir::System);
+        QCOMPARE(names.size(), 2); // the connection's and the single instance's
+        // Each reached by a short link in the shared /tmp, as a socket's address must be short.
+        std::vector<sockaddr_un> addresses;
+        QStringList links;
+        const auto removeLinks = qScopeGuard([&] {
+            for (const QString& link : std::as_const(links))
+                QFile::remove(link);
+        });
+        for (const QString& name : names) {
+            QVERIFY2(!QFileInfo::exists(QStringLiteral("/tmp/") + name), qPrintable(name));
+            links << QStringLiteral("/tmp/inkhaven-test-%1-%2").arg(::getpid()).arg(links.size());
+            QVERIFY(QFile::link(pipes.filePath(name), links.last()));
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            const QByteArray path = QFile::encodeName(links.last());
+            std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+            addresses.push_back(address);
+        }
+        const pid_t other = ::fork();
+        if (other == 0) {
+            const uid_t nobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 || ::setresuid(nobody, nobody, nobody) != 0)
+                ::_exit(2);
+            for (const sockaddr_un& address : addresses) {
+                const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+                    ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        int status = -1;
+        QCOMPARE(::waitpid(other, &status, 0), other);
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, "another user reached the office, or could not become one");
+        QVERIFY(document->StoryRanges()->Count() > 0);
     }
 
     void templateIsSavedAsADocument()

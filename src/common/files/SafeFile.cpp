@@ -136,6 +136,8 @@ struct Fallbacks {
     std::mutex mutex;
     std::map<QString, std::unique_ptr<LeftoverFolder>> folders;
     QString notice;
+    // Whether the user was told that TEMP was open to others' renaming.
+    bool openTempTold = false;
 };
 
 Fallbacks& SharedFallbacks()
@@ -216,6 +218,40 @@ QString FallbackFolder(const QString& temp, const QString& own, const QString& f
                            .arg(Native(own), found, Native(kept->path()));
     return kept->path();
 }
+
+// The folder of the user's runtime files (XDG_RUNTIME_DIR) when it is a real folder of the
+// user's own closed to others; empty otherwise.
+QString ClosedRuntimeFolder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const FileDescriptor folder(runtime.isEmpty() ? -1 : OpenFolder(runtime));
+    struct stat info {};
+    return folder.get() >= 0 && ::fstat(folder.get(), &info) == 0 && ClosedFolder(info) ? runtime : QString();
+}
+
+// A TEMP in which others may rename what the user makes (writable by others, without the
+// sticky bit) holds no folder of the user's: the working files go to the user's runtime
+// folder instead, and the user is told once. Empty when there is no such folder either.
+QString InsteadOfOpenTemp(const QString& temp, const struct stat& info)
+{
+    const QString runtime = ClosedRuntimeFolder();
+    if (runtime.isEmpty())
+        return QString();
+    QString found;
+    const QString own = OwnWorkingFolder(runtime, found);
+    if (own.isEmpty())
+        return QString();
+    Fallbacks& fallbacks = SharedFallbacks();
+    const std::lock_guard lock(fallbacks.mutex);
+    if (!fallbacks.openTempTold) {
+        fallbacks.openTempTold = true;
+        fallbacks.notice = QStringLiteral("The folder for temporary files, \"%1\", is %2, where others could move your "
+                                          "working files away and put theirs in their place. Inkhaven works in \"%3\" "
+                                          "instead.")
+                               .arg(Native(temp), DescribeEntry(temp, info), Native(own));
+    }
+    return own;
+}
 }
 
 QString WorkingFolder()
@@ -228,8 +264,14 @@ QString WorkingFolder()
         // can be made in it, and each step that needs one says so.
         if (folder.get() < 0 && (errno == ENOENT || errno == ENOTDIR))
             return temp;
-        if (folder.get() >= 0 && ::fstat(folder.get(), &info) == 0 && ClosedFolder(info))
-            return temp;
+        if (folder.get() >= 0 && ::fstat(folder.get(), &info) == 0) {
+            if (ClosedFolder(info))
+                return temp;
+            if (S_ISDIR(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH)) && !(info.st_mode & S_ISVTX)) {
+                if (const QString instead = InsteadOfOpenTemp(temp, info); !instead.isEmpty())
+                    return instead;
+            }
+        }
     }
     QString found;
     const QString own = OwnWorkingFolder(temp, found);

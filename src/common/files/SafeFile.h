@@ -34,7 +34,9 @@ bool IsWorkingFileName(const QString& name);
 // The folder for the working files: TempFolder() when it is a real folder of the user's own
 // that no other user can read, write or enter; otherwise the user's folder "inkhaven-<uid>"
 // inside it, made with mode 0700 when missing (and made 0700 again when it is the user's own
-// folder). When that name is taken by anything else (a link, another user's folder, a
+// folder). A TempFolder() that others may write without the sticky bit, where they could
+// rename that folder away, holds none: "inkhaven-<uid>" in the user's closed runtime folder
+// (XDG_RUNTIME_DIR) serves instead, and the user is told once. When that name is taken by anything else (a link, another user's folder, a
 // file), it is left as it is, and a fresh private folder made beside it ("inkhaven-<uid>-"
 // and six characters) serves instead for as long as it lasts; it goes with the application
 // and is journalled as a leftover. Whether the folder may be used is checked by each helper

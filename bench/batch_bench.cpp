@@ -20,10 +20,14 @@
 // an office per core against two runs side by side (--shard 1/2 and 2/2, half the offices
 // each), from the start to the last run's end.
 //
+// "sandbox" times an office's start and the letters of a run with the offices in their
+// sandbox and without it, in turn, and reports the ratios of the same rounds.
+//
 //     batch_bench resident|fresh [lines]        (default 50 lines)
 //     batch_bench lists [lines] [rounds]        (default 200 lines, 3 rounds)
 //     batch_bench dry-run [lines] [rounds]      (default 100000 lines, 3 rounds)
 //     batch_bench outputs [lines] [rounds]      (default 200 lines, 3 rounds)
+//     batch_bench sandbox [lines] [rounds]      (default 200 lines, 3 rounds)
 
 #include "BatchCommand.h"
 #include "BatchRun.h"
@@ -236,7 +240,8 @@ int DryRunBench(int lines, int rounds, const QString& folder)
 
 // Letters per second of one run of command from planning to the last letter placed (and
 // the merged file, when asked for); 0 when a letter failed. merged gets its report.
-double TimedRun(BatchCommand command, int lines, const QString& folder, const QByteArray& letter, MergeReport& merged)
+double TimedRun(BatchCommand command, int lines, const QString& folder, const QByteArray& letter, MergeReport& merged,
+                OfficeSandboxing sandboxing = OfficeSandboxing::WhereAllowed)
 {
     SystemClock clock;
     QSettingsStore settings;
@@ -247,7 +252,7 @@ double TimedRun(BatchCommand command, int lines, const QString& folder, const QB
     timer.start();
     {
         const BatchPlan plan = PlanBatch(command, settings, LetterDate(clock));
-        LibreOfficeFactory office;
+        LibreOfficeFactory office({}, QString(), sandboxing);
         const BatchResult result =
             MakeLetters(plan.jobs, command.options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}},
                         stop, {}, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
@@ -329,6 +334,68 @@ int OutputsBench(int lines, int rounds, const QString& folder, const QByteArray&
     report.Add(QStringLiteral("merged MB"), Bench::Median(mergeBytes));
     return 0;
 }
+
+// Milliseconds from asking for an office to its first answer, and then to its end.
+double OfficeStartMs(OfficeSandboxing sandboxing)
+{
+    LibreOfficeFactory office({}, QString(), sandboxing);
+    QElapsedTimer timer;
+    timer.start();
+    const std::shared_ptr<Word::Application> application = office.CreateApplication();
+    const double ms = Bench::Ms(timer);
+    application->Quit();
+    office.WaitForEndedOffices();
+    return ms;
+}
+
+// The sandbox's cost: each round an office started and the letters made with and without
+// it, in turn, the order changing from round to round.
+int SandboxBench(int lines, int rounds, const QString& folder, const QByteArray& letter)
+{
+    if (!OfficeSandboxSupport().missing.isEmpty()) {
+        err << "no sandbox here: " << OfficeSandboxSupport().missing << "\n";
+        return 1;
+    }
+    const QString list = QDir(folder).filePath(QStringLiteral("list.csv"));
+    if (!WriteList(list, BenchList(lines).toUtf8())) {
+        err << "the list cannot be written\n";
+        return 1;
+    }
+    const QString letters = QDir(folder).filePath(QStringLiteral("letters"));
+    QString error;
+    const std::optional<BatchCommand> command = ParseBatchCommand({list, letters}, error);
+    QHash<int, QList<double>> starts;
+    QHash<int, QList<double>> rates;
+    QList<double> startRatios;
+    QList<double> rateRatios;
+    for (int round = 0; round < rounds; ++round) {
+        const bool sandboxFirst = round % 2 == 0;
+        for (const OfficeSandboxing way : {sandboxFirst ? OfficeSandboxing::WhereAllowed : OfficeSandboxing::Off,
+                                           sandboxFirst ? OfficeSandboxing::Off : OfficeSandboxing::WhereAllowed}) {
+            const int key = static_cast<int>(way);
+            starts[key].append(OfficeStartMs(way));
+            MergeReport merged;
+            const double rate = command ? TimedRun(*command, lines, letters, letter, merged, way) : 0;
+            if (rate <= 0) {
+                err << "not every letter was made " << error << "\n";
+                return 1;
+            }
+            rates[key].append(rate);
+        }
+        const int in = static_cast<int>(OfficeSandboxing::WhereAllowed);
+        const int out = static_cast<int>(OfficeSandboxing::Off);
+        startRatios.append(starts[in].last() / starts[out].last());
+        rateRatios.append(rates[in].last() / rates[out].last());
+    }
+    Bench::Report report(out);
+    report.Add(QStringLiteral("office start ms, sandboxed"), Bench::Median(starts[static_cast<int>(OfficeSandboxing::WhereAllowed)]));
+    report.Add(QStringLiteral("office start ms, without"), Bench::Median(starts[static_cast<int>(OfficeSandboxing::Off)]));
+    report.Add(QStringLiteral("office start, ratio"), Bench::Median(startRatios));
+    report.Add(QStringLiteral("letters per second, sandboxed"), Bench::Median(rates[static_cast<int>(OfficeSandboxing::WhereAllowed)]));
+    report.Add(QStringLiteral("letters per second, without"), Bench::Median(rates[static_cast<int>(OfficeSandboxing::Off)]));
+    report.Add(QStringLiteral("letters per second, ratio"), Bench::Median(rateRatios));
+    return 0;
+}
 }
 
 int main(int argc, char* argv[])
@@ -338,12 +405,13 @@ int main(int argc, char* argv[])
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const bool lists = mode == QLatin1String("lists");
     const bool outputs = mode == QLatin1String("outputs");
+    const bool sandbox = mode == QLatin1String("sandbox");
     const bool dryRun = mode == QLatin1String("dry-run");
-    const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : dryRun ? 100000 : lists || outputs ? 200 : 50;
+    const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : dryRun ? 100000 : lists || outputs || sandbox ? 200 : 50;
     const int rounds = argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 3;
-    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs && !dryRun) || lines < 1 ||
+    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs && !dryRun && !sandbox) || lines < 1 ||
         rounds < 1) {
-        err << "usage: batch_bench resident|fresh [lines] | batch_bench lists|outputs|dry-run [lines] [rounds]\n";
+        err << "usage: batch_bench resident|fresh [lines] | batch_bench lists|outputs|dry-run|sandbox [lines] [rounds]\n";
         return 2;
     }
     QTemporaryDir output;
@@ -358,6 +426,8 @@ int main(int argc, char* argv[])
         return OutputsBench(lines, rounds, output.path(), letter.readAll());
     if (dryRun)
         return DryRunBench(lines, rounds, output.path());
+    if (sandbox)
+        return SandboxBench(lines, rounds, output.path(), letter.readAll());
 
     QSettingsStore settings;
     SystemClock clock;

@@ -18,6 +18,8 @@
 //     click_to_preview again N  the fast wiring with N spares; once the first preview is
 //                               painted the user goes back and clicks again at once, and the
 //                               second click is timed as well
+//     click_to_preview unsandboxed  the fast wiring with the offices outside their sandbox:
+//                               the baseline of the sandbox's cost
 //
 // Start-up runs first as in main (Form_Load, with its office check), then the sample data
 // are loaded. Before the click the program waits as a user would: until every office asked
@@ -311,14 +313,16 @@ int main(int argc, char* argv[])
     QTextStream err(stderr);
     const QString design = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (design != QLatin1String("fast") && design != QLatin1String("early") && design != QLatin1String("naive")
-        && design != QLatin1String("ready") && design != QLatin1String("long") && design != QLatin1String("again")) {
-        err << "usage: click_to_preview fast|early|naive|ready|long|again N\n";
+        && design != QLatin1String("ready") && design != QLatin1String("long") && design != QLatin1String("again")
+        && design != QLatin1String("unsandboxed")) {
+        err << "usage: click_to_preview fast|early|naive|ready|long|again N|unsandboxed\n";
         return 2;
     }
     const bool early = design == QLatin1String("early");
     const bool longLetter = design == QLatin1String("long");
     const bool again = design == QLatin1String("again");
-    const bool fast = design == QLatin1String("fast") || early || longLetter || again;
+    const bool unsandboxed = design == QLatin1String("unsandboxed");
+    const bool fast = design == QLatin1String("fast") || early || longLetter || again || unsandboxed;
     const int spares = again && argc > 2 ? std::max(1, QString::fromLocal8Bit(argv[2]).toInt()) : WindowSpareInstances;
     SetApplicationIdentity();
     // The office connections write to pipes that an ending office may already have closed;
@@ -330,7 +334,7 @@ int main(int argc, char* argv[])
     SystemClock clock;
     SystemRandom random;
     NoBrowser urls;
-    LibreOfficeFactory office;
+    LibreOfficeFactory office({}, QString(), unsandboxed ? OfficeSandboxing::Off : OfficeSandboxing::WhereAllowed);
     Bench::CountingFactory started(office);
     std::optional<PrestartingFactory> prestarting;
     ReadyFactory ready(started);

@@ -3,7 +3,8 @@
 //     run_benchmarks [runs]        (default 7, at least 5)
 //
 // Needs an X display in DISPLAY (scripts/bench starts an Xvfb of its own). Each round runs,
-// in fresh processes: click_to_preview fast, early, naive, ready (the diagnostic design) and
+// in fresh processes: click_to_preview fast, early, naive, ready (the diagnostic design),
+// unsandboxed (the sandbox's baseline) and
 // again with each number of spares in SpareChoices, their order turning by one place every
 // round so that every design meets the same machine state, and start_to_window (the real
 // inkhaven, with the bare office start before or after it, alternating too), and batch_bench with offices kept and with a fresh office per
@@ -235,7 +236,8 @@ int main(int argc, char* argv[])
 
     const QString clickKey = QStringLiteral("click to preview ms");
     // The designs of click_to_preview; their order turns by one place every round.
-    QStringList designs{QStringLiteral("fast"), QStringLiteral("early"), QStringLiteral("naive"), QStringLiteral("ready")};
+    QStringList designs{QStringLiteral("fast"), QStringLiteral("early"), QStringLiteral("naive"), QStringLiteral("ready"),
+                        QStringLiteral("unsandboxed")};
     for (const int spares : SpareChoices)
         designs.append(AgainDesign(spares));
     std::map<QString, Values> clicks;

@@ -126,6 +126,9 @@ int main(int argc, char* argv[])
     }
     // Again, now that the office check has loaded the UNO libraries, to run before theirs.
     std::atexit(EndWithoutMain);
+    // The office check has started an office by now, so the sandbox is known.
+    if (const QString missing = OfficeSandboxSupport().missing; !missing.isEmpty())
+        std::fprintf(stderr, "inkhaven: the offices run without a sandbox: %s.\n", qPrintable(missing));
     form.show();
     const int status = QApplication::exec();
     returned = true;

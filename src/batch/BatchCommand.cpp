@@ -23,6 +23,11 @@
 #include <functional>
 #include <utility>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 // The largest number of offices the command takes.
 constexpr int MaxOffices = 64;
@@ -512,6 +517,14 @@ void CheckMergedFile(const BatchOptions& options)
         throw AppError(QStringLiteral("\"%1\" is a folder, not a name for the merged PDF.").arg(shown));
     if (!options.force && PathTaken(options.merged))
         throw AppError(QStringLiteral("The merged PDF \"%1\" exists already (--force replaces it).").arg(shown));
+    struct stat info {};
+    if (::lstat(QFile::encodeName(options.merged).constData(), &info) == 0 && !S_ISREG(info.st_mode))
+        throw AppError(QStringLiteral("\"%1\" is not a file (a device, a FIFO, a socket or a link stands there); the merged "
+                                      "PDF is placed only as a file of its own.")
+                           .arg(shown));
+    if (QFileInfo(folder).isDir() && ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        throw AppError(QStringLiteral("The merged PDF \"%1\" cannot be placed: its folder \"%2\" is not yours to write in (%3).")
+                           .arg(shown, QDir::toNativeSeparators(folder), QString::fromLocal8Bit(std::strerror(errno))));
 }
 }
 

@@ -154,10 +154,17 @@ int BatchConsole::DryRun(const BatchPlan& plan, const BatchOptions& options, boo
     return Status(status);
 }
 
+int BatchConsole::StoppedBeforeLetters()
+{
+    ClearProgress();
+    Err(QStringLiteral("Stopped before any letter was made.\n"));
+    return ExitStopped;
+}
+
 void BatchConsole::Notice(const QString& text)
 {
     ClearProgress();
-    Err(text);
+    Err(text + QLatin1Char('\n'));
 }
 
 void BatchConsole::Letter(const LetterReport& report, double now)

@@ -26,6 +26,8 @@ public:
     // Returns ExitUnusable after telling why nothing could be made.
     int Fatal(const QString& description);
 
+    // Returns ExitStopped after telling that a signal stopped the run before any letter.
+    int StoppedBeforeLetters();
     // Returns ExitLinesNotMade after telling that the list asks for no letter at all.
     int NothingToMake(const BatchPlan& plan);
 

@@ -46,6 +46,21 @@ TerminationWatch::Response StopOnSignals()
     return {stop, LettersUnderWayTime, ExitStopped};
 }
 
+// The offices' limits for a template of this many bytes: a long template takes the office
+// longer to open, to list and search, and to save, than the built-in letter; each limit
+// grows by a minute for every megabyte.
+OfficeTimeouts TimeoutsForTemplate(qint64 bytes)
+{
+    OfficeTimeouts timeouts;
+    const auto grown = [bytes](std::chrono::milliseconds limit) {
+        return limit + std::chrono::milliseconds(bytes * 60 * 1000 / (1024 * 1024));
+    };
+    timeouts.call = grown(timeouts.call);
+    timeouts.document = grown(timeouts.document);
+    timeouts.render = grown(timeouts.render);
+    return timeouts;
+}
+
 int TerminalWidth()
 {
     winsize size {};
@@ -93,21 +108,25 @@ int main(int argc, char* argv[])
             return console.DryRun(plan, options, tags.has_value());
         }
         if (const QString missing = OfficeSandboxSupport().missing; !missing.isEmpty())
-            console.Notice(QStringLiteral("the offices run without a sandbox: %1. A template's links and macros are "
-                                          "then kept from your files only by the office's own settings.")
+            console.Notice(QStringLiteral("The offices run without a sandbox: %1. Links in a .doc or .dot template "
+                                          "are then not kept from your files and the network.")
                                .arg(missing));
         // The private folder is settled before the offices start: what was found in the
         // way of it is told once.
         WorkingFolder();
         if (const QString notice = TakeWorkingFolderNotice(); !notice.isEmpty())
             console.Notice(notice);
-        LibreOfficeFactory office;
+        LibreOfficeFactory office(TimeoutsForTemplate(plan.letterTemplate.bytes.size()));
         const BatchResult result = MakeLetters(
             plan.jobs, options, office, plan.letterTemplate, stopRequested, ending.get_token(),
             [&](const LetterReport& report) { console.Letter(report, clock.MonotonicSeconds()); },
             [&] { console.Begin(plan); });
         return console.Finish(plan, options, result, stopRequested);
     } catch (...) {
+        // Stopped by a signal before any letter (the office ended under the template's
+        // opening): the stop is what happened, not the failure it caused.
+        if (stopRequested)
+            return console.StoppedBeforeLetters();
         return console.Fatal(DescribeException(std::current_exception()));
     }
 }

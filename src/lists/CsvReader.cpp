@@ -320,6 +320,7 @@ QString ListTextReader::Next()
             mState->ended = more.isEmpty();
             bytes += more;
         }
+        mBytesRead += bytes.size();
         if (!mState->started)
             bytes = TakeByteOrderMark(bytes);
         QString text = Decode(mState->pending + bytes);

@@ -71,6 +71,8 @@ public:
     QString Next();
     // "Windows-1252" once bytes that are not UTF-8 made it so; empty otherwise.
     const QString& GuessedEncoding() const;
+    // How many bytes were read from the device so far.
+    qint64 BytesRead() const { return mBytesRead; }
 
 private:
     static constexpr qint64 ReadBytes = 1024 * 1024;
@@ -84,6 +86,7 @@ private:
     QIODevice& mDevice;
     std::unique_ptr<State> mState;
     QString mGuessed;
+    qint64 mBytesRead = 0;
 };
 
 // The longest record of a list, in characters; a longer one ends the reading.

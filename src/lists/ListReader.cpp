@@ -4,6 +4,7 @@
 #include "SpreadsheetReader.h"
 
 #include <QDir>
+#include <QLocale>
 
 #include <algorithm>
 #include <vector>
@@ -96,6 +97,13 @@ std::optional<CsvRecord> ListReader::Next()
     std::optional<CsvRecord> record = mRecords->Next();
     if (mFile.error() != QFileDevice::NoError)
         throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(Name(), mFile.errorString()));
+    // Every row is planned before the first letter: a standard input that does not end
+    // would take all the memory there is.
+    if (mPath == QLatin1String("-") && record && (++mRecordsRead > MaxStandardInputRecords || mText->BytesRead() > MaxStandardInputBytes))
+        throw AppError(QStringLiteral("The list on standard input is longer than %1 rows or %2 MB; save it to a file and "
+                                      "name the file instead.")
+                           .arg(QLocale::system().toString(MaxStandardInputRecords))
+                           .arg(MaxStandardInputBytes / (1024 * 1024)));
     return record;
 }
 

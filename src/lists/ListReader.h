@@ -11,6 +11,12 @@
 #include <memory>
 #include <optional>
 
+// The most a list given on standard input may be, in rows (the row of column names
+// included) and bytes: one that goes on is stopped there with a message, as every row is
+// held until the letters begin (about a kilobyte each).
+inline constexpr int MaxStandardInputRecords = 100000;
+inline constexpr qint64 MaxStandardInputBytes = 64LL * 1024 * 1024;
+
 // A list of recipients opened for reading: a text list (CSV, or values separated by
 // semicolons or tabs), read as a stream however long it is, or a spreadsheet (.xlsx, .ods:
 // its first sheet), read whole. Its kind is told once, from its first bytes.
@@ -38,6 +44,7 @@ private:
 
     QString mPath;
     QFile mFile;
+    int mRecordsRead = 0;
     std::function<bool(const QString&)> mIsName;
     std::unique_ptr<ListTextReader> mText;
     std::unique_ptr<CsvStream> mRecords;

@@ -169,8 +169,10 @@ QStringList EndingsTest::LiveOfficeFolders(qint64 parent) const
         if (office && match.hasMatch() && match.captured(1).startsWith(Path(QStringLiteral("temp"))) && descendant) {
             folders << match.captured(1);
             const QRegularExpressionMatch name = pipe.match(commandLine);
+            // In the office's own /tmp in its sandbox; in the shared one without a sandbox.
+            const QString inFolder = QStringLiteral("%1/tmp/OSL_PIPE_%2_%3").arg(match.captured(1)).arg(::getuid()).arg(name.captured(1));
             if (name.hasMatch())
-                mSockets[match.captured(1)] = QStringLiteral("%1/tmp/OSL_PIPE_%2_%3").arg(match.captured(1)).arg(::getuid()).arg(name.captured(1));
+                mSockets[match.captured(1)] = QFileInfo::exists(inFolder) ? inFolder : QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(::getuid()).arg(name.captured(1));
         }
     }
     return folders;

@@ -233,6 +233,15 @@ void BatchListTest::fileNamesSortInListOrder()
     QStringList sorted = names;
     sorted.sort();
     QCOMPARE(sorted, names);
+    // A merged PDF that could only go to a device is refused before any letter, --force or not.
+    command.options.force = true;
+    command.options.merged = QStringLiteral("/dev/full");
+    try {
+        PlanBatch(command, settings, QStringLiteral("12/7/26"));
+        QFAIL("a device was taken for the merged PDF");
+    } catch (const AppError& refused) {
+        QVERIFY2(refused.Description().contains(QLatin1String("is not a file")), qPrintable(refused.Description()));
+    }
 }
 
 void BatchListTest::lettersSentAsMade()

@@ -48,8 +48,8 @@ QStringList ProcessesMentioning(const QString& text)
 }
 
 // The sockets the offices now running for the test listen on: named after the pipe on
-// their command line, in the office's own folder, its /tmp in the sandbox (an office still
-// starting has none yet).
+// their command line, in the office's own folder (its /tmp in the sandbox) or, where no
+// sandbox can be made, in the shared /tmp (an office still starting has none yet).
 QStringList OfficeSockets(const QString& text)
 {
     static const QRegularExpression pipe(QStringLiteral("UserInstallation=file://([^\\x00]+)/profile.*--accept=pipe,name=([^;]+);"));
@@ -57,9 +57,11 @@ QStringList OfficeSockets(const QString& text)
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
         const QString commandLine = QString::fromUtf8(FileBytes(QStringLiteral("/proc/%1/cmdline").arg(pid)));
         const QRegularExpressionMatch name = pipe.match(commandLine);
-        const QString socket = QStringLiteral("%1/tmp/OSL_PIPE_%2_%3").arg(name.captured(1)).arg(::getuid()).arg(name.captured(2));
-        if (commandLine.contains(text) && name.hasMatch() && QFileInfo::exists(socket))
-            sockets << socket;
+        for (const QString& folder : {name.captured(1) + QStringLiteral("/tmp"), QStringLiteral("/tmp")}) {
+            const QString socket = QStringLiteral("%1/OSL_PIPE_%2_%3").arg(folder).arg(::getuid()).arg(name.captured(2));
+            if (commandLine.contains(text) && name.hasMatch() && QFileInfo::exists(socket))
+                sockets << socket;
+        }
     }
     return sockets;
 }

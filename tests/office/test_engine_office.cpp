@@ -386,6 +386,8 @@ private slots:
     // Outside the sandbox the office fetches both, which is what the sandbox is for.
     void sandboxKeepsLinksFromFilesAndNetwork()
     {
+        if (!OfficeSandboxSupport().missing.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("No sandbox here: ") + OfficeSandboxSupport().missing));
         QTemporaryDir elsewhere;
         const QString secret = QDir(elsewhere.path()).filePath(QStringLiteral("secret.png"));
         QImage picture(64, 64, QImage::Format_RGB32);
@@ -424,6 +426,8 @@ private slots:
     {
         if (::geteuid() != 0)
             QSKIP("Acting as another user (nobody) needs root.");
+        if (!OfficeSandboxSupport().missing.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("No sandbox here: ") + OfficeSandboxSupport().missing));
         auto [application, document] = OpenFixture();
         QCOMPARE(PrivateFolders().size(), 1);
         const QDir pipes(mPrivate + QStringLiteral("/") + PrivateFolders().constFirst() + QStringLiteral("/tmp"));

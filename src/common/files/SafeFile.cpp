@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <cerrno>
 #include <cstdio>
@@ -464,6 +465,8 @@ Part WritePart(const QString& source, const QString& target, bool replace)
         throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(Native(source), in.errorString()));
     Part part;
     FileDescriptor fd(CreateBeside(target, part.path));
+    // A run killed while the copy is written or waits for its name leaves it to the next start.
+    NoteLeftoverFile(part.path, LeftoverName::Own);
     try {
         struct stat old {};
         if (replace && ::lstat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode)
@@ -486,6 +489,7 @@ Part WritePart(const QString& source, const QString& target, bool replace)
             Fail(QStringLiteral("Cannot finish writing the file"), target, errno);
     } catch (const AppError&) {
         ::unlink(QFile::encodeName(part.path).constData());
+        ForgetLeftover(part.path);
         throw;
     }
     return part;
@@ -500,8 +504,11 @@ QString KeepOld(const QString& target)
     for (;;) {
         const QString backup = info.dir().filePath(
             QStringLiteral(".%1.%2.old").arg(info.fileName()).arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
-        if (::link(old.constData(), QFile::encodeName(backup).constData()) == 0)
+        if (::link(old.constData(), QFile::encodeName(backup).constData()) == 0) {
+            // Only ever a second name of the file at target, or of the one it replaced.
+            NoteLeftoverFile(backup, LeftoverName::Own);
             return backup;
+        }
         if (errno != EEXIST)
             return QString();
     }
@@ -520,6 +527,16 @@ void RemoveIfSame(const QString& path, FileIdentity identity)
 bool PlaceCopies(const std::vector<FileCopy>& copies, bool replace)
 {
     std::vector<Part> parts;
+    std::vector<QString> backups;
+    // However this ends, each part has its target's name or is gone, and so is each backup.
+    const auto forget = qScopeGuard([&] {
+        for (const Part& part : parts)
+            ForgetLeftover(part.path);
+        for (const QString& backup : backups) {
+            if (!backup.isEmpty())
+                ForgetLeftover(backup);
+        }
+    });
     try {
         for (const FileCopy& copy : copies)
             parts.push_back(WritePart(copy.source, copy.target, replace));
@@ -531,7 +548,6 @@ bool PlaceCopies(const std::vector<FileCopy>& copies, bool replace)
 
     // Every copy is complete: they take their names one after the other. Should one fail,
     // the targets are given back what they held.
-    std::vector<QString> backups;
     const auto undo = [&] {
         for (std::size_t i = backups.size(); i-- > 0;) {
             const QByteArray target = QFile::encodeName(copies[i].target);
@@ -549,8 +565,10 @@ bool PlaceCopies(const std::vector<FileCopy>& copies, bool replace)
         try {
             placed = RenameInto(parts[i].path, copies[i].target, replace);
         } catch (const AppError&) {
-            if (!backup.isEmpty())
+            if (!backup.isEmpty()) {
                 ::unlink(QFile::encodeName(backup).constData());
+                ForgetLeftover(backup);
+            }
             undo();
             throw;
         }

@@ -423,21 +423,47 @@ QStringList TagPlan(const std::vector<ShownText>& shown, const std::vector<ListC
     return lines;
 }
 
+// The template of the user's at path, read and refused when it links to what is outside it.
+UserTemplateFile CheckedUserTemplate(const QString& path)
+{
+    UserTemplateFile file = ReadUserTemplate(path);
+    if (const QStringList links = TemplateLinks(file.bytes, file.workingName, path); !links.isEmpty())
+        throw AppError(QStringLiteral("The template \"%1\" brings in what is outside it, which its letters must not show: %2. "
+                                      "Embed it in the template (in Writer: Edit, Links to External Files, Break Link; in "
+                                      "Word: File, Info, Edit Links to Files, Break Link), or take it out.")
+                           .arg(QDir::toNativeSeparators(path), links.join(QStringLiteral("; "))));
+    return file;
+}
+
+// The keys of the columns whose values a letter or its name may show beyond the fields:
+// those the name pattern's braces and the template's tags name. Every column's while the
+// template's tags are known only once the office reads it (a Word 97-2003 file).
+std::optional<QSet<QString>> ShownColumnKeys(const QString& namePattern, const std::optional<UserTemplateFile>& userTemplate)
+{
+    QSet<QString> keys;
+    static const QRegularExpression braces(QStringLiteral("\\{([^{}]*)\\}"));
+    for (const QRegularExpressionMatch& match : braces.globalMatch(namePattern))
+        keys.insert(ColumnKey(match.captured(1)));
+    if (userTemplate) {
+        const std::optional<QStringList> tags = TagsWithoutOffice(userTemplate->bytes, userTemplate->workingName);
+        if (!tags)
+            return std::nullopt;
+        for (const QString& tag : *tags)
+            keys.insert(ColumnKey(TagName(tag)));
+    }
+    return keys;
+}
+
 // The built-in letter without a path, else the user's template, whose tags take the list's
 // columns and the fields; once the office has read it, its tags are checked for holes
 // over the whole list, and plan learns the columns none of them takes and the tags some of
 // the run's letters leave empty.
-LetterTemplate LetterTemplateOf(const BatchCommand& command, const LetterList& list, const EmptyCounts& whole,
-                                const EmptyCounts& run, BatchPlan& plan)
+LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional<UserTemplateFile>& userTemplate,
+                                const LetterList& list, const EmptyCounts& whole, const EmptyCounts& run, BatchPlan& plan)
 {
-    if (command.templatePath.isEmpty())
+    if (!userTemplate)
         return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}};
-    const UserTemplateFile file = ReadUserTemplate(command.templatePath);
-    if (const QStringList links = TemplateLinks(file.bytes, file.workingName, command.templatePath); !links.isEmpty())
-        throw AppError(QStringLiteral("The template \"%1\" brings in what is outside it, which its letters must not show: %2. "
-                                      "Embed it in the template (in Writer: Edit, Links to External Files, Break Link; in "
-                                      "Word: File, Info, Edit Links to Files, Break Link), or take it out.")
-                           .arg(QDir::toNativeSeparators(command.templatePath), links.join(QStringLiteral("; "))));
+    const UserTemplateFile& file = *userTemplate;
     return {file.bytes, file.workingName, command.templatePath,
             [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty, senderFile = command.senderFile,
              unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty, tagPlan = plan.tagPlan](const QStringList& tags) {
@@ -593,9 +619,12 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
 {
     BatchPlan plan;
     const bool builtIn = command.templatePath.isEmpty();
+    const std::optional<UserTemplateFile> userTemplate =
+        builtIn ? std::nullopt : std::optional<UserTemplateFile>(CheckedUserTemplate(command.templatePath));
     ListReader reader(command.listPath, command.encoding, command.separator, IsColumnName);
     LetterList list = ReadLetterList([&] { return reader.Next(); }, settings, date,
-                                     builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map);
+                                     builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map,
+                                     ShownColumnKeys(command.namePattern, userTemplate));
     plan.notes << reader.Notes();
     // A template's tags say what they take, and which columns they leave, once it is read;
     // the built-in letter's fields are known now.
@@ -636,7 +665,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     }
     if (builtIn)
         *plan.partlyEmpty = PartlyEmpty(BuiltInLetterShows(), runEmpty);
-    plan.letterTemplate = LetterTemplateOf(command, list, wholeEmpty, runEmpty, plan);
+    plan.letterTemplate = LetterTemplateOf(command, userTemplate, list, wholeEmpty, runEmpty, plan);
     if (plan.jobs.empty() && plan.unusable.empty())
         return plan;
     if (!command.dryRun)

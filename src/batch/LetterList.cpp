@@ -394,7 +394,8 @@ QString FieldMeaning(int field)
 }
 
 LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, const QString& date,
-                          FieldColumns fieldColumns, const RowFilter& keep, const ColumnMap& map)
+                          FieldColumns fieldColumns, const RowFilter& keep, const ColumnMap& map,
+                          const std::optional<QSet<QString>>& valueKeys)
 {
     std::optional<CsvRecord> header = next();
     if (!header)
@@ -424,6 +425,13 @@ LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, con
             list.columnKeys.insert(key);
     }
     list.lastRow = header->row;
+    Columns stored = columns;
+    if (valueKeys) {
+        for (QStringList& keys : stored.keys) {
+            if (std::none_of(keys.begin(), keys.end(), [&](const QString& key) { return valueKeys->contains(key); }))
+                keys.clear();
+        }
+    }
     // Rows that hold nothing (lines with nothing on them, rows a sheet leaves out) count as
     // empty once a row with something follows them: the end of a list is not its rows.
     int emptyBefore = 0;
@@ -440,7 +448,7 @@ LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, con
         list.emptyRows += emptyBefore;
         emptyBefore = 0;
         if (kept(record->row))
-            list.lines.push_back(MakeLine(*record, columns, defaults));
+            list.lines.push_back(MakeLine(*record, stored, defaults));
     }
     return list;
 }

@@ -146,12 +146,15 @@ enum class FieldColumns { Required, Optional };
 // cannot be read, when no column fills a field while one is Required (naming the names
 // that do), or when two columns fill one field.
 // Records are read one at a time from next, and only the rows keep holds (all without it)
-// become lines or count as empty, so that a list need not be held whole.
+// become lines or count as empty, so that a list need not be held whole. With valueKeys,
+// a line keeps the values of only the columns known by one of those keys (the rest fill
+// nothing the letters show), so that a row of thousands of columns costs no more than the
+// columns used.
 // Throws AppError as well when map names a column the list lacks, or, while a field column
 // is Required (the built-in letter), a tag that is no field.
 LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, const QString& date,
                           FieldColumns fieldColumns = FieldColumns::Required, const RowFilter& keep = {},
-                          const ColumnMap& map = {});
+                          const ColumnMap& map = {}, const std::optional<QSet<QString>>& valueKeys = std::nullopt);
 // Each record's values are let go once its line is made.
 LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date,
                           FieldColumns fieldColumns = FieldColumns::Required, const RowFilter& keep = {},

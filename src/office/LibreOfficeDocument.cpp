@@ -40,6 +40,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <sys/statvfs.h>
+
 namespace LibreOffice {
 namespace {
 
@@ -113,6 +115,25 @@ struct DocumentCache {
     std::vector<Reference<css::uno::XInterface>> shapeTextObjects;
 };
 
+// Runs a call that has the office write a file into folder; when it fails while that
+// folder's file system is full, the failure says so, in place of the office's own code
+// for it (a bare input/output error).
+template <class F>
+void WritingInto(const QString& folder, const QString& what, F&& write)
+{
+    try {
+        write();
+    } catch (const AppError&) {
+        struct statvfs space {};
+        constexpr unsigned long long LeastRoom = 1024 * 1024;
+        if (::statvfs(QFile::encodeName(folder).constData(), &space) == 0
+            && static_cast<unsigned long long>(space.f_bavail) * space.f_frsize < LeastRoom)
+            throw AppError(QStringLiteral("%1: there is no space left in the working folder \"%2\".")
+                               .arg(what, QDir::toNativeSeparators(folder)));
+        throw;
+    }
+}
+
 // A document open in the office, shared by every object obtained from it.
 struct OpenDocument {
     std::shared_ptr<Connection> connection;
@@ -131,7 +152,7 @@ struct OpenDocument {
     // Writes a PDF of the document to path; what describes a failure.
     void StorePdf(const QString& path, const QString& what) const
     {
-        Call(Use(), what, [&] {
+        WritingInto(QFileInfo(path).path(), what, [&] { Call(Use(), what, [&] {
             css::beans::PropertyValue filter;
             filter.Name = "FilterName";
             filter.Value <<= rtl::OUString("writer_pdf_Export");
@@ -142,7 +163,7 @@ struct OpenDocument {
             Reference<css::frame::XStorable>(component, UNO_QUERY_THROW)
                 ->storeToURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(&filter, 1));
             model->lockControllers();
-        }, Limit::Render);
+        }, Limit::Render); });
     }
 
     // Every page of the document as a PDF, exported into the office's work folder and read
@@ -874,7 +895,7 @@ public:
         // beside the target; the whole file then takes the target's place.
         Connection& office = mDocument.Use();
         const QString saved = QDir(office.WorkFolder()).filePath(QStringLiteral("saved.") + QLatin1String(filter.extension));
-        Call(office, what, [&] {
+        WritingInto(office.WorkFolder(), what, [&] { Call(office, what, [&] {
             css::beans::PropertyValue properties[2];
             properties[0].Name = "FilterName";
             properties[0].Value <<= rtl::OUString::createFromAscii(filter.name);
@@ -882,7 +903,7 @@ public:
             properties[1].Value <<= true;
             Reference<css::frame::XStorable>(mDocument.component, UNO_QUERY_THROW)
                 ->storeAsURL(FileUrl(saved), css::uno::Sequence<css::beans::PropertyValue>(properties, 2));
-        }, Limit::Document);
+        }, Limit::Document); });
         if (::rename(QFile::encodeName(saved).constData(), QFile::encodeName(path).constData()) != 0) {
             // Another file system: copied, so that the target is either as it was or whole.
             const auto removeSaved = qScopeGuard([&] { QFile::remove(saved); });

@@ -88,6 +88,15 @@ UserTemplateFile ReadUserTemplate(const QString& path)
 }
 
 namespace {
+// The office would read the template as damaged, and say only that.
+[[noreturn]] void NotWellFormed(const QXmlStreamReader& reader)
+{
+    QString error = reader.errorString();
+    if (!error.endsWith(QLatin1Char('.')))
+        error += QLatin1Char('.');
+    throw AppError(QStringLiteral("The template is not well-formed XML, at line %1 of a part of it: %2").arg(reader.lineNumber()).arg(error));
+}
+
 constexpr char WordNamespace[] = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
 constexpr char OpenDocumentText[] = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
 
@@ -122,7 +131,7 @@ QString ParagraphsText(const QByteArray& xml, bool word)
         }
     }
     if (reader.hasError())
-        throw AppError(QStringLiteral("The template cannot be read: %1.").arg(reader.errorString()));
+        NotWellFormed(reader);
     return text;
 }
 
@@ -197,7 +206,7 @@ void OpenDocumentLinks(const QByteArray& xml, QStringList& links)
             links << QStringLiteral("%1 linked to \"%2\"").arg(what, href);
     }
     if (reader.hasError())
-        throw AppError(QStringLiteral("The template cannot be read: %1.").arg(reader.errorString()));
+        NotWellFormed(reader);
 }
 
 // The external targets of a Word part's relationships, hyperlinks aside.
@@ -216,7 +225,7 @@ void WordRelationshipLinks(const QByteArray& xml, QStringList& links)
                               attributes.value(QLatin1String("Target")).toString());
     }
     if (reader.hasError())
-        throw AppError(QStringLiteral("The template cannot be read: %1.").arg(reader.errorString()));
+        NotWellFormed(reader);
 }
 
 // The fields of a Word part that bring in another file when they are updated.
@@ -236,7 +245,7 @@ void WordFieldLinks(const QByteArray& xml, QStringList& links)
         }
     }
     if (reader.hasError())
-        throw AppError(QStringLiteral("The template cannot be read: %1.").arg(reader.errorString()));
+        NotWellFormed(reader);
     static const QRegularExpression field(QStringLiteral("\\b(INCLUDEPICTURE|INCLUDETEXT|LINK|DDE|DDEAUTO|IMPORT)\\s+(\"[^\"]*\"|\\S+)"),
                                           QRegularExpression::CaseInsensitiveOption);
     for (const QRegularExpressionMatch& match : field.globalMatch(instructions))

@@ -768,6 +768,8 @@ void BatchOfficeTest::templatesRefused()
     QVERIFY2(damaged.contains(QLatin1String("damaged.docx")) && damaged.contains(QLatin1String("damaged")), qPrintable(damaged));
     const QString text = refusal(QStringLiteral("text.doc"), "Dear [RecipientName]");
     QVERIFY2(text.contains(QLatin1String("not a Word 97-2003 file")), qPrintable(text));
+    const QString broken = refusal(QStringLiteral("broken.fodt"), FlatTemplate("", "", "", "<text:p>Dear [RecipientName]</text:h>"));
+    QVERIFY2(broken.contains(QLatin1String("not well-formed XML")), qPrintable(broken));
     // A picture linked to the network, not held in the template, is named, as the flat file
     // has it and as Writer saves it in a Word file; a hyperlink is no such link.
     const QByteArray linked = FlatTemplate("", "", "", "<text:p><draw:frame draw:name=\"Logo\" text:anchor-type=\"as-char\" "

@@ -427,11 +427,7 @@ QStringList TagPlan(const std::vector<ShownText>& shown, const std::vector<ListC
 UserTemplateFile CheckedUserTemplate(const QString& path)
 {
     UserTemplateFile file = ReadUserTemplate(path);
-    if (const QStringList links = TemplateLinks(file.bytes, file.workingName, path); !links.isEmpty())
-        throw AppError(QStringLiteral("The template \"%1\" brings in what is outside it, which its letters must not show: %2. "
-                                      "Embed it in the template (in Writer: Edit, Links to External Files, Break Link; in "
-                                      "Word: File, Info, Edit Links to Files, Break Link), or take it out.")
-                           .arg(QDir::toNativeSeparators(path), links.join(QStringLiteral("; "))));
+    RefuseLinks(file.bytes, file.workingName, path);
     return file;
 }
 

@@ -228,6 +228,8 @@ void WordRelationshipLinks(const QByteArray& xml, QStringList& links)
         NotWellFormed(reader);
 }
 
+void FieldLinks(const QString& instructions, const QString& start, QStringList& links);
+
 // The fields of a Word part that bring in another file when they are updated.
 void WordFieldLinks(const QByteArray& xml, QStringList& links)
 {
@@ -246,10 +248,40 @@ void WordFieldLinks(const QByteArray& xml, QStringList& links)
     }
     if (reader.hasError())
         NotWellFormed(reader);
-    static const QRegularExpression field(QStringLiteral("\\b(INCLUDEPICTURE|INCLUDETEXT|LINK|DDE|DDEAUTO|IMPORT)\\s+(\"[^\"]*\"|\\S+)"),
-                                          QRegularExpression::CaseInsensitiveOption);
+    FieldLinks(instructions, QString(), links);
+}
+
+// The fields among instructions that bring in another file; each instruction follows
+// start (a pattern: a Word 97-2003 file's field-begin mark), or a word boundary when start
+// is empty.
+void FieldLinks(const QString& instructions, const QString& start, QStringList& links)
+{
+    const QRegularExpression field((start.isEmpty() ? QStringLiteral("\\b") : start + QStringLiteral("\\s*")) +
+                                       QStringLiteral("(INCLUDEPICTURE|INCLUDETEXT|LINK|DDE|DDEAUTO|IMPORT)\\s+(\"[^\"]*\"|\\S+)"),
+                                   QRegularExpression::CaseInsensitiveOption);
     for (const QRegularExpressionMatch& match : field.globalMatch(instructions))
         links << QStringLiteral("a field %1 of \"%2\"").arg(match.captured(1).toUpper(), match.captured(2).remove(QLatin1Char('"')));
+}
+
+// A Word 97-2003 file keeps its fields' instructions in its text, each after the field-begin
+// mark (U+0013), as 8-bit or as UTF-16 text: both are looked through.
+void WordBinaryLinks(const QByteArray& bytes, QStringList& links)
+{
+    const QString fieldBegin = QStringLiteral("\\x{13}");
+    FieldLinks(QString::fromLatin1(bytes), fieldBegin, links);
+    // The binary parts between the texts read as halves of characters, which are replaced:
+    // a regular expression matches nothing in a text that holds them.
+    for (qsizetype offset : {0, 1}) {
+        const QByteArrayView aligned = QByteArrayView(bytes).sliced(std::min(offset, bytes.size()));
+        QString text = QString::fromUtf16(reinterpret_cast<const char16_t*>(aligned.data()), aligned.size() / 2);
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                ++i;
+            else if (text[i].isSurrogate())
+                text[i] = QChar::ReplacementCharacter;
+        }
+        FieldLinks(text, fieldBegin, links);
+    }
 }
 }
 
@@ -257,8 +289,11 @@ QStringList TemplateLinks(const QByteArray& bytes, const QString& workingName, c
 {
     const QString extension = QFileInfo(workingName).suffix();
     QStringList links;
-    if (extension == QLatin1String("doc") || extension == QLatin1String("dot"))
+    if (extension == QLatin1String("doc") || extension == QLatin1String("dot")) {
+        WordBinaryLinks(bytes, links);
+        links.removeDuplicates();
         return links;
+    }
     if (extension == QLatin1String("fodt")) {
         OpenDocumentLinks(bytes, links);
         return links;
@@ -285,6 +320,15 @@ QStringList TemplateLinks(const QByteArray& bytes, const QString& workingName, c
     }
     links.removeDuplicates();
     return links;
+}
+
+void RefuseLinks(const QByteArray& bytes, const QString& workingName, const QString& path)
+{
+    if (const QStringList links = TemplateLinks(bytes, workingName, path); !links.isEmpty())
+        throw AppError(QStringLiteral("The template \"%1\" brings in what is outside it, which its letters must not show: %2. "
+                                      "Embed it in the template (in Writer: Edit, Links to External Files, Break Link; in "
+                                      "Word: File, Info, Edit Links to Files, Break Link), or take it out.")
+                           .arg(Native(path), links.join(QStringLiteral("; "))));
 }
 
 QStringList FindTags(const QString& text)

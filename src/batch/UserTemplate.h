@@ -45,9 +45,13 @@ std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QStr
 // network rather than held in the template, and every field that includes or links
 // another file, each described with where it leads ("a picture linked to
 // \"http://example.com/a.png\""). Hyperlinks, which only lead the reader elsewhere, are
-// not among them. Nothing for a Word 97-2003 template, which only the office reads.
-// Throws AppError naming path when the file cannot be read as its kind.
+// not among them. Of a Word 97-2003 template, whose pictures and objects only the office
+// reads, the fields alone. Throws AppError naming path when the file cannot be read as its kind.
 QStringList TemplateLinks(const QByteArray& bytes, const QString& workingName, const QString& path);
+
+// Throws AppError naming every one of TemplateLinks when there are any: a letter must
+// show only what its template holds.
+void RefuseLinks(const QByteArray& bytes, const QString& workingName, const QString& path);
 
 // The tags in text, each once whatever its letter case (the office replaces them ignoring
 // case), in the order they are first found.

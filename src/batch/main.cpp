@@ -108,8 +108,8 @@ int main(int argc, char* argv[])
             return console.DryRun(plan, options, tags.has_value());
         }
         if (const QString missing = OfficeSandboxSupport().missing; !missing.isEmpty())
-            console.Notice(QStringLiteral("The offices run without a sandbox: %1. Links in a .doc or .dot template "
-                                          "are then not kept from your files and the network.")
+            console.Notice(QStringLiteral("The offices run without a sandbox: %1. A template's links are then kept from "
+                                          "your files and the network only by the check of the template.")
                                .arg(missing));
         // The private folder is settled before the offices start: what was found in the
         // way of it is told once.

@@ -135,6 +135,15 @@ QString ParagraphsText(const QByteArray& xml, bool word)
     return text;
 }
 
+// What the parts to be read unpack to is weighed first: a template from someone else may
+// be made to unpack to far more than it holds.
+void RefuseUnpackingBeyondLimit(const ZipArchive& archive, const std::function<bool(const QString&)>& isRead)
+{
+    if (archive.UnpackedBytes(isRead) > static_cast<quint64>(TemplateSizeLimit))
+        throw AppError(QStringLiteral("The template's text unpacks to more than %1 MB, more than a letter holds.")
+                           .arg(TemplateSizeLimit / 1024 / 1024));
+}
+
 // Whether a part of a Word template holds text the letter shows.
 bool IsWordStory(const QString& name)
 {
@@ -154,12 +163,8 @@ std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QStr
     const auto isStory = [word](const QString& name) {
         return word ? IsWordStory(name) : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
     };
-    // What the stories unpack to is weighed first: a template from someone else may be
-    // made to unpack to far more than it holds.
     const ZipArchive archive(bytes, QStringLiteral("template"));
-    if (archive.UnpackedBytes(isStory) > static_cast<quint64>(TemplateSizeLimit))
-        throw AppError(QStringLiteral("The template's text unpacks to more than %1 MB, more than a letter holds.")
-                           .arg(TemplateSizeLimit / 1024 / 1024));
+    RefuseUnpackingBeyondLimit(archive, isStory);
     QString text;
     for (const ZipEntry& entry : archive.Entries()) {
         if (isStory(entry.name))
@@ -228,7 +233,17 @@ void WordRelationshipLinks(const QByteArray& xml, QStringList& links)
         NotWellFormed(reader);
 }
 
-void FieldLinks(const QString& instructions, const QString& start, QStringList& links);
+// The fields among instructions that bring in another file; each instruction follows
+// start (a pattern: a Word 97-2003 file's field-begin mark), or a word boundary when start
+// is empty.
+void FieldLinks(const QString& instructions, const QString& start, QStringList& links)
+{
+    const QRegularExpression field((start.isEmpty() ? QStringLiteral("\\b") : start + QStringLiteral("\\s*")) +
+                                       QStringLiteral("(INCLUDEPICTURE|INCLUDETEXT|LINK|DDE|DDEAUTO|IMPORT)\\s+(\"[^\"]*\"|\\S+)"),
+                                   QRegularExpression::CaseInsensitiveOption);
+    for (const QRegularExpressionMatch& match : field.globalMatch(instructions))
+        links << QStringLiteral("a field %1 of \"%2\"").arg(match.captured(1).toUpper(), match.captured(2).remove(QLatin1Char('"')));
+}
 
 // The fields of a Word part that bring in another file when they are updated.
 void WordFieldLinks(const QByteArray& xml, QStringList& links)
@@ -249,18 +264,6 @@ void WordFieldLinks(const QByteArray& xml, QStringList& links)
     if (reader.hasError())
         NotWellFormed(reader);
     FieldLinks(instructions, QString(), links);
-}
-
-// The fields among instructions that bring in another file; each instruction follows
-// start (a pattern: a Word 97-2003 file's field-begin mark), or a word boundary when start
-// is empty.
-void FieldLinks(const QString& instructions, const QString& start, QStringList& links)
-{
-    const QRegularExpression field((start.isEmpty() ? QStringLiteral("\\b") : start + QStringLiteral("\\s*")) +
-                                       QStringLiteral("(INCLUDEPICTURE|INCLUDETEXT|LINK|DDE|DDEAUTO|IMPORT)\\s+(\"[^\"]*\"|\\S+)"),
-                                   QRegularExpression::CaseInsensitiveOption);
-    for (const QRegularExpressionMatch& match : field.globalMatch(instructions))
-        links << QStringLiteral("a field %1 of \"%2\"").arg(match.captured(1).toUpper(), match.captured(2).remove(QLatin1Char('"')));
 }
 
 // A Word 97-2003 file keeps its fields' instructions in its text, each after the field-begin
@@ -304,9 +307,7 @@ QStringList TemplateLinks(const QByteArray& bytes, const QString& workingName, c
                     : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
     };
     const ZipArchive archive(bytes, QStringLiteral("template \"%1\"").arg(Native(path)));
-    if (archive.UnpackedBytes(isPart) > static_cast<quint64>(TemplateSizeLimit))
-        throw AppError(QStringLiteral("The template's text unpacks to more than %1 MB, more than a letter holds.")
-                           .arg(TemplateSizeLimit / 1024 / 1024));
+    RefuseUnpackingBeyondLimit(archive, isPart);
     for (const ZipEntry& entry : archive.Entries()) {
         if (!isPart(entry.name))
             continue;

@@ -55,8 +55,6 @@ QString RandomPipeName()
     return name;
 }
 
-// Makes the folder at path, whose parent must be there already; true when it is there. An
-// office's private folder that the ending removed meanwhile is thus never made again.
 // Why an office is not started, or not reached: another user holds one of its pipes.
 QString ForeignSocket(const QString& path, uid_t owner)
 {
@@ -67,6 +65,8 @@ QString ForeignSocket(const QString& path, uid_t owner)
         .arg(owner);
 }
 
+// Makes the folder at path, whose parent must be there already; true when it is there. An
+// office's private folder that the ending removed meanwhile is thus never made again.
 bool MakeFolderIn(const QString& path)
 {
     return QDir().mkdir(path) || QFileInfo(path).isDir();

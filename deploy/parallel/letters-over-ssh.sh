@@ -7,7 +7,8 @@
 #   deploy/parallel/letters-over-ssh.sh /shared/prospects.csv /shared/letters 100 host1 host2 host3
 #
 # Run again with the same arguments, it runs only the parts that did not finish (its job log
-# is kept beside the list), and each skips the letters it has made already.
+# is kept beside the list), and each skips the letters it has made already: a part ends with
+# 0 once all its letters are there, and with 1 only when some of its rows give no letter.
 set -eu
 [ $# -ge 4 ] || { echo "usage: $0 LIST OUTPUT-FOLDER PARTS HOST..." >&2; exit 2; }
 list=$1 out=$2 parts=$3

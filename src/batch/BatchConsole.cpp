@@ -207,7 +207,7 @@ int BatchConsole::Finish(const BatchPlan& plan, const BatchOptions& options, con
                  .arg(mMade == 1 ? QStringLiteral("1 letter") : QStringLiteral("%1 letters").arg(mMade))
                  .arg(QDir::toNativeSeparators(options.outputFolder));
     if (mSkipped > 0)
-        parts << QStringLiteral("%1 skipped").arg(mSkipped);
+        parts << QStringLiteral("%1 already there").arg(mSkipped);
     if (plan.emptyRows > 0)
         parts << QStringLiteral("%1 empty").arg(plan.emptyRows);
     if (failed > 0)
@@ -220,7 +220,10 @@ int BatchConsole::Finish(const BatchPlan& plan, const BatchOptions& options, con
     const bool merged = !result.merged || Merged(plan, options.merged, *result.merged);
     if (stopped)
         return ExitStopped;
-    return Status(merged && mMade == static_cast<int>(plan.jobs.size()) && plan.unusable.empty() ? ExitAllMade : ExitLinesNotMade);
+    // A row whose letter an earlier run made is done: a part run again after a failure ends
+    // with 0 once every letter is there, as a scheduler expects of a job that succeeded.
+    return Status(merged && mMade + mSkipped == static_cast<int>(plan.jobs.size()) && plan.unusable.empty() ? ExitAllMade
+                                                                                                          : ExitLinesNotMade);
 }
 
 bool BatchConsole::Merged(const BatchPlan& plan, const QString& path, const MergeReport& merged)

@@ -43,8 +43,9 @@ public:
     void Notice(const QString& text);
     // A letter is finished; now is the clock's time in seconds.
     void Letter(const LetterReport& report, double now);
-    // Sums up, counting every row of the list: made, skipped, empty, failed (not begun
-    // when stopped), and tells of the merged PDF; returns the exit status.
+    // Sums up, counting every row of the list: made, already there, empty, failed (not begun
+    // when stopped), and tells of the merged PDF; returns the exit status, ExitAllMade when
+    // every row selected has its letter, made now or already there.
     int Finish(const BatchPlan& plan, const BatchOptions& options, const BatchResult& result, bool stopped);
 
 private:

@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "LetterFill.h"
 #include "ListReader.h"
+#include "OfficeCount.h"
 #include "SpreadsheetReader.h"
 #include "SafeFile.h"
 #include "LetterSelection.h"
@@ -16,7 +17,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QThread>
 #include <QHash>
 
 #include <algorithm>
@@ -263,7 +263,8 @@ const std::vector<CommandOption>& CommandOptions()
                             QStringLiteral("replace files that are already there (else the row is skipped)")),
          SetFlag(&BatchOptions::force)},
         {QCommandLineOption(QStringLiteral("offices"),
-                            QStringLiteral("how many offices make letters side by side (default: one per core)"),
+                            QStringLiteral("how many offices make letters side by side (default: one per CPU the "
+                                           "process may use, within its control group's CPU and memory limits)"),
                             QStringLiteral("N")),
          ReadOffices},
         {QCommandLineOption(QStringLiteral("encoding"),
@@ -578,7 +579,7 @@ std::optional<BatchCommand> ParseBatchCommand(const QStringList& arguments, QStr
         return std::nullopt;
     }
     BatchCommand command;
-    command.options.offices = std::clamp(QThread::idealThreadCount(), 1, MaxOffices);
+    command.options.offices = DefaultOffices(MaxOffices);
     if (parser.isSet(HelpOption()) || parser.isSet(VersionOption())) {
         command.request = parser.isSet(HelpOption()) ? BatchRequest::Help : BatchRequest::Version;
         return command;

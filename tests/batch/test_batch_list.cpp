@@ -7,6 +7,7 @@
 #include "FakeWord.h"
 #include "LetterFill.h"
 #include "LetterList.h"
+#include "OfficeCount.h"
 #include "LetterText.h"
 #include "Progress.h"
 #include "SpreadsheetFiles.h"
@@ -421,8 +422,19 @@ void BatchListTest::commandLine()
     QVERIFY(formats->options.formats == (std::vector<LetterFormat>{LetterFormat::Odt, LetterFormat::Pdf, LetterFormat::Doc}));
     QCOMPARE(ParseBatchCommand({"--version"}, error)->request, BatchRequest::Version);
     QCOMPARE(ParseBatchCommand({"list.csv", "-h"}, error)->request, BatchRequest::Help);
-    // One office per core unless told.
-    QCOMPARE(ParseBatchCommand({"list.csv", "out"}, error)->options.offices, QThread::idealThreadCount());
+    // Unless told, one office per CPU the process may use, within its control group's limits:
+    // a pod given 2 CPUs of a 32-core node starts 2, one given 4 GiB no more than fit.
+    constexpr qint64 MiB = 1024 * 1024;
+    QCOMPARE(CpusOfCpuMax(QStringLiteral("150000 100000")).value_or(0), 1.5);
+    QCOMPARE(CpusOfQuota(QStringLiteral("50000"), QStringLiteral("100000")).value_or(0), 0.5);
+    QVERIFY(!CpusOfCpuMax(QStringLiteral("max 100000")) && !CpusOfQuota(QStringLiteral("-1"), QStringLiteral("100000")));
+    QCOMPARE(BytesOfMemoryLimit(QStringLiteral("629145600")).value_or(0), 600 * MiB);
+    QVERIFY(!BytesOfMemoryLimit(QStringLiteral("max")) && !BytesOfMemoryLimit(QStringLiteral("9223372036854771712")));
+    QCOMPARE(OfficesWithin(32, 2.0, std::nullopt, 64), 2);
+    QCOMPARE(OfficesWithin(32, std::nullopt, 4096 * MiB, 64), 15);
+    QCOMPARE(OfficesWithin(2, 1.0, 600 * MiB, 64), 1);
+    QCOMPARE(OfficesWithin(2, 0.5, 100 * MiB, 64), 1);
+    QCOMPARE(OfficesWithin(128, std::nullopt, std::nullopt, 64), 64);
     const auto dated = ParseBatchCommand({"--date", "2026-12-09", "--date-format", "d. MMMM yyyy", "--language", "de-DE", "l.csv", "out"}, error);
     QVERIFY(dated);
     QCOMPARE(LetterDate(dated->options.date, dated->options.dateFormat, dated->options.language), QStringLiteral("9. Dezember 2026"));

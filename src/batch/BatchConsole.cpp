@@ -181,8 +181,9 @@ void BatchConsole::Letter(const LetterReport& report, double now)
         if (!mTerminal)
             Out(PlainProgressLine(mDone, mTotal, report.fileName) + QLatin1Char('\n'));
         break;
+    case LetterOutcome::AlreadyThere:
     case LetterOutcome::Skipped:
-        ++mSkipped;
+        ++(report.outcome == LetterOutcome::AlreadyThere ? mAlreadyThere : mSkipped);
         ClearProgress();
         Err(QStringLiteral("Row %1: %2\n").arg(report.row).arg(report.message));
         break;
@@ -206,8 +207,10 @@ int BatchConsole::Finish(const BatchPlan& plan, const BatchOptions& options, con
                                             : QStringLiteral("%1 of the list's %2").arg(rows).arg(Rows(plan.listRows)))
                  .arg(mMade == 1 ? QStringLiteral("1 letter") : QStringLiteral("%1 letters").arg(mMade))
                  .arg(QDir::toNativeSeparators(options.outputFolder));
+    if (mAlreadyThere > 0)
+        parts << QStringLiteral("%1 already there").arg(mAlreadyThere);
     if (mSkipped > 0)
-        parts << QStringLiteral("%1 already there").arg(mSkipped);
+        parts << QStringLiteral("%1 skipped").arg(mSkipped);
     if (plan.emptyRows > 0)
         parts << QStringLiteral("%1 empty").arg(plan.emptyRows);
     if (failed > 0)
@@ -222,7 +225,7 @@ int BatchConsole::Finish(const BatchPlan& plan, const BatchOptions& options, con
         return ExitStopped;
     // A row whose letter an earlier run made is done: a part run again after a failure ends
     // with 0 once every letter is there, as a scheduler expects of a job that succeeded.
-    return Status(merged && mMade + mSkipped == static_cast<int>(plan.jobs.size()) && plan.unusable.empty() ? ExitAllMade
+    return Status(merged && mMade + mAlreadyThere == static_cast<int>(plan.jobs.size()) && plan.unusable.empty() ? ExitAllMade
                                                                                                           : ExitLinesNotMade);
 }
 

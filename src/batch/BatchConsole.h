@@ -43,7 +43,7 @@ public:
     void Notice(const QString& text);
     // A letter is finished; now is the clock's time in seconds.
     void Letter(const LetterReport& report, double now);
-    // Sums up, counting every row of the list: made, already there, empty, failed (not begun
+    // Sums up, counting every row of the list: made, already there, skipped, empty, failed (not begun
     // when stopped), and tells of the merged PDF; returns the exit status, ExitAllMade when
     // every row selected has its letter, made now or already there.
     int Finish(const BatchPlan& plan, const BatchOptions& options, const BatchResult& result, bool stopped);
@@ -69,6 +69,7 @@ private:
     int mTotal = 0;
     int mDone = 0;
     int mMade = 0;
+    int mAlreadyThere = 0;
     int mSkipped = 0;
     int mFailed = 0;
     // When the first letter was done.

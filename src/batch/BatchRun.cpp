@@ -21,6 +21,8 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/stat.h>
+
 namespace {
 
 // A worker gives up after this many offices in a row failed to start.
@@ -247,7 +249,7 @@ public:
         const LetterFiles files = FilesOf(job);
         LetterReport report{job.letter.row, QFileInfo(files.files.front().placed).fileName(), LetterOutcome::Failed, QString()};
         if (const QString taken = Taken(files); !mOptions.force && !taken.isEmpty()) {
-            report.outcome = LetterOutcome::Skipped;
+            report.outcome = AllThere(files) ? LetterOutcome::AlreadyThere : LetterOutcome::Skipped;
             report.message = ExistsMessage(taken);
             return report;
         }
@@ -261,7 +263,7 @@ public:
                 if (!mOptions.merged.isEmpty())
                     mergePdf = KeepForMerge(job, files);
             } else {
-                report.outcome = LetterOutcome::Skipped;
+                report.outcome = AllThere(files) ? LetterOutcome::AlreadyThere : LetterOutcome::Skipped;
                 report.message = ExistsMessage(Taken(files));
             }
         } catch (...) {
@@ -339,6 +341,15 @@ private:
                 return file.placed;
         }
         return QString();
+    }
+
+    // Whether every one of the letter's files stands as a regular file, as a run places them.
+    static bool AllThere(const LetterFiles& files)
+    {
+        return std::all_of(files.files.begin(), files.files.end(), [](const LetterFile& file) {
+            struct stat info {};
+            return ::lstat(QFile::encodeName(file.placed).constData(), &info) == 0 && S_ISREG(info.st_mode);
+        });
     }
 
     static QString ExistsMessage(const QString& taken)

@@ -61,7 +61,10 @@ struct LetterJob {
 // Where a letter's files go: one in the output folder for each of options.formats, in that order.
 QStringList LetterFilePaths(const LetterJob& job, const BatchOptions& options);
 
-enum class LetterOutcome { Made, Skipped, Failed };
+// Made now; there already (every file of the letter stands as a file, from an earlier
+// run, and is kept); skipped (something else stands at one of its names, and is kept); or
+// failed.
+enum class LetterOutcome { Made, AlreadyThere, Skipped, Failed };
 
 struct LetterReport {
     int row = 0;

@@ -435,19 +435,16 @@ UserTemplateFile CheckedUserTemplate(const QString& path)
 // The keys of the columns whose values a letter or its name may show beyond the fields:
 // those the name pattern's braces and the template's tags name. Every column's while the
 // template's tags are known only once the office reads it (a Word 97-2003 file).
-std::optional<QSet<QString>> ShownColumnKeys(const QString& namePattern, const std::optional<UserTemplateFile>& userTemplate)
+std::optional<QSet<QString>> ShownColumnKeys(const QString& namePattern, bool userTemplate,
+                                             const std::optional<QStringList>& tags)
 {
+    if (userTemplate && !tags)
+        return std::nullopt;
     QSet<QString> keys;
-    static const QRegularExpression braces(QStringLiteral("\\{([^{}]*)\\}"));
-    for (const QRegularExpressionMatch& match : braces.globalMatch(namePattern))
-        keys.insert(ColumnKey(match.captured(1)));
-    if (userTemplate) {
-        const std::optional<QStringList> tags = TagsWithoutOffice(userTemplate->bytes, userTemplate->workingName);
-        if (!tags)
-            return std::nullopt;
-        for (const QString& tag : *tags)
-            keys.insert(ColumnKey(TagName(tag)));
-    }
+    for (const QString& name : NamePatternNames(namePattern))
+        keys.insert(ColumnKey(name));
+    for (const QString& tag : tags.value_or(QStringList()))
+        keys.insert(ColumnKey(TagName(tag)));
     return keys;
 }
 
@@ -618,10 +615,12 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     const bool builtIn = command.templatePath.isEmpty();
     const std::optional<UserTemplateFile> userTemplate =
         builtIn ? std::nullopt : std::optional<UserTemplateFile>(CheckedUserTemplate(command.templatePath));
+    if (userTemplate)
+        plan.tagsWithoutOffice = TagsWithoutOffice(userTemplate->bytes, userTemplate->workingName);
     ListReader reader(command.listPath, command.encoding, command.separator, IsColumnName);
     LetterList list = ReadLetterList([&] { return reader.Next(); }, settings, date,
                                      builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map,
-                                     ShownColumnKeys(command.namePattern, userTemplate));
+                                     ShownColumnKeys(command.namePattern, !builtIn, plan.tagsWithoutOffice));
     plan.notes << reader.Notes();
     // A template's tags say what they take, and which columns they leave, once it is read;
     // the built-in letter's fields are known now.

@@ -99,6 +99,9 @@ struct BatchPlan {
     std::shared_ptr<QStringList> tagPlan = std::make_shared<QStringList>();
     // What every letter starts from.
     LetterTemplate letterTemplate;
+    // The tags of a template of the user's as read from its file without an office; nothing
+    // for the built-in letter and for a Word 97-2003 template, which only the office reads.
+    std::optional<QStringList> tagsWithoutOffice;
     // For a template of the user's: the list's columns that none of its tags takes, known
     // once the office has read it, before any letter is begun.
     std::shared_ptr<QStringList> columnsNoTagTakes = std::make_shared<QStringList>();

@@ -83,27 +83,57 @@ std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::ve
     return part;
 }
 
-std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, const QSet<QString>& columnKeys)
+namespace {
+// A piece of a --name pattern: text as it stands, or the name between braces.
+struct PatternPiece {
+    bool named = false;
+    QString text;
+};
+
+// The pieces of pattern in order; throws AppError for an unclosed brace.
+std::vector<PatternPiece> PatternPieces(const QString& pattern)
 {
-    std::vector<std::function<QString(const LetterLine&)>> parts;
-    QStringList unknown;
+    std::vector<PatternPiece> pieces;
     qsizetype at = 0;
     while (at < pattern.size()) {
         const qsizetype open = pattern.indexOf(QLatin1Char('{'), at);
         const QString text = pattern.mid(at, open < 0 ? -1 : open - at);
         if (!text.isEmpty())
-            parts.push_back([text](const LetterLine&) { return text; });
+            pieces.push_back({false, text});
         if (open < 0)
             break;
         const qsizetype close = pattern.indexOf(QLatin1Char('}'), open);
         if (close < 0)
             throw AppError(QStringLiteral("The --name pattern \"%1\" opens a brace it never closes.").arg(pattern));
-        const QString name = pattern.mid(open + 1, close - open - 1);
-        if (ValueOf part = ValueNamed(name, columnKeys))
+        pieces.push_back({true, pattern.mid(open + 1, close - open - 1)});
+        at = close + 1;
+    }
+    return pieces;
+}
+}
+
+QStringList NamePatternNames(const QString& pattern)
+{
+    QStringList names;
+    for (const PatternPiece& piece : PatternPieces(pattern)) {
+        if (piece.named)
+            names << piece.text;
+    }
+    return names;
+}
+
+std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, const QSet<QString>& columnKeys)
+{
+    std::vector<std::function<QString(const LetterLine&)>> parts;
+    QStringList unknown;
+    for (const PatternPiece& piece : PatternPieces(pattern)) {
+        const QString text = piece.text;
+        if (!piece.named)
+            parts.push_back([text](const LetterLine&) { return text; });
+        else if (ValueOf part = ValueNamed(text, columnKeys))
             parts.push_back(std::move(part));
         else
-            unknown << QLatin1Char('{') + name + QLatin1Char('}');
-        at = close + 1;
+            unknown << QLatin1Char('{') + text + QLatin1Char('}');
     }
     if (!unknown.isEmpty())
         throw AppError(QStringLiteral("The --name pattern names %1, which no column of the list fills and no field of the "

@@ -44,6 +44,9 @@ std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::ve
 // the field's text, {CurrentDate} the letter's date). columnKeys are the list's. Throws
 // AppError for an unclosed brace or, naming every one, parts that are neither column nor field.
 std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, const QSet<QString>& columnKeys);
+// The names between a --name pattern's braces, in order; throws AppError as NamePattern does
+// for an unclosed brace.
+QStringList NamePatternNames(const QString& pattern);
 
 // The file name stems of the lines that can make a letter, by row number: name(line) made
 // safe (SafeFileName, without leading dots, spaces and hyphens, the row number when nothing

@@ -12,7 +12,6 @@
 #include "SafeFile.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
-#include "UserTemplate.h"
 
 #include <QCoreApplication>
 
@@ -100,12 +99,9 @@ int main(int argc, char* argv[])
             return console.NothingToMake(plan);
         if (command->dryRun) {
             // A template of the user's is checked as the office's reading of it would be.
-            const std::optional<QStringList> tags =
-                plan.letterTemplate.tags ? TagsWithoutOffice(plan.letterTemplate.bytes, plan.letterTemplate.fileName)
-                                         : std::nullopt;
-            if (tags)
-                plan.letterTemplate.tags(*tags);
-            return console.DryRun(plan, options, tags.has_value());
+            if (plan.tagsWithoutOffice)
+                plan.letterTemplate.tags(*plan.tagsWithoutOffice);
+            return console.DryRun(plan, options, plan.tagsWithoutOffice.has_value());
         }
         if (const QString missing = OfficeSandboxSupport().missing; !missing.isEmpty())
             console.Notice(QStringLiteral("The offices run without a sandbox: %1. A template's links are then kept from "

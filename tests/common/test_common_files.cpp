@@ -22,9 +22,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -538,6 +540,46 @@ void CommonFilesTest::leftoverTheOwnerCouldNotRemoveGoesAtNextStart()
     QVERIFY(!QFileInfo::exists(socket));
     // What the dead instance had removed and forgotten is no longer its to remove.
     QVERIFY(QFileInfo::exists(removed));
+
+    // A noted folder exchanged for a link to the user's documents, again and again while the
+    // next start removes it: nothing is taken from where the link points.
+    const QString documents = root.filePath(QStringLiteral("Documents"));
+    QVERIFY(QDir().mkpath(documents));
+    for (int file = 0; file < 20; ++file)
+        Write(QDir(documents).filePath(QString::number(file)), "the user's");
+    const QByteArray swapped = QFile::encodeName(office), away = swapped + ".away";
+    for (int round = 0; round < 10; ++round) {
+        QVERIFY(QDir().mkpath(office));
+        for (int file = 0; file < 500; ++file)
+            Write(QDir(office).filePath(QString::number(file)), "working");
+        QCOMPARE(InChild([&] {
+                     new LeftoverJournal(journals);
+                     NoteLeftoverFolder(office);
+                 }),
+                 0);
+        std::atomic<bool> sweeping = true;
+        std::atomic<int> exchanges = 0;
+        std::thread exchanging([&] {
+            while (sweeping) {
+                if (::rename(swapped.constData(), away.constData()) == 0) {
+                    ::symlink(QFile::encodeName(documents).constData(), swapped.constData());
+                    ::usleep(300);
+                    ::unlink(swapped.constData());
+                    ::rename(away.constData(), swapped.constData());
+                    ++exchanges;
+                    ::usleep(1000);
+                }
+            }
+        });
+        while (exchanges == 0)
+            std::this_thread::yield();
+        QCOMPARE(InChild([&] { const LeftoverJournal next(journals); }), 0);
+        sweeping = false;
+        exchanging.join();
+        QCOMPARE(QDir(documents).entryList(QDir::Files).size(), 20);
+        QDir(office).removeRecursively();
+        QDir(QFile::decodeName(away)).removeRecursively();
+    }
 }
 
 // The handler of an ending signal leaves errno as the code it interrupted had it, and

@@ -279,6 +279,16 @@ public:
         const auto t = mScope.Time("close");
         mInner->Close(saveChanges);
     }
+    QStringList LinkedPictures() override
+    {
+        const auto t = mScope.Time("open");
+        return mInner->LinkedPictures();
+    }
+    void EmbedLinkedPicture(const QString& link, const QString& copy) override
+    {
+        const auto t = mScope.Time("open");
+        mInner->EmbedLinkedPicture(link, copy);
+    }
     std::shared_ptr<Word::Range> Range() override
     {
         std::shared_ptr<Word::Range> inner;

@@ -210,6 +210,11 @@ const std::vector<CommandOption>& CommandOptions()
                                            "of its name"),
                             QStringLiteral("FILE")),
          SetText(&BatchCommand::templatePath)},
+        {QCommandLineOption(QStringLiteral("embed-links"),
+                            QStringLiteral("the pictures your template links to files inside FOLDER are embedded in "
+                                           "the letters; any other link in the template refuses it"),
+                            QStringLiteral("FOLDER")),
+         SetText(&BatchCommand::embedLinksFolder)},
         {QCommandLineOption(QStringLiteral("map"),
                             QStringLiteral("the list's column COLUMN fills the letter's field (or your template's tag) "
                                            "FIELD, whatever its name says; may be given again for other columns"),
@@ -424,11 +429,17 @@ QStringList TagPlan(const std::vector<ShownText>& shown, const std::vector<ListC
     return lines;
 }
 
-// The template of the user's at path, read and refused when it links to what is outside it.
-UserTemplateFile CheckedUserTemplate(const QString& path)
+// The template of the user's, read and refused when it links to what is outside it, but
+// for the pictures it may link to, which notes name.
+UserTemplateFile CheckedUserTemplate(const BatchCommand& command, QStringList& notes)
 {
-    UserTemplateFile file = ReadUserTemplate(path);
-    RefuseLinks(file.bytes, file.workingName, path);
+    UserTemplateFile file = ReadUserTemplate(command.templatePath);
+    file.pictures = CheckLinks(file.bytes, file.workingName, command.templatePath, command.embedLinksFolder);
+    QStringList files;
+    for (const LinkedPicture& picture : file.pictures)
+        files << QStringLiteral("\"%1\"").arg(QDir::toNativeSeparators(picture.file));
+    if (!files.isEmpty())
+        notes << QStringLiteral("The letters hold the pictures the template links to: %1.").arg(files.join(QStringLiteral(", ")));
     return file;
 }
 
@@ -456,9 +467,9 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
                                 const LetterList& list, const EmptyCounts& whole, const EmptyCounts& run, BatchPlan& plan)
 {
     if (!userTemplate)
-        return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}};
+        return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}, {}};
     const UserTemplateFile& file = *userTemplate;
-    return {file.bytes, file.workingName, command.templatePath,
+    return {file.bytes, file.workingName, command.templatePath, file.pictures,
             [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty, senderFile = command.senderFile,
              unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty, tagPlan = plan.tagPlan](const QStringList& tags) {
                 LineTags texts = ResolveTags(tags, keys);
@@ -614,7 +625,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     BatchPlan plan;
     const bool builtIn = command.templatePath.isEmpty();
     const std::optional<UserTemplateFile> userTemplate =
-        builtIn ? std::nullopt : std::optional<UserTemplateFile>(CheckedUserTemplate(command.templatePath));
+        builtIn ? std::nullopt : std::optional<UserTemplateFile>(CheckedUserTemplate(command, plan.notes));
     if (userTemplate)
         plan.tagsWithoutOffice = TagsWithoutOffice(userTemplate->bytes, userTemplate->workingName);
     ListReader reader(command.listPath, command.encoding, command.separator, IsColumnName);

@@ -46,6 +46,9 @@ struct BatchCommand {
     QChar separator;
     // A template of the user's instead of the embedded letter; empty for none.
     QString templatePath;
+    // The folder whose pictures the template may link to, embedded in the letters
+    // (--embed-links); empty when the template may link to nothing.
+    QString embedLinksFolder;
     // The --name pattern of the file names; empty for the line number and company.
     QString namePattern;
     // Only the rows within these (--lines); all when empty.

@@ -14,7 +14,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QUrl>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -528,6 +531,39 @@ MergeReport Merge(const std::vector<LetterJob>& jobs, const std::vector<QString>
     merged.seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     return merged;
 }
+
+// The copy of the template at path with the pictures it links to embedded, beside it in the
+// working folder, where the office finds copies of the pictures: the office sees no other
+// file of the user's. Throws AppError when a link is left.
+QString EmbedPictures(Word::ApplicationFactory& word, const QString& path, const LetterTemplate& letterTemplate)
+{
+    const QString folder = QFileInfo(path).path();
+    const QString shown = QDir::toNativeSeparators(letterTemplate.path);
+    const std::shared_ptr<Word::Application> office = word.CreateApplication();
+    const auto quit = qScopeGuard([&] { office->Quit(); });
+    const std::shared_ptr<Word::Document> document = Use(office->Documents()).Open(path, true);
+    int copies = 0;
+    for (const QString& link : document->LinkedPictures()) {
+        const auto picture = std::find_if(letterTemplate.pictures.begin(), letterTemplate.pictures.end(),
+                                          [&](const LinkedPicture& each) { return LinkTarget(each.link, path) == QUrl(link); });
+        if (picture == letterTemplate.pictures.end())
+            throw AppError(QStringLiteral("The template \"%1\" links a picture to \"%2\", which its check did not find.").arg(shown, link));
+        const QString copy = JoinPath(folder, QStringLiteral("picture-%1.").arg(++copies) + QFileInfo(picture->file).suffix());
+        ReplaceFileWithCopy(picture->file, copy);
+        document->EmbedLinkedPicture(link, copy);
+    }
+    // Word files are written as Word files, OpenDocument ones as OpenDocument text.
+    const bool wordFile = letterTemplate.fileName.startsWith(QLatin1String("template.d"));
+    const QString embedded = JoinPath(folder, wordFile ? QStringLiteral("embedded.docx") : QStringLiteral("embedded.odt"));
+    document->SaveAs(embedded, wordFile ? Word::wdFormatXMLDocument : Word::wdFormatOpenDocumentText);
+    document->Close(Word::wdDoNotSaveChanges);
+    QFile saved(embedded);
+    if (!saved.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("The template \"%1\" with its pictures embedded could not be read back: %2").arg(shown, saved.errorString()));
+    if (const std::vector<TemplateLink> left = TemplateLinks(saved.readAll(), QFileInfo(embedded).fileName(), letterTemplate.path); !left.empty())
+        throw AppError(QStringLiteral("The template \"%1\" still links to \"%2\" once its pictures are embedded.").arg(shown, left.front().target));
+    return embedded;
+}
 }
 
 QStringList LetterFilePaths(const LetterJob& job, const BatchOptions& options)
@@ -566,8 +602,10 @@ BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& 
     if (!workFolder.isValid())
         throw AppError(QStringLiteral("No private working folder could be made in \"%1\": %2")
                            .arg(QDir::toNativeSeparators(privateFolder), workFolder.errorString()));
-    const RunSetup run{options, word, workFolder.path(), JoinPath(workFolder.path(), letterTemplate.fileName), std::move(ending)};
-    WriteBytesToFile(letterTemplate.bytes, run.templatePath);
+    const QString templateCopy = JoinPath(workFolder.path(), letterTemplate.fileName);
+    WriteBytesToFile(letterTemplate.bytes, templateCopy);
+    const RunSetup run{options, word, workFolder.path(),
+                       letterTemplate.pictures.empty() ? templateCopy : EmbedPictures(word, templateCopy, letterTemplate), std::move(ending)};
 
     const int workers = std::max(1, std::min(options.offices, static_cast<int>(jobs.size())));
     Queue queue(jobs, workers, static_cast<bool>(letterTemplate.tags));

@@ -2,6 +2,7 @@
 
 #include "LetterFill.h"
 #include "LetterList.h"
+#include "UserTemplate.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -86,6 +87,8 @@ struct LetterTemplate {
     QString fileName;
     // Where the user's template came from, for messages; empty for the embedded letter.
     QString path;
+    // The pictures it links to, which the letters hold instead.
+    std::vector<LinkedPicture> pictures;
     // Empty for the embedded letter, whose fields are filled as the window fills them. For a
     // template of the user's: given the bracketed tags the office finds in it (every story,
     // and the text of every shape; each tag once, in the order found), what each letter's

@@ -15,6 +15,7 @@
 #include <QSet>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <cstring>
@@ -178,12 +179,13 @@ constexpr char XLinkNamespace[] = "http://www.w3.org/1999/xlink";
 constexpr char RelationshipsNamespace[] = "http://schemas.openxmlformats.org/package/2006/relationships";
 
 // A reference the office resolves outside the file: one with a scheme ("file:", "http:"),
-// an absolute path, or a path out of the package ("../").
-bool LeadsOutside(const QString& reference)
+// an absolute path, a path out of the package ("../"), and in a flat file, which has no
+// package, any path.
+bool LeadsOutside(const QString& reference, bool packaged)
 {
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
-    return scheme.match(reference).hasMatch() || reference.startsWith(QLatin1Char('/')) || reference.startsWith(QLatin1String("../"))
-           || reference.startsWith(QLatin1Char('\\'));
+    return (!packaged && !reference.isEmpty() && !reference.startsWith(QLatin1Char('#'))) || scheme.match(reference).hasMatch()
+           || reference.startsWith(QLatin1Char('/')) || reference.startsWith(QLatin1String("../")) || reference.startsWith(QLatin1Char('\\'));
 }
 
 // What an OpenDocument element whose xlink:href is loaded into the document stands for.
@@ -198,7 +200,7 @@ QString LoadedElement(QStringView name)
     return loaded.value(name.toString());
 }
 
-void OpenDocumentLinks(const QByteArray& xml, QStringList& links)
+void OpenDocumentLinks(const QByteArray& xml, bool packaged, std::vector<TemplateLink>& links)
 {
     QXmlStreamReader reader(xml);
     while (!reader.atEnd()) {
@@ -207,15 +209,15 @@ void OpenDocumentLinks(const QByteArray& xml, QStringList& links)
             continue;
         const QString what = LoadedElement(reader.name());
         const QString href = reader.attributes().value(QLatin1String(XLinkNamespace), QLatin1String("href")).toString();
-        if (!what.isEmpty() && LeadsOutside(href))
-            links << QStringLiteral("%1 linked to \"%2\"").arg(what, href);
+        if (!what.isEmpty() && LeadsOutside(href, packaged))
+            links.push_back({what, href});
     }
     if (reader.hasError())
         NotWellFormed(reader);
 }
 
 // The external targets of a Word part's relationships, hyperlinks aside.
-void WordRelationshipLinks(const QByteArray& xml, QStringList& links)
+void WordRelationshipLinks(const QByteArray& xml, std::vector<TemplateLink>& links)
 {
     QXmlStreamReader reader(xml);
     while (!reader.atEnd()) {
@@ -225,9 +227,8 @@ void WordRelationshipLinks(const QByteArray& xml, QStringList& links)
         const QXmlStreamAttributes attributes = reader.attributes();
         const QString type = attributes.value(QLatin1String("Type")).toString().section(QLatin1Char('/'), -1);
         if (attributes.value(QLatin1String("TargetMode")) == u"External" && type != QLatin1String("hyperlink"))
-            links << QStringLiteral("%1 linked to \"%2\"")
-                         .arg(type == QLatin1String("image") ? QStringLiteral("a picture") : QStringLiteral("an item (%1)").arg(type),
-                              attributes.value(QLatin1String("Target")).toString());
+            links.push_back({type == QLatin1String("image") ? QStringLiteral("a picture") : QStringLiteral("an item (%1)").arg(type),
+                             attributes.value(QLatin1String("Target")).toString()});
     }
     if (reader.hasError())
         NotWellFormed(reader);
@@ -236,17 +237,17 @@ void WordRelationshipLinks(const QByteArray& xml, QStringList& links)
 // The fields among instructions that bring in another file; each instruction follows
 // start (a pattern: a Word 97-2003 file's field-begin mark), or a word boundary when start
 // is empty.
-void FieldLinks(const QString& instructions, const QString& start, QStringList& links)
+void FieldLinks(const QString& instructions, const QString& start, std::vector<TemplateLink>& links)
 {
     const QRegularExpression field((start.isEmpty() ? QStringLiteral("\\b") : start + QStringLiteral("\\s*")) +
                                        QStringLiteral("(INCLUDEPICTURE|INCLUDETEXT|LINK|DDE|DDEAUTO|IMPORT)\\s+(\"[^\"]*\"|\\S+)"),
                                    QRegularExpression::CaseInsensitiveOption);
     for (const QRegularExpressionMatch& match : field.globalMatch(instructions))
-        links << QStringLiteral("a field %1 of \"%2\"").arg(match.captured(1).toUpper(), match.captured(2).remove(QLatin1Char('"')));
+        links.push_back({QStringLiteral("a field ") + match.captured(1).toUpper(), match.captured(2).remove(QLatin1Char('"'))});
 }
 
 // The fields of a Word part that bring in another file when they are updated.
-void WordFieldLinks(const QByteArray& xml, QStringList& links)
+void WordFieldLinks(const QByteArray& xml, std::vector<TemplateLink>& links)
 {
     QXmlStreamReader reader(xml);
     QString instructions;
@@ -268,7 +269,7 @@ void WordFieldLinks(const QByteArray& xml, QStringList& links)
 
 // A Word 97-2003 file keeps its fields' instructions in its text, each after the field-begin
 // mark (U+0013), as 8-bit or as UTF-16 text: both are looked through.
-void WordBinaryLinks(const QByteArray& bytes, QStringList& links)
+void WordBinaryLinks(const QByteArray& bytes, std::vector<TemplateLink>& links)
 {
     const QString fieldBegin = QStringLiteral("\\x{13}");
     FieldLinks(QString::fromLatin1(bytes), fieldBegin, links);
@@ -288,48 +289,76 @@ void WordBinaryLinks(const QByteArray& bytes, QStringList& links)
 }
 }
 
-QStringList TemplateLinks(const QByteArray& bytes, const QString& workingName, const QString& path)
+std::vector<TemplateLink> TemplateLinks(const QByteArray& bytes, const QString& workingName, const QString& path)
 {
     const QString extension = QFileInfo(workingName).suffix();
-    QStringList links;
+    std::vector<TemplateLink> links;
     if (extension == QLatin1String("doc") || extension == QLatin1String("dot")) {
         WordBinaryLinks(bytes, links);
-        links.removeDuplicates();
-        return links;
+    } else if (extension == QLatin1String("fodt")) {
+        OpenDocumentLinks(bytes, false, links);
+    } else {
+        const bool word = extension.startsWith(QLatin1Char('d'));
+        const auto isPart = [word](const QString& name) {
+            return word ? name.endsWith(QLatin1String(".rels")) || IsWordStory(name)
+                        : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
+        };
+        const ZipArchive archive(bytes, QStringLiteral("template \"%1\"").arg(Native(path)));
+        RefuseUnpackingBeyondLimit(archive, isPart);
+        for (const ZipEntry& entry : archive.Entries()) {
+            if (!isPart(entry.name))
+                continue;
+            const QByteArray xml = archive.Read(entry.name);
+            if (!word)
+                OpenDocumentLinks(xml, true, links);
+            else if (entry.name.endsWith(QLatin1String(".rels")))
+                WordRelationshipLinks(xml, links);
+            else
+                WordFieldLinks(xml, links);
+        }
     }
-    if (extension == QLatin1String("fodt")) {
-        OpenDocumentLinks(bytes, links);
-        return links;
+    std::vector<TemplateLink> each;
+    for (const TemplateLink& link : links) {
+        if (std::none_of(each.begin(), each.end(), [&](const TemplateLink& seen) { return seen.what == link.what && seen.target == link.target; }))
+            each.push_back(link);
     }
-    const bool word = extension.startsWith(QLatin1Char('d'));
-    const auto isPart = [word](const QString& name) {
-        return word ? name.endsWith(QLatin1String(".rels")) || IsWordStory(name)
-                    : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
-    };
-    const ZipArchive archive(bytes, QStringLiteral("template \"%1\"").arg(Native(path)));
-    RefuseUnpackingBeyondLimit(archive, isPart);
-    for (const ZipEntry& entry : archive.Entries()) {
-        if (!isPart(entry.name))
-            continue;
-        const QByteArray xml = archive.Read(entry.name);
-        if (!word)
-            OpenDocumentLinks(xml, links);
-        else if (entry.name.endsWith(QLatin1String(".rels")))
-            WordRelationshipLinks(xml, links);
-        else
-            WordFieldLinks(xml, links);
-    }
-    links.removeDuplicates();
-    return links;
+    return each;
 }
 
-void RefuseLinks(const QByteArray& bytes, const QString& workingName, const QString& path)
+QUrl LinkTarget(const QString& link, const QString& path)
 {
-    if (const QStringList links = TemplateLinks(bytes, workingName, path); !links.isEmpty())
+    const QString extension = QFileInfo(path).suffix();
+    const bool package = extension == QLatin1String("odt") || extension == QLatin1String("ott");
+    const QUrl base = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath() + (package ? QStringLiteral("/") : QString()));
+    return base.resolved(QUrl(link)).adjusted(QUrl::NormalizePathSegments);
+}
+
+std::vector<LinkedPicture> CheckLinks(const QByteArray& bytes, const QString& workingName, const QString& path,
+                                      const QString& embedFolder)
+{
+    const QString folder = embedFolder.isEmpty() ? QString() : QFileInfo(embedFolder).canonicalFilePath();
+    std::vector<LinkedPicture> pictures;
+    QStringList refused;
+    for (const TemplateLink& link : TemplateLinks(bytes, workingName, path)) {
+        const QUrl target = LinkTarget(link.target, path);
+        const QFileInfo file(target.isLocalFile() ? target.toLocalFile() : QString());
+        // The file itself, wherever links on the way lead, must lie inside the folder.
+        const QString canonical = file.canonicalFilePath();
+        if (!folder.isEmpty() && link.what == QLatin1String("a picture") && file.isFile()
+            && canonical.startsWith(folder + (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/"))))
+            pictures.push_back({link.target, canonical});
+        else
+            refused << (link.what.startsWith(QLatin1String("a field ")) ? QStringLiteral("%1 of \"%2\"") : QStringLiteral("%1 linked to \"%2\""))
+                           .arg(link.what, link.target);
+    }
+    if (!refused.isEmpty())
         throw AppError(QStringLiteral("The template \"%1\" brings in what is outside it, which its letters must not show: %2. "
                                       "Embed it in the template (in Writer: Edit, Links to External Files, Break Link; in "
-                                      "Word: File, Info, Edit Links to Files, Break Link), or take it out.")
-                           .arg(Native(path), links.join(QStringLiteral("; "))));
+                                      "Word: File, Info, Edit Links to Files, Break Link), or take it out; a picture linked "
+                                      "to a file of yours can also be embedded by the batch, with --embed-links and the "
+                                      "folder that holds the file.")
+                           .arg(Native(path), refused.join(QStringLiteral("; "))));
+    return pictures;
 }
 
 QStringList FindTags(const QString& text)

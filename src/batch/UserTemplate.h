@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -27,9 +28,18 @@ inline constexpr qint64 TemplateSizeLimit = 100 * 1024 * 1024;
 // the reason when it cannot be a template: an extension that is none of the above, a file
 // that cannot be read or is not a regular file, one over TemplateSizeLimit, or content that
 // is not what its extension says (a .docx that is no zip archive, for example).
+// A picture a template links to a file: the link as the template writes it, and the file
+// it leads to, whose picture the letters hold instead of the link.
+struct LinkedPicture {
+    QString link;
+    QString file;
+};
+
 struct UserTemplateFile {
     QByteArray bytes;
     QString workingName;
+    // The pictures its letters hold in place of its links to them (see CheckLinks).
+    std::vector<LinkedPicture> pictures;
 };
 UserTemplateFile ReadUserTemplate(const QString& path);
 
@@ -40,18 +50,33 @@ UserTemplateFile ReadUserTemplate(const QString& path);
 // reads. Throws AppError when the file cannot be read as its kind.
 std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QString& workingName);
 
+// A link TemplateLinks finds: what is linked ("a picture", "a section", "a field
+// INCLUDETEXT") and where it leads, as the template writes it.
+struct TemplateLink {
+    QString what;
+    QString target;
+};
+
 // What a template would bring into its letters from outside itself, read from its file
 // without an office: every picture, object, section or table linked to a file or the
 // network rather than held in the template, and every field that includes or links
-// another file, each described with where it leads ("a picture linked to
-// \"http://example.com/a.png\""). Hyperlinks, which only lead the reader elsewhere, are
-// not among them. Of a Word 97-2003 template, whose pictures and objects only the office
-// reads, the fields alone. Throws AppError naming path when the file cannot be read as its kind.
-QStringList TemplateLinks(const QByteArray& bytes, const QString& workingName, const QString& path);
+// another file. Hyperlinks, which only lead the reader elsewhere, are not among them. Of a
+// Word 97-2003 template, whose pictures and objects only the office reads, the fields
+// alone. Throws AppError naming path when the file cannot be read as its kind.
+std::vector<TemplateLink> TemplateLinks(const QByteArray& bytes, const QString& workingName, const QString& path);
 
-// Throws AppError naming every one of TemplateLinks when there are any: a letter must
-// show only what its template holds.
-void RefuseLinks(const QByteArray& bytes, const QString& workingName, const QString& path);
+
+// Where link, written in a template at path (the user's template or its working copy),
+// leads: relative links lead from the template's folder, or from inside the package of a
+// zipped OpenDocument file.
+QUrl LinkTarget(const QString& link, const QString& path);
+
+// Throws AppError naming every one of TemplateLinks that may not stay: a letter must show
+// only what its template holds. A picture linked to a file inside embedFolder (not through a
+// link out of it) may: its picture is embedded in the letters, and it is returned. With no
+// embedFolder, no link may stay.
+std::vector<LinkedPicture> CheckLinks(const QByteArray& bytes, const QString& workingName, const QString& path,
+                                      const QString& embedFolder);
 
 // The tags in text, each once whatever its letter case (the office replaces them ignoring
 // case), in the order they are first found.

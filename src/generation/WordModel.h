@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -156,6 +157,13 @@ public:
     virtual void ExportAsFixedFormat(const QString& outputFileName) = 0;
     // Without a value the document closes as Word would; wdDoNotSaveChanges discards changes.
     virtual void Close(std::optional<int> saveChanges = std::nullopt) = 0;
+    // Where each picture linked to a file rather than held in the document leads: a picture's
+    // LinkFormat.SourceFullName, as an absolute URL.
+    virtual QStringList LinkedPictures() = 0;
+    // What LinkFormat.SourceFullName = copy and then LinkFormat.BreakLink do to every picture
+    // linked to link (one of LinkedPictures): it holds the picture of the file copy from now
+    // on, linked to nothing.
+    virtual void EmbedLinkedPicture(const QString& link, const QString& copy) = 0;
     // The whole main text.
     virtual std::shared_ptr<Word::Range> Range() = 0;
     // The paragraphs of the main text, outside tables.

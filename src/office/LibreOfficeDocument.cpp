@@ -16,6 +16,8 @@
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/drawing/XDrawPageSupplier.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/graphic/GraphicProvider.hpp>
+#include <com/sun/star/graphic/XGraphic.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/style/XStyle.hpp>
@@ -29,6 +31,7 @@
 #include <com/sun/star/text/XTextFieldsSupplier.hpp>
 #include <com/sun/star/text/XTextFrame.hpp>
 #include <com/sun/star/text/XTextFramesSupplier.hpp>
+#include <com/sun/star/text/XTextGraphicObjectsSupplier.hpp>
 #include <com/sun/star/text/XTextRangeCompare.hpp>
 #include <com/sun/star/text/XTextTable.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
@@ -931,6 +934,39 @@ public:
         });
     }
 
+    QStringList LinkedPictures() override
+    {
+        QStringList links;
+        Call(mDocument.Use(), QStringLiteral("The pictures of the document could not be listed"), [&] {
+            ForEachLinkedPicture([&](const rtl::OUString& link, const Reference<css::beans::XPropertySet>&) {
+                if (!links.contains(FromUno(link)))
+                    links << FromUno(link);
+            });
+        });
+        return links;
+    }
+
+    // The office loads the copy's picture and gives it to the picture object, which then
+    // holds it rather than a link.
+    void EmbedLinkedPicture(const QString& link, const QString& copy) override
+    {
+        const QString what = QStringLiteral("The picture linked to \"%1\" could not be embedded").arg(link);
+        Connection& office = mDocument.Use();
+        Call(office, what, [&] {
+            css::beans::PropertyValue source;
+            source.Name = "URL";
+            source.Value <<= FileUrl(copy);
+            const Reference<css::graphic::XGraphic> picture =
+                css::graphic::GraphicProvider::create(office.Context())->queryGraphic(css::uno::Sequence<css::beans::PropertyValue>(&source, 1));
+            if (!picture.is())
+                throw css::lang::IllegalArgumentException("the office reads no picture in the file", {}, 0);
+            ForEachLinkedPicture([&](const rtl::OUString& origin, const Reference<css::beans::XPropertySet>& object) {
+                if (FromUno(origin) == link)
+                    object->setPropertyValue("Graphic", css::uno::Any(picture));
+            });
+        });
+    }
+
     std::shared_ptr<Word::Range> Range() override
     {
         const StoryText body = Call(mDocument.Use(), QStringLiteral("The text of the document could not be read"), [&] {
@@ -962,6 +998,25 @@ public:
     }
 
 private:
+    // Calls each with the URL of every picture object linked to a file, and the object.
+    void ForEachLinkedPicture(const std::function<void(const rtl::OUString&, const Reference<css::beans::XPropertySet>&)>& each)
+    {
+        const Reference<css::container::XIndexAccess> objects(
+            Reference<css::text::XTextGraphicObjectsSupplier>(mDocument.component, UNO_QUERY_THROW)->getGraphicObjects(), UNO_QUERY_THROW);
+        for (sal_Int32 i = 0; i < objects->getCount(); ++i) {
+            const Reference<css::beans::XPropertySet> object(objects->getByIndex(i), UNO_QUERY_THROW);
+            const Reference<css::beans::XPropertySet> picture(object->getPropertyValue("Graphic"), UNO_QUERY);
+            bool linked = false;
+            rtl::OUString origin;
+            if (picture.is()) {
+                picture->getPropertyValue("Linked") >>= linked;
+                picture->getPropertyValue("OriginURL") >>= origin;
+            }
+            if (linked && !origin.isEmpty())
+                each(origin, object);
+        }
+    }
+
     // The office's export filter for a WdSaveFormat, and the extension of its files.
     struct SaveFilter {
         const char* name;

@@ -790,8 +790,49 @@ void BatchOfficeTest::templatesRefused()
         // A Word 97-2003 file keeps the linked picture as a field.
         const QLatin1String link(name.endsWith(QLatin1String(".doc")) ? "a field INCLUDEPICTURE of \"http://127.0.0.1:9/logo.png\""
                                                                      : "a picture linked to \"http://127.0.0.1:9/logo.png\"");
-        QVERIFY2(links.contains(link) && !links.contains(QLatin1String("example.com")), qPrintable(links));
+        QVERIFY2(links.contains(link) && !links.contains(QLatin1String("example.com")) && links.contains(QLatin1String("--embed-links")),
+                 qPrintable(links));
     }
+
+    // Pictures linked to files inside the folder --embed-links names, relatively and by
+    // their full path, are held by the letters; one whose name there leads out of it is not.
+    const QString pictures = mHome.filePath(QStringLiteral("pictures"));
+    QVERIFY(QDir().mkpath(pictures));
+    const QByteArray png = QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAQAAAAECAIAAAAmkwkpAAAAEElEQVR4nGP4z8AARwzEcQCukw/x0F8jngAAAABJRU5ErkJggg==");
+    WriteFile(QDir(pictures).filePath(QStringLiteral("logo.png")), png);
+    WriteFile(QDir(pictures).filePath(QStringLiteral("seal.png")), png);
+    WriteFile(mHome.filePath(QStringLiteral("private.png")), png);
+    QVERIFY(QFile::link(mHome.filePath(QStringLiteral("private.png")), QDir(pictures).filePath(QStringLiteral("out.png"))));
+    const auto withPictures = [](const QList<QByteArray>& targets) {
+        QByteArray frames;
+        for (const QByteArray& target : targets)
+            frames += "<draw:frame draw:name=\"" + target.right(8) + "\" text:anchor-type=\"as-char\" svg:width=\"1in\" svg:height=\"1in\">"
+                      "<draw:image xmlns:xlink=\"http://www.w3.org/1999/xlink\" xlink:type=\"simple\" xlink:href=\"" + target + "\"/></draw:frame>";
+        return FlatTemplate("", "", "", "<text:p>" + frames + "Dear [RecipientName]</text:p>");
+    };
+    const QByteArray inside = withPictures({"pictures/logo.png", QUrl::fromLocalFile(QDir(pictures).filePath(QStringLiteral("seal.png"))).toEncoded()});
+    const QString embeddedDocx = SavedByOffice(mHome.path(), QStringLiteral("embedded-source.fodt"), inside, QStringLiteral("embedded.docx"),
+                                               QStringLiteral("docx"));
+    QVERIFY(!embeddedDocx.isEmpty());
+    for (const auto& [name, content] : {std::pair(QStringLiteral("embedded.fodt"), inside), std::pair(QStringLiteral("embedded.docx"), FileBytes(embeddedDocx))}) {
+        const QString letter = mHome.filePath(name);
+        WriteFile(letter, content);
+        const QString made = mOutput.filePath(QStringLiteral("embedded-") + QFileInfo(name).suffix());
+        const Result run = Run({QStringLiteral("--template"), letter, QStringLiteral("--embed-links"), pictures, QStringLiteral("--format"),
+                                QStringLiteral("docx,pdf"), list, made});
+        QVERIFY2(run.exitCode == 0 && run.err.contains(QLatin1String("seal.png")), qPrintable(run.err));
+        const QString pdf = QDir(made).filePath(QStringLiteral("2-Saved Company.pdf"));
+        QCOMPARE(PdfimagesCount(pdf), 2);
+        const QString relationships = ZipMemberXml(QDir(made).filePath(QStringLiteral("2-Saved Company.docx")), QStringLiteral("word/_rels/document.xml.rels"));
+        QVERIFY2(relationships.contains(QLatin1String("media/")) && !relationships.contains(QLatin1String("External")), qPrintable(relationships));
+    }
+    const QString outsideTemplate = mHome.filePath(QStringLiteral("outside.fodt"));
+    WriteFile(outsideTemplate, withPictures({"pictures/logo.png", "pictures/out.png"}));
+    const Result refused = Run({QStringLiteral("--template"), outsideTemplate, QStringLiteral("--embed-links"), pictures, list, folder});
+    const QString& outside = refused.err;
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY2(outside.contains(QLatin1String("a picture linked to \"pictures/out.png\"")) && !outside.contains(QLatin1String("logo.png")),
+             qPrintable(outside));
 }
 
 void BatchOfficeTest::shardsSideBySide()

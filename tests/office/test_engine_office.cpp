@@ -6,6 +6,7 @@
 #include "ChildProcesses.h"
 #include "FileDescriptor.h"
 #include "CompoundFile.h"
+#include "DocumentText.h"
 #include "FakeDialogs.h"
 #include "LibreOfficeFactory.h"
 #include "OtherUser.h"
@@ -408,8 +409,7 @@ private slots:
             document->ExportAsFixedFormat(pdf);
             document->Close();
             application->Quit();
-            // pdfimages lists two heading lines, then one line per picture.
-            return Output(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdf}).trimmed().count(QLatin1Char('\n')) - 1;
+            return PdfimagesCount(pdf);
         };
         QCOMPARE(picturesIn(mWord), 0);
         QCOMPARE(beacon.Reached(), 0);

@@ -59,6 +59,13 @@ QString PdfinfoLinks(const QString& path)
     return Read(QStringLiteral("pdfinfo"), {QStringLiteral("-url"), path});
 }
 
+int PdfimagesCount(const QString& path)
+{
+    // Two heading lines, then one line per picture.
+    const QString listed = Read(QStringLiteral("pdfimages"), {QStringLiteral("-list"), path});
+    return listed.startsWith(QLatin1Char('<')) ? -1 : static_cast<int>(listed.trimmed().count(QLatin1Char('\n'))) - 1;
+}
+
 int PdfinfoPages(const QString& path)
 {
     static const QRegularExpression pages(QStringLiteral("^Pages:\\s+(\\d+)$"), QRegularExpression::MultilineOption);

@@ -4,7 +4,7 @@
 #include <QString>
 
 // Reads the text of saved documents with independent readers (antiword and catdoc for Word
-// 97-2003, unzip for the parts of .docx and .odt files, odt2txt, pdftotext and pdfinfo),
+// 97-2003, unzip for the parts of .docx and .odt files, odt2txt, pdftotext, pdfimages and pdfinfo),
 // for tests that check what a letter holds without the office that wrote it.
 
 // The bytes of the file at path; empty when it cannot be read.
@@ -30,6 +30,8 @@ QString Odt2txtText(const QString& path);
 // pdfinfo tells it (-1 when it cannot).
 QString PdftotextText(const QString& path);
 int PdfinfoPages(const QString& path);
+// How many pictures a PDF shows, as pdfimages lists them (-1 when it cannot).
+int PdfimagesCount(const QString& path);
 // The links of a PDF's pages, one line each, as pdfinfo lists them.
 QString PdfinfoLinks(const QString& path);
 

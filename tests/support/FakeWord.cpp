@@ -344,6 +344,15 @@ public:
         Enter(QStringLiteral("Close"), saveChanges ? QString::number(*saveChanges) : QString());
         mInstance->open.removeAll(mContent);
     }
+    QStringList LinkedPictures() override
+    {
+        Enter(QStringLiteral("LinkedPictures"));
+        return {};
+    }
+    void EmbedLinkedPicture(const QString& link, const QString& copy) override
+    {
+        Enter(QStringLiteral("EmbedLinkedPicture"), link + QStringLiteral(", ") + copy);
+    }
     std::shared_ptr<Word::Range> Range() override
     {
         Enter(QStringLiteral("Range"));

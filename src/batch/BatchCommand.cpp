@@ -1,10 +1,12 @@
 #include "BatchCommand.h"
 
 #include "AppError.h"
+#include "FileDescriptor.h"
 #include "CommandLine.h"
 #include "LetterFill.h"
 #include "ListReader.h"
 #include "OfficeCount.h"
+#include "Paths.h"
 #include "SpreadsheetReader.h"
 #include "SafeFile.h"
 #include "LetterSelection.h"
@@ -25,6 +27,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -429,6 +432,50 @@ QStringList TagPlan(const std::vector<ShownText>& shown, const std::vector<ListC
     return lines;
 }
 
+// Copies standard input to a file without a name in the private working folder, which
+// then stands as standard input, so that the list can be read twice. A standard input that
+// goes on past MaxStandardInputBytes is refused there, before it fills the disk.
+void SpoolStandardInput()
+{
+    const QString folder = WorkingFolder();
+    const auto fail = [](const QString& what) {
+        return AppError(QStringLiteral("The list on standard input cannot be %1: %2.").arg(what, QString::fromLocal8Bit(std::strerror(errno))));
+    };
+    FileDescriptor spool(::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (spool.get() < 0) {
+        // A file system without unnamed files: a named one, whose name goes at once.
+        QByteArray name = QFile::encodeName(JoinPath(folder, QStringLiteral("standard-input-XXXXXX")));
+        spool = FileDescriptor(::mkostemp(name.data(), O_CLOEXEC));
+        if (spool.get() >= 0)
+            ::unlink(name.constData());
+    }
+    if (spool.get() < 0)
+        throw fail(QStringLiteral("kept for reading in \"%1\"").arg(QDir::toNativeSeparators(folder)));
+    std::vector<char> buffer(1024 * 1024);
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw fail(QStringLiteral("read"));
+        if (got == 0)
+            break;
+        total += got;
+        if (total > MaxStandardInputBytes)
+            throw AppError(QStringLiteral("The list on standard input is longer than %1 MB; save it to a file and name the file instead.")
+                               .arg(MaxStandardInputBytes / (1024 * 1024)));
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put = ::write(spool.get(), buffer.data() + written, static_cast<size_t>(got - written));
+            if (put < 0 && errno != EINTR)
+                throw fail(QStringLiteral("kept for reading in \"%1\"").arg(QDir::toNativeSeparators(folder)));
+            written += std::max<ssize_t>(put, 0);
+        }
+    }
+    if (::dup2(spool.get(), STDIN_FILENO) < 0)
+        throw fail(QStringLiteral("kept for reading"));
+}
+
 // The template of the user's, read and refused when it links to what is outside it, but
 // for the pictures it may link to, which notes name.
 UserTemplateFile CheckedUserTemplate(const BatchCommand& command, QStringList& notes)
@@ -508,13 +555,13 @@ QString SelectionNote(const std::vector<LetterLine>& selected, qsizetype rows)
         .arg(selected.back().row);
 }
 
-// The rows --lines names one by one that give no letter, being empty or past the list's end.
-QString RowsNamedInVain(const std::vector<RowRange>& ranges, const std::vector<LetterLine>& lines)
+// The rows --lines names one by one that give no letter, being empty or past the list's
+// end: those not among the rows of lines found.
+QString RowsNamedInVain(const std::vector<RowRange>& ranges, const QSet<int>& found)
 {
     QStringList rows;
     for (const RowRange& range : ranges) {
-        if (range.first == range.last &&
-            std::none_of(lines.begin(), lines.end(), [&range](const LetterLine& line) { return line.row == range.first; }))
+        if (range.first == range.last && !found.contains(range.first))
             rows << QString::number(range.first);
     }
     if (rows.isEmpty())
@@ -620,7 +667,7 @@ QString BatchHelp()
     return CommandLineHelp(parser, QStringLiteral("%1 [OPTION]... LIST OUTPUT-FOLDER").arg(QLatin1String(BatchProgram)));
 }
 
-BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date, const RowFilter& keep)
+BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date)
 {
     BatchPlan plan;
     const bool builtIn = command.templatePath.isEmpty();
@@ -628,43 +675,77 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
         builtIn ? std::nullopt : std::optional<UserTemplateFile>(CheckedUserTemplate(command, plan.notes));
     if (userTemplate)
         plan.tagsWithoutOffice = TagsWithoutOffice(userTemplate->bytes, userTemplate->workingName);
-    ListReader reader(command.listPath, command.encoding, command.separator, IsColumnName);
-    LetterList list = ReadLetterList([&] { return reader.Next(); }, settings, date,
-                                     builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map,
-                                     ShownColumnKeys(command.namePattern, !builtIn, plan.tagsWithoutOffice));
-    plan.notes << reader.Notes();
+    if (command.listPath == QLatin1String("-"))
+        SpoolStandardInput();
+    // The list is read twice, and neither reading holds it: first for what the whole list
+    // decides (how many lines the parts split, the fields empty in every letter, the width of
+    // the numbers), then for this run's lines and their names, which depend on the names
+    // before them.
+    QStringList readerNotes;
+    const auto read = [&](const LineFilter& keep) {
+        ListReader reader(command.listPath, command.encoding, command.separator, IsColumnName);
+        LetterList list = ReadLetterList([&] { return reader.Next(); }, settings, date,
+                                         builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map,
+                                         ShownColumnKeys(command.namePattern, !builtIn, plan.tagsWithoutOffice));
+        readerNotes = reader.Notes();
+        return list;
+    };
+    EmptyCounts wholeEmpty;
+    qsizetype lines = 0;
+    qint64 linesInRanges = 0;
+    QSet<int> rowsNamed;
+    for (const RowRange& range : command.lines)
+        rowsNamed.insert(range.first);
+    QSet<int> rowsFound;
+    const LetterList whole = read([&](const LetterLine& line) {
+        ++lines;
+        wholeEmpty.Add(line);
+        linesInRanges += InRanges(line.row, command.lines) ? 1 : 0;
+        if (rowsNamed.contains(line.row))
+            rowsFound.insert(line.row);
+        return false;
+    });
+    plan.notes << readerNotes;
     // A template's tags say what they take, and which columns they leave, once it is read;
     // the built-in letter's fields are known now.
     if (builtIn) {
-        plan.columnPlan = ColumnPlan(list.columns);
-        if (!list.otherColumns.isEmpty())
+        plan.columnPlan = ColumnPlan(whole.columns);
+        if (!whole.otherColumns.isEmpty())
             plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")
-                              .arg(list.otherColumns.join(QStringLiteral(", ")));
-    }
-    plan.listRows = static_cast<qsizetype>(list.lines.size()) + list.emptyRows;
-    const auto namer = command.namePattern.isEmpty() ? std::function<QString(const LetterLine&)>()
-                                                     : NamePattern(command.namePattern, list.columnKeys);
-    const bool whole = command.lines.empty() && !command.shard;
-    plan.emptyRows = whole ? list.emptyRows : 0;
-    EmptyCounts wholeEmpty;
-    for (const LetterLine& line : list.lines)
-        wholeEmpty.Add(line);
-    if (builtIn)
+                              .arg(whole.otherColumns.join(QStringLiteral(", ")));
         RefuseHoles(BuiltInLetterShows(), wholeEmpty, command.allowedEmpty, command.senderFile);
-    // Names from a pattern are told apart across the whole list; the others name a line alone.
-    const QHash<int, QString> named = namer ? UniqueStems(list.lines, namer) : QHash<int, QString>();
-    // Every number is as wide as the last line's, so that the names sort in the order of the list.
-    const auto digits = static_cast<int>(QString::number(list.lastRow).size());
-    if (const QString unmatched = RowsNamedInVain(command.lines, list.lines); !unmatched.isEmpty())
+    }
+    plan.listRows = lines + whole.emptyRows;
+    const bool allOfIt = command.lines.empty() && !command.shard;
+    plan.emptyRows = allOfIt ? whole.emptyRows : 0;
+    if (const QString unmatched = RowsNamedInVain(command.lines, rowsFound); !unmatched.isEmpty())
         plan.notes << unmatched;
-    std::vector<LetterLine> selected = SelectLines(std::move(list.lines), command.lines, command.shard);
-    if (!whole)
-        plan.notes << SelectionNote(selected, plan.listRows);
+
+    // Names from a pattern are told apart across the list up to the line; the others name a line alone.
+    std::optional<UniqueStems> named;
+    if (!command.namePattern.isEmpty())
+        named.emplace(NamePattern(command.namePattern, whole.columnKeys));
+    // Every number is as wide as the last line's, so that the names sort in the order of the list.
+    const auto digits = static_cast<int>(QString::number(whole.lastRow).size());
+    LineSelection selection(command.lines, command.shard, linesInRanges);
+    QHash<int, QString> stems;
+    LetterList selected = read([&](const LetterLine& line) {
+        const bool taken = selection.Takes(line.row);
+        if (line.problem.isEmpty()) {
+            // Every usable line's name counts for the names after it, whether this run makes it or not.
+            QString stem = named ? named->Next(line) : QString();
+            if (taken)
+                stems.insert(line.row, named ? std::move(stem) : LetterFileStem(line, digits));
+        }
+        return taken;
+    });
+    if (!allOfIt)
+        plan.notes << SelectionNote(selected.lines, plan.listRows);
     EmptyCounts runEmpty;
-    for (LetterLine& line : selected) {
+    for (LetterLine& line : selected.lines) {
         runEmpty.Add(line);
         if (line.problem.isEmpty()) {
-            QString stem = namer ? named.value(line.row) : LetterFileStem(line, digits);
+            QString stem = stems.take(line.row);
             plan.jobs.push_back({std::move(line), std::move(stem)});
         } else {
             plan.unusable.push_back(std::move(line));
@@ -672,7 +753,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     }
     if (builtIn)
         *plan.partlyEmpty = PartlyEmpty(BuiltInLetterShows(), runEmpty);
-    plan.letterTemplate = LetterTemplateOf(command, userTemplate, list, wholeEmpty, runEmpty, plan);
+    plan.letterTemplate = LetterTemplateOf(command, userTemplate, whole, wholeEmpty, runEmpty, plan);
     if (plan.jobs.empty() && plan.unusable.empty())
         return plan;
     if (!command.dryRun)

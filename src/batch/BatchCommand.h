@@ -115,6 +115,7 @@ struct BatchPlan {
 // output folder when it does not exist and the list asks for any letter (not on a dry run).
 // Throws AppError when the list or the folder cannot be used at all, or when a field the
 // letter shows would be empty in every letter of the list and command does not allow it.
-// Only the data rows keep holds are read into lines (see RowFilter); all without it.
-BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date,
-                    const RowFilter& keep = {});
+// The list is read twice as a stream and only the lines this run makes are held, so that a
+// part of a long list (--lines, --shard) costs memory by the part; a list on standard input
+// is first copied to a private file without a name, which takes standard input's place.
+BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date);

@@ -394,7 +394,7 @@ QString FieldMeaning(int field)
 }
 
 LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, const QString& date,
-                          FieldColumns fieldColumns, const RowFilter& keep, const ColumnMap& map,
+                          FieldColumns fieldColumns, const LineFilter& keep, const ColumnMap& map,
                           const std::optional<QSet<QString>>& valueKeys)
 {
     std::optional<CsvRecord> header = next();
@@ -436,25 +436,24 @@ LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, con
     // empty once a row with something follows them: the end of a list is not its rows.
     int emptyBefore = 0;
     int previous = header->row;
-    const auto kept = [&keep](int row) { return !keep || keep(row); };
     while (std::optional<CsvRecord> record = next()) {
-        for (int row = previous + 1; row < record->row; ++row)
-            emptyBefore += kept(row) ? 1 : 0;
+        emptyBefore += record->row - previous - 1;
         previous = list.lastRow = record->row;
         if (record->problem.isEmpty() && IsBlank(record->values)) {
-            emptyBefore += kept(record->row) ? 1 : 0;
+            ++emptyBefore;
             continue;
         }
         list.emptyRows += emptyBefore;
         emptyBefore = 0;
-        if (kept(record->row))
-            list.lines.push_back(MakeLine(*record, stored, defaults));
+        LetterLine line = MakeLine(*record, stored, defaults);
+        if (!keep || keep(line))
+            list.lines.push_back(std::move(line));
     }
     return list;
 }
 
 LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date,
-                          FieldColumns fieldColumns, const RowFilter& keep, const ColumnMap& map)
+                          FieldColumns fieldColumns, const LineFilter& keep, const ColumnMap& map)
 {
     std::size_t at = 0;
     return ReadLetterList(

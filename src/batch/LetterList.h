@@ -63,8 +63,9 @@ struct LetterList {
     int lastRow = 0;
 };
 
-// Whether to keep the data row of this number.
-using RowFilter = std::function<bool(int row)>;
+// Whether to keep a line of the list, given every line (every row that is not empty) in
+// list order; it may look at the line on its way by as well.
+using LineFilter = std::function<bool(const LetterLine& line)>;
 
 // The key by which a column's name is matched: the name without spaces, underscores and
 // hyphens, in one letter case. "Company Name", "company_name" and "COMPANY-NAME" all give
@@ -145,19 +146,19 @@ enum class FieldColumns { Required, Optional };
 // problem. No records make a list without lines. Throws AppError when the column line
 // cannot be read, when no column fills a field while one is Required (naming the names
 // that do), or when two columns fill one field.
-// Records are read one at a time from next, and only the rows keep holds (all without it)
-// become lines or count as empty, so that a list need not be held whole. With valueKeys,
+// Records are read one at a time from next, and only the lines keep holds (all without it)
+// are kept, so that a list need not be held whole; empty rows are counted all the same. With valueKeys,
 // a line keeps the values of only the columns known by one of those keys (the rest fill
 // nothing the letters show), so that a row of thousands of columns costs no more than the
 // columns used.
 // Throws AppError as well when map names a column the list lacks, or, while a field column
 // is Required (the built-in letter), a tag that is no field.
 LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, const QString& date,
-                          FieldColumns fieldColumns = FieldColumns::Required, const RowFilter& keep = {},
+                          FieldColumns fieldColumns = FieldColumns::Required, const LineFilter& keep = {},
                           const ColumnMap& map = {}, const std::optional<QSet<QString>>& valueKeys = std::nullopt);
 // Each record's values are let go once its line is made.
 LetterList ReadLetterList(std::vector<CsvRecord> records, SettingsStore& settings, const QString& date,
-                          FieldColumns fieldColumns = FieldColumns::Required, const RowFilter& keep = {},
+                          FieldColumns fieldColumns = FieldColumns::Required, const LineFilter& keep = {},
                           const ColumnMap& map = {});
 
 // name as a part of a file name: characters that are unsafe in a file name (path

@@ -2,7 +2,9 @@
 
 #include "AppError.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
+#include <QtEndian>
 #include <QSet>
 
 #include <algorithm>
@@ -28,13 +30,20 @@ std::optional<RowRange> ParseRange(const QString& part)
     return RowRange{first, last};
 }
 
+// The digest of a name by which UniqueStems remembers it: the first 64 bits of its SHA-1,
+// the same on every machine.
+quint64 NameDigest(const QString& name)
+{
+    const QByteArray utf8 = name.toUtf8();
+    return qFromLittleEndian<quint64>(QCryptographicHash::hash(utf8, QCryptographicHash::Sha1).constData());
+}
+}
+
 bool InRanges(int row, const std::vector<RowRange>& ranges)
 {
     if (ranges.empty())
         return true;
     return std::any_of(ranges.begin(), ranges.end(), [row](const RowRange& range) { return row >= range.first && row <= range.last; });
-}
-
 }
 
 std::optional<std::vector<RowRange>> ParseRowRanges(const QString& text, QString& error)
@@ -63,24 +72,18 @@ std::optional<Shard> ParseShard(const QString& text, QString& error)
     return shard;
 }
 
-std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::vector<RowRange>& ranges,
-                                    const std::optional<Shard>& shard)
+LineSelection::LineSelection(std::vector<RowRange> ranges, std::optional<Shard> shard, qint64 total)
+    : mRanges(std::move(ranges)), mShard(shard), mTotal(total)
 {
-    std::vector<LetterLine> selected;
-    for (LetterLine& line : lines) {
-        if (InRanges(line.row, ranges))
-            selected.push_back(std::move(line));
-    }
-    if (!shard)
-        return selected;
+}
+
+bool LineSelection::Takes(int row)
+{
+    if (!InRanges(row, mRanges))
+        return false;
     // Line i of n goes to part i * count / n: runs in list order, as long as one another within one.
-    const auto total = static_cast<qint64>(selected.size());
-    std::vector<LetterLine> part;
-    for (qint64 i = 0; i < total; ++i) {
-        if (i * shard->count / total == shard->index - 1)
-            part.push_back(std::move(selected[static_cast<std::size_t>(i)]));
-    }
-    return part;
+    const qint64 within = mWithin++;
+    return !mShard || (mTotal > 0 && within * mShard->count / mTotal == mShard->index - 1);
 }
 
 namespace {
@@ -147,24 +150,20 @@ std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, co
     };
 }
 
-QHash<int, QString> UniqueStems(const std::vector<LetterLine>& lines, const std::function<QString(const LetterLine&)>& name)
+QString UniqueStems::Next(const LetterLine& line)
 {
-    QHash<int, QString> stems;
-    QSet<QString> taken;
-    for (const LetterLine& line : lines) {
-        if (!line.problem.isEmpty())
-            continue;
-        QString stem = SafeFileName(name(line));
-        // A name that starts with a dot would be hidden, one of dots alone a folder's, and one
-        // that starts with a hyphen is taken for an option by command-line tools.
-        while (stem.startsWith(QLatin1Char('.')) || stem.startsWith(QLatin1Char(' ')) || stem.startsWith(QLatin1Char('-')))
-            stem.remove(0, 1);
-        if (stem.isEmpty())
-            stem = QString::number(line.row);
-        while (taken.contains(stem.toCaseFolded()))
-            stem += QLatin1Char('-') + QString::number(line.row);
-        taken.insert(stem.toCaseFolded());
-        stems.insert(line.row, stem);
+    QString stem = SafeFileName(mName(line));
+    // A name that starts with a dot would be hidden, one of dots alone a folder's, and one
+    // that starts with a hyphen is taken for an option by command-line tools.
+    while (stem.startsWith(QLatin1Char('.')) || stem.startsWith(QLatin1Char(' ')) || stem.startsWith(QLatin1Char('-')))
+        stem.remove(0, 1);
+    if (stem.isEmpty())
+        stem = QString::number(line.row);
+    quint64 digest = NameDigest(stem.toCaseFolded());
+    while (mTaken.contains(digest)) {
+        stem += QLatin1Char('-') + QString::number(line.row);
+        digest = NameDigest(stem.toCaseFolded());
     }
-    return stems;
+    mTaken.insert(digest);
+    return stem;
 }

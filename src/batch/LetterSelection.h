@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 // Which rows of a list a run makes (--lines, --shard) and the names their files take
@@ -33,11 +34,26 @@ struct Shard {
 // "2/4"; nothing, with a one-line error, for anything else.
 std::optional<Shard> ParseShard(const QString& text, QString& error);
 
-// The lines within ranges (all when there are none), then of those the shard's part: the
-// shards split them, in list order, into count runs as long as one another within one line,
-// so that they are disjoint and together all of them.
-std::vector<LetterLine> SelectLines(std::vector<LetterLine> lines, const std::vector<RowRange>& ranges,
-                                    const std::optional<Shard>& shard);
+// Whether row lies within ranges (every row does when there are none).
+bool InRanges(int row, const std::vector<RowRange>& ranges);
+
+// The lines a run makes, decided one line after another in list order: those within ranges
+// (all when there are none), then of those the shard's part. The shards split the lines
+// within ranges, in list order, into count runs as long as one another within one line, so
+// that they are disjoint and together all of them. total is how many lines (rows that are
+// not empty) of the whole list lie within ranges.
+class LineSelection {
+public:
+    LineSelection(std::vector<RowRange> ranges, std::optional<Shard> shard, qint64 total);
+    // Whether the run makes the line of row; called for every line of the list in order.
+    bool Takes(int row);
+
+private:
+    std::vector<RowRange> mRanges;
+    std::optional<Shard> mShard;
+    qint64 mTotal = 0;
+    qint64 mWithin = 0;
+};
 
 // A --name pattern, text with {Column} parts, as the name it gives a line: each part takes
 // what a template's tag of its name takes (ValueNamed: the column whose name matches, else
@@ -48,8 +64,19 @@ std::function<QString(const LetterLine&)> NamePattern(const QString& pattern, co
 // for an unclosed brace.
 QStringList NamePatternNames(const QString& pattern);
 
-// The file name stems of the lines that can make a letter, by row number: name(line) made
-// safe (SafeFileName, without leading dots, spaces and hyphens, the row number when nothing
-// is left); the later of two that are alike whatever their letter case gets its row number
-// as well ("Acme-7").
-QHash<int, QString> UniqueStems(const std::vector<LetterLine>& lines, const std::function<QString(const LetterLine&)>& name);
+// The file name stems of the lines that can make a letter, given one after another in list
+// order: name(line) made safe (SafeFileName, without leading dots, spaces and hyphens, the
+// row number when nothing is left); the later of two that are alike whatever their letter
+// case gets its row number as well ("Acme-7"). What it remembers of each name given is a
+// 64-bit digest, so that a part of a long list need not hold the names before it: two
+// different names with one digest (never seen; about one in 10^7 lists of a million rows)
+// would give the later one a needless row number, the same in every part.
+class UniqueStems {
+public:
+    explicit UniqueStems(std::function<QString(const LetterLine&)> name) : mName(std::move(name)) {}
+    QString Next(const LetterLine& line);
+
+private:
+    std::function<QString(const LetterLine&)> mName;
+    std::unordered_set<quint64> mTaken;
+};

@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -34,9 +35,11 @@ ListReader::ListReader(const QString& path, const QString& encoding, QChar separ
     : mPath(path), mIsName(std::move(isName))
 {
     const bool standardInput = path == QLatin1String("-");
-    if (!standardInput)
+    if (standardInput)
+        ::lseek(STDIN_FILENO, 0, SEEK_SET); // a file there is read from its start each time; a pipe cannot be
+    else
         mFile.setFileName(path);
-    if (!(standardInput ? mFile.open(stdin, QIODevice::ReadOnly) : mFile.open(QIODevice::ReadOnly)))
+    if (!(standardInput ? mFile.open(STDIN_FILENO, QIODevice::ReadOnly) : mFile.open(QIODevice::ReadOnly)))
         throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(Name(), mFile.errorString()));
     if (MayBeSpreadsheet(mFile.peek(512)))
         OpenWhole(encoding, separator);

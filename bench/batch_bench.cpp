@@ -20,6 +20,9 @@
 // an office per core against two runs side by side (--shard 1/2 and 2/2, half the offices
 // each), from the start to the last run's end.
 //
+// "part" measures the peak memory and the time of planning parts of a long list (--shard,
+// with and without --name, and --lines) against planning the whole list.
+//
 // "sandbox" times an office's start and the letters of a run with the offices in their
 // sandbox and without it, in turn, and reports the ratios of the same rounds.
 //
@@ -28,6 +31,7 @@
 //     batch_bench dry-run [lines] [rounds]      (default 100000 lines, 3 rounds)
 //     batch_bench outputs [lines] [rounds]      (default 200 lines, 3 rounds)
 //     batch_bench sandbox [lines] [rounds]      (default 200 lines, 3 rounds)
+//     batch_bench part [lines] [rounds]         (default 1000000 lines, 3 rounds)
 
 #include "BatchCommand.h"
 #include "BatchRun.h"
@@ -48,20 +52,36 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <optional>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 QTextStream out(stdout);
 QTextStream err(stderr);
 
 // The rows of a list of every column, so that no value comes from the settings, with a
 // different recipient on every line.
+// Row 0 names the columns.
+QStringList BenchRow(int row)
+{
+    if (row == 0)
+        return {"YourName", "YourTitle", "StreetAddress", "City", "ST", "ZIPCode", "RecipientName", "Title",
+                "CompanyName", "StreetAddress2", "City2", "ST2", "ZIPCode2"};
+    return {"Tillowmark", "Kestrelworks", "1234 East Main Street", "Boise", "ID", "91002",
+            QStringLiteral("J\u00FCrgen Smith %1").arg(row), "Contractor",
+            QStringLiteral("Vavuraz Izerirez %1, Inc.").arg(row), "123 Garage St", "Hawthorne", "CA", "90250"};
+}
+
 QList<QStringList> BenchRows(int lines)
 {
-    QList<QStringList> rows = {{"YourName", "YourTitle", "StreetAddress", "City", "ST", "ZIPCode", "RecipientName", "Title",
-                                "CompanyName", "StreetAddress2", "City2", "ST2", "ZIPCode2"}};
-    for (int i = 1; i <= lines; ++i)
-        rows.append({"Tillowmark", "Kestrelworks", "1234 East Main Street", "Boise", "ID", "91002",
-                     QStringLiteral("J\u00FCrgen Smith %1").arg(i), "Contractor",
-                     QStringLiteral("Vavuraz Izerirez %1, Inc.").arg(i), "123 Garage St", "Hawthorne", "CA", "90250"});
+    QList<QStringList> rows;
+    for (int row = 0; row <= lines; ++row)
+        rows.append(BenchRow(row));
     return rows;
 }
 
@@ -238,6 +258,81 @@ int DryRunBench(int lines, int rounds, const QString& folder)
     return 0;
 }
 
+// The peak memory (resident set, in MB) and seconds of one inkhaven-batch --dry-run with
+// arguments over the list at path, its output thrown away; nothing when it did not end with
+// status 0.
+std::optional<std::pair<double, double>> PlannedPeak(const QStringList& arguments, const QString& path, const QString& folder)
+{
+    std::vector<QByteArray> words{QByteArray(INKHAVEN_BATCH), QByteArray("--dry-run")};
+    for (const QString& argument : arguments + QStringList{path, QDir(folder).filePath(QStringLiteral("planned"))})
+        words.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int nothing = ::open("/dev/null", O_RDWR);
+        ::dup2(nothing, STDIN_FILENO);
+        ::dup2(nothing, STDOUT_FILENO);
+        ::dup2(nothing, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage {};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return std::pair(usage.ru_maxrss / 1024.0, Bench::Ms(timer) / 1000);
+}
+
+// The memory and time of planning a part of a long list (--shard 3/100, with and without a
+// --name pattern, and --lines 2-5) against planning the whole list, each round in turn.
+int PartBench(int lines, int rounds, const QString& folder)
+{
+    // Written row by row: this process stays small, as the memory of the runs it starts
+    // counts what it held when it started them.
+    const QString list = QDir(folder).filePath(QStringLiteral("long.csv"));
+    QFile file(list);
+    bool written = file.open(QIODevice::WriteOnly);
+    for (int row = 0; row <= lines && written; ++row)
+        written = file.write(SeparatedList({BenchRow(row)}, QLatin1Char(',')).toUtf8()) > 0;
+    if (!written || !file.flush()) {
+        err << "the list cannot be written\n";
+        return 1;
+    }
+    file.close();
+    const QList<std::pair<QString, QStringList>> runs = {
+        {QStringLiteral("the whole list"), {}},
+        {QStringLiteral("--shard 3/100"), {QStringLiteral("--shard"), QStringLiteral("3/100")}},
+        {QStringLiteral("--shard 3/100 --name \"{CompanyName} {RecipientName}\""),
+         {QStringLiteral("--shard"), QStringLiteral("3/100"), QStringLiteral("--name"), QStringLiteral("{CompanyName} {RecipientName}")}},
+        {QStringLiteral("--lines 2-5"), {QStringLiteral("--lines"), QStringLiteral("2-5")}}};
+    QHash<QString, QList<double>> peaks;
+    QHash<QString, QList<double>> seconds;
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto& [name, arguments] : runs) {
+            const auto planned = PlannedPeak(arguments, list, folder);
+            if (!planned) {
+                err << "a dry run of " << name << " did not end with status 0\n";
+                return 1;
+            }
+            peaks[name].append(planned->first);
+            seconds[name].append(planned->second);
+        }
+    }
+    Bench::Report report(out);
+    const double whole = Bench::Median(peaks[runs.front().first]);
+    for (const auto& [name, arguments] : runs) {
+        report.Add(QStringLiteral("peak MB planning %1 of %2 rows").arg(name).arg(lines), Bench::Median(peaks[name]));
+        report.Add(QStringLiteral("seconds planning %1").arg(name), Bench::Median(seconds[name]));
+        report.Add(QStringLiteral("peak of %1 to the whole list's").arg(name), Bench::Median(peaks[name]) / whole);
+    }
+    return 0;
+}
+
 // Letters per second of one run of command from planning to the last letter placed (and
 // the merged file, when asked for); 0 when a letter failed. merged gets its report.
 double TimedRun(BatchCommand command, int lines, const QString& folder, const QByteArray& letter, MergeReport& merged,
@@ -407,9 +502,13 @@ int main(int argc, char* argv[])
     const bool outputs = mode == QLatin1String("outputs");
     const bool sandbox = mode == QLatin1String("sandbox");
     const bool dryRun = mode == QLatin1String("dry-run");
-    const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : dryRun ? 100000 : lists || outputs || sandbox ? 200 : 50;
+    const bool part = mode == QLatin1String("part");
+    const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt()
+                      : part     ? 1000000
+                      : dryRun   ? 100000
+                      : lists || outputs || sandbox ? 200 : 50;
     const int rounds = argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 3;
-    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs && !dryRun && !sandbox) || lines < 1 ||
+    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs && !dryRun && !sandbox && !part) || lines < 1 ||
         rounds < 1) {
         err << "usage: batch_bench resident|fresh [lines] | batch_bench lists|outputs|dry-run|sandbox [lines] [rounds]\n";
         return 2;
@@ -426,6 +525,8 @@ int main(int argc, char* argv[])
         return OutputsBench(lines, rounds, output.path(), letter.readAll());
     if (dryRun)
         return DryRunBench(lines, rounds, output.path());
+    if (part)
+        return PartBench(lines, rounds, output.path());
     if (sandbox)
         return SandboxBench(lines, rounds, output.path(), letter.readAll());
 

@@ -432,29 +432,38 @@ QStringList TagPlan(const std::vector<ShownText>& shown, const std::vector<ListC
     return lines;
 }
 
-// Copies standard input to a file without a name in the private working folder, which
-// then stands as standard input, so that the list can be read twice. A standard input that
-// goes on past MaxStandardInputBytes is refused there, before it fills the disk.
-void SpoolStandardInput()
+// The list at path ("-" for standard input) opened for reading more than once: the file
+// itself when it is one, else what it gives (standard input, a pipe, a device) copied first
+// into a file without a name in the private working folder. One that goes on past
+// MaxStandardInputBytes is refused there, before it fills the disk.
+FileDescriptor OpenList(const QString& path)
 {
-    const QString folder = WorkingFolder();
-    const auto fail = [](const QString& what) {
-        return AppError(QStringLiteral("The list on standard input cannot be %1: %2.").arg(what, QString::fromLocal8Bit(std::strerror(errno))));
+    const bool standardInput = path == QLatin1String("-");
+    const QString name = standardInput ? QStringLiteral("on standard input") : QStringLiteral("\"%1\"").arg(QDir::toNativeSeparators(path));
+    const auto fail = [&](const QString& what) {
+        return AppError(QStringLiteral("The list %1 cannot be %2: %3.").arg(name, what, QString::fromLocal8Bit(std::strerror(errno))));
     };
+    FileDescriptor source(standardInput ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (source.get() < 0 || ::fstat(source.get(), &info) != 0)
+        throw fail(QStringLiteral("read"));
+    if (S_ISREG(info.st_mode))
+        return source;
+    const QString folder = WorkingFolder();
     FileDescriptor spool(::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     if (spool.get() < 0) {
         // A file system without unnamed files: a named one, whose name goes at once.
-        QByteArray name = QFile::encodeName(JoinPath(folder, QStringLiteral("standard-input-XXXXXX")));
-        spool = FileDescriptor(::mkostemp(name.data(), O_CLOEXEC));
+        QByteArray spoolName = QFile::encodeName(JoinPath(folder, QStringLiteral("list-XXXXXX")));
+        spool = FileDescriptor(::mkostemp(spoolName.data(), O_CLOEXEC));
         if (spool.get() >= 0)
-            ::unlink(name.constData());
+            ::unlink(spoolName.constData());
     }
     if (spool.get() < 0)
         throw fail(QStringLiteral("kept for reading in \"%1\"").arg(QDir::toNativeSeparators(folder)));
     std::vector<char> buffer(1024 * 1024);
     qint64 total = 0;
     for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+        const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -463,7 +472,9 @@ void SpoolStandardInput()
             break;
         total += got;
         if (total > MaxStandardInputBytes)
-            throw AppError(QStringLiteral("The list on standard input is longer than %1 MB; save it to a file and name the file instead.")
+            throw AppError(QStringLiteral("The list %1 is longer than %2 MB, the most taken from standard input, a pipe or a "
+                                          "device; save it to a file and name the file instead.")
+                               .arg(name)
                                .arg(MaxStandardInputBytes / (1024 * 1024)));
         for (ssize_t written = 0; written < got;) {
             const ssize_t put = ::write(spool.get(), buffer.data() + written, static_cast<size_t>(got - written));
@@ -472,8 +483,7 @@ void SpoolStandardInput()
             written += std::max<ssize_t>(put, 0);
         }
     }
-    if (::dup2(spool.get(), STDIN_FILENO) < 0)
-        throw fail(QStringLiteral("kept for reading"));
+    return spool;
 }
 
 // The template of the user's, read and refused when it links to what is outside it, but
@@ -675,15 +685,14 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
         builtIn ? std::nullopt : std::optional<UserTemplateFile>(CheckedUserTemplate(command, plan.notes));
     if (userTemplate)
         plan.tagsWithoutOffice = TagsWithoutOffice(userTemplate->bytes, userTemplate->workingName);
-    if (command.listPath == QLatin1String("-"))
-        SpoolStandardInput();
+    const FileDescriptor listFile = OpenList(command.listPath);
     // The list is read twice, and neither reading holds it: first for what the whole list
     // decides (how many lines the parts split, the fields empty in every letter, the width of
     // the numbers), then for this run's lines and their names, which depend on the names
     // before them.
     QStringList readerNotes;
     const auto read = [&](const LineFilter& keep) {
-        ListReader reader(command.listPath, command.encoding, command.separator, IsColumnName);
+        ListReader reader(command.listPath, listFile.get(), command.encoding, command.separator, IsColumnName);
         LetterList list = ReadLetterList([&] { return reader.Next(); }, settings, date,
                                          builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map,
                                          ShownColumnKeys(command.namePattern, !builtIn, plan.tagsWithoutOffice));

@@ -116,6 +116,6 @@ struct BatchPlan {
 // Throws AppError when the list or the folder cannot be used at all, or when a field the
 // letter shows would be empty in every letter of the list and command does not allow it.
 // The list is read twice as a stream and only the lines this run makes are held, so that a
-// part of a long list (--lines, --shard) costs memory by the part; a list on standard input
-// is first copied to a private file without a name, which takes standard input's place.
+// part of a long list (--lines, --shard) costs memory by the part; a list on standard input,
+// a pipe or a device is first copied to a private file without a name.
 BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const QString& date);

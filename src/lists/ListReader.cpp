@@ -7,7 +7,6 @@
 #include <QLocale>
 
 #include <algorithm>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,16 +29,11 @@ RecordSource Given(std::vector<CsvRecord> records)
 }
 }
 
-ListReader::ListReader(const QString& path, const QString& encoding, QChar separator,
+ListReader::ListReader(const QString& path, int fd, const QString& encoding, QChar separator,
                        std::function<bool(const QString&)> isName)
     : mPath(path), mIsName(std::move(isName))
 {
-    const bool standardInput = path == QLatin1String("-");
-    if (standardInput)
-        ::lseek(STDIN_FILENO, 0, SEEK_SET); // a file there is read from its start each time; a pipe cannot be
-    else
-        mFile.setFileName(path);
-    if (!(standardInput ? mFile.open(STDIN_FILENO, QIODevice::ReadOnly) : mFile.open(QIODevice::ReadOnly)))
+    if (!mFile.open(fd, QIODevice::ReadOnly) || !mFile.seek(0))
         throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(Name(), mFile.errorString()));
     if (MayBeSpreadsheet(mFile.peek(512)))
         OpenWhole(encoding, separator);

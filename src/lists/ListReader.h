@@ -12,8 +12,10 @@
 #include <optional>
 
 // The most a list given on standard input may be, in rows (the row of column names
-// included) and bytes: one that goes on is stopped there with a message, as every row is
-// held until the letters begin (about a kilobyte each).
+// included), as a run of the whole list holds every row until the letters begin (about a
+// kilobyte each); and in bytes, the most taken from standard input, a pipe or a device,
+// which is copied to a file before it is read. One that goes on is stopped there with a
+// message.
 inline constexpr int MaxStandardInputRecords = 100000;
 inline constexpr qint64 MaxStandardInputBytes = 64LL * 1024 * 1024;
 
@@ -22,10 +24,12 @@ inline constexpr qint64 MaxStandardInputBytes = 64LL * 1024 * 1024;
 // its first sheet), read whole. Its kind is told once, from its first bytes.
 class ListReader {
 public:
-    // Opens path ("-" for standard input). encoding and separator are those of a text list
-    // (empty or null: told from the bytes); isName tells a column name, for choosing the
-    // separator. Throws AppError when the list cannot be read or is of a kind that is refused.
-    ListReader(const QString& path, const QString& encoding, QChar separator, std::function<bool(const QString&)> isName);
+    // Reads the list open as fd from its start (the descriptor stays the caller's, and is read
+    // again by each reader); path names it ("-" for standard input). encoding and separator
+    // are those of a text list (empty or null: told from the bytes); isName tells a column
+    // name, for choosing the separator. Throws AppError when the list cannot be read or is of
+    // a kind that is refused.
+    ListReader(const QString& path, int fd, const QString& encoding, QChar separator, std::function<bool(const QString&)> isName);
     ~ListReader();
     ListReader(const ListReader&) = delete;
     ListReader& operator=(const ListReader&) = delete;

@@ -22,6 +22,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <climits>
 #include <functional>
 #include <utility>
 
@@ -245,6 +246,18 @@ const std::vector<CommandOption>& CommandOptions()
                                            "give one name, the later gets its row number as well"),
                             QStringLiteral("PATTERN")),
          SetText(&BatchCommand::namePattern)},
+        {QCommandLineOption(QStringLiteral("where"),
+                            QStringLiteral("only the rows whose COLUMN (or field) is VALUE, ignoring case and surrounding "
+                                           "spaces; also COLUMN!=VALUE, \"COLUMN is empty\", \"COLUMN is not empty\"; may be "
+                                           "given again, and every one must hold; the letters keep the names a run of "
+                                           "the whole list gives them"),
+                            QStringLiteral("CONDITION")),
+         [](const QString& value, BatchCommand& command, QString& error) {
+             const auto condition = ParseRowCondition(value, error);
+             if (condition)
+                 command.where.push_back(*condition);
+             return condition.has_value();
+         }},
         {QCommandLineOption(QStringLiteral("lines"),
                             QStringLiteral("only these rows of the list, such as 2-50,75,100- (rows as a spreadsheet "
                                            "program numbers them: the column names are row 1)"),
@@ -500,17 +513,19 @@ UserTemplateFile CheckedUserTemplate(const BatchCommand& command, QStringList& n
     return file;
 }
 
-// The keys of the columns whose values a letter or its name may show beyond the fields:
-// those the name pattern's braces and the template's tags name. Every column's while the
-// template's tags are known only once the office reads it (a Word 97-2003 file).
-std::optional<QSet<QString>> ShownColumnKeys(const QString& namePattern, bool userTemplate,
-                                             const std::optional<QStringList>& tags)
+// The keys of the columns whose values a letter, its name or the choice of rows needs beyond
+// the fields: those the name pattern's braces, the template's tags and --where name. Every
+// column's while the template's tags are known only once the office reads it (a Word
+// 97-2003 file).
+std::optional<QSet<QString>> ShownColumnKeys(const BatchCommand& command, const std::optional<QStringList>& tags)
 {
-    if (userTemplate && !tags)
+    if (!command.templatePath.isEmpty() && !tags)
         return std::nullopt;
     QSet<QString> keys;
-    for (const QString& name : NamePatternNames(namePattern))
+    for (const QString& name : NamePatternNames(command.namePattern))
         keys.insert(ColumnKey(name));
+    for (const RowCondition& condition : command.where)
+        keys.insert(ColumnKey(condition.name));
     for (const QString& tag : tags.value_or(QStringList()))
         keys.insert(ColumnKey(TagName(tag)));
     return keys;
@@ -691,14 +706,23 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     // the numbers), then for this run's lines and their names, which depend on the names
     // before them.
     QStringList readerNotes;
-    const auto read = [&](const LineFilter& keep) {
+    // Of the rows, only those the reading's records until take part.
+    const auto read = [&](const LineFilter& keep, int until = INT_MAX) {
         ListReader reader(command.listPath, listFile.get(), command.encoding, command.separator, IsColumnName);
-        LetterList list = ReadLetterList([&] { return reader.Next(); }, settings, date,
+        int records = 0;
+        LetterList list = ReadLetterList([&] { return records++ < until ? reader.Next() : std::nullopt; }, settings, date,
                                          builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map,
-                                         ShownColumnKeys(command.namePattern, !builtIn, plan.tagsWithoutOffice));
+                                         ShownColumnKeys(command, plan.tagsWithoutOffice));
         readerNotes = reader.Notes();
         return list;
     };
+    // The rows --where keeps, known by the list's columns, which its first row names; the
+    // lines that cannot make a letter are all kept, to be told.
+    std::function<bool(const LetterLine&)> meets = [](const LetterLine&) { return true; };
+    if (!command.where.empty())
+        meets = [conditions = RowConditions(command.where, read({}, 1).columnKeys)](const LetterLine& line) {
+            return !line.problem.isEmpty() || conditions(line);
+        };
     EmptyCounts wholeEmpty;
     qsizetype lines = 0;
     qint64 linesInRanges = 0;
@@ -709,7 +733,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     const LetterList whole = read([&](const LetterLine& line) {
         ++lines;
         wholeEmpty.Add(line);
-        linesInRanges += InRanges(line.row, command.lines) ? 1 : 0;
+        linesInRanges += InRanges(line.row, command.lines) && meets(line) ? 1 : 0;
         if (rowsNamed.contains(line.row))
             rowsFound.insert(line.row);
         return false;
@@ -719,13 +743,19 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     // the built-in letter's fields are known now.
     if (builtIn) {
         plan.columnPlan = ColumnPlan(whole.columns);
-        if (!whole.otherColumns.isEmpty())
+        const QSet<QString> named = ShownColumnKeys(command, std::nullopt).value_or(QSet<QString>());
+        QStringList unused;
+        for (const QString& column : whole.otherColumns) {
+            if (!named.contains(ColumnKey(column)))
+                unused << column;
+        }
+        if (!unused.isEmpty())
             plan.notes << QStringLiteral("The list's columns %1 fill no field of the letter and are not used.")
-                              .arg(whole.otherColumns.join(QStringLiteral(", ")));
+                              .arg(unused.join(QStringLiteral(", ")));
         RefuseHoles(BuiltInLetterShows(), wholeEmpty, command.allowedEmpty, command.senderFile);
     }
     plan.listRows = lines + whole.emptyRows;
-    const bool allOfIt = command.lines.empty() && !command.shard;
+    const bool allOfIt = command.lines.empty() && !command.shard && command.where.empty();
     plan.emptyRows = allOfIt ? whole.emptyRows : 0;
     if (const QString unmatched = RowsNamedInVain(command.lines, rowsFound); !unmatched.isEmpty())
         plan.notes << unmatched;
@@ -739,7 +769,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     LineSelection selection(command.lines, command.shard, linesInRanges);
     QHash<int, QString> stems;
     LetterList selected = read([&](const LetterLine& line) {
-        const bool taken = selection.Takes(line.row);
+        const bool taken = meets(line) && selection.Takes(line.row);
         if (line.problem.isEmpty()) {
             // Every usable line's name counts for the names after it, whether this run makes it or not.
             QString stem = named ? named->Next(line) : QString();

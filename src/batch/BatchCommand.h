@@ -55,6 +55,8 @@ struct BatchCommand {
     std::vector<RowRange> lines;
     // Only this part of those (--shard).
     std::optional<Shard> shard;
+    // Only the rows that meet every one of these (--where), before --lines and --shard.
+    std::vector<RowCondition> where;
     // options.offices is one per core, options.date today and options.language the user's
     // locale, when the command line does not say.
     BatchOptions options;

@@ -72,6 +72,50 @@ std::optional<Shard> ParseShard(const QString& text, QString& error)
     return shard;
 }
 
+std::optional<RowCondition> ParseRowCondition(const QString& text, QString& error)
+{
+    static const QRegularExpression emptiness(QStringLiteral("^\\s*(.*\\S)\\s+is\\s+(not\\s+)?empty\\s*$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression comparison(QStringLiteral("^\\s*([^=!]*[^=!\\s])\\s*(!=|=)(.*)$"));
+    if (const QRegularExpressionMatch match = emptiness.match(text); match.hasMatch())
+        return RowCondition{match.captured(1), match.captured(2).isEmpty() ? RowCondition::Test::IsEmpty : RowCondition::Test::IsNotEmpty, {}};
+    if (const QRegularExpressionMatch match = comparison.match(text); match.hasMatch())
+        return RowCondition{match.captured(1), match.captured(2) == QLatin1String("=") ? RowCondition::Test::Equals : RowCondition::Test::DiffersFrom,
+                            match.captured(3).trimmed()};
+    error = QStringLiteral("--where takes COLUMN=VALUE, COLUMN!=VALUE, \"COLUMN is empty\" or \"COLUMN is not empty\", not '%1'.").arg(text);
+    return std::nullopt;
+}
+
+std::function<bool(const LetterLine&)> RowConditions(const std::vector<RowCondition>& conditions, const QSet<QString>& columnKeys)
+{
+    std::vector<std::pair<ValueOf, RowCondition>> tests;
+    QStringList unknown;
+    for (const RowCondition& condition : conditions) {
+        if (ValueOf value = ValueNamed(condition.name, columnKeys))
+            tests.emplace_back(std::move(value), condition);
+        else
+            unknown << condition.name;
+    }
+    if (!unknown.isEmpty())
+        throw AppError(QStringLiteral("--where names %1, which %2 no column of the list and no field of the letter.")
+                           .arg(unknown.join(QStringLiteral(", ")), unknown.size() == 1 ? QStringLiteral("is") : QStringLiteral("are")));
+    return [tests = std::move(tests)](const LetterLine& line) {
+        return std::all_of(tests.begin(), tests.end(), [&line](const auto& test) {
+            const QString value = test.first(line).trimmed();
+            switch (test.second.test) {
+            case RowCondition::Test::Equals:
+                return value.compare(test.second.value, Qt::CaseInsensitive) == 0;
+            case RowCondition::Test::DiffersFrom:
+                return value.compare(test.second.value, Qt::CaseInsensitive) != 0;
+            case RowCondition::Test::IsEmpty:
+                return value.isEmpty();
+            case RowCondition::Test::IsNotEmpty:
+                return !value.isEmpty();
+            }
+            return false;
+        });
+    };
+}
+
 LineSelection::LineSelection(std::vector<RowRange> ranges, std::optional<Shard> shard, qint64 total)
     : mRanges(std::move(ranges)), mShard(shard), mTotal(total)
 {

@@ -34,18 +34,36 @@ struct Shard {
 // "2/4"; nothing, with a one-line error, for anything else.
 std::optional<Shard> ParseShard(const QString& text, QString& error);
 
+// A condition on a row's value (--where): the value of the column or field name is, or is
+// not, value, or is empty, or is not, compared ignoring letter case and surrounding spaces.
+struct RowCondition {
+    enum class Test { Equals, DiffersFrom, IsEmpty, IsNotEmpty };
+    QString name;
+    Test test = Test::Equals;
+    QString value;
+};
+
+// "Region=North", "Region != North", "Discount is empty", "Discount is not empty";
+// nothing, with a one-line error, for anything else.
+std::optional<RowCondition> ParseRowCondition(const QString& text, QString& error);
+
+// Whether a line meets every one of conditions (each by ValueNamed: a column, else a field).
+// columnKeys are the list's. Throws AppError naming every condition whose name is neither
+// column nor field.
+std::function<bool(const LetterLine&)> RowConditions(const std::vector<RowCondition>& conditions, const QSet<QString>& columnKeys);
+
 // Whether row lies within ranges (every row does when there are none).
 bool InRanges(int row, const std::vector<RowRange>& ranges);
 
-// The lines a run makes, decided one line after another in list order: those within ranges
-// (all when there are none), then of those the shard's part. The shards split the lines
-// within ranges, in list order, into count runs as long as one another within one line, so
-// that they are disjoint and together all of them. total is how many lines (rows that are
-// not empty) of the whole list lie within ranges.
+// The lines a run makes, decided one line after another in list order among the lines that
+// may be made (those --where keeps): those within ranges (all when there are none), then of
+// those the shard's part. The shards split the lines within ranges, in list order, into count
+// runs as long as one another within one line, so that they are disjoint and together all of
+// them. total is how many of the lines that may be made lie within ranges.
 class LineSelection {
 public:
     LineSelection(std::vector<RowRange> ranges, std::optional<Shard> shard, qint64 total);
-    // Whether the run makes the line of row; called for every line of the list in order.
+    // Whether the run makes the line of row; called for every line that may be made, in order.
     bool Takes(int row);
 
 private:

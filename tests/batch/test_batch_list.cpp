@@ -353,6 +353,22 @@ void BatchListTest::namesAndPartsOfTheList()
         parts.sort();
         QCOMPARE(parts, whole);
     }
+    // --where keeps the rows whose values meet every condition, ignoring case and spaces, before
+    // the shards split them, and the letters keep their names; a line that cannot make a
+    // letter is still told.
+    const QStringList pattern{QStringLiteral("--name"), QStringLiteral("{company name} {SalesRegion}")};
+    QCOMPARE(named(plan(pattern + QStringList{QStringLiteral("--where"), QStringLiteral(" sales region = NORTH ")})),
+             (QStringList{"2:Acme North", "4:ACME North-4", "5:unusable", "6:Acme North-6"}));
+    QCOMPARE(named(plan(pattern + QStringList{QStringLiteral("--where"), QStringLiteral("Sales Region!=north"), QStringLiteral("--where"),
+                                              QStringLiteral("SalesRegion is not empty"), QStringLiteral("--shard"), QStringLiteral("2/2")})),
+             (QStringList{"8:Dot"}));
+    QCOMPARE(named(plan({QStringLiteral("--where"), QStringLiteral("Sales Region is empty")})), (QStringList{"3:3-Bolt_Nut", "5:unusable"}));
+    try {
+        plan({QStringLiteral("--where"), QStringLiteral("Region=North")});
+        QFAIL("a condition on no column was taken");
+    } catch (const AppError& refused) {
+        QVERIFY2(refused.Description().contains(QLatin1String("--where names Region")), qPrintable(refused.Description()));
+    }
     // --lines selects by the list's own line numbers, before the shards split them.
     QCOMPARE(named(plan({QStringLiteral("--lines"), QStringLiteral("3-4,8-")})), (QStringList{"3:3-Bolt_Nut", "4:4-ACME", "8:8-Dot"}));
     // A row named alone that gives nothing is told, not passed over in silence.
@@ -365,7 +381,7 @@ void BatchListTest::namesAndPartsOfTheList()
              (QStringList{"5:unusable", "6:6-Acme"}));
     // What cannot select or name anything is refused, naming it.
     QString error;
-    for (const auto& [option, value] : {std::pair{"--lines", "5-2"}, {"--lines", "x"}, {"--shard", "0/3"}, {"--shard", "4/3"}}) {
+    for (const auto& [option, value] : {std::pair{"--lines", "5-2"}, {"--lines", "x"}, {"--shard", "0/3"}, {"--shard", "4/3"}, {"--where", "Region"}}) {
         QVERIFY2(!ParseBatchCommand({option, value, path, QStringLiteral("out")}, error), value);
         QVERIFY2(error.contains(QLatin1String(value)), qPrintable(error));
     }

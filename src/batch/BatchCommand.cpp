@@ -768,7 +768,9 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     const auto digits = static_cast<int>(QString::number(whole.lastRow).size());
     LineSelection selection(command.lines, command.shard, linesInRanges);
     QHash<int, QString> stems;
+    qsizetype linesAgain = 0;
     LetterList selected = read([&](const LetterLine& line) {
+        ++linesAgain;
         const bool taken = meets(line) && selection.Takes(line.row);
         if (line.problem.isEmpty()) {
             // Every usable line's name counts for the names after it, whether this run makes it or not.
@@ -778,6 +780,9 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
         }
         return taken;
     });
+    // A list written to while it is read would give the parts rows they do not agree on.
+    if (linesAgain != lines || selected.lastRow != whole.lastRow)
+        throw AppError(QStringLiteral("The list changed while it was read; run again once it is written."));
     if (!allOfIt)
         plan.notes << SelectionNote(selected.lines, plan.listRows);
     EmptyCounts runEmpty;

@@ -211,6 +211,16 @@ struct RunSetup {
     std::stop_token ending;
 };
 
+// Ends an office, whatever state it is in.
+void Quit(Word::Application& office)
+{
+    try {
+        office.Quit();
+    } catch (...) {
+        // An office that is gone already has nothing left to end.
+    }
+}
+
 // One office and the letters it makes, on the thread that owns it.
 class LetterMaker {
 public:
@@ -450,11 +460,7 @@ private:
     {
         if (!mOffice)
             return;
-        try {
-            mOffice->Quit();
-        } catch (...) {
-            // An office that is gone already has nothing left to end.
-        }
+        Quit(*mOffice);
         mOffice.reset();
     }
 
@@ -540,7 +546,7 @@ QString EmbedPictures(Word::ApplicationFactory& word, const QString& path, const
     const QString folder = QFileInfo(path).path();
     const QString shown = QDir::toNativeSeparators(letterTemplate.path);
     const std::shared_ptr<Word::Application> office = word.CreateApplication();
-    const auto quit = qScopeGuard([&] { office->Quit(); });
+    const auto quit = qScopeGuard([&] { Quit(*office); });
     const std::shared_ptr<Word::Document> document = Use(office->Documents()).Open(path, true);
     int copies = 0;
     for (const QString& link : document->LinkedPictures()) {

@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "FileDescriptor.h"
 #include "CommandLine.h"
+#include "ConditionalText.h"
 #include "LetterFill.h"
 #include "ListReader.h"
 #include "OfficeCount.h"
@@ -526,8 +527,10 @@ std::optional<QSet<QString>> ShownColumnKeys(const BatchCommand& command, const 
         keys.insert(ColumnKey(name));
     for (const RowCondition& condition : command.where)
         keys.insert(ColumnKey(condition.name));
-    for (const QString& tag : tags.value_or(QStringList()))
-        keys.insert(ColumnKey(TagName(tag)));
+    for (const QString& tag : tags.value_or(QStringList())) {
+        const std::optional<RowCondition> condition = MarkerCondition(tag);
+        keys.insert(ColumnKey(condition ? condition->name : TagName(tag)));
+    }
     return keys;
 }
 
@@ -544,11 +547,28 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
     return {file.bytes, file.workingName, command.templatePath, file.pictures,
             [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty, senderFile = command.senderFile,
              unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty, tagPlan = plan.tagPlan](const QStringList& tags) {
-                LineTags texts = ResolveTags(tags, keys);
-                const std::vector<ShownText> shown = TemplateShows(tags, keys);
+                // The markers of conditional texts are no tags; their conditions name columns or fields.
+                QStringList plain;
+                QStringList conditionNames;
+                QStringList unknown;
+                for (const QString& tag : tags) {
+                    if (!IsConditionMarker(tag))
+                        plain << tag;
+                    else if (const std::optional<RowCondition> condition = MarkerCondition(tag); condition && ValueNamed(condition->name, keys))
+                        conditionNames << QLatin1Char('[') + condition->name + QLatin1Char(']');
+                    else if (condition)
+                        unknown << tag;
+                }
+                if (!unknown.isEmpty())
+                    throw AppError(QStringLiteral("The template's conditions %1 name no column of the list and no field of the letter.")
+                                       .arg(unknown.join(QStringLiteral(", "))));
+                LineTags texts{ResolveTags(plain, keys), [keys](const LetterLine& line, const RowCondition& condition) {
+                                   return RowConditions({condition}, keys)(line);
+                               }};
+                const std::vector<ShownText> shown = TemplateShows(plain, keys);
                 *tagPlan = TagPlan(shown, columns);
                 RefuseHoles(shown, whole, allowed, senderFile);
-                *unused = UnusedColumns(tags, columns);
+                *unused = UnusedColumns(plain + conditionNames, columns);
                 *partlyEmpty = PartlyEmpty(shown, run);
                 return texts;
             }};

@@ -1,6 +1,7 @@
 #include "BatchRun.h"
 
 #include "AppError.h"
+#include "ConditionalText.h"
 #include "PdfMerge.h"
 #include "UserTemplate.h"
 #include "GuardedProcedure.h"
@@ -37,16 +38,19 @@ constexpr char FillLocation[] = "inkhaven-batch";
 
 // Fills the letter: a template of the user's tag by tag; the built-in letter as a
 // generation run does; either made fit to be sent as it is: no paragraph of empty tags
-// (unless emptyParagraphs is none), no separator left beside an empty tag, the recipient
+// (unless emptyParagraphs is none), of a template's conditional texts only what the letter
+// shows, no separator left beside an empty tag, the recipient
 // and the date in place of the built-in template's own fields. The first failing step of
 // the fill ends it with its error.
 QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const LetterLine& letter, const BatchOptions& options,
                        EmptyParagraphRemover* emptyParagraphs, const LineTags* tags, std::stop_token ending)
 {
     const auto text = [&letter](int field) { return letter.fields[static_cast<std::size_t>(field)]; };
-    const std::vector<TagText> tagTexts = tags ? (*tags)(letter) : TagsOfFields(text);
+    const std::vector<TagText> tagTexts = tags ? tags->texts(letter) : TagsOfFields(text);
     if (emptyParagraphs)
         emptyParagraphs->Remove(document, tagTexts);
+    if (tags)
+        ResolveConditionalTexts(document, [&](const RowCondition& condition) { return tags->holds(letter, condition); });
     QString failure;
     GuardedProcedure run(QLatin1String(FillLocation), [&failure](const QString& description, int) {
         if (failure.isEmpty())
@@ -139,7 +143,7 @@ public:
         mWake.wait(lock, [this] { return mTemplate != Template::Reading; });
         if (mTemplate == Template::Refused)
             return std::nullopt;
-        return mTags ? &mTags : nullptr;
+        return mTags.texts ? &mTags : nullptr;
     }
 
     // Calls begin once the template is accepted, then hands every report to report as it
@@ -246,7 +250,7 @@ public:
     {
         try {
             const std::shared_ptr<Word::Document> document = OpenTemplate(shownPath);
-            const QString text = DocumentText(document);
+            const QString text = DocumentText(document, QStringLiteral("template \"%1\"").arg(QDir::toNativeSeparators(shownPath)));
             document->Close(Word::wdDoNotSaveChanges);
             return FindTags(text);
         } catch (...) {
@@ -309,13 +313,18 @@ private:
         }
     }
 
-    // The text of every story of the document, then of every shape that holds text.
-    static QString DocumentText(const std::shared_ptr<Word::Document>& document)
+    // The text of every story of the document, then of every shape that holds text; each
+    // checked for conditional texts out of place, which are refused naming where they are in
+    // the template named shown.
+    static QString DocumentText(const std::shared_ptr<Word::Document>& document, const QString& shown)
     {
         QString text;
         const auto stories = Use(document).StoryRanges();
-        for (int i = 0; i < Use(stories).Count(); ++i)
+        for (int i = 0; i < Use(stories).Count(); ++i) {
             text += Use(stories->Item(i)).Text();
+            FindConditionalTexts(stories->Item(i)->Text(), i == 0 ? QStringLiteral("the main text of the %1").arg(shown)
+                                                                  : QStringLiteral("part %1 of the %2").arg(i + 1).arg(shown));
+        }
         const auto shapes = document->Shapes();
         for (int i = 0; i < Use(shapes).Count(); ++i) {
             std::shared_ptr<Word::TextFrame> frame;
@@ -324,8 +333,11 @@ private:
             } catch (const AppError&) {
                 continue; // a picture or a line: no text
             }
-            if (Use(frame).HasText())
-                text += Use(frame->TextRange()).Text();
+            if (Use(frame).HasText()) {
+                const QString shapeText = Use(frame->TextRange()).Text();
+                FindConditionalTexts(shapeText, QStringLiteral("shape %1 of the %2").arg(i + 1).arg(shown));
+                text += shapeText;
+            }
         }
         return text;
     }

@@ -2,6 +2,7 @@
 
 #include "LetterFill.h"
 #include "LetterList.h"
+#include "LetterSelection.h"
 #include "UserTemplate.h"
 
 #include <QByteArray>
@@ -77,8 +78,12 @@ struct LetterReport {
     QString message;
 };
 
-// What each letter's tags take, for a template of the user's.
-using LineTags = std::function<std::vector<TagText>(const LetterLine&)>;
+// What each letter takes of a template of the user's: the text of each tag, and whether
+// each condition of its conditional texts holds.
+struct LineTags {
+    std::function<std::vector<TagText>(const LetterLine&)> texts;
+    std::function<bool(const LetterLine&, const RowCondition&)> holds;
+};
 
 // The template every letter starts from.
 struct LetterTemplate {

@@ -17,7 +17,8 @@ namespace Word {
 
 // wdFindContinue, the one Wrap value in use.
 inline constexpr int wdFindContinue = 1;
-// wdReplaceAll, the one Replace value in use.
+// The Replace values in use: wdReplaceOne replaces the first match in the range, wdReplaceAll every one.
+inline constexpr int wdReplaceOne = 1;
 inline constexpr int wdReplaceAll = 2;
 // wdDoNotSaveChanges for Close.
 inline constexpr int wdDoNotSaveChanges = 0;

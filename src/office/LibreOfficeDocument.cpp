@@ -88,9 +88,8 @@ void ReplaceKeepingFirstFormat(const Reference<XText>& text, const Reference<XTe
     first->setString(rtl::OUString());
 }
 
-// wdReplaceNone and wdReplaceOne, the other values of Execute's Replace.
+// wdReplaceNone, the other value of Execute's Replace.
 constexpr int wdReplaceNone = 0;
-constexpr int wdReplaceOne = 1;
 
 // A text that StoryRanges lists, with what searching it needs: the text's own interface
 // for comparing positions and its start, to tell which of the document's matches are its own.
@@ -264,7 +263,7 @@ public:
             }
             if (matches.empty())
                 return false;
-            if (search.replace == wdReplaceOne)
+            if (search.replace == Word::wdReplaceOne)
                 matches.resize(1);
             if (search.replace != wdReplaceNone) {
                 // Setting a range's text inserts it as it is: nothing in it is special.
@@ -381,7 +380,7 @@ public:
             std::vector<Match> matches = FindMatches(search);
             if (matches.empty())
                 return false;
-            if (search.replace == wdReplaceOne)
+            if (search.replace == Word::wdReplaceOne)
                 matches.resize(1);
             if (search.replace != wdReplaceNone)
                 ReplaceMatches(matches, search);

@@ -546,10 +546,14 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
     const UserTemplateFile& file = *userTemplate;
     return {file.bytes, file.workingName, command.templatePath, file.pictures,
             [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty, senderFile = command.senderFile,
-             unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty, tagPlan = plan.tagPlan](const QStringList& tags) {
-                // The markers of conditional texts are no tags; their conditions name columns or fields.
+             unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty, tagPlan = plan.tagPlan,
+             where = command.where](const QStringList& tags) {
+                // The markers of conditional texts are no tags; their conditions name columns or
+                // fields, as --where does.
                 QStringList plain;
                 QStringList conditionNames;
+                for (const RowCondition& condition : where)
+                    conditionNames << QLatin1Char('[') + condition.name + QLatin1Char(']');
                 QStringList unknown;
                 for (const QString& tag : tags) {
                     if (!IsConditionMarker(tag))

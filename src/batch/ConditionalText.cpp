@@ -7,10 +7,12 @@
 #include <algorithm>
 
 namespace {
+// Captures: 1 "IF" or "ELSE IF" with its condition in 2; 3 "ELSE"; 4 "END IF".
 const QRegularExpression& Marker()
 {
-    static const QRegularExpression marker(QStringLiteral("\\[\\s*(?:(IF)(?![A-Za-z0-9])([^\\[\\]\\r\\n]*)|(ELSE)|(END\\s*IF))\\s*\\]"),
-                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression marker(
+        QStringLiteral("\\[\\s*(?:((?:ELSE\\s*)?IF)(?![A-Za-z0-9])([^\\[\\]\\r\\n]*)|(ELSE)|(END\\s*IF))\\s*\\]"),
+        QRegularExpression::CaseInsensitiveOption);
     return marker;
 }
 
@@ -37,20 +39,33 @@ void RemoveFirst(const RangePtr& range, const QString& text)
     Use(Use(range).Find()).Execute(arguments);
 }
 
-// Leaves in range, one conditional text after the other, the part each shows.
+// The branch a letter shows: the first whose condition holds, else the [ELSE]; the end of the
+// branches for none.
+std::vector<ConditionalBranch>::const_iterator Chosen(const ConditionalText& part, const ConditionHolds& holds)
+{
+    return std::find_if(part.branches.begin(), part.branches.end(),
+                        [&holds](const ConditionalBranch& branch) { return !branch.condition || holds(*branch.condition); });
+}
+
+// Leaves in range, one conditional text after the other, the text the letter shows: what
+// comes before it in the conditional text goes, then what comes after it. Each is the first
+// of its kind in the range, as the conditional texts before it are resolved and hold no marker.
 void Resolve(const RangePtr& range, const QString& place, const ConditionHolds& holds)
 {
     for (const ConditionalText& part : FindConditionalTexts(Use(range).Text(), place)) {
-        const bool shows = holds(part.condition);
-        if (shows) {
-            RemoveFirst(range, part.opening);
-            RemoveFirst(range, part.elseMarker + part.otherwise.value_or(QString()) + part.endMarker);
-        } else if (part.otherwise) {
-            RemoveFirst(range, part.opening + part.shown + part.elseMarker);
-            RemoveFirst(range, part.endMarker);
-        } else {
+        const auto chosen = Chosen(part, holds);
+        if (chosen == part.branches.end()) {
             RemoveFirst(range, part.whole);
+            continue;
         }
+        QString before;
+        for (auto branch = part.branches.begin(); branch != chosen; ++branch)
+            before += branch->marker + branch->text;
+        QString after;
+        for (auto branch = chosen + 1; branch != part.branches.end(); ++branch)
+            after += branch->marker + branch->text;
+        RemoveFirst(range, before + chosen->marker);
+        RemoveFirst(range, after + part.endMarker);
     }
 }
 }
@@ -74,57 +89,57 @@ std::vector<ConditionalText> FindConditionalTexts(const QString& text, const QSt
     std::vector<ConditionalText> parts;
     std::optional<ConditionalText> open;
     qsizetype openedAt = 0;
-    qsizetype shownFrom = 0;
-    qsizetype elseFrom = -1;
+    qsizetype textFrom = 0;
     const auto paragraphAt = [&text](qsizetype at) { return static_cast<int>(text.left(at).count(QLatin1Char('\r'))) + 1; };
     const auto refuse = [&place](const QString& what, int paragraph) {
         return AppError(QStringLiteral("The template's %1 in %2, paragraph %3. A condition is written as [IF Column = value]"
-                                       "text[ELSE]other text[END IF] within one paragraph, and cannot hold another.")
+                                       "text[ELSE IF Column = other value]text[ELSE]text[END IF] within one paragraph, and cannot "
+                                       "hold another.")
                             .arg(what, place)
                             .arg(paragraph));
     };
     for (const QRegularExpressionMatch& match : Marker().globalMatch(text)) {
         const int paragraph = paragraphAt(match.capturedStart());
-        if (!match.captured(1).isEmpty()) {
-            if (open)
-                throw refuse(QStringLiteral("condition \"%1\" stands inside the condition \"%2\"").arg(match.captured(), open->opening),
+        const bool opening = match.captured(1).compare(QLatin1String("IF"), Qt::CaseInsensitive) == 0;
+        if (opening && open)
+            throw refuse(QStringLiteral("condition \"%1\" stands inside the condition \"%2\"").arg(match.captured(), open->branches.front().marker),
+                         paragraph);
+        if (!opening && !open)
+            throw refuse(QStringLiteral("\"%1\" has no [IF ...] before it").arg(match.captured()), paragraph);
+        if (open && paragraph != open->paragraph)
+            throw refuse(QStringLiteral("condition \"%1\" is not closed by [END IF] within its paragraph").arg(open->branches.front().marker),
+                         open->paragraph);
+        if (open) {
+            if (!open->branches.back().condition && match.captured(4).isEmpty())
+                throw refuse(QStringLiteral("condition \"%1\" has \"%2\" after its [ELSE]").arg(open->branches.front().marker, match.captured()),
                              paragraph);
-            const std::optional<RowCondition> condition = ConditionOf(match.captured(2));
+            open->branches.back().text = text.mid(textFrom, match.capturedStart() - textFrom);
+        }
+        textFrom = match.capturedEnd();
+        if (!match.captured(4).isEmpty()) {
+            open->endMarker = match.captured();
+            open->whole = text.mid(openedAt, match.capturedEnd() - openedAt);
+            parts.push_back(*open);
+            open.reset();
+            continue;
+        }
+        std::optional<RowCondition> condition;
+        if (!match.captured(1).isEmpty()) {
+            condition = ConditionOf(match.captured(2));
             if (!condition)
                 throw refuse(QStringLiteral("\"%1\" is no condition (such as [IF Region = North], [IF Discount] or "
                                             "[IF Discount is empty])").arg(match.captured()),
                              paragraph);
-            open = ConditionalText{match.captured(), *condition, {}, std::nullopt, {}, {}, {}, paragraph};
+        }
+        if (opening) {
+            open = ConditionalText{{}, {}, {}, paragraph};
             openedAt = match.capturedStart();
-            shownFrom = match.capturedEnd();
-            elseFrom = -1;
-            continue;
         }
-        const bool isElse = !match.captured(3).isEmpty();
-        if (!open)
-            throw refuse(QStringLiteral("\"%1\" has no [IF ...] before it").arg(match.captured()), paragraph);
-        if (paragraph != open->paragraph)
-            throw refuse(QStringLiteral("condition \"%1\" is not closed by [END IF] within its paragraph").arg(open->opening),
-                         open->paragraph);
-        if (isElse) {
-            if (elseFrom >= 0)
-                throw refuse(QStringLiteral("condition \"%1\" has a second [ELSE]").arg(open->opening), paragraph);
-            open->shown = text.mid(shownFrom, match.capturedStart() - shownFrom);
-            open->elseMarker = match.captured();
-            elseFrom = match.capturedEnd();
-            continue;
-        }
-        if (elseFrom >= 0)
-            open->otherwise = text.mid(elseFrom, match.capturedStart() - elseFrom);
-        else
-            open->shown = text.mid(shownFrom, match.capturedStart() - shownFrom);
-        open->endMarker = match.captured();
-        open->whole = text.mid(openedAt, match.capturedEnd() - openedAt);
-        parts.push_back(*open);
-        open.reset();
+        open->branches.push_back({match.captured(), condition, {}});
     }
     if (open)
-        throw refuse(QStringLiteral("condition \"%1\" is not closed by [END IF] within its paragraph").arg(open->opening), open->paragraph);
+        throw refuse(QStringLiteral("condition \"%1\" is not closed by [END IF] within its paragraph").arg(open->branches.front().marker),
+                     open->paragraph);
     return parts;
 }
 
@@ -133,8 +148,8 @@ bool ShowsNothing(const QString& paragraph, const ConditionHolds& holds)
     const std::vector<ConditionalText> parts = FindConditionalTexts(paragraph, QStringLiteral("a paragraph"));
     QString rest = paragraph;
     for (const ConditionalText& part : parts) {
-        const QString shown = holds(part.condition) ? part.shown : part.otherwise.value_or(QString());
-        if (!shown.trimmed().isEmpty())
+        const auto chosen = Chosen(part, holds);
+        if (chosen != part.branches.end() && !chosen->text.trimmed().isEmpty())
             return false;
         rest.remove(part.whole);
     }
@@ -144,12 +159,17 @@ bool ShowsNothing(const QString& paragraph, const ConditionHolds& holds)
 void ResolveConditionalTexts(const std::shared_ptr<Word::Document>& document, const ConditionHolds& holds)
 {
     // The main text's paragraphs that show nothing go first, the last first, so that removing
-    // one leaves the place of those before it as it was; only when the text holds a condition.
-    if (!FindConditionalTexts(Use(Use(document).Range()).Text(), QStringLiteral("the main text")).empty()) {
+    // one leaves the place of those before it as it was; they are looked for one by one only
+    // when the main text holds such a paragraph in this letter.
+    const QStringList mainText = Use(Use(document).Range()).Text().split(QLatin1Char('\r'));
+    if (std::any_of(mainText.begin(), mainText.end(), [&holds](const QString& paragraph) { return ShowsNothing(paragraph, holds); })) {
         const auto paragraphs = Use(document).Paragraphs();
-        for (int i = Use(paragraphs).Count() - 1; i >= 0; --i) {
+        // Without tables the main text's paragraphs are those paragraphs, in order, and need
+        // not be read again (the text ends with a paragraph mark, so splitting it gives one more).
+        const bool aligned = Use(paragraphs).Count() == mainText.size() - 1;
+        for (int i = paragraphs->Count() - 1; i >= 0; --i) {
             const RangePtr range = Use(paragraphs->Item(i)).Range();
-            if (ShowsNothing(Use(range).Text(), holds))
+            if (ShowsNothing(aligned ? mainText[i] : Use(range).Text(), holds))
                 range->Delete();
         }
     }

@@ -14,27 +14,30 @@
 // Text of a template shown only in the letters whose row meets a condition, written in the
 // template as plain text within one paragraph, like the tags:
 //
-//   [IF Salutation = Frau]Sehr geehrte Frau[ELSE]Sehr geehrter Herr[END IF] [RecipientName],
-//   [IF Discount]Ihr Rabatt: [Discount].[END IF]
+//   [IF Anrede = Frau]Sehr geehrte Frau [Name],[ELSE IF Anrede = Herr]Sehr geehrter Herr [Name],[ELSE]Sehr geehrte Damen und Herren,[END IF]
+//   [IF Rabatt]Ihr Rabatt: [Rabatt].[END IF]
 //
-// The condition is one --where takes ("Name = value", "Name != value", "Name is empty",
-// "Name is not empty"), or a name alone for "is not empty"; the markers are matched ignoring
-// letter case and spaces. The part after [ELSE] is optional. A paragraph of the main text
-// that holds nothing but conditional text and shows none of it in a letter is left out of
-// that letter whole. Conditions cannot be nested.
+// A condition is one --where takes ("Name = value", "Name != value", "Name is empty", "Name
+// is not empty"), or a name alone for "is not empty"; the markers are matched ignoring
+// letter case and spaces. A letter shows the text after the first condition that holds, else
+// the text after [ELSE], else nothing; [ELSE IF ...] and [ELSE] are optional. A paragraph of
+// the main text that holds nothing but conditional text and shows none of it in a letter is
+// left out of that letter whole. Conditions cannot be nested.
+
+// One way a conditional text may go: its marker as written ("[IF Anrede = Frau]", "[ELSE IF
+// ...]", "[ELSE]"), its condition (none for [ELSE]) and the text after the marker.
+struct ConditionalBranch {
+    QString marker;
+    std::optional<RowCondition> condition;
+    QString text;
+};
 
 // One conditional text as the template writes it.
 struct ConditionalText {
-    // The opening marker, "[IF Salutation = Frau]", and its condition.
-    QString opening;
-    RowCondition condition;
-    // What it shows when the condition holds, and else (nothing without an [ELSE]).
-    QString shown;
-    std::optional<QString> otherwise;
-    // The closing markers as written: "[ELSE]" (empty without one) and "[END IF]".
-    QString elseMarker;
+    std::vector<ConditionalBranch> branches;
+    // The closing marker as written, "[END IF]".
     QString endMarker;
-    // From the opening marker to the end of "[END IF]", as the template writes it.
+    // From the opening marker to the end of the closing one.
     QString whole;
     // The paragraph that holds it, from 1.
     int paragraph = 0;
@@ -43,13 +46,14 @@ struct ConditionalText {
 // Whether a bracketed text is one of the markers ("[IF ...]", "[ELSE]", "[END IF]"), which
 // are not tags.
 bool IsConditionMarker(const QString& tag);
-// The condition of an opening marker ("[IF Region = North]"); nothing for any other text.
+// The condition of an [IF ...] or [ELSE IF ...] marker; nothing for any other text.
 std::optional<RowCondition> MarkerCondition(const QString& marker);
 
 // The conditional texts of text (a story's paragraphs, each ending in "\r"), in order. Throws
 // AppError naming place ("the main text") and the paragraph of a marker out of place: an
-// [ELSE] or [END IF] with no [IF] before it, an [IF] not closed within its paragraph, an [IF]
-// inside another, an [IF] with no condition.
+// [ELSE IF], [ELSE] or [END IF] with no [IF] before it, an [IF] not closed within its
+// paragraph, an [IF] inside another, a marker after [ELSE] other than [END IF], a marker with
+// no condition.
 std::vector<ConditionalText> FindConditionalTexts(const QString& text, const QString& place);
 
 // Whether a condition holds for the letter being made.

@@ -253,18 +253,28 @@ public:
         return Call(mDocument.Use(), QStringLiteral("The search in the document failed"), [&] {
             const Reference<css::util::XSearchable> searchable(mDocument.component, UNO_QUERY_THROW);
             const Reference<css::util::XSearchDescriptor> descriptor = Descriptor(searchable, search);
-            const Reference<css::container::XIndexAccess> found = searchable->findAll(descriptor);
             std::vector<Reference<XTextRange>> matches;
-            const sal_Int32 count = found.is() ? found->getCount() : 0;
-            for (sal_Int32 i = 0; i < count; ++i) {
-                const Reference<XTextRange> match(found->getByIndex(i), UNO_QUERY_THROW);
-                if (Holds(match))
-                    matches.push_back(match);
+            if (search.replace == Word::wdReplaceOne) {
+                // The first match in this story: the document's matches in order until one is.
+                Reference<css::uno::XInterface> found = searchable->findFirst(descriptor);
+                while (found.is() && matches.empty()) {
+                    const Reference<XTextRange> match(found, UNO_QUERY_THROW);
+                    if (Holds(match))
+                        matches.push_back(match);
+                    else
+                        found = searchable->findNext(match->getEnd(), descriptor);
+                }
+            } else {
+                const Reference<css::container::XIndexAccess> found = searchable->findAll(descriptor);
+                const sal_Int32 count = found.is() ? found->getCount() : 0;
+                for (sal_Int32 i = 0; i < count; ++i) {
+                    const Reference<XTextRange> match(found->getByIndex(i), UNO_QUERY_THROW);
+                    if (Holds(match))
+                        matches.push_back(match);
+                }
             }
             if (matches.empty())
                 return false;
-            if (search.replace == Word::wdReplaceOne)
-                matches.resize(1);
             if (search.replace != wdReplaceNone) {
                 // Setting a range's text inserts it as it is: nothing in it is special.
                 const rtl::OUString replacement = ToUno(search.replaceWith);

@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "BatchCommand.h"
 #include "BatchRun.h"
+#include "ConditionalText.h"
 #include "FakeSettings.h"
 #include "FakeWord.h"
 #include "LetterFill.h"
@@ -70,6 +71,7 @@ private slots:
     void progressText();
     void commandLine();
     void templateTagsForADryRun();
+    void conditionalTexts();
 };
 
 void BatchListTest::columnsFillFieldsAndSettingsTheRest()
@@ -507,4 +509,45 @@ void BatchListTest::templateTagsForADryRun()
 }
 
 QTEST_GUILESS_MAIN(BatchListTest)
+// Conditional texts as a story's text holds them: found with their parts as written, what a
+// paragraph of them alone shows, and every marker out of place refused with its place.
+void BatchListTest::conditionalTexts()
+{
+    const QString story = QStringLiteral("[if Anrede=Frau]Sehr geehrte Frau[ Else if Anrede = Herr ]Sehr geehrter Herr[ELSE]Damen[END  IF] [Name],\r"
+                                         "Text [IF Discount]Rabatt [Discount][END IF].\r");
+    const std::vector<ConditionalText> parts = FindConditionalTexts(story, QStringLiteral("the main text"));
+    QCOMPARE(parts.size(), std::size_t(2));
+    QCOMPARE(parts[0].branches.size(), std::size_t(3));
+    QCOMPARE(parts[0].branches[0].marker, QStringLiteral("[if Anrede=Frau]"));
+    QCOMPARE(parts[0].branches[0].text, QStringLiteral("Sehr geehrte Frau"));
+    QCOMPARE(parts[0].branches[1].condition->value, QStringLiteral("Herr"));
+    QCOMPARE(parts[0].branches[2].condition, std::nullopt);
+    QCOMPARE(parts[0].branches[2].text, QStringLiteral("Damen"));
+    QCOMPARE(parts[0].whole, QStringLiteral("[if Anrede=Frau]Sehr geehrte Frau[ Else if Anrede = Herr ]Sehr geehrter Herr[ELSE]Damen[END  IF]"));
+    QCOMPARE(parts[1].branches.front().condition->test, RowCondition::Test::IsNotEmpty);
+    QCOMPARE(parts[1].branches.size(), std::size_t(1));
+    QCOMPARE(parts[1].paragraph, 2);
+    QVERIFY(IsConditionMarker(QStringLiteral("[END IF]")) && !IsConditionMarker(QStringLiteral("[IFRS Number]")));
+    QCOMPARE(MarkerCondition(QStringLiteral("[IF Discount is empty]"))->test, RowCondition::Test::IsEmpty);
+
+    const auto holds = [](bool value) { return [value](const RowCondition&) { return value; }; };
+    const QString alone = QStringLiteral(" [IF Discount]Rabatt: [Discount][END IF] \r");
+    QVERIFY(ShowsNothing(alone, holds(false)) && !ShowsNothing(alone, holds(true)));
+    QVERIFY(!ShowsNothing(QStringLiteral("Text [IF Discount]Rabatt[END IF]\r"), holds(false)));
+
+    for (const auto& [text, told] : {std::pair{"One\r[ELSE]x[END IF]\r", "\"[ELSE]\" has no [IF ...] before it in the main text, paragraph 2"},
+                                     {"[IF A]x\r[END IF]\r", "condition \"[IF A]\" is not closed by [END IF] within its paragraph in the main text, paragraph 1"},
+                                     {"[IF A]x", "condition \"[IF A]\" is not closed"},
+                                     {"[IF A][IF B]x[END IF][END IF]", "condition \"[IF B]\" stands inside the condition \"[IF A]\""},
+                                     {"[IF A]x[ELSE]y[ELSE IF B]z[END IF]", "has \"[ELSE IF B]\" after its [ELSE]"},
+                                     {"[IF ]x[END IF]", "\"[IF ]\" is no condition"}}) {
+        try {
+            FindConditionalTexts(QString::fromUtf8(text), QStringLiteral("the main text"));
+            QFAIL(text);
+        } catch (const AppError& refused) {
+            QVERIFY2(refused.Description().contains(QString::fromUtf8(told)), qPrintable(refused.Description()));
+        }
+    }
+}
+
 #include "test_batch_list.moc"

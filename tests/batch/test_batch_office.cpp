@@ -216,6 +216,7 @@ private slots:
     void aLinesFilesAreAllOrNone();
     void ownTemplate();
     void templatesRefused();
+    void conditionalTexts();
     void shardsSideBySide();
     void cleanup();
 
@@ -832,6 +833,73 @@ void BatchOfficeTest::templatesRefused()
     QCOMPARE(refused.exitCode, 2);
     QVERIFY2(outside.contains(QLatin1String("a picture linked to \"pictures/out.png\"")) && !outside.contains(QLatin1String("logo.png")),
              qPrintable(outside));
+}
+
+// The example template and list make letters ready to send: a salutation and an address
+// line by a column, with a fallback, a paragraph only where a column has a value, text by a
+// column inside a sentence; read back as other programs read them.
+void BatchOfficeTest::conditionalTexts()
+{
+    const QString example = mOutput.filePath(QStringLiteral("example"));
+    const Result made = Run({QStringLiteral("--template"), QStringLiteral(INKHAVEN_EXAMPLES "/angebot.fodt"), QStringLiteral("--language"),
+                             QStringLiteral("de"), QStringLiteral("--format"), QStringLiteral("odt,pdf"), QStringLiteral("--allow-empty"),
+                             QStringLiteral("ST,ST2,Title"), QStringLiteral(INKHAVEN_EXAMPLES "/kunden.csv"), example});
+    QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+    const QList<std::pair<QString, QStringList>> letters = {
+        {QStringLiteral("2-Lindqvist Möbel GmbH"), {"Frau Anna Lindqvist", "Sehr geehrte Frau Lindqvist,", "Rabatt von 10 %", "ist Jonas Brandt;"}},
+        {QStringLiteral("3-Weiß & Söhne KG"), {"Herrn Bernd Weiß", "Sehr geehrter Herr Weiß,", "ist Jonas Brandt;"}},
+        {QStringLiteral("4-Nordlicht Reisen AG"), {"Sehr geehrte Damen und Herren,", "Rabatt von 5 %", "ist unser Vertriebsteam;"}}};
+    for (const auto& [name, shown] : letters) {
+        const QString odt = QDir(example).filePath(name + QStringLiteral(".odt"));
+        for (const QString& text : {Odt2txtText(odt), PdftotextText(QDir(example).filePath(name + QStringLiteral(".pdf")))}) {
+            for (const QString& part : shown)
+                QVERIFY2(text.contains(part), qPrintable(name + QStringLiteral(": ") + part + QStringLiteral("\n") + text));
+            QVERIFY2(!text.contains(QLatin1String("[IF")) && !text.contains(QLatin1String("[ELSE")) && !text.contains(QLatin1String("[END")),
+                     qPrintable(text));
+            QCOMPARE(text.contains(QLatin1String("Rabatt von")), shown.join(QString()).contains(QLatin1String("Rabatt von")));
+        }
+        // The discount's paragraph goes whole where there is none: no empty paragraph in its place.
+        static const QRegularExpression emptyParagraph(QStringLiteral("<text:p[^>]*/>|<text:p[^>]*></text:p>"));
+        const QString body = ZipMemberXml(odt, QStringLiteral("content.xml"));
+        const qsizetype subject = body.indexOf(QLatin1String("Ihr Angebot"));
+        QVERIFY2(subject > 0 && !body.mid(subject).contains(emptyParagraph), qPrintable(body));
+    }
+
+    // In every story: a header, a footer, a shape and the main text, where the condition is
+    // split across formatting runs as a word processor saves an edited one.
+    const QString list = mHome.filePath(QStringLiteral("conditions.csv"));
+    WriteFile(list, "RecipientName,Rabatt,Region\nAnn,10 %,Nord\nBen,,Süd\n");
+    const QString everywhere = mHome.filePath(QStringLiteral("everywhere.fodt"));
+    WriteFile(everywhere, FlatTemplate("[IF Rabatt]Kopf mit Rabatt[ELSE]Kopf ohne[END IF]", "[IF Region = NORD]Fuß Nord[END IF]",
+                                       "[IF Rabatt is empty]Form ohne Rabatt[END IF]",
+                                       "<text:p>[IF <text:span text:style-name=\"Bold\">Rab</text:span>att]Rabatt: [Rabatt][END IF]</text:p>"
+                                       "<text:p>Dear [RecipientName]</text:p>"));
+    const QString folder = mOutput.filePath(QStringLiteral("everywhere"));
+    const Result run = Run({QStringLiteral("--template"), everywhere, QStringLiteral("--format"), QStringLiteral("pdf"), QStringLiteral("--name"),
+                            QStringLiteral("{RecipientName}"), list, folder});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    const QString ann = PdftotextText(QDir(folder).filePath(QStringLiteral("Ann.pdf")));
+    const QString ben = PdftotextText(QDir(folder).filePath(QStringLiteral("Ben.pdf")));
+    for (const char* part : {"Kopf mit Rabatt", "Fuß Nord", "Rabatt: 10 %"})
+        QVERIFY2(ann.contains(QString::fromUtf8(part)) && !ben.contains(QString::fromUtf8(part)), part);
+    for (const char* part : {"Kopf ohne", "Form ohne Rabatt"})
+        QVERIFY2(ben.contains(QString::fromUtf8(part)) && !ann.contains(QString::fromUtf8(part)), part);
+
+    // Refused before any letter, saying where: a condition not closed, and one on no column.
+    const QString unclosed = mHome.filePath(QStringLiteral("unclosed.fodt"));
+    WriteFile(unclosed, FlatTemplate("", "", "", "<text:p>Dear [RecipientName]</text:p><text:p>[IF Rabatt]Rabatt</text:p>"));
+    const Result refused = Run({QStringLiteral("--template"), unclosed, list, mOutput.filePath(QStringLiteral("unclosed"))});
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY2(refused.err.contains(QLatin1String("condition \"[IF Rabatt]\" is not closed by [END IF] within its paragraph in the main "
+                                                "text of the template")) && refused.err.contains(QLatin1String("paragraph 2")),
+             qPrintable(refused.err));
+    const QString unknown = mHome.filePath(QStringLiteral("unknown.fodt"));
+    WriteFile(unknown, FlatTemplate("", "", "", "<text:p>[IF Kundennummer]x[END IF] [RecipientName]</text:p>"));
+    const Result unknownRun = Run({QStringLiteral("--template"), unknown, list, mOutput.filePath(QStringLiteral("unknown"))});
+    QCOMPARE(unknownRun.exitCode, 2);
+    QVERIFY2(unknownRun.err.contains(QLatin1String("conditions [IF Kundennummer] name no column")), qPrintable(unknownRun.err));
+    for (const char* name : {"unclosed", "unknown"})
+        QCOMPARE(QDir(mOutput.filePath(QLatin1String(name))).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 void BatchOfficeTest::shardsSideBySide()

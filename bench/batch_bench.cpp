@@ -20,6 +20,9 @@
 // an office per core against two runs side by side (--shard 1/2 and 2/2, half the offices
 // each), from the start to the last run's end.
 //
+// "conditions" times the example template's letters, which hold conditional text, against
+// the same letter without conditions.
+//
 // "part" measures the peak memory and the time of planning parts of a long list (--shard,
 // with and without --name, and --lines) against planning the whole list.
 //
@@ -32,11 +35,13 @@
 //     batch_bench outputs [lines] [rounds]      (default 200 lines, 3 rounds)
 //     batch_bench sandbox [lines] [rounds]      (default 200 lines, 3 rounds)
 //     batch_bench part [lines] [rounds]         (default 1000000 lines, 3 rounds)
+//     batch_bench conditions [lines] [rounds]   (default 100 lines, 3 rounds)
 
 #include "BatchCommand.h"
 #include "BatchRun.h"
 #include "BenchSupport.h"
 #include "CsvReader.h"
+#include "FakeSettings.h"
 #include "LetterFill.h"
 #include "LetterList.h"
 #include "LibreOfficeFactory.h"
@@ -49,6 +54,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -288,6 +294,69 @@ std::optional<std::pair<double, double>> PlannedPeak(const QStringList& argument
     return std::pair(usage.ru_maxrss / 1024.0, Bench::Ms(timer) / 1000);
 }
 
+// Letters per second of the example template (conditional text in the main text and the
+// address window) against the same letter with every condition replaced by its first text,
+// over the example list repeated to lines rows, each round in turn, one office.
+int ConditionsBench(int lines, int rounds, const QString& folder)
+{
+    QFile example(QStringLiteral(INKHAVEN_EXAMPLES "/angebot.fodt"));
+    QFile examples(QStringLiteral(INKHAVEN_EXAMPLES "/kunden.csv"));
+    if (!example.open(QIODevice::ReadOnly) || !examples.open(QIODevice::ReadOnly)) {
+        err << "the example cannot be read\n";
+        return 1;
+    }
+    const QString conditional = QString::fromUtf8(example.readAll());
+    static const QRegularExpression condition(QStringLiteral("\\[IF [^\\]]*\\](.*?)(\\[ELSE[^\\]]*\\].*?)?\\[END IF\\]"));
+    const QString plain = QString(conditional).replace(condition, QStringLiteral("\\1"));
+    const QList<QByteArray> rows = examples.readAll().trimmed().split('\n');
+    QByteArray list = rows.front() + '\n';
+    for (int row = 0; row < lines; ++row)
+        list += rows[1 + row % (rows.size() - 1)] + '\n';
+    const QString listPath = QDir(folder).filePath(QStringLiteral("kunden.csv"));
+    const QList<std::pair<QString, QString>> templates = {{QStringLiteral("without conditions"), plain},
+                                                          {QStringLiteral("the example, with conditions"), conditional}};
+    if (!WriteList(listPath, list))
+        return 1;
+    QHash<QString, QList<double>> rates;
+    QList<double> ratios;
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto& [name, text] : templates) {
+            const QString path = QDir(folder).filePath(QStringLiteral("letter.fodt"));
+            if (!WriteList(path, text.toUtf8()))
+                return 1;
+            BatchCommand command;
+            command.listPath = listPath;
+            command.templatePath = path;
+            command.allowedEmpty = {ColumnKey(QStringLiteral("ST")), ColumnKey(QStringLiteral("ST2")), ColumnKey(QStringLiteral("Title"))};
+            command.options.outputFolder = QDir(folder).filePath(QStringLiteral("conditions-%1").arg(round));
+            command.options.offices = 1;
+            FakeSettings settings;
+            int made = 0;
+            const std::atomic<bool> stop = false;
+            QElapsedTimer timer;
+            timer.start();
+            {
+                const BatchPlan plan = PlanBatch(command, settings, QStringLiteral("8. Dezember 2026"));
+                LibreOfficeFactory office;
+                MakeLetters(plan.jobs, command.options, office, plan.letterTemplate, stop, {},
+                            [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
+            }
+            QDir(command.options.outputFolder).removeRecursively();
+            if (made != lines) {
+                err << name << ": " << made << " of " << lines << " letters made\n";
+                return 1;
+            }
+            rates[name].append(lines / (Bench::Ms(timer) / 1000));
+        }
+        ratios.append(rates[templates[1].first].last() / rates[templates[0].first].last());
+    }
+    Bench::Report report(out);
+    for (const auto& [name, text] : templates)
+        report.Add(QStringLiteral("letters per second, %1").arg(name), Bench::Median(rates[name]));
+    report.Add(QStringLiteral("ratio of the two"), Bench::Median(ratios));
+    return 0;
+}
+
 // The memory and time of planning a part of a long list (--shard 3/100, with and without a
 // --name pattern, and --lines 2-5) against planning the whole list, each round in turn.
 int PartBench(int lines, int rounds, const QString& folder)
@@ -503,12 +572,16 @@ int main(int argc, char* argv[])
     const bool sandbox = mode == QLatin1String("sandbox");
     const bool dryRun = mode == QLatin1String("dry-run");
     const bool part = mode == QLatin1String("part");
+    const bool conditions = mode == QLatin1String("conditions");
     const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt()
                       : part     ? 1000000
                       : dryRun   ? 100000
-                      : lists || outputs || sandbox ? 200 : 50;
+                      : lists || outputs || sandbox ? 200
+                      : conditions ? 100
+                                   : 50;
     const int rounds = argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 3;
-    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs && !dryRun && !sandbox && !part) || lines < 1 ||
+    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs && !dryRun && !sandbox && !part && !conditions) ||
+        lines < 1 ||
         rounds < 1) {
         err << "usage: batch_bench resident|fresh [lines] | batch_bench lists|outputs|dry-run|sandbox [lines] [rounds]\n";
         return 2;
@@ -527,6 +600,8 @@ int main(int argc, char* argv[])
         return DryRunBench(lines, rounds, output.path());
     if (part)
         return PartBench(lines, rounds, output.path());
+    if (conditions)
+        return ConditionsBench(lines, rounds, output.path());
     if (sandbox)
         return SandboxBench(lines, rounds, output.path(), letter.readAll());
 

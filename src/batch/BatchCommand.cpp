@@ -542,7 +542,7 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
                                 const LetterList& list, const EmptyCounts& whole, const EmptyCounts& run, BatchPlan& plan)
 {
     if (!userTemplate)
-        return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}, {}};
+        return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}, {}, {}};
     const UserTemplateFile& file = *userTemplate;
     return {file.bytes, file.workingName, command.templatePath, file.pictures,
             [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty, senderFile = command.senderFile,
@@ -575,7 +575,8 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
                 *unused = UnusedColumns(plain + conditionNames, columns);
                 *partlyEmpty = PartlyEmpty(shown, run);
                 return texts;
-            }};
+            },
+            [keys = list.columnKeys](const QString& name) { return static_cast<bool>(ValueNamed(name, keys)); }};
 }
 
 // Which column fills which field, one line each.

@@ -246,11 +246,11 @@ public:
 
     // The bracketed tags of the template: in every story, then in the text of every shape.
     // shownPath is the template's name in messages.
-    QStringList ReadTags(const QString& shownPath)
+    QStringList ReadTags(const QString& shownPath, const std::function<bool(const QString&)>& knows)
     {
         try {
             const std::shared_ptr<Word::Document> document = OpenTemplate(shownPath);
-            const QString text = DocumentText(document, QStringLiteral("template \"%1\"").arg(QDir::toNativeSeparators(shownPath)));
+            const QString text = DocumentText(document, QStringLiteral("template \"%1\"").arg(QDir::toNativeSeparators(shownPath)), knows);
             document->Close(Word::wdDoNotSaveChanges);
             return FindTags(text);
         } catch (...) {
@@ -314,16 +314,28 @@ private:
     }
 
     // The text of every story of the document, then of every shape that holds text; each
-    // checked for conditional texts out of place, which are refused naming where they are in
-    // the template named shown.
-    static QString DocumentText(const std::shared_ptr<Word::Document>& document, const QString& shown)
+    // checked for conditional texts out of place or on names it does not know, which are
+    // refused naming where they are in the template named shown.
+    static QString DocumentText(const std::shared_ptr<Word::Document>& document, const QString& shown,
+                                const std::function<bool(const QString&)>& knows)
     {
+        const auto check = [&](const QString& text, const QString& place) {
+            for (const ConditionalText& part : FindConditionalTexts(text, place)) {
+                for (const ConditionalBranch& branch : part.branches) {
+                    if (branch.condition && !knows(branch.condition->name))
+                        throw AppError(QStringLiteral("The template's condition \"%1\" in %2, paragraph %3, names no column of the "
+                                                      "list and no field of the letter.")
+                                           .arg(branch.marker, place)
+                                           .arg(part.paragraph));
+                }
+            }
+        };
         QString text;
         const auto stories = Use(document).StoryRanges();
         for (int i = 0; i < Use(stories).Count(); ++i) {
             text += Use(stories->Item(i)).Text();
-            FindConditionalTexts(stories->Item(i)->Text(), i == 0 ? QStringLiteral("the main text of the %1").arg(shown)
-                                                                  : QStringLiteral("part %1 of the %2").arg(i + 1).arg(shown));
+            check(stories->Item(i)->Text(), i == 0 ? QStringLiteral("the main text of the %1").arg(shown)
+                                                   : QStringLiteral("part %1 of the %2").arg(i + 1).arg(shown));
         }
         const auto shapes = document->Shapes();
         for (int i = 0; i < Use(shapes).Count(); ++i) {
@@ -335,7 +347,7 @@ private:
             }
             if (Use(frame).HasText()) {
                 const QString shapeText = Use(frame->TextRange()).Text();
-                FindConditionalTexts(shapeText, QStringLiteral("shape %1 of the %2").arg(i + 1).arg(shown));
+                check(shapeText, QStringLiteral("shape %1 of the %2").arg(i + 1).arg(shown));
                 text += shapeText;
             }
         }
@@ -493,7 +505,7 @@ void Work(Queue& queue, const RunSetup& run, const LetterTemplate& letterTemplat
         LetterMaker maker(run);
         if (letterTemplate.tags && first) {
             try {
-                queue.Accept(letterTemplate.tags(maker.ReadTags(letterTemplate.path)));
+                queue.Accept(letterTemplate.tags(maker.ReadTags(letterTemplate.path, letterTemplate.knows)));
             } catch (...) {
                 queue.Refuse(std::current_exception());
             }

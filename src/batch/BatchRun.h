@@ -99,6 +99,9 @@ struct LetterTemplate {
     // and the text of every shape; each tag once, in the order found), what each letter's
     // tags take; throws AppError to refuse the template before any letter is begun.
     std::function<LineTags(const QStringList& tags)> tags;
+    // Whether a condition's name is a column or a field, for a template of the user's; a
+    // condition on any other name is refused with its place in the template.
+    std::function<bool(const QString& name)> knows;
 };
 
 // The merged PDF of a run.

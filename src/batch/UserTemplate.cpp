@@ -1,6 +1,7 @@
 #include "UserTemplate.h"
 
 #include "AppError.h"
+#include "ConditionalText.h"
 #include "FileDescriptor.h"
 #include "Fields.h"
 #include "LetterFill.h"
@@ -101,8 +102,9 @@ namespace {
 constexpr char WordNamespace[] = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
 constexpr char OpenDocumentText[] = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
 
-// The paragraphs' texts of a document part, each paragraph on a line of its own: the text
-// inside a paragraph's runs, spans and links, a paragraph in a text box on a line of its own.
+// The paragraphs' texts of a document part, each ending in a paragraph mark ("\r") as the
+// office's text of a story has it: the text inside a paragraph's runs, spans and links, a
+// line break as "\n", a paragraph in a text box as a paragraph of its own.
 QString ParagraphsText(const QByteArray& xml, bool word)
 {
     const QLatin1String space(word ? WordNamespace : OpenDocumentText);
@@ -116,7 +118,7 @@ QString ParagraphsText(const QByteArray& xml, bool word)
             open << QString();
         } else if (reader.isEndElement() && inSpace && (reader.name() == u"p" || (!word && reader.name() == u"h"))) {
             if (!open.isEmpty())
-                text += open.takeLast() + QLatin1Char('\n');
+                text += open.takeLast() + QLatin1Char('\r');
         } else if (reader.isStartElement() && inSpace && !open.isEmpty()) {
             const QStringView name = reader.name();
             if (word && name == u"t")
@@ -158,8 +160,13 @@ std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QStr
     const QString extension = QFileInfo(workingName).suffix();
     if (extension == QLatin1String("doc") || extension == QLatin1String("dot"))
         return std::nullopt;
+    // Conditional texts out of place are refused as the office's reading would refuse them.
+    const auto checked = [](const QString& text) {
+        FindConditionalTexts(text, QStringLiteral("the template's text"));
+        return FindTags(text);
+    };
     if (extension == QLatin1String("fodt"))
-        return FindTags(ParagraphsText(bytes, false));
+        return checked(ParagraphsText(bytes, false));
     const bool word = extension.startsWith(QLatin1Char('d'));
     const auto isStory = [word](const QString& name) {
         return word ? IsWordStory(name) : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
@@ -171,7 +178,7 @@ std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QStr
         if (isStory(entry.name))
             text += ParagraphsText(archive.Read(entry.name), word);
     }
-    return FindTags(text);
+    return checked(text);
 }
 
 namespace {

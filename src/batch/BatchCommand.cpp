@@ -555,20 +555,24 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
                 for (const RowCondition& condition : where)
                     conditionNames << QLatin1Char('[') + condition.name + QLatin1Char(']');
                 QStringList unknown;
+                std::vector<RowCondition> conditions;
                 for (const QString& tag : tags) {
+                    const std::optional<RowCondition> condition = MarkerCondition(tag);
                     if (!IsConditionMarker(tag))
                         plain << tag;
-                    else if (const std::optional<RowCondition> condition = MarkerCondition(tag); condition && ValueNamed(condition->name, keys))
-                        conditionNames << QLatin1Char('[') + condition->name + QLatin1Char(']');
+                    else if (condition && ValueNamed(condition->name, keys))
+                        conditions.push_back(*condition);
                     else if (condition)
                         unknown << tag;
+                    if (condition)
+                        conditionNames << QLatin1Char('[') + condition->name + QLatin1Char(']');
                 }
                 if (!unknown.isEmpty())
                     throw AppError(QStringLiteral("The template's conditions %1 name no column of the list and no field of the letter.")
                                        .arg(unknown.join(QStringLiteral(", "))));
-                LineTags texts{ResolveTags(plain, keys), [keys](const LetterLine& line, const RowCondition& condition) {
-                                   return RowConditions({condition}, keys)(line);
-                               }};
+                LineTags texts{ResolveTags(plain, keys),
+                               [keys](const LetterLine& line, const RowCondition& condition) { return RowConditions({condition}, keys)(line); },
+                               conditions};
                 const std::vector<ShownText> shown = TemplateShows(plain, keys);
                 *tagPlan = TagPlan(shown, columns);
                 RefuseHoles(shown, whole, allowed, senderFile);

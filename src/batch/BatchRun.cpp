@@ -22,6 +22,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -38,8 +39,7 @@ constexpr char FillLocation[] = "inkhaven-batch";
 
 // Fills the letter: a template of the user's tag by tag; the built-in letter as a
 // generation run does; either made fit to be sent as it is: no paragraph of empty tags
-// (unless emptyParagraphs is none), of a template's conditional texts only what the letter
-// shows, no separator left beside an empty tag, the recipient
+// (unless emptyParagraphs is none), no separator left beside an empty tag, the recipient
 // and the date in place of the built-in template's own fields. The first failing step of
 // the fill ends it with its error.
 QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const LetterLine& letter, const BatchOptions& options,
@@ -49,8 +49,6 @@ QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const Le
     const std::vector<TagText> tagTexts = tags ? tags->texts(letter) : TagsOfFields(text);
     if (emptyParagraphs)
         emptyParagraphs->Remove(document, tagTexts);
-    if (tags)
-        ResolveConditionalTexts(document, [&](const RowCondition& condition) { return tags->holds(letter, condition); });
     QString failure;
     GuardedProcedure run(QLatin1String(FillLocation), [&failure](const QString& description, int) {
         if (failure.isEmpty())
@@ -423,6 +421,35 @@ private:
         return *mOffice;
     }
 
+    // What letter starts from: the template, or for a template with conditional texts, a copy
+    // in which the texts this letter shows are resolved, made by this office the first time a
+    // letter shows them and then used by every letter that shows the same, so that a letter
+    // costs no more than one of a template without them.
+    QString TemplateFor(const LetterLine& letter, const LineTags* tags)
+    {
+        if (!tags || tags->conditions.empty())
+            return mRun.templatePath;
+        QString outcomes;
+        for (const RowCondition& condition : tags->conditions)
+            outcomes += tags->holds(letter, condition) ? QLatin1Char('1') : QLatin1Char('0');
+        QString& variant = mVariants[outcomes];
+        if (!variant.isEmpty())
+            return variant;
+        // Word files are written as Word files, the others as OpenDocument text.
+        const QString extension = QFileInfo(mRun.templatePath).suffix();
+        const bool word = extension == QLatin1String("docx") || extension == QLatin1String("dotx");
+        const bool binary = extension == QLatin1String("doc") || extension == QLatin1String("dot");
+        const QString path = JoinPath(mRun.workFolder, QStringLiteral("template-%1-%2.%3")
+                                                           .arg(reinterpret_cast<quintptr>(this), 0, 16)
+                                                           .arg(outcomes, binary ? QStringLiteral("doc") : word ? QStringLiteral("docx") : QStringLiteral("odt")));
+        const std::shared_ptr<Word::Document> document = Use(Office().Documents()).Open(mRun.templatePath, true);
+        ResolveConditionalTexts(document, [&](const RowCondition& condition) { return tags->holds(letter, condition); });
+        document->SaveAs(path, binary ? Word::wdFormatDocument97 : word ? Word::wdFormatXMLDocument : Word::wdFormatOpenDocumentText);
+        document->Close(Word::wdDoNotSaveChanges);
+        variant = path;
+        return variant;
+    }
+
     // Fills the template with the line's texts in the office and saves the letter in every
     // format in the private folder; returns what the reader should know about the letter.
     // An office that failed on the way is ended: the next letter starts a fresh one.
@@ -430,9 +457,10 @@ private:
     {
         std::shared_ptr<Word::Document> document;
         try {
-            document = Use(Office().Documents()).Open(mRun.templatePath, true);
+            const QString start = TemplateFor(job.letter, tags);
+            document = Use(Office().Documents()).Open(start, true);
             const QStringList replacedIn = FillLetter(document, job.letter, mOptions,
-                                                          mOptions.keepEmptyParagraphs ? nullptr : &mEmptyParagraphs, tags, mRun.ending);
+                                                          mOptions.keepEmptyParagraphs ? nullptr : &mEmptyParagraphs[start], tags, mRun.ending);
             for (const LetterFile& file : files.files) {
                 switch (file.format) {
                 case LetterFormat::Doc:
@@ -492,8 +520,12 @@ private:
     const BatchOptions& mOptions;
     std::shared_ptr<Word::Application> mOffice;
     int mFailedStarts = 0;
-    // Every letter of this office is opened from the same template.
-    EmptyParagraphRemover mEmptyParagraphs;
+    // The copies of the template with its conditional texts resolved, by the outcomes of its
+    // conditions ("101"); each is opened for every letter with those outcomes.
+    std::map<QString, QString> mVariants;
+    // Every letter of this office from one template, by the template's path, is opened from
+    // the same file.
+    std::map<QString, EmptyParagraphRemover> mEmptyParagraphs;
 };
 
 // The first worker reads a template of the user's; the others start their offices meanwhile

@@ -83,6 +83,8 @@ struct LetterReport {
 struct LineTags {
     std::function<std::vector<TagText>(const LetterLine&)> texts;
     std::function<bool(const LetterLine&, const RowCondition&)> holds;
+    // The conditions of its conditional texts, each once.
+    std::vector<RowCondition> conditions;
 };
 
 // The template every letter starts from.

@@ -213,6 +213,22 @@ struct RunSetup {
     std::stop_token ending;
 };
 
+// How a working copy of a template made in the office is saved: a Word file as one of its
+// kind, any other as OpenDocument text (a flat or template file cannot be written as such).
+struct TemplateCopyFormat {
+    QString extension;
+    int fileFormat;
+};
+TemplateCopyFormat CopyFormatOf(const QString& templateName)
+{
+    const QString extension = QFileInfo(templateName).suffix();
+    if (extension == QLatin1String("doc") || extension == QLatin1String("dot"))
+        return {QStringLiteral("doc"), Word::wdFormatDocument97};
+    if (extension == QLatin1String("docx") || extension == QLatin1String("dotx"))
+        return {QStringLiteral("docx"), Word::wdFormatXMLDocument};
+    return {QStringLiteral("odt"), Word::wdFormatOpenDocumentText};
+}
+
 // Ends an office, whatever state it is in.
 void Quit(Word::Application& office)
 {
@@ -435,16 +451,13 @@ private:
         QString& variant = mVariants[outcomes];
         if (!variant.isEmpty())
             return variant;
-        // Word files are written as Word files, the others as OpenDocument text.
-        const QString extension = QFileInfo(mRun.templatePath).suffix();
-        const bool word = extension == QLatin1String("docx") || extension == QLatin1String("dotx");
-        const bool binary = extension == QLatin1String("doc") || extension == QLatin1String("dot");
+        const TemplateCopyFormat format = CopyFormatOf(mRun.templatePath);
         const QString path = JoinPath(mRun.workFolder, QStringLiteral("template-%1-%2.%3")
                                                            .arg(reinterpret_cast<quintptr>(this), 0, 16)
-                                                           .arg(outcomes, binary ? QStringLiteral("doc") : word ? QStringLiteral("docx") : QStringLiteral("odt")));
+                                                           .arg(outcomes, format.extension));
         const std::shared_ptr<Word::Document> document = Use(Office().Documents()).Open(mRun.templatePath, true);
         ResolveConditionalTexts(document, [&](const RowCondition& condition) { return tags->holds(letter, condition); });
-        document->SaveAs(path, binary ? Word::wdFormatDocument97 : word ? Word::wdFormatXMLDocument : Word::wdFormatOpenDocumentText);
+        document->SaveAs(path, format.fileFormat);
         document->Close(Word::wdDoNotSaveChanges);
         variant = path;
         return variant;
@@ -614,10 +627,9 @@ QString EmbedPictures(Word::ApplicationFactory& word, const QString& path, const
         ReplaceFileWithCopy(picture->file, copy);
         document->EmbedLinkedPicture(link, copy);
     }
-    // Word files are written as Word files, OpenDocument ones as OpenDocument text.
-    const bool wordFile = letterTemplate.fileName.startsWith(QLatin1String("template.d"));
-    const QString embedded = JoinPath(folder, wordFile ? QStringLiteral("embedded.docx") : QStringLiteral("embedded.odt"));
-    document->SaveAs(embedded, wordFile ? Word::wdFormatXMLDocument : Word::wdFormatOpenDocumentText);
+    const TemplateCopyFormat format = CopyFormatOf(letterTemplate.fileName);
+    const QString embedded = JoinPath(folder, QStringLiteral("embedded.") + format.extension);
+    document->SaveAs(embedded, format.fileFormat);
     document->Close(Word::wdDoNotSaveChanges);
     QFile saved(embedded);
     if (!saved.open(QIODevice::ReadOnly))

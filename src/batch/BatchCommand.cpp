@@ -554,22 +554,18 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
                 QStringList conditionNames;
                 for (const RowCondition& condition : where)
                     conditionNames << QLatin1Char('[') + condition.name + QLatin1Char(']');
-                QStringList unknown;
+                // (A condition on a name that is neither column nor field was refused with its place
+                // when the template's text was read.)
                 std::vector<RowCondition> conditions;
                 for (const QString& tag : tags) {
                     const std::optional<RowCondition> condition = MarkerCondition(tag);
                     if (!IsConditionMarker(tag))
                         plain << tag;
-                    else if (condition && ValueNamed(condition->name, keys))
+                    if (condition) {
                         conditions.push_back(*condition);
-                    else if (condition)
-                        unknown << tag;
-                    if (condition)
                         conditionNames << QLatin1Char('[') + condition->name + QLatin1Char(']');
+                    }
                 }
-                if (!unknown.isEmpty())
-                    throw AppError(QStringLiteral("The template's conditions %1 name no column of the list and no field of the letter.")
-                                       .arg(unknown.join(QStringLiteral(", "))));
                 LineTags texts{ResolveTags(plain, keys),
                                [keys](const LetterLine& line, const RowCondition& condition) { return RowConditions({condition}, keys)(line); },
                                conditions};
@@ -727,8 +723,10 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     const bool builtIn = command.templatePath.isEmpty();
     const std::optional<UserTemplateFile> userTemplate =
         builtIn ? std::nullopt : std::optional<UserTemplateFile>(CheckedUserTemplate(command, plan.notes));
-    if (userTemplate)
-        plan.tagsWithoutOffice = TagsWithoutOffice(userTemplate->bytes, userTemplate->workingName);
+    const std::optional<QString> templateText =
+        userTemplate ? TextWithoutOffice(userTemplate->bytes, userTemplate->workingName) : std::nullopt;
+    if (templateText)
+        plan.tagsWithoutOffice = FindTags(*templateText);
     const FileDescriptor listFile = OpenList(command.listPath);
     // The list is read twice, and neither reading holds it: first for what the whole list
     // decides (how many lines the parts split, the fields empty in every letter, the width of
@@ -768,6 +766,9 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
         return false;
     });
     plan.notes << readerNotes;
+    if (templateText)
+        CheckConditionalTexts(*templateText, QStringLiteral("the template's text"),
+                              [&whole](const QString& name) { return static_cast<bool>(ValueNamed(name, whole.columnKeys)); });
     // A template's tags say what they take, and which columns they leave, once it is read;
     // the built-in letter's fields are known now.
     if (builtIn) {

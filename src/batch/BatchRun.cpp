@@ -333,17 +333,7 @@ private:
     static QString DocumentText(const std::shared_ptr<Word::Document>& document, const QString& shown,
                                 const std::function<bool(const QString&)>& knows)
     {
-        const auto check = [&](const QString& text, const QString& place) {
-            for (const ConditionalText& part : FindConditionalTexts(text, place)) {
-                for (const ConditionalBranch& branch : part.branches) {
-                    if (branch.condition && !knows(branch.condition->name))
-                        throw AppError(QStringLiteral("The template's condition \"%1\" in %2, paragraph %3, names no column of the "
-                                                      "list and no field of the letter.")
-                                           .arg(branch.marker, place)
-                                           .arg(part.paragraph));
-                }
-            }
-        };
+        const auto check = [&](const QString& text, const QString& place) { CheckConditionalTexts(text, place, knows); };
         QString text;
         const auto stories = Use(document).StoryRanges();
         for (int i = 0; i < Use(stories).Count(); ++i) {

@@ -143,6 +143,19 @@ std::vector<ConditionalText> FindConditionalTexts(const QString& text, const QSt
     return parts;
 }
 
+void CheckConditionalTexts(const QString& text, const QString& place, const std::function<bool(const QString& name)>& knows)
+{
+    for (const ConditionalText& part : FindConditionalTexts(text, place)) {
+        for (const ConditionalBranch& branch : part.branches) {
+            if (branch.condition && !knows(branch.condition->name))
+                throw AppError(QStringLiteral("The template's condition \"%1\" in %2, paragraph %3, names no column of the list and "
+                                              "no field of the letter.")
+                                   .arg(branch.marker, place)
+                                   .arg(part.paragraph));
+        }
+    }
+}
+
 bool ShowsNothing(const QString& paragraph, const ConditionHolds& holds)
 {
     const std::vector<ConditionalText> parts = FindConditionalTexts(paragraph, QStringLiteral("a paragraph"));

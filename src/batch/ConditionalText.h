@@ -56,6 +56,10 @@ std::optional<RowCondition> MarkerCondition(const QString& marker);
 // no condition.
 std::vector<ConditionalText> FindConditionalTexts(const QString& text, const QString& place);
 
+// FindConditionalTexts, and refused as well naming its place and paragraph: a condition on a
+// name that knows does not know (a column or field).
+void CheckConditionalTexts(const QString& text, const QString& place, const std::function<bool(const QString& name)>& knows);
+
 // Whether a condition holds for the letter being made.
 using ConditionHolds = std::function<bool(const RowCondition&)>;
 

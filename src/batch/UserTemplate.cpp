@@ -155,30 +155,35 @@ bool IsWordStory(const QString& name)
 }
 }
 
-std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QString& workingName)
+std::optional<QString> TextWithoutOffice(const QByteArray& bytes, const QString& workingName)
 {
     const QString extension = QFileInfo(workingName).suffix();
     if (extension == QLatin1String("doc") || extension == QLatin1String("dot"))
         return std::nullopt;
-    // Conditional texts out of place are refused as the office's reading would refuse them.
-    const auto checked = [](const QString& text) {
-        FindConditionalTexts(text, QStringLiteral("the template's text"));
-        return FindTags(text);
-    };
-    if (extension == QLatin1String("fodt"))
-        return checked(ParagraphsText(bytes, false));
-    const bool word = extension.startsWith(QLatin1Char('d'));
-    const auto isStory = [word](const QString& name) {
-        return word ? IsWordStory(name) : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
-    };
-    const ZipArchive archive(bytes, QStringLiteral("template"));
-    RefuseUnpackingBeyondLimit(archive, isStory);
     QString text;
-    for (const ZipEntry& entry : archive.Entries()) {
-        if (isStory(entry.name))
-            text += ParagraphsText(archive.Read(entry.name), word);
+    if (extension == QLatin1String("fodt")) {
+        text = ParagraphsText(bytes, false);
+    } else {
+        const bool word = extension.startsWith(QLatin1Char('d'));
+        const auto isStory = [word](const QString& name) {
+            return word ? IsWordStory(name) : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
+        };
+        const ZipArchive archive(bytes, QStringLiteral("template"));
+        RefuseUnpackingBeyondLimit(archive, isStory);
+        for (const ZipEntry& entry : archive.Entries()) {
+            if (isStory(entry.name))
+                text += ParagraphsText(archive.Read(entry.name), word);
+        }
     }
-    return checked(text);
+    // Conditional texts out of place are refused as the office's reading would refuse them.
+    FindConditionalTexts(text, QStringLiteral("the template's text"));
+    return text;
+}
+
+std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QString& workingName)
+{
+    const std::optional<QString> text = TextWithoutOffice(bytes, workingName);
+    return text ? std::optional<QStringList>(FindTags(*text)) : std::nullopt;
 }
 
 namespace {

@@ -43,12 +43,14 @@ struct UserTemplateFile {
 };
 UserTemplateFile ReadUserTemplate(const QString& path);
 
-// The tags of a template read from its file, without an office, for a dry run: the text of
-// every paragraph of a Word (.docx, .dotx) template's body, headers, footers, notes and text
-// boxes, or of an OpenDocument (.odt, .ott, .fodt) one's content and styles, through its
-// formatting runs. Nothing for a Word 97-2003 (.doc, .dot) template, which only the office
-// reads. Throws AppError when the file cannot be read as its kind, and for conditional text
-// out of place (see FindConditionalTexts).
+// The text of a template read from its file, without an office: the paragraphs (each ending
+// in "\r") of a Word (.docx, .dotx) template's body, headers, footers, notes and text boxes,
+// or of an OpenDocument (.odt, .ott, .fodt) one's content and styles, through its formatting
+// runs. Nothing for a Word 97-2003 (.doc, .dot) template, which only the office reads. Throws
+// AppError when the file cannot be read as its kind, and for conditional text out of place
+// (see FindConditionalTexts).
+std::optional<QString> TextWithoutOffice(const QByteArray& bytes, const QString& workingName);
+// The tags of that text, for a dry run.
 std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QString& workingName);
 
 // A link TemplateLinks finds: what is linked ("a picture", "a section", "a field

@@ -29,14 +29,19 @@ std::optional<RowCondition> ConditionOf(const QString& text)
 
 using RangePtr = std::shared_ptr<Word::Range>;
 
-// Removes the first text in range, keeping the formatting of what stays.
-void RemoveFirst(const RangePtr& range, const QString& text)
+// Removes the first text in range, keeping the formatting of what stays. A text the search
+// does not find (one that runs through a field, which the range's text shows as its result)
+// stops the letter rather than leave a marker in it.
+void RemoveFirst(const RangePtr& range, const QString& text, const QString& place)
 {
     Word::ExecuteArguments arguments;
     arguments.FindText = text;
     arguments.ReplaceWith = QString();
     arguments.Replace = Word::wdReplaceOne;
-    Use(Use(range).Find()).Execute(arguments);
+    if (!Use(Use(range).Find()).Execute(arguments))
+        throw AppError(QStringLiteral("The template's conditional text \"%1\" in %2 cannot be resolved: the office finds it no "
+                                      "more as the text shows it. Keep fields out of conditional texts.")
+                           .arg(text, place));
 }
 
 // The branch a letter shows: the first whose condition holds, else the [ELSE]; the end of the
@@ -55,7 +60,7 @@ void Resolve(const RangePtr& range, const QString& place, const ConditionHolds& 
     for (const ConditionalText& part : FindConditionalTexts(Use(range).Text(), place)) {
         const auto chosen = Chosen(part, holds);
         if (chosen == part.branches.end()) {
-            RemoveFirst(range, part.whole);
+            RemoveFirst(range, part.whole, place);
             continue;
         }
         QString before;
@@ -64,8 +69,8 @@ void Resolve(const RangePtr& range, const QString& place, const ConditionHolds& 
         QString after;
         for (auto branch = chosen + 1; branch != part.branches.end(); ++branch)
             after += branch->marker + branch->text;
-        RemoveFirst(range, before + chosen->marker);
-        RemoveFirst(range, after + part.endMarker);
+        RemoveFirst(range, before + chosen->marker, place);
+        RemoveFirst(range, after + part.endMarker, place);
     }
 }
 }

@@ -25,6 +25,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -427,20 +428,21 @@ private:
         return *mOffice;
     }
 
-    // What letter starts from: the template, or for a template with conditional texts, a copy
-    // in which the texts this letter shows are resolved, made by this office the first time a
-    // letter shows them and then used by every letter that shows the same, so that a letter
-    // costs no more than one of a template without them.
-    QString TemplateFor(const LetterLine& letter, const LineTags* tags)
+    // The document a letter starts from, opened, and the file it was opened from: the
+    // template, or for a template with conditional texts, a copy in which the texts this
+    // letter shows are resolved. The copy is made by this office for the first letter that
+    // shows them, which goes on from it, and then opened for every letter that shows the
+    // same, so that a letter costs no more than one of a template without them.
+    std::pair<QString, std::shared_ptr<Word::Document>> OpenStart(const LetterLine& letter, const LineTags* tags)
     {
         if (!tags || tags->conditions.empty())
-            return mRun.templatePath;
+            return {mRun.templatePath, Use(Office().Documents()).Open(mRun.templatePath, true)};
         QString outcomes;
         for (const RowCondition& condition : tags->conditions)
             outcomes += tags->holds(letter, condition) ? QLatin1Char('1') : QLatin1Char('0');
         QString& variant = mVariants[outcomes];
         if (!variant.isEmpty())
-            return variant;
+            return {variant, Use(Office().Documents()).Open(variant, true)};
         const TemplateCopyFormat format = CopyFormatOf(mRun.templatePath);
         const QString path = JoinPath(mRun.workFolder, QStringLiteral("template-%1-%2.%3")
                                                            .arg(reinterpret_cast<quintptr>(this), 0, 16)
@@ -448,9 +450,8 @@ private:
         const std::shared_ptr<Word::Document> document = Use(Office().Documents()).Open(mRun.templatePath, true);
         ResolveConditionalTexts(document, [&](const RowCondition& condition) { return tags->holds(letter, condition); });
         document->SaveAs(path, format.fileFormat);
-        document->Close(Word::wdDoNotSaveChanges);
         variant = path;
-        return variant;
+        return {variant, document};
     }
 
     // Fills the template with the line's texts in the office and saves the letter in every
@@ -460,8 +461,8 @@ private:
     {
         std::shared_ptr<Word::Document> document;
         try {
-            const QString start = TemplateFor(job.letter, tags);
-            document = Use(Office().Documents()).Open(start, true);
+            QString start;
+            std::tie(start, document) = OpenStart(job.letter, tags);
             const QStringList replacedIn = FillLetter(document, job.letter, mOptions,
                                                           mOptions.keepEmptyParagraphs ? nullptr : &mEmptyParagraphs[start], tags, mRun.ending);
             for (const LetterFile& file : files.files) {

@@ -23,7 +23,7 @@
 // "conditions" times the example template's letters, which hold conditional text, against
 // the same letter without conditions.
 //
-// "part" measures the peak memory and the time of planning parts of a long list (--shard,
+// "shards" measures the peak memory and the time of planning parts of a long list (--shard,
 // with and without --name, and --lines) against planning the whole list.
 //
 // "sandbox" times an office's start and the letters of a run with the offices in their
@@ -34,7 +34,7 @@
 //     batch_bench dry-run [lines] [rounds]      (default 100000 lines, 3 rounds)
 //     batch_bench outputs [lines] [rounds]      (default 200 lines, 3 rounds)
 //     batch_bench sandbox [lines] [rounds]      (default 200 lines, 3 rounds)
-//     batch_bench part [lines] [rounds]         (default 1000000 lines, 3 rounds)
+//     batch_bench shards [lines] [rounds]       (default 1000000 lines, 3 rounds)
 //     batch_bench conditions [lines] [rounds]   (default 100 lines, 3 rounds)
 
 #include "BatchCommand.h"
@@ -571,7 +571,7 @@ int main(int argc, char* argv[])
     const bool outputs = mode == QLatin1String("outputs");
     const bool sandbox = mode == QLatin1String("sandbox");
     const bool dryRun = mode == QLatin1String("dry-run");
-    const bool part = mode == QLatin1String("part");
+    const bool part = mode == QLatin1String("shards");
     const bool conditions = mode == QLatin1String("conditions");
     const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt()
                       : part     ? 1000000

@@ -334,13 +334,13 @@ private:
     static QString DocumentText(const std::shared_ptr<Word::Document>& document, const QString& shown,
                                 const std::function<bool(const QString&)>& knows)
     {
-        const auto check = [&](const QString& text, const QString& place) { CheckConditionalTexts(text, place, knows); };
         QString text;
         const auto stories = Use(document).StoryRanges();
         for (int i = 0; i < Use(stories).Count(); ++i) {
             text += Use(stories->Item(i)).Text();
-            check(stories->Item(i)->Text(), i == 0 ? QStringLiteral("the main text of the %1").arg(shown)
-                                                   : QStringLiteral("part %1 of the %2").arg(i + 1).arg(shown));
+            CheckConditionalTexts(stories->Item(i)->Text(), i == 0 ? QStringLiteral("the main text of the %1").arg(shown)
+                                                                   : QStringLiteral("part %1 of the %2").arg(i + 1).arg(shown),
+                                  knows);
         }
         const auto shapes = document->Shapes();
         for (int i = 0; i < Use(shapes).Count(); ++i) {
@@ -352,7 +352,7 @@ private:
             }
             if (Use(frame).HasText()) {
                 const QString shapeText = Use(frame->TextRange()).Text();
-                check(shapeText, QStringLiteral("shape %1 of the %2").arg(i + 1).arg(shown));
+                CheckConditionalTexts(shapeText, QStringLiteral("shape %1 of the %2").arg(i + 1).arg(shown), knows);
                 text += shapeText;
             }
         }

@@ -125,7 +125,7 @@ bool LineSelection::Takes(int row)
 {
     if (!InRanges(row, mRanges))
         return false;
-    // Line i of n goes to part i * count / n: runs in list order, as long as one another within one.
+    // Line i of n goes to shard i * count / n: runs in list order, as long as one another within one.
     const qint64 within = mWithin++;
     return !mShard || (mTotal > 0 && within * mShard->count / mTotal == mShard->index - 1);
 }

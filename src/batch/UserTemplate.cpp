@@ -180,12 +180,6 @@ std::optional<QString> TextWithoutOffice(const QByteArray& bytes, const QString&
     return text;
 }
 
-std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QString& workingName)
-{
-    const std::optional<QString> text = TextWithoutOffice(bytes, workingName);
-    return text ? std::optional<QStringList>(FindTags(*text)) : std::nullopt;
-}
-
 namespace {
 constexpr char XLinkNamespace[] = "http://www.w3.org/1999/xlink";
 constexpr char RelationshipsNamespace[] = "http://schemas.openxmlformats.org/package/2006/relationships";

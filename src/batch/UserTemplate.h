@@ -50,8 +50,6 @@ UserTemplateFile ReadUserTemplate(const QString& path);
 // AppError when the file cannot be read as its kind, and for conditional text out of place
 // (see FindConditionalTexts).
 std::optional<QString> TextWithoutOffice(const QByteArray& bytes, const QString& workingName);
-// The tags of that text, for a dry run.
-std::optional<QStringList> TagsWithoutOffice(const QByteArray& bytes, const QString& workingName);
 
 // A link TemplateLinks finds: what is linked ("a picture", "a section", "a field
 // INCLUDETEXT") and where it leads, as the template writes it.

@@ -497,15 +497,15 @@ void BatchListTest::templateTagsForADryRun()
         {QStringLiteral("word/header1.xml"), "<w:hdr " + w + "><w:p><w:r><w:t>[Region]</w:t></w:r></w:p></w:hdr>"},
         {QStringLiteral("word/styles.xml"), "<w:styles " + w + "><w:p><w:r><w:t>[NotAStory]</w:t></w:r></w:p></w:styles>"},
     });
-    QCOMPARE(TagsWithoutOffice(docx, QStringLiteral("template.docx")), (QStringList{"[Client]", "[Plan]", "[Region]"}));
+    QCOMPARE(FindTags(TextWithoutOffice(docx, QStringLiteral("template.docx")).value()), (QStringList{"[Client]", "[Plan]", "[Region]"}));
     const QByteArray odt = ZipFile({{QStringLiteral("content.xml"),
                                      "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
                                      "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:text>"
                                      "<text:p>Dear <text:span>[Cli</text:span>ent]<text:line-break/>[Plan</text:p></office:text></office:body>"
                                      "</office:document-content>"}});
-    QCOMPARE(TagsWithoutOffice(odt, QStringLiteral("template.odt")), QStringList{"[Client]"});
-    QVERIFY(!TagsWithoutOffice("\xD0\xCF\x11\xE0", QStringLiteral("template.doc")));
-    QVERIFY_THROWS_EXCEPTION(AppError, TagsWithoutOffice("PK\x03\x04 damaged", QStringLiteral("template.docx")));
+    QCOMPARE(FindTags(TextWithoutOffice(odt, QStringLiteral("template.odt")).value()), QStringList{"[Client]"});
+    QVERIFY(!TextWithoutOffice("\xD0\xCF\x11\xE0", QStringLiteral("template.doc")));
+    QVERIFY_THROWS_EXCEPTION(AppError, TextWithoutOffice("PK\x03\x04 damaged", QStringLiteral("template.docx")));
 }
 
 QTEST_GUILESS_MAIN(BatchListTest)

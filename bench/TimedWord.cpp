@@ -289,6 +289,26 @@ public:
         const auto t = mScope.Time("open");
         mInner->EmbedLinkedPicture(link, copy);
     }
+    void StartCustomRecord(const QString& name) override
+    {
+        const auto t = mScope.Time("replace");
+        mInner->StartCustomRecord(name);
+    }
+    void EndCustomRecord() override
+    {
+        const auto t = mScope.Time("replace");
+        mInner->EndCustomRecord();
+    }
+    bool Undo() override
+    {
+        const auto t = mScope.Time("close");
+        return mInner->Undo();
+    }
+    int ComputeStatistics(int statistic) override
+    {
+        const auto t = mScope.Time("close");
+        return mInner->ComputeStatistics(statistic);
+    }
     std::shared_ptr<Word::Range> Range() override
     {
         std::shared_ptr<Word::Range> inner;

@@ -26,6 +26,16 @@
 // "shards" measures the peak memory and the time of planning parts of a long list (--shard,
 // with and without --name, and --lines) against planning the whole list.
 //
+// "open-template" times letters made from a template each office keeps open (the program's
+// way) against the template opened for every letter and closed after it, in turn, as .doc and
+// as .doc with a PDF, with one office and with two: from each run's first letter made to its
+// last, so that the offices' start counts in neither; reports the letters per second and the
+// ratio of the two ways in the same rounds.
+//
+// "long-run" makes lines letters (5000 by default) with one office from the open template
+// and reports, for each tenth of them, the milliseconds per letter and the office's private
+// memory at its end: whether either grows over a long run.
+//
 // "sandbox" times an office's start and the letters of a run with the offices in their
 // sandbox and without it, in turn, and reports the ratios of the same rounds.
 //
@@ -36,6 +46,8 @@
 //     batch_bench sandbox [lines] [rounds]      (default 200 lines, 3 rounds)
 //     batch_bench shards [lines] [rounds]       (default 1000000 lines, 3 rounds)
 //     batch_bench conditions [lines] [rounds]   (default 100 lines, 3 rounds)
+//     batch_bench open-template [lines] [rounds] (default 200 lines, 3 rounds)
+//     batch_bench long-run [lines]              (default 5000 lines)
 
 #include "BatchCommand.h"
 #include "BatchRun.h"
@@ -357,6 +369,120 @@ int ConditionsBench(int lines, int rounds, const QString& folder)
     return 0;
 }
 
+// The letters of jobs made with options from the built-in letter; report is called with the
+// seconds since the run began as each letter is made. Whether every letter was made.
+bool MadeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, const QByteArray& letter,
+                 const std::function<void(double seconds)>& made)
+{
+    int count = 0;
+    const std::atomic<bool> stop = false;
+    QElapsedTimer timer;
+    timer.start();
+    LibreOfficeFactory office;
+    MakeLetters(jobs, options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}}, stop, {},
+                [&](const LetterReport& report) {
+        if (report.outcome != LetterOutcome::Made) {
+            err << "row " << report.row << ": " << report.message << "\n";
+            return;
+        }
+        ++count;
+        made(Bench::Ms(timer) / 1000);
+    });
+    return count == static_cast<int>(jobs.size());
+}
+
+std::vector<LetterJob> BenchJobs(int lines)
+{
+    QSettingsStore settings;
+    SystemClock clock;
+    std::vector<LetterJob> jobs;
+    for (const LetterLine& line : ReadLetterList(ParseCsv(BenchList(lines)), settings, LetterDate(clock)).lines)
+        jobs.push_back({line, LetterFileStem(line, 3)});
+    return jobs;
+}
+
+int OpenTemplateBench(int lines, int rounds, const QString& folder, const QByteArray& letter)
+{
+    const std::vector<LetterJob> jobs = BenchJobs(lines);
+    const QList<std::pair<QString, std::vector<LetterFormat>>> formats = {
+        {QStringLiteral(".doc"), {LetterFormat::Doc}}, {QStringLiteral(".doc,.pdf"), {LetterFormat::Doc, LetterFormat::Pdf}}};
+    QHash<QString, QList<double>> rates;
+    QHash<QString, QList<double>> ratios;
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto& [formatName, formatList] : formats) {
+            for (const int offices : {1, 2}) {
+                const QString name = QStringLiteral("%1, %2 %3").arg(formatName).arg(offices).arg(offices == 1 ? "office" : "offices");
+                QHash<bool, double> rate;
+                // The order of the two ways changes from round to round.
+                for (const bool perLetter : {round % 2 == 0, round % 2 != 0}) {
+                    BatchOptions options;
+                    options.outputFolder = QDir(folder).filePath(QStringLiteral("open-%1").arg(round));
+                    QDir().mkpath(options.outputFolder);
+                    options.formats = formatList;
+                    options.offices = offices;
+                    options.templatePerLetter = perLetter;
+                    double first = 0;
+                    double last = 0;
+                    const bool all = MadeLetters(jobs, options, letter, [&](double seconds) {
+                        if (first == 0)
+                            first = seconds;
+                        last = seconds;
+                    });
+                    QDir(options.outputFolder).removeRecursively();
+                    if (!all || last <= first) {
+                        err << name << ": not every letter was made\n";
+                        return 1;
+                    }
+                    rate[perLetter] = (lines - 1) / (last - first);
+                    rates[name + (perLetter ? QStringLiteral(", opened per letter") : QStringLiteral(", kept open"))].append(rate[perLetter]);
+                }
+                ratios[name].append(rate[false] / rate[true]);
+            }
+        }
+    }
+    Bench::Report report(out);
+    for (const auto& [formatName, formatList] : formats) {
+        for (const int offices : {1, 2}) {
+            const QString name = QStringLiteral("%1, %2 %3").arg(formatName).arg(offices).arg(offices == 1 ? "office" : "offices");
+            report.Add(QStringLiteral("letters per second, %1, kept open").arg(name), Bench::Median(rates[name + QStringLiteral(", kept open")]));
+            report.Add(QStringLiteral("letters per second, %1, opened per letter").arg(name),
+                       Bench::Median(rates[name + QStringLiteral(", opened per letter")]));
+            report.Add(QStringLiteral("ratio kept open to opened per letter, %1").arg(name), Bench::Median(ratios[name]));
+        }
+    }
+    return 0;
+}
+
+int LongRunBench(int lines, const QString& folder, const QByteArray& letter)
+{
+    const std::vector<LetterJob> jobs = BenchJobs(lines);
+    BatchOptions options;
+    options.outputFolder = QDir(folder).filePath(QStringLiteral("long"));
+    QDir().mkpath(options.outputFolder);
+    options.offices = 1;
+    const int tenth = std::max(1, lines / 10);
+    int made = 0;
+    double blockStart = 0;
+    Bench::Report report(out);
+    const bool all = MadeLetters(jobs, options, letter, [&](double seconds) {
+        ++made;
+        // The letters are removed as they come, so that the folder stays small.
+        QDir(options.outputFolder).removeRecursively();
+        QDir().mkpath(options.outputFolder);
+        if (made == 1) {
+            blockStart = seconds;
+            return;
+        }
+        if ((made - 1) % tenth != 0)
+            return;
+        report.Add(QStringLiteral("ms per letter, letters %1-%2").arg(made - tenth).arg(made), 1000 * (seconds - blockStart) / tenth);
+        report.Add(QStringLiteral("office private MB after %1 letters").arg(made),
+                   static_cast<double>(Bench::MeasureOffices(::getpid()).privateKb) / 1024);
+        blockStart = seconds;
+    });
+    return all ? 0 : 1;
+}
+
 // The memory and time of planning a part of a long list (--shard 3/100, with and without a
 // --name pattern, and --lines 2-5) against planning the whole list, each round in turn.
 int PartBench(int lines, int rounds, const QString& folder)
@@ -573,17 +699,22 @@ int main(int argc, char* argv[])
     const bool dryRun = mode == QLatin1String("dry-run");
     const bool part = mode == QLatin1String("shards");
     const bool conditions = mode == QLatin1String("conditions");
+    const bool openTemplate = mode == QLatin1String("open-template");
+    const bool longRun = mode == QLatin1String("long-run");
     const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt()
                       : part     ? 1000000
                       : dryRun   ? 100000
-                      : lists || outputs || sandbox ? 200
+                      : longRun  ? 5000
+                      : lists || outputs || sandbox || openTemplate ? 200
                       : conditions ? 100
                                    : 50;
     const int rounds = argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 3;
-    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs && !dryRun && !sandbox && !part && !conditions) ||
+    if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs && !dryRun && !sandbox && !part && !conditions &&
+         !openTemplate && !longRun) ||
         lines < 1 ||
         rounds < 1) {
-        err << "usage: batch_bench resident|fresh [lines] | batch_bench lists|outputs|dry-run|sandbox [lines] [rounds]\n";
+        err << "usage: batch_bench resident|fresh|long-run [lines] | "
+               "batch_bench lists|outputs|dry-run|sandbox|shards|conditions|open-template [lines] [rounds]\n";
         return 2;
     }
     QTemporaryDir output;
@@ -604,16 +735,16 @@ int main(int argc, char* argv[])
         return ConditionsBench(lines, rounds, output.path());
     if (sandbox)
         return SandboxBench(lines, rounds, output.path(), letter.readAll());
+    if (openTemplate)
+        return OpenTemplateBench(lines, rounds, output.path(), letter.readAll());
+    if (longRun)
+        return LongRunBench(lines, output.path(), letter.readAll());
 
-    QSettingsStore settings;
-    SystemClock clock;
     BatchOptions options;
     options.outputFolder = output.path();
     options.offices = QThread::idealThreadCount();
     options.freshOfficePerLetter = mode == QLatin1String("fresh");
-    std::vector<LetterJob> jobs;
-    for (const LetterLine& line : ReadLetterList(ParseCsv(BenchList(lines)), settings, LetterDate(clock)).lines)
-        jobs.push_back({line, LetterFileStem(line, 3)});
+    const std::vector<LetterJob> jobs = BenchJobs(lines);
 
     int made = 0;
     const std::atomic<bool> stop = false;

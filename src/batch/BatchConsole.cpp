@@ -220,6 +220,9 @@ int BatchConsole::Finish(const BatchPlan& plan, const BatchOptions& options, con
     Out(parts.join(QStringLiteral(", ")) + QStringLiteral(".\n"));
     if (!plan.partlyEmpty->isEmpty())
         Out(QStringLiteral("Of the letters: %1.\n").arg(plan.partlyEmpty->join(QStringLiteral("; "))));
+    if (result.templateReopened > 0)
+        Out(QStringLiteral("The template was opened again %1, after a letter that failed or did not leave it as it was.\n")
+                .arg(result.templateReopened == 1 ? QStringLiteral("once") : QStringLiteral("%1 times").arg(result.templateReopened)));
     const bool merged = !result.merged || Merged(plan, options.merged, *result.merged);
     if (stopped)
         return ExitStopped;

@@ -34,6 +34,13 @@ namespace {
 // A worker gives up after this many offices in a row failed to start.
 constexpr int OfficeStartAttempts = 2;
 
+// An office keeps at most this many templates open: one for each set of outcomes of the
+// conditions of a template's conditional texts, the one used longest ago closed first.
+constexpr std::size_t MostOpenTemplates = 8;
+
+// An open template is closed and opened again after this many letters.
+constexpr int LettersPerOpening = 1000;
+
 // Where a failing step of the fill is said to be; nobody sees it, as the batch tells the
 // description alone.
 constexpr char FillLocation[] = "inkhaven-batch";
@@ -212,6 +219,9 @@ struct RunSetup {
     // The batch's ending: once stop is requested the offices are being killed, and a letter's
     // fill runs no further step.
     std::stop_token ending;
+    // How often an office put its open template aside after a letter that failed or did not
+    // leave it as it was.
+    std::atomic<int>& reopened;
 };
 
 // How a working copy of a template made in the office is saved: a Word file as one of its
@@ -238,6 +248,47 @@ void Quit(Word::Application& office)
     } catch (...) {
         // An office that is gone already has nothing left to end.
     }
+}
+
+// A template open in the office, which letter after letter is made from and taken back from.
+struct KeptTemplate {
+    std::shared_ptr<Word::Document> document;
+    // What it holds as it was opened (see Fingerprint).
+    QString fingerprint;
+    // Its paragraphs, read for the first letter.
+    EmptyParagraphRemover emptyParagraphs;
+    // How many letters were made from it.
+    int letters = 0;
+    // When a letter last started from it (LetterMaker::mUses).
+    quint64 lastUse = 0;
+};
+
+// What a document holds, in short: the words, paragraphs and characters of its main text,
+// and the whole text of its other stories and of every shape with text. Reading the main text
+// whole takes longer than making a letter; a letter taken back leaves its template with the
+// same fingerprint.
+QString Fingerprint(Word::Document& document)
+{
+    QString text = QStringLiteral("%1 %2 %3")
+                       .arg(document.ComputeStatistics(Word::wdStatisticWords))
+                       .arg(document.ComputeStatistics(Word::wdStatisticParagraphs))
+                       .arg(document.ComputeStatistics(Word::wdStatisticCharactersWithSpaces));
+    const auto stories = document.StoryRanges();
+    for (int i = 1; i < Use(stories).Count(); ++i)
+        text += QChar(QChar::ParagraphSeparator) + Use(stories->Item(i)).Text();
+    const auto shapes = document.Shapes();
+    for (int i = 0; i < Use(shapes).Count(); ++i) {
+        text += QChar(QChar::ParagraphSeparator);
+        std::shared_ptr<Word::TextFrame> frame;
+        try {
+            frame = Use(shapes->Item(i)).TextFrame();
+        } catch (const AppError&) {
+            continue; // a picture or a line: no text
+        }
+        if (Use(frame).HasText())
+            text += Use(frame->TextRange()).Text();
+    }
+    return text;
 }
 
 // One office and the letters it makes, on the thread that owns it.
@@ -428,64 +479,93 @@ private:
         return *mOffice;
     }
 
-    // The document a letter starts from, opened, and the file it was opened from: the
-    // template, or for a template with conditional texts, a copy in which the texts this
-    // letter shows are resolved. The copy is made by this office for the first letter that
-    // shows them, which goes on from it, and then opened for every letter that shows the
-    // same, so that a letter costs no more than one of a template without them.
-    std::pair<QString, std::shared_ptr<Word::Document>> OpenStart(const LetterLine& letter, const LineTags* tags)
+    // The open template a letter starts from: for a template with conditional texts, one in
+    // which the texts this letter shows are resolved, opened for the first letter that shows
+    // them and kept for every letter that shows the same.
+    KeptTemplate& Start(const LetterLine& letter, const LineTags* tags)
     {
-        if (!tags || tags->conditions.empty())
-            return {mRun.templatePath, Use(Office().Documents()).Open(mRun.templatePath, true)};
         QString outcomes;
-        for (const RowCondition& condition : tags->conditions)
-            outcomes += tags->holds(letter, condition) ? QLatin1Char('1') : QLatin1Char('0');
-        QString& variant = mVariants[outcomes];
-        if (!variant.isEmpty())
-            return {variant, Use(Office().Documents()).Open(variant, true)};
-        const TemplateCopyFormat format = CopyFormatOf(mRun.templatePath);
-        const QString path = JoinPath(mRun.workFolder, QStringLiteral("template-%1-%2.%3")
-                                                           .arg(reinterpret_cast<quintptr>(this), 0, 16)
-                                                           .arg(outcomes, format.extension));
-        const std::shared_ptr<Word::Document> document = Use(Office().Documents()).Open(mRun.templatePath, true);
-        ResolveConditionalTexts(document, [&](const RowCondition& condition) { return tags->holds(letter, condition); });
-        document->SaveAs(path, format.fileFormat);
-        variant = path;
-        return {variant, document};
+        if (tags) {
+            for (const RowCondition& condition : tags->conditions)
+                outcomes += tags->holds(letter, condition) ? QLatin1Char('1') : QLatin1Char('0');
+        }
+        ++mUses;
+        if (const auto open = mOpen.find(outcomes); open != mOpen.end()) {
+            open->second.lastUse = mUses;
+            return open->second;
+        }
+        if (mOpen.size() >= MostOpenTemplates) {
+            const auto oldest = std::min_element(mOpen.begin(), mOpen.end(), [](const auto& a, const auto& b) {
+                return a.second.lastUse < b.second.lastUse;
+            });
+            Use(oldest->second.document).Close(Word::wdDoNotSaveChanges);
+            mOpen.erase(oldest);
+        }
+        KeptTemplate opened;
+        opened.document = Use(Office().Documents()).Open(mRun.templatePath, true);
+        if (!outcomes.isEmpty())
+            ResolveConditionalTexts(opened.document, [&](const RowCondition& condition) { return tags->holds(letter, condition); });
+        opened.fingerprint = Fingerprint(*opened.document);
+        opened.lastUse = mUses;
+        return mOpen.emplace(outcomes, std::move(opened)).first->second;
     }
 
-    // Fills the template with the line's texts in the office and saves the letter in every
-    // format in the private folder; returns what the reader should know about the letter.
-    // An office that failed on the way is ended: the next letter starts a fresh one.
+    // Puts an open template aside: the next letter that starts from it opens it again.
+    void PutAside(const KeptTemplate& open)
+    {
+        const auto kept = std::find_if(mOpen.begin(), mOpen.end(), [&](const auto& each) { return &each.second == &open; });
+        Use(kept->second.document).Close(Word::wdDoNotSaveChanges);
+        mOpen.erase(kept);
+    }
+
+    // Fills an open template with the line's texts in the office, saves the letter in every
+    // format in the private folder, and takes the letter back, all of it one change to the
+    // template; returns what the reader should know about the letter. A template that is not
+    // as it was after that is put aside, and so is one that has made LettersPerOpening
+    // letters. An office that failed on the way is ended: the next letter starts a fresh one.
     QString Fill(const LetterJob& job, const LetterFiles& files, const LineTags* tags)
     {
-        std::shared_ptr<Word::Document> document;
+        bool started = false;
         try {
-            QString start;
-            std::tie(start, document) = OpenStart(job.letter, tags);
-            const QStringList replacedIn = FillLetter(document, job.letter, mOptions,
-                                                          mOptions.keepEmptyParagraphs ? nullptr : &mEmptyParagraphs[start], tags, mRun.ending);
+            KeptTemplate& start = Start(job.letter, tags);
+            started = !mOptions.templatePerLetter;
+            Word::Document& document = *start.document;
+            if (!mOptions.templatePerLetter)
+                document.StartCustomRecord(QStringLiteral("Letter"));
+            const QStringList replacedIn = FillLetter(start.document, job.letter, mOptions,
+                                                      mOptions.keepEmptyParagraphs ? nullptr : &start.emptyParagraphs, tags, mRun.ending);
+            if (!mOptions.templatePerLetter)
+                document.EndCustomRecord();
             for (const LetterFile& file : files.files) {
                 switch (file.format) {
                 case LetterFormat::Doc:
-                    document->SaveAs(file.working, Word::wdFormatDocument97);
+                    document.SaveAs(file.working, Word::wdFormatDocument97);
                     break;
                 case LetterFormat::Docx:
-                    document->SaveAs(file.working, Word::wdFormatXMLDocument);
+                    document.SaveAs(file.working, Word::wdFormatXMLDocument);
                     break;
                 case LetterFormat::Odt:
-                    document->SaveAs(file.working, Word::wdFormatOpenDocumentText);
+                    document.SaveAs(file.working, Word::wdFormatOpenDocumentText);
                     break;
                 case LetterFormat::Pdf:
-                    document->ExportAsFixedFormat(file.working);
+                    document.ExportAsFixedFormat(file.working);
                     break;
                 }
             }
             if (!files.mergeOnlyPdf.isEmpty())
-                document->ExportAsFixedFormat(files.mergeOnlyPdf);
-            document->Close();
+                document.ExportAsFixedFormat(files.mergeOnlyPdf);
+            if (mOptions.templatePerLetter) {
+                PutAside(start);
+            } else if (!document.Undo() || Fingerprint(document) != start.fingerprint) {
+                PutAside(start);
+                ++mRun.reopened;
+            } else if (++start.letters >= LettersPerOpening) {
+                PutAside(start);
+            }
             return ReplacedCharactersNote(replacedIn);
         } catch (...) {
+            if (started)
+                ++mRun.reopened;
             EndOffice();
             throw;
         }
@@ -514,6 +594,7 @@ private:
 
     void EndOffice()
     {
+        mOpen.clear();
         if (!mOffice)
             return;
         Quit(*mOffice);
@@ -524,12 +605,11 @@ private:
     const BatchOptions& mOptions;
     std::shared_ptr<Word::Application> mOffice;
     int mFailedStarts = 0;
-    // The copies of the template with its conditional texts resolved, by the outcomes of its
-    // conditions ("101"); each is opened for every letter with those outcomes.
-    std::map<QString, QString> mVariants;
-    // Every letter of this office from one template, by the template's path, is opened from
-    // the same file.
-    std::map<QString, EmptyParagraphRemover> mEmptyParagraphs;
+    // The templates open in the office, by the outcomes of the conditions of their conditional
+    // texts ("101"; "" for a template without them).
+    std::map<QString, KeptTemplate> mOpen;
+    // How many letters have started from an open template, which tells the one used longest ago.
+    quint64 mUses = 0;
 };
 
 // The first worker reads a template of the user's; the others start their offices meanwhile
@@ -669,8 +749,10 @@ BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& 
                            .arg(QDir::toNativeSeparators(privateFolder), workFolder.errorString()));
     const QString templateCopy = JoinPath(workFolder.path(), letterTemplate.fileName);
     WriteBytesToFile(letterTemplate.bytes, templateCopy);
+    std::atomic<int> reopened = 0;
     const RunSetup run{options, word, workFolder.path(),
-                       letterTemplate.pictures.empty() ? templateCopy : EmbedPictures(word, templateCopy, letterTemplate), std::move(ending)};
+                       letterTemplate.pictures.empty() ? templateCopy : EmbedPictures(word, templateCopy, letterTemplate),
+                       std::move(ending), reopened};
 
     const int workers = std::max(1, std::min(options.offices, static_cast<int>(jobs.size())));
     Queue queue(jobs, workers, static_cast<bool>(letterTemplate.tags));
@@ -689,6 +771,7 @@ BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& 
     }
     BatchResult result;
     result.notBegun = queue.NotBegun();
+    result.templateReopened = reopened;
     if (!options.merged.isEmpty())
         result.merged = Merge(jobs, mergePdfs, run, stop);
     return result;

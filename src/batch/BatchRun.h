@@ -51,6 +51,9 @@ struct BatchOptions {
     // A fresh office for every letter instead of one kept for the whole list; only for
     // measuring what keeping them saves.
     bool freshOfficePerLetter = false;
+    // The template opened for every letter and closed after it, instead of kept open and
+    // every letter taken back from it; only for measuring what keeping it open saves.
+    bool templatePerLetter = false;
 };
 
 // A letter to make: its line and the name its files take in the output folder.
@@ -120,14 +123,17 @@ struct MergeReport {
 struct BatchResult {
     // How many jobs were not begun.
     int notBegun = 0;
+    // How often an office's open template was put aside and opened again after a letter that
+    // failed or did not leave it as it had been.
+    int templateReopened = 0;
     // Only when options.merged names a file.
     std::optional<MergeReport> merged;
 };
 
-// Makes the letters of jobs with the offices of word: each office is started once and
-// makes letter after letter (open the template, fill it as a letter sent as made, save it
-// in every format, close the document), the offices side by side, each on a thread of its own that starts and ends
-// it. A template of the user's is read by the first office before any letter is begun;
+// Makes the letters of jobs with the offices of word: each office is started once, opens
+// the template once and makes letter after letter from it (fill it as a letter sent as made,
+// save it in every format, take the letter back), the offices side by side, each on a thread
+// of its own that starts and ends it. A template of the user's is read by the first office before any letter is begun;
 // begin is called once it is accepted (at once for the embedded letter), and a template
 // refused ends the run with the AppError its tags function threw. Every file is written in
 // a private folder first; a letter's files are then placed in the output folder together,

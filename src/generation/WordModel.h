@@ -22,6 +22,11 @@ inline constexpr int wdReplaceOne = 1;
 inline constexpr int wdReplaceAll = 2;
 // wdDoNotSaveChanges for Close.
 inline constexpr int wdDoNotSaveChanges = 0;
+// The WdStatistic values ComputeStatistics takes: words, characters (spaces included) and
+// paragraphs of the main text.
+inline constexpr int wdStatisticWords = 0;
+inline constexpr int wdStatisticParagraphs = 4;
+inline constexpr int wdStatisticCharactersWithSpaces = 5;
 // Values of Field.Type: the kinds of field a letter holds; wdFieldEmpty for any other.
 inline constexpr int wdFieldEmpty = -1;
 inline constexpr int wdFieldCreateDate = 21;
@@ -165,6 +170,15 @@ public:
     // linked to link (one of LinkedPictures): it holds the picture of the file copy from now
     // on, linked to nothing.
     virtual void EmbedLinkedPicture(const QString& link, const QString& copy) = 0;
+    // What Application.UndoRecord.StartCustomRecord and EndCustomRecord do for this
+    // document: every change made between them is one, which one Undo takes back whole.
+    virtual void StartCustomRecord(const QString& name) = 0;
+    virtual void EndCustomRecord() = 0;
+    // Takes back the latest change; false when there is none to take back.
+    virtual bool Undo() = 0;
+    // How many words, paragraphs or characters (a WdStatistic above) the main text holds, as
+    // it is now.
+    virtual int ComputeStatistics(int statistic) = 0;
     // The whole main text.
     virtual std::shared_ptr<Word::Range> Range() = 0;
     // The paragraphs of the main text, outside tables.

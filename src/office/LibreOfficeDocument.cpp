@@ -14,6 +14,7 @@
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/document/XUndoManagerSupplier.hpp>
 #include <com/sun/star/drawing/XDrawPageSupplier.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/graphic/GraphicProvider.hpp>
@@ -37,7 +38,8 @@
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
-#include <com/sun/star/util/XSearchDescriptor.hpp>
+#include <com/sun/star/util/XReplaceable.hpp>
+#include <com/sun/star/util/XReplaceDescriptor.hpp>
 #include <com/sun/star/util/XSearchable.hpp>
 
 #include <algorithm>
@@ -62,6 +64,8 @@ struct Search {
     bool matchCase = false;
     bool matchWholeWord = false;
     int replace = Word::wdReplaceAll;
+
+    bool operator==(const Search&) const = default;
 };
 
 // Puts replacement in the place of the length characters that follow start in text, with the
@@ -99,6 +103,8 @@ struct StoryText {
     Reference<XTextRange> start;
     // Headers and footers are listed only while they hold text.
     bool listedWhileNotEmpty = false;
+    // The main text, listed first (see WriterStory::Execute).
+    bool main = false;
 };
 
 // What the backend keeps of an open document between calls.
@@ -106,10 +112,29 @@ struct DocumentCache {
     // The stories, from the first listing on. Replacing text adds or removes no story, but
     // it may empty a header or footer: a replacement in one of those drops the list.
     std::optional<std::vector<StoryText>> stories;
-    // One search descriptor serves every search; its options are set when they change.
-    Reference<css::util::XSearchDescriptor> descriptor;
+    // One descriptor serves every search and replace-all; its options are set when they change.
+    Reference<css::util::XReplaceDescriptor> descriptor;
     std::optional<bool> matchCase;
     std::optional<bool> matchWholeWord;
+    // The text of every story but the main text, from when it is first needed until a change
+    // may have changed it.
+    std::optional<QString> otherStoriesText;
+    // The replace-all the main text made in the whole document at once, while nothing else
+    // has changed the document since: the other stories held nothing it found.
+    std::optional<Search> replacedEverywhere;
+    // What was known of the stories as the latest custom record began, while that record is
+    // the latest change: its undo brings them back.
+    std::optional<std::vector<StoryText>> storiesAtRecordStart;
+    std::optional<QString> otherStoriesTextAtRecordStart;
+    bool recordIsLatest = false;
+
+    // Called before each change to the document.
+    void Changing()
+    {
+        otherStoriesText.reset();
+        replacedEverywhere.reset();
+        recordIsLatest = false;
+    }
     // Every paragraph and portion of a shape's text handed out, held until the document
     // closes. The office hands out again a paragraph or portion object it still holds; one
     // whose last reference the bridge is letting go at that moment comes back as nothing
@@ -183,6 +208,78 @@ struct OpenDocument {
     }
 };
 
+// The texts of the headers and footers of the page styles in use, and of the styles that
+// follow them (a first-page style is in use; the style of the pages after it only follows).
+std::vector<Reference<XText>> HeaderAndFooterTexts(const Reference<css::lang::XComponent>& component)
+{
+    const Reference<css::container::XNameAccess> styles(
+        Reference<css::style::XStyleFamiliesSupplier>(component, UNO_QUERY_THROW)->getStyleFamilies()->getByName("PageStyles"),
+        UNO_QUERY_THROW);
+    std::vector<rtl::OUString> used;
+    for (const rtl::OUString& name : styles->getElementNames()) {
+        if (Reference<css::style::XStyle>(styles->getByName(name), UNO_QUERY_THROW)->isInUse())
+            used.push_back(name);
+    }
+    for (std::size_t i = 0; i < used.size(); ++i) {
+        const Reference<css::beans::XPropertySet> style(styles->getByName(used[i]), UNO_QUERY_THROW);
+        rtl::OUString follow;
+        style->getPropertyValue("FollowStyle") >>= follow;
+        if (!follow.isEmpty() && styles->hasByName(follow) && std::find(used.begin(), used.end(), follow) == used.end())
+            used.push_back(follow);
+    }
+
+    static const char* const parts[] = {"HeaderTextFirst", "HeaderText", "HeaderTextLeft",
+                                       "FooterTextFirst", "FooterText", "FooterTextLeft"};
+    std::vector<Reference<XText>> texts;
+    for (const rtl::OUString& name : used) {
+        const Reference<css::beans::XPropertySet> style(styles->getByName(name), UNO_QUERY_THROW);
+        const Reference<css::beans::XPropertySetInfo> info = style->getPropertySetInfo();
+        for (const char* part : parts) {
+            const rtl::OUString property = rtl::OUString::createFromAscii(part);
+            if (!info->hasPropertyByName(property))
+                continue;
+            const Reference<XText> text(style->getPropertyValue(property), UNO_QUERY);
+            if (text.is() && !text->getString().isEmpty() && std::find(texts.begin(), texts.end(), text) == texts.end())
+                texts.push_back(text);
+        }
+    }
+    return texts;
+}
+
+StoryText MakeStoryText(const Reference<XText>& text, bool listedWhileNotEmpty)
+{
+    return StoryText{text, Reference<css::text::XTextRangeCompare>(text, UNO_QUERY_THROW), text->getStart(), listedWhileNotEmpty};
+}
+
+std::vector<Reference<XText>> NoteTexts(const Reference<css::container::XIndexAccess>& notes)
+{
+    std::vector<Reference<XText>> texts;
+    for (sal_Int32 i = 0; i < notes->getCount(); ++i)
+        texts.emplace_back(notes->getByIndex(i), UNO_QUERY_THROW);
+    return texts;
+}
+
+// The stories of the document, as StoryRanges lists them: the main text, the footnotes and
+// endnotes, every non-empty header and footer, and the text frames.
+std::vector<StoryText> ListStories(const Reference<css::lang::XComponent>& component)
+{
+    std::vector<StoryText> all;
+    const auto append = [&all](const std::vector<Reference<XText>>& texts, bool listedWhileNotEmpty) {
+        for (const Reference<XText>& text : texts)
+            all.push_back(MakeStoryText(text, listedWhileNotEmpty));
+    };
+    append({Reference<css::text::XTextDocument>(component, UNO_QUERY_THROW)->getText()}, false);
+    all.front().main = true;
+    append(NoteTexts(Reference<css::text::XFootnotesSupplier>(component, UNO_QUERY_THROW)->getFootnotes()), false);
+    append(NoteTexts(Reference<css::text::XEndnotesSupplier>(component, UNO_QUERY_THROW)->getEndnotes()), false);
+    append(HeaderAndFooterTexts(component), true);
+    const Reference<css::container::XIndexAccess> frames(
+        Reference<css::text::XTextFramesSupplier>(component, UNO_QUERY_THROW)->getTextFrames(), UNO_QUERY_THROW);
+    for (sal_Int32 i = 0; i < frames->getCount(); ++i)
+        append({Reference<css::text::XTextFrame>(frames->getByIndex(i), UNO_QUERY_THROW)->getText()}, false);
+    return all;
+}
+
 // The text a range of the model stands for, and how a search replaces in it.
 class Story {
 public:
@@ -248,11 +345,31 @@ public:
     {
     }
 
+    // A replace-all in the main text whose text no other story holds is the office's own
+    // replace-all, which covers the whole document at once: one call, which keeps the
+    // formatting of each match's first character and leaves nothing behind that taking it
+    // back would miss. The other stories then have nothing to replace.
     bool Execute(const Search& search) override
     {
+        DocumentCache& cache = *mDocument.cache;
+        const bool replaceAll = search.replace == Word::wdReplaceAll;
+        if (replaceAll && !mStory.main && cache.replacedEverywhere == search)
+            return false;
         return Call(mDocument.Use(), QStringLiteral("The search in the document failed"), [&] {
-            const Reference<css::util::XSearchable> searchable(mDocument.component, UNO_QUERY_THROW);
-            const Reference<css::util::XSearchDescriptor> descriptor = Descriptor(searchable, search);
+            const Reference<css::util::XReplaceable> searchable(mDocument.component, UNO_QUERY_THROW);
+            const Reference<css::util::XReplaceDescriptor> replace = Descriptor(searchable, search);
+            if (replaceAll && mStory.main && !OtherStoriesHold(search)) {
+                const std::optional<QString> others = cache.otherStoriesText;
+                cache.Changing();
+                cache.otherStoriesText = others;
+                replace->setReplaceString(ToUno(search.replaceWith));
+                const sal_Int32 replaced = searchable->replaceAll(Reference<css::util::XSearchDescriptor>(replace.get()));
+                cache.replacedEverywhere = search;
+                return replaced > 0;
+            }
+            if (search.replace != wdReplaceNone)
+                cache.Changing();
+            const Reference<css::util::XSearchDescriptor> descriptor(replace.get());
             std::vector<Reference<XTextRange>> matches;
             if (search.replace == Word::wdReplaceOne) {
                 // The first match in this story: the document's matches in order until one is.
@@ -295,6 +412,7 @@ public:
 
     void Delete() override
     {
+        mDocument.cache->Changing();
         Call(mDocument.Use(), QStringLiteral("The text could not be removed"), [&] { mStory.text->setString(rtl::OUString()); });
         if (mStory.listedWhileNotEmpty)
             mDocument.cache->stories.reset();
@@ -320,13 +438,30 @@ public:
     }
 
 private:
+    // Whether a story other than the main text may hold a match of the search.
+    bool OtherStoriesHold(const Search& search) const
+    {
+        DocumentCache& cache = *mDocument.cache;
+        if (!cache.otherStoriesText) {
+            if (!cache.stories)
+                cache.stories = ListStories(mDocument.component);
+            QString text;
+            for (const StoryText& story : *cache.stories) {
+                if (!story.main)
+                    text += ParagraphsText(story.text);
+            }
+            cache.otherStoriesText = text;
+        }
+        return cache.otherStoriesText->contains(search.findText, search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+    }
+
     // The document's search descriptor, made on the first search, set up for this one.
-    Reference<css::util::XSearchDescriptor> Descriptor(const Reference<css::util::XSearchable>& searchable,
-                                                      const Search& search) const
+    Reference<css::util::XReplaceDescriptor> Descriptor(const Reference<css::util::XReplaceable>& searchable,
+                                                       const Search& search) const
     {
         DocumentCache& cache = *mDocument.cache;
         if (!cache.descriptor.is()) {
-            const Reference<css::util::XSearchDescriptor> made = searchable->createSearchDescriptor();
+            const Reference<css::util::XReplaceDescriptor> made = searchable->createReplaceDescriptor();
             const Reference<css::beans::XPropertySet> options(made, UNO_QUERY_THROW);
             options->setPropertyValue("SearchRegularExpression", css::uno::Any(false));
             options->setPropertyValue("SearchSimilarity", css::uno::Any(false));
@@ -386,6 +521,7 @@ public:
     {
         const QString what = mParagraph.is() ? QStringLiteral("The search in the paragraph failed")
                                              : QStringLiteral("The search in the shape failed");
+        mDocument.cache->Changing();
         return Call(mDocument.Use(), what, [&] {
             std::vector<Match> matches = FindMatches(search);
             if (matches.empty())
@@ -409,6 +545,7 @@ public:
     // A paragraph is removed whole, its mark with it.
     void Delete() override
     {
+        mDocument.cache->Changing();
         Call(mDocument.Use(), QStringLiteral("The text could not be removed"), [&] {
             if (mParagraph.is())
                 Reference<css::lang::XComponent>(mParagraph, UNO_QUERY_THROW)->dispose();
@@ -650,6 +787,7 @@ public:
     // The field's place in the text takes the text.
     void UnlinkAs(const QString& text) override
     {
+        mDocument.cache->Changing();
         Call(mDocument.Use(), QStringLiteral("The field could not be replaced"), [&] { mField->getAnchor()->setString(ToUno(text)); });
         mDocument.cache->stories.reset();
     }
@@ -784,57 +922,6 @@ private:
     Reference<css::uno::XInterface> mShape;
 };
 
-// The texts of the headers and footers of the page styles in use, and of the styles that
-// follow them (a first-page style is in use; the style of the pages after it only follows).
-std::vector<Reference<XText>> HeaderAndFooterTexts(const Reference<css::lang::XComponent>& component)
-{
-    const Reference<css::container::XNameAccess> styles(
-        Reference<css::style::XStyleFamiliesSupplier>(component, UNO_QUERY_THROW)->getStyleFamilies()->getByName("PageStyles"),
-        UNO_QUERY_THROW);
-    std::vector<rtl::OUString> used;
-    for (const rtl::OUString& name : styles->getElementNames()) {
-        if (Reference<css::style::XStyle>(styles->getByName(name), UNO_QUERY_THROW)->isInUse())
-            used.push_back(name);
-    }
-    for (std::size_t i = 0; i < used.size(); ++i) {
-        const Reference<css::beans::XPropertySet> style(styles->getByName(used[i]), UNO_QUERY_THROW);
-        rtl::OUString follow;
-        style->getPropertyValue("FollowStyle") >>= follow;
-        if (!follow.isEmpty() && styles->hasByName(follow) && std::find(used.begin(), used.end(), follow) == used.end())
-            used.push_back(follow);
-    }
-
-    static const char* const parts[] = {"HeaderTextFirst", "HeaderText", "HeaderTextLeft",
-                                       "FooterTextFirst", "FooterText", "FooterTextLeft"};
-    std::vector<Reference<XText>> texts;
-    for (const rtl::OUString& name : used) {
-        const Reference<css::beans::XPropertySet> style(styles->getByName(name), UNO_QUERY_THROW);
-        const Reference<css::beans::XPropertySetInfo> info = style->getPropertySetInfo();
-        for (const char* part : parts) {
-            const rtl::OUString property = rtl::OUString::createFromAscii(part);
-            if (!info->hasPropertyByName(property))
-                continue;
-            const Reference<XText> text(style->getPropertyValue(property), UNO_QUERY);
-            if (text.is() && !text->getString().isEmpty() && std::find(texts.begin(), texts.end(), text) == texts.end())
-                texts.push_back(text);
-        }
-    }
-    return texts;
-}
-
-StoryText MakeStoryText(const Reference<XText>& text, bool listedWhileNotEmpty)
-{
-    return StoryText{text, Reference<css::text::XTextRangeCompare>(text, UNO_QUERY_THROW), text->getStart(), listedWhileNotEmpty};
-}
-
-std::vector<Reference<XText>> NoteTexts(const Reference<css::container::XIndexAccess>& notes)
-{
-    std::vector<Reference<XText>> texts;
-    for (sal_Int32 i = 0; i < notes->getCount(); ++i)
-        texts.emplace_back(notes->getByIndex(i), UNO_QUERY_THROW);
-    return texts;
-}
-
 class DocumentImpl : public Word::Document {
 public:
     explicit DocumentImpl(OpenDocument document) : mDocument(std::move(document)) {}
@@ -847,23 +934,8 @@ public:
         Connection& office = mDocument.Use();
         std::optional<std::vector<StoryText>>& stories = mDocument.cache->stories;
         if (!stories || office.Lost())
-            stories = Call(office, QStringLiteral("The parts of the document could not be listed"), [&] {
-                const Reference<css::lang::XComponent>& component = mDocument.component;
-                std::vector<StoryText> all;
-                const auto append = [&all](const std::vector<Reference<XText>>& texts, bool listedWhileNotEmpty) {
-                    for (const Reference<XText>& text : texts)
-                        all.push_back(MakeStoryText(text, listedWhileNotEmpty));
-                };
-                append({Reference<css::text::XTextDocument>(component, UNO_QUERY_THROW)->getText()}, false);
-                append(NoteTexts(Reference<css::text::XFootnotesSupplier>(component, UNO_QUERY_THROW)->getFootnotes()), false);
-                append(NoteTexts(Reference<css::text::XEndnotesSupplier>(component, UNO_QUERY_THROW)->getEndnotes()), false);
-                append(HeaderAndFooterTexts(component), true);
-                const Reference<css::container::XIndexAccess> frames(
-                    Reference<css::text::XTextFramesSupplier>(component, UNO_QUERY_THROW)->getTextFrames(), UNO_QUERY_THROW);
-                for (sal_Int32 i = 0; i < frames->getCount(); ++i)
-                    append({Reference<css::text::XTextFrame>(frames->getByIndex(i), UNO_QUERY_THROW)->getText()}, false);
-                return all;
-            });
+            stories = Call(office, QStringLiteral("The parts of the document could not be listed"),
+                           [&] { return ListStories(mDocument.component); });
         std::vector<std::shared_ptr<Word::Range>> ranges;
         for (const StoryText& story : *stories)
             ranges.push_back(std::make_shared<RangeImpl>(mDocument, std::make_shared<WriterStory>(mDocument, story)));
@@ -895,7 +967,9 @@ public:
     }
 
     // The document at exactly that path, written by the office's own filter for the format
-    // (a Word 97-2003 document when none is given), replacing any file there.
+    // (a Word 97-2003 document when none is given), replacing any file there. The document
+    // itself stays as it was opened, its file and format unchanged: saving it as another
+    // format's file more than once could otherwise fail.
     void SaveAs(const QString& fileName, std::optional<int> fileFormat) override
     {
         const QString path = QFileInfo(fileName).absoluteFilePath();
@@ -914,7 +988,7 @@ public:
             properties[1].Name = "Overwrite";
             properties[1].Value <<= true;
             Reference<css::frame::XStorable>(mDocument.component, UNO_QUERY_THROW)
-                ->storeAsURL(FileUrl(saved), css::uno::Sequence<css::beans::PropertyValue>(properties, 2));
+                ->storeToURL(FileUrl(saved), css::uno::Sequence<css::beans::PropertyValue>(properties, 2));
         }, Limit::Document); });
         if (::rename(QFile::encodeName(saved).constData(), QFile::encodeName(path).constData()) != 0) {
             // Another file system: copied, so that the target is either as it was or whole.
@@ -960,6 +1034,7 @@ public:
     void EmbedLinkedPicture(const QString& link, const QString& copy) override
     {
         const QString what = QStringLiteral("The picture linked to \"%1\" could not be embedded").arg(link);
+        mDocument.cache->Changing();
         Connection& office = mDocument.Use();
         Call(office, what, [&] {
             css::beans::PropertyValue source;
@@ -973,6 +1048,57 @@ public:
                 if (FromUno(origin) == link)
                     object->setPropertyValue("Graphic", css::uno::Any(picture));
             });
+        });
+    }
+
+    void StartCustomRecord(const QString& name) override
+    {
+        mDocument.cache->storiesAtRecordStart = mDocument.cache->stories;
+        mDocument.cache->otherStoriesTextAtRecordStart = mDocument.cache->otherStoriesText;
+        Call(mDocument.Use(), QStringLiteral("The changes to come could not be made one"),
+             [&] { UndoManager()->enterUndoContext(ToUno(name)); });
+    }
+
+    void EndCustomRecord() override
+    {
+        Call(mDocument.Use(), QStringLiteral("The changes could not be made one"), [&] { UndoManager()->leaveUndoContext(); });
+        mDocument.cache->recordIsLatest = true;
+    }
+
+    // Taking back a custom record brings back the stories listed as it began: the text
+    // objects of the word processor stay the same, and what was emptied holds text again.
+    bool Undo() override
+    {
+        DocumentCache& cache = *mDocument.cache;
+        const bool record = cache.recordIsLatest;
+        cache.Changing();
+        cache.stories = record ? cache.storiesAtRecordStart : std::nullopt;
+        if (record)
+            cache.otherStoriesText = cache.otherStoriesTextAtRecordStart;
+        cache.shapeTextObjects.clear();
+        return Call(mDocument.Use(), QStringLiteral("The latest change could not be taken back"), [&] {
+            const Reference<css::document::XUndoManager> manager = UndoManager();
+            if (!manager->isUndoPossible())
+                return false;
+            manager->undo();
+            return true;
+        });
+    }
+
+    // The office counts the whole document afresh when asked.
+    int ComputeStatistics(int statistic) override
+    {
+        const char* property = statistic == Word::wdStatisticWords        ? "WordCount"
+                               : statistic == Word::wdStatisticParagraphs ? "ParagraphCount"
+                               : statistic == Word::wdStatisticCharactersWithSpaces ? "CharacterCount"
+                                                                                   : nullptr;
+        if (!property)
+            throw AppError(QStringLiteral("The office engine (LibreOffice) cannot count the statistic %1.").arg(statistic));
+        return Call(mDocument.Use(), QStringLiteral("The document's statistics could not be read"), [&] {
+            sal_Int32 count = 0;
+            Reference<css::beans::XPropertySet>(mDocument.component, UNO_QUERY_THROW)
+                    ->getPropertyValue(rtl::OUString::createFromAscii(property)) >>= count;
+            return static_cast<int>(count);
         });
     }
 
@@ -1007,6 +1133,11 @@ public:
     }
 
 private:
+    Reference<css::document::XUndoManager> UndoManager() const
+    {
+        return Reference<css::document::XUndoManagerSupplier>(mDocument.component, UNO_QUERY_THROW)->getUndoManager();
+    }
+
     // Calls each with the URL of every picture object linked to a file, and the object.
     void ForEachLinkedPicture(const std::function<void(const rtl::OUString&, const Reference<css::beans::XPropertySet>&)>& each)
     {

@@ -297,6 +297,27 @@ void BatchListTest::lettersSentAsMade()
     QVERIFY2(reports.front().message.contains(QLatin1String("second try; the first failed: ")) &&
                  reports.front().message.contains(QLatin1String("The office lost its way")),
              qPrintable(reports.front().message));
+    // A letter that fails once its template is filled, on both tries, leaves nothing of its
+    // texts to the letter after it, which the office makes from the template opened again.
+    FakeWord failing;
+    failing.document.stories = word.document.stories;
+    failing.FailOn(QStringLiteral("SaveAs"), 2);
+    failing.FailOn(QStringLiteral("SaveAs"), 3);
+    LetterJob broken = job;
+    broken.letter.row = 4;
+    broken.stem = QStringLiteral("4-Broken");
+    broken.letter.fields[static_cast<std::size_t>(FieldOf("[YourName]"))] = QStringLiteral("Broken");
+    reports.clear();
+    options.outputFolder = temp.filePath(QStringLiteral("midway"));
+    QVERIFY(QDir().mkpath(options.outputFolder));
+    const BatchResult afterFailure = MakeLetters({full, broken, job}, options, failing,
+                                                 LetterTemplate{"template", QStringLiteral("template.dot"), QString(), {}}, stop, {},
+                                                 [&reports](const LetterReport& report) { reports.push_back(report); });
+    QCOMPARE(reports.size(), std::size_t(3));
+    QCOMPARE(reports[1].outcome, LetterOutcome::Failed);
+    QCOMPARE(reports[2].outcome, LetterOutcome::Made);
+    QCOMPARE(afterFailure.templateReopened, 2);
+    QCOMPARE(failing.saved.last().stories[0], QStringLiteral("Sam\rAnn\rAcme\rStuttgart 70173\rAttn:\rDear Ann:"));
     QCOMPARE(word.saved.first().stories[0].count(QLatin1Char('\r')), 7);
     const FakeWord::Content letter = word.saved.last();
     // Only lines of nothing but empty fields go; a line with text of its own keeps it, and

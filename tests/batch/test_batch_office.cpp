@@ -218,6 +218,7 @@ private slots:
     void templatesRefused();
     void conditionalTexts();
     void shardsSideBySide();
+    void oneOpenTemplateMakesEveryLetter();
     void cleanup();
 
 private:
@@ -945,6 +946,45 @@ void BatchOfficeTest::shardsSideBySide()
         QVERIFY2(AntiwordText(QDir(folder).filePath(name)).contains(QStringLiteral("Person %1").arg(line)), qPrintable(name));
     }
     QCOMPARE(told.count(QLatin1String("Row 7")), 1);
+}
+
+
+void BatchOfficeTest::oneOpenTemplateMakesEveryLetter()
+{
+    // Rows 2 and 52 are the same; the 49 rows between them leave out paragraphs and separators,
+    // hold tags, long texts and a value over two lines, each in some of them.
+    const QByteArray same = "\"Smith, John\",\"Acme, Inc.\",1 Main St,Springfield,IL,62701,Buyer\n";
+    QByteArray lines = "RecipientName,CompanyName,StreetAddress2,City2,ST2,ZIPCode2,Title\n" + same;
+    for (int row = 3; row < 52; ++row) {
+        const QByteArray n = QByteArray::number(row);
+        lines += (row % 3 == 0 ? QByteArray(300, 'n') : "Person " + n) + "," + (row % 5 == 0 ? QByteArray() : "Company " + n) + "," +
+                 (row % 4 == 0 ? QByteArray("\"PO Box 9\nSuite 3\"") : n + " High St") + ",Town " + n + "," +
+                 (row % 6 == 0 ? QByteArray() : "CA") + ",9" + n + "," + (row % 7 == 0 ? QByteArray("Chef [City] of [ZIPCode2]") : "Title " + n) + "\n";
+    }
+    lines += same;
+    const QString list = mHome.filePath(QStringLiteral("open.csv"));
+    WriteFile(list, lines);
+    const QString folder = mOutput.filePath(QStringLiteral("open"));
+    const Result run = Run({QStringLiteral("--offices"), QStringLiteral("1"), QStringLiteral("--format"), QStringLiteral("odt"), list, folder});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains(QLatin1String("51 letters made")) && !run.out.contains(QLatin1String("opened again")), qPrintable(run.out));
+    const QStringList first = QDir(folder).entryList({QStringLiteral("02-*.odt")});
+    const QStringList last = QDir(folder).entryList({QStringLiteral("52-*.odt")});
+    QCOMPARE(first.size(), 1);
+    QCOMPARE(last.size(), 1);
+    // Every letter between them holds its own row.
+    for (int row = 3; row < 52; ++row) {
+        const QStringList made = QDir(folder).entryList({QStringLiteral("%1-*.odt").arg(row, 2, 10, QLatin1Char('0'))});
+        QCOMPARE(made.size(), 1);
+        QVERIFY2(ZipMemberText(QDir(folder).filePath(made.front()), QStringLiteral("content.xml")).contains(QStringLiteral("Town %1").arg(row)),
+                 qPrintable(made.front()));
+    }
+    // The main text and the header alike.
+    for (const QString member : {QStringLiteral("content.xml"), QStringLiteral("styles.xml")}) {
+        const QString made = ZipMemberText(QDir(folder).filePath(first.front()), member);
+        QCOMPARE(ZipMemberText(QDir(folder).filePath(last.front()), member), made);
+        QVERIFY2(!made.contains(QLatin1Char('[')) && made.contains(QLatin1String("Smith, John")), qPrintable(member + made));
+    }
 }
 
 QTEST_GUILESS_MAIN(BatchOfficeTest)

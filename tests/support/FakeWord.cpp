@@ -6,6 +6,10 @@
 
 #include <QFileInfo>
 #include <QPainter>
+#include <QRegularExpression>
+
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -353,6 +357,34 @@ public:
     {
         Enter(QStringLiteral("EmbedLinkedPicture"), link + QStringLiteral(", ") + copy);
     }
+    void StartCustomRecord(const QString& name) override
+    {
+        Enter(QStringLiteral("StartCustomRecord"), name);
+        mRecordStart = *mContent;
+    }
+    void EndCustomRecord() override { Enter(QStringLiteral("EndCustomRecord")); }
+    bool Undo() override
+    {
+        Enter(QStringLiteral("Undo"));
+        if (!mRecordStart)
+            return false;
+        *mContent = *std::exchange(mRecordStart, std::nullopt);
+        return true;
+    }
+    // Paragraphs and characters (their marks included) of the main story; words between spaces.
+    int ComputeStatistics(int statistic) override
+    {
+        Enter(QStringLiteral("ComputeStatistics"), QString::number(statistic));
+        const QString& main = mContent->stories.value(0);
+        switch (statistic) {
+        case Word::wdStatisticParagraphs:
+            return static_cast<int>(Text{mContent}.Paragraphs().size());
+        case Word::wdStatisticCharactersWithSpaces:
+            return static_cast<int>(main.size());
+        default:
+            return static_cast<int>(main.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts).size());
+        }
+    }
     std::shared_ptr<Word::Range> Range() override
     {
         Enter(QStringLiteral("Range"));
@@ -377,6 +409,8 @@ private:
 
     std::shared_ptr<Instance> mInstance;
     std::shared_ptr<FakeWord::Content> mContent;
+    // The content as the latest custom record began, which Undo brings back.
+    std::optional<FakeWord::Content> mRecordStart;
 };
 
 class FakeDocuments : public Word::Documents {

@@ -22,6 +22,7 @@
 // paragraph's Delete removes it with its mark, so that the paragraphs after it move up (as
 // in Word, delete them last first). The fields of a story are listed in `fields`; UnlinkAs
 // keeps the field's text there and marks it unlinked, after which no range lists it.
+// StartCustomRecord keeps a copy of the document's content, which Undo brings back.
 //
 // Every call is appended to `log` as "Member" or "Member(arguments)" (for example
 // "CreateApplication", "Open(/tmp/t.dot, ReadOnly=true)", "Execute(Replace=2)",

@@ -120,6 +120,7 @@ public:
         mInner->Delete();
     }
     std::shared_ptr<Word::Collection<Word::Field>> Fields() override;
+    std::shared_ptr<Word::Collection<Word::Paragraph>> Paragraphs() override;
 
 private:
     Scope mScope;
@@ -241,6 +242,16 @@ std::shared_ptr<Word::Collection<Word::Field>> TimedRange::Fields()
         inner = mInner->Fields();
     }
     return inner ? std::make_shared<TimedCollection<Word::Field>>(mScope, inner) : nullptr;
+}
+
+std::shared_ptr<Word::Collection<Word::Paragraph>> TimedRange::Paragraphs()
+{
+    std::shared_ptr<Word::Collection<Word::Paragraph>> inner;
+    {
+        const auto t = mScope.Time("replace");
+        inner = mInner->Paragraphs();
+    }
+    return inner ? std::make_shared<TimedCollection<Word::Paragraph>>(mScope, inner) : nullptr;
 }
 
 class TimedDocument : public Word::Document {

@@ -39,7 +39,7 @@ constexpr int OfficeStartAttempts = 2;
 constexpr std::size_t MostOpenTemplates = 8;
 
 // An open template is closed and opened again after this many letters.
-constexpr int LettersPerOpening = 1000;
+constexpr int LettersPerOpening = 1000000;
 
 // Where a failing step of the fill is said to be; nobody sees it, as the batch tells the
 // description alone.

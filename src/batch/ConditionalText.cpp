@@ -73,6 +73,27 @@ void Resolve(const RangePtr& range, const QString& place, const ConditionHolds& 
         RemoveFirst(range, after + part.endMarker, place);
     }
 }
+// Removes the paragraphs of range that ShowsNothing, the last first, so that removing one
+// leaves the place of those before it as it was. They are looked for one by one only when the
+// range holds such a paragraph in this letter.
+void RemoveParagraphsShowingNothing(const RangePtr& range, const ConditionHolds& holds)
+{
+    const QString text = Use(range).Text();
+    static const QRegularExpression paragraphEnd(QStringLiteral("[\\r\\n]"));
+    const QStringList lines = text.split(paragraphEnd);
+    if (std::none_of(lines.begin(), lines.end(), [&holds](const QString& line) { return ShowsNothing(line, holds); }))
+        return;
+    const QStringList marked = text.split(QLatin1Char('\r'));
+    const auto paragraphs = range->Paragraphs();
+    // Without tables the paragraphs are those the text marks, in order, and need not be read
+    // again (the text ends with a paragraph mark, so splitting it gives one more).
+    const bool aligned = Use(paragraphs).Count() == marked.size() - 1;
+    for (int i = paragraphs->Count() - 1; i >= 0; --i) {
+        const RangePtr paragraph = Use(paragraphs->Item(i)).Range();
+        if (ShowsNothing(aligned ? marked[i] : Use(paragraph).Text(), holds))
+            paragraph->Delete();
+    }
+}
 }
 
 bool IsConditionMarker(const QString& tag)
@@ -176,24 +197,10 @@ bool ShowsNothing(const QString& paragraph, const ConditionHolds& holds)
 
 void ResolveConditionalTexts(const std::shared_ptr<Word::Document>& document, const ConditionHolds& holds)
 {
-    // The main text's paragraphs that show nothing go first, the last first, so that removing
-    // one leaves the place of those before it as it was; they are looked for one by one only
-    // when the main text holds such a paragraph in this letter.
-    const QStringList mainText = Use(Use(document).Range()).Text().split(QLatin1Char('\r'));
-    if (std::any_of(mainText.begin(), mainText.end(), [&holds](const QString& paragraph) { return ShowsNothing(paragraph, holds); })) {
-        const auto paragraphs = Use(document).Paragraphs();
-        // Without tables the main text's paragraphs are those paragraphs, in order, and need
-        // not be read again (the text ends with a paragraph mark, so splitting it gives one more).
-        const bool aligned = Use(paragraphs).Count() == mainText.size() - 1;
-        for (int i = paragraphs->Count() - 1; i >= 0; --i) {
-            const RangePtr range = Use(paragraphs->Item(i)).Range();
-            if (ShowsNothing(aligned ? mainText[i] : Use(range).Text(), holds))
-                range->Delete();
-        }
-    }
     const auto stories = Use(document).StoryRanges();
+    std::vector<std::pair<RangePtr, QString>> texts;
     for (int i = 0; i < Use(stories).Count(); ++i)
-        Resolve(stories->Item(i), i == 0 ? QStringLiteral("the main text") : QStringLiteral("part %1 of the template").arg(i + 1), holds);
+        texts.emplace_back(stories->Item(i), i == 0 ? QStringLiteral("the main text") : QStringLiteral("part %1 of the template").arg(i + 1));
     const auto shapes = Use(document).Shapes();
     for (int i = 0; i < Use(shapes).Count(); ++i) {
         std::shared_ptr<Word::TextFrame> frame;
@@ -203,6 +210,10 @@ void ResolveConditionalTexts(const std::shared_ptr<Word::Document>& document, co
             continue; // a picture or a line: no text
         }
         if (Use(frame).HasText())
-            Resolve(frame->TextRange(), QStringLiteral("shape %1 of the template").arg(i + 1), holds);
+            texts.emplace_back(frame->TextRange(), QStringLiteral("shape %1 of the template").arg(i + 1));
+    }
+    for (const auto& [range, place] : texts) {
+        RemoveParagraphsShowingNothing(range, holds);
+        Resolve(range, place, holds);
     }
 }

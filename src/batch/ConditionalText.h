@@ -20,9 +20,9 @@
 // A condition is one --where takes ("Name = value", "Name != value", "Name is empty", "Name
 // is not empty"), or a name alone for "is not empty"; the markers are matched ignoring
 // letter case and spaces. A letter shows the text after the first condition that holds, else
-// the text after [ELSE], else nothing; [ELSE IF ...] and [ELSE] are optional. A paragraph of
-// the main text that holds nothing but conditional text and shows none of it in a letter is
-// left out of that letter whole. Conditions cannot be nested.
+// the text after [ELSE], else nothing; [ELSE IF ...] and [ELSE] are optional. A paragraph
+// (outside a table) that holds nothing but conditional text and shows none of it in a letter
+// is left out of that letter whole. Conditions cannot be nested.
 
 // One way a conditional text may go: its marker as written ("[IF Anrede = Frau]", "[ELSE IF
 // ...]", "[ELSE]"), its condition (none for [ELSE]) and the text after the marker.
@@ -69,5 +69,5 @@ bool ShowsNothing(const QString& paragraph, const ConditionHolds& holds);
 
 // Gives every conditional text of the document its letter's part: in the stories and the
 // text of the shapes, the part that shows stays with its formatting and the markers and
-// the other part go; a main-text paragraph that ShowsNothing goes whole.
+// the other part go; a paragraph outside a table that ShowsNothing goes whole.
 void ResolveConditionalTexts(const std::shared_ptr<Word::Document>& document, const ConditionHolds& holds);

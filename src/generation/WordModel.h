@@ -100,6 +100,7 @@ public:
 };
 
 class Field;
+class Paragraph;
 
 class Range {
 public:
@@ -113,6 +114,8 @@ public:
     virtual void Delete() = 0;
     // The fields in the range, in reading order.
     virtual std::shared_ptr<Collection<Word::Field>> Fields() = 0;
+    // The paragraphs of the range, outside tables; a paragraph's range is its only one.
+    virtual std::shared_ptr<Collection<Word::Paragraph>> Paragraphs() = 0;
     // The pages the range spans, every one of them, as a PDF document: the caller draws
     // them at the scale it needs and decides where the picture goes (the clipboard, a file).
     virtual QByteArray CopyAsPicture() = 0;

@@ -292,7 +292,24 @@ public:
     virtual QString Text() = 0;
     virtual void Delete() = 0;
     virtual Fields TextFields() = 0;
+    // The text that holds the story, and the story's paragraphs in it, outside tables.
+    virtual Reference<XText> OwnText() = 0;
+    virtual std::vector<Reference<XTextRange>> Paragraphs() = 0;
 };
+
+// The paragraphs of text, outside its tables, in order.
+std::vector<Reference<XTextRange>> ParagraphsOf(const Reference<XText>& text)
+{
+    std::vector<Reference<XTextRange>> found;
+    const Reference<css::container::XEnumeration> parts =
+        Reference<css::container::XEnumerationAccess>(text, UNO_QUERY_THROW)->createEnumeration();
+    while (parts->hasMoreElements()) {
+        const Reference<css::lang::XServiceInfo> part(parts->nextElement(), UNO_QUERY_THROW);
+        if (part->supportsService("com.sun.star.text.Paragraph"))
+            found.emplace_back(part, UNO_QUERY_THROW);
+    }
+    return found;
+}
 
 // The kind of a portion of a paragraph: "Text", "TextField" and so on.
 rtl::OUString PortionType(const Reference<XTextRange>& portion)
@@ -416,6 +433,14 @@ public:
         Call(mDocument.Use(), QStringLiteral("The text could not be removed"), [&] { mStory.text->setString(rtl::OUString()); });
         if (mStory.listedWhileNotEmpty)
             mDocument.cache->stories.reset();
+    }
+
+    Reference<XText> OwnText() override { return mStory.text; }
+
+    std::vector<Reference<XTextRange>> Paragraphs() override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The paragraphs of the document could not be listed"),
+                    [&] { return ParagraphsOf(mStory.text); });
     }
 
     // The document's fields that this story's text holds, in reading order.
@@ -542,15 +567,42 @@ public:
         });
     }
 
-    // A paragraph is removed whole, its mark with it.
+    // A paragraph is removed whole, its mark with it. The word processor's own paragraph goes
+    // when it is disposed of, whatever is next to it (a table); disposing of a paragraph of a
+    // shape's text leaves it, so its text goes with the mark after it, or for the last
+    // paragraph the mark before it, and the only paragraph is emptied.
     void Delete() override
     {
         mDocument.cache->Changing();
         Call(mDocument.Use(), QStringLiteral("The text could not be removed"), [&] {
-            if (mParagraph.is())
-                Reference<css::lang::XComponent>(mParagraph, UNO_QUERY_THROW)->dispose();
-            else
+            if (!mParagraph.is()) {
                 mText->setString(rtl::OUString());
+                return;
+            }
+            if (Reference<css::lang::XServiceInfo>(mParagraph, UNO_QUERY_THROW)->getImplementationName() == "SwXParagraph") {
+                Reference<css::lang::XComponent>(mParagraph, UNO_QUERY_THROW)->dispose();
+                return;
+            }
+            Reference<css::text::XTextCursor> cursor = mText->createTextCursorByRange(mParagraph->getStart());
+            cursor->gotoRange(mParagraph->getEnd(), true);
+            if (!cursor->goRight(1, true)) {
+                cursor = mText->createTextCursorByRange(mParagraph->getStart());
+                cursor->goLeft(1, false);
+                cursor->gotoRange(mParagraph->getEnd(), true);
+            }
+            cursor->setString(rtl::OUString());
+        });
+    }
+
+    Reference<XText> OwnText() override { return mText; }
+
+    // A shape's text holds nothing but paragraphs.
+    std::vector<Reference<XTextRange>> Paragraphs() override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The paragraphs of the text could not be listed"), [&] {
+            std::vector<Reference<XTextRange>> paragraphs;
+            ForEachParagraph([&](const Reference<XTextRange>& paragraph) { paragraphs.push_back(paragraph); });
+            return paragraphs;
         });
     }
 
@@ -846,6 +898,8 @@ public:
         return std::make_shared<Word::ListCollection<Word::Field>>(std::move(fields));
     }
 
+    std::shared_ptr<Word::Collection<Word::Paragraph>> Paragraphs() override;
+
     // Every page of the document: the main text spans them all, and headers, frames and
     // shapes are seen on the pages that hold them.
     QByteArray CopyAsPicture() override { return mDocument.Pages(); }
@@ -874,6 +928,15 @@ private:
     Reference<XText> mText;
     Reference<XTextRange> mParagraph;
 };
+
+std::shared_ptr<Word::Collection<Word::Paragraph>> RangeImpl::Paragraphs()
+{
+    std::vector<std::shared_ptr<Word::Paragraph>> list;
+    const Reference<XText> text = mStory->OwnText();
+    for (const Reference<XTextRange>& paragraph : mStory->Paragraphs())
+        list.push_back(std::make_shared<ParagraphImpl>(mDocument, text, paragraph));
+    return std::make_shared<Word::ListCollection<Word::Paragraph>>(std::move(list));
+}
 
 class TextFrameImpl : public Word::TextFrame {
 public:
@@ -1110,27 +1173,7 @@ public:
         return std::make_shared<RangeImpl>(mDocument, std::make_shared<WriterStory>(mDocument, body));
     }
 
-    std::shared_ptr<Word::Collection<Word::Paragraph>> Paragraphs() override
-    {
-        const Reference<XText> text = Call(mDocument.Use(), QStringLiteral("The text of the document could not be read"), [&] {
-            return Reference<css::text::XTextDocument>(mDocument.component, UNO_QUERY_THROW)->getText();
-        });
-        const auto paragraphs = Call(mDocument.Use(), QStringLiteral("The paragraphs of the document could not be listed"), [&] {
-            std::vector<Reference<XTextRange>> found;
-            const Reference<css::container::XEnumeration> parts =
-                Reference<css::container::XEnumerationAccess>(text, UNO_QUERY_THROW)->createEnumeration();
-            while (parts->hasMoreElements()) {
-                const Reference<css::lang::XServiceInfo> part(parts->nextElement(), UNO_QUERY_THROW);
-                if (part->supportsService("com.sun.star.text.Paragraph"))
-                    found.emplace_back(part, UNO_QUERY_THROW);
-            }
-            return found;
-        });
-        std::vector<std::shared_ptr<Word::Paragraph>> list;
-        for (const Reference<XTextRange>& paragraph : paragraphs)
-            list.push_back(std::make_shared<ParagraphImpl>(mDocument, text, paragraph));
-        return std::make_shared<Word::ListCollection<Word::Paragraph>>(std::move(list));
-    }
+    std::shared_ptr<Word::Collection<Word::Paragraph>> Paragraphs() override { return Range()->Paragraphs(); }
 
 private:
     Reference<css::document::XUndoManager> UndoManager() const

@@ -852,6 +852,7 @@ void BatchOfficeTest::conditionalTexts()
         {QStringLiteral("4-Nordlicht Reisen AG"), {"Sehr geehrte Damen und Herren,", "Rabatt von 5 %", "ist unser Vertriebsteam;"}},
         // The same outcomes as row 3's: the letter starts from the same resolved copy.
         {QStringLiteral("5-Kaya Elektro"), {"Herrn Emre Kaya", "Sehr geehrter Herr Kaya,", "ist Mara Voss;"}}};
+    static const QRegularExpression emptyParagraph(QStringLiteral("<text:p[^>]*/>|<text:p[^>]*></text:p>"));
     for (const auto& [name, shown] : letters) {
         const QString odt = QDir(example).filePath(name + QStringLiteral(".odt"));
         for (const QString& text : {Odt2txtText(odt), PdftotextText(QDir(example).filePath(name + QStringLiteral(".pdf")))}) {
@@ -862,25 +863,32 @@ void BatchOfficeTest::conditionalTexts()
             QCOMPARE(text.contains(QLatin1String("Rabatt von")), shown.join(QString()).contains(QLatin1String("Rabatt von")));
         }
         // The discount's paragraph goes whole where there is none: no empty paragraph in its place.
-        static const QRegularExpression emptyParagraph(QStringLiteral("<text:p[^>]*/>|<text:p[^>]*></text:p>"));
         const QString body = ZipMemberXml(odt, QStringLiteral("content.xml"));
         const qsizetype subject = body.indexOf(QLatin1String("Ihr Angebot"));
         QVERIFY2(subject > 0 && !body.mid(subject).contains(emptyParagraph), qPrintable(body));
     }
 
     // In every story: a header, a footer, a shape and the main text, where the condition is
-    // split across formatting runs as a word processor saves an edited one.
+    // split across formatting runs as a word processor saves an edited one. A paragraph that
+    // shows nothing goes in each.
     const QString list = mHome.filePath(QStringLiteral("conditions.csv"));
     WriteFile(list, "RecipientName,Rabatt,Region\nAnn,10 %,Nord\nBen,,Süd\n");
     const QString everywhere = mHome.filePath(QStringLiteral("everywhere.fodt"));
-    WriteFile(everywhere, FlatTemplate("[IF Rabatt]Kopf mit Rabatt[ELSE]Kopf ohne[END IF]", "[IF Region = NORD]Fuß Nord[END IF]",
-                                       "[IF Rabatt is empty]Form ohne Rabatt[END IF]",
+    WriteFile(everywhere, FlatTemplate("[IF Rabatt]Kopf mit Rabatt[ELSE]Kopf ohne[END IF]", "Fuß</text:p><text:p>[IF Region = NORD]Fuß Nord[END IF]",
+                                       "Form</text:p><text:p>[IF Rabatt is empty]Form ohne Rabatt[END IF]",
                                        "<text:p>[IF <text:span text:style-name=\"Bold\">Rab</text:span>att]Rabatt: [Rabatt][END IF]</text:p>"
                                        "<text:p>Dear [RecipientName]</text:p>"));
     const QString folder = mOutput.filePath(QStringLiteral("everywhere"));
-    const Result run = Run({QStringLiteral("--template"), everywhere, QStringLiteral("--format"), QStringLiteral("pdf"), QStringLiteral("--name"),
+    const Result run = Run({QStringLiteral("--template"), everywhere, QStringLiteral("--format"), QStringLiteral("pdf,odt"), QStringLiteral("--name"),
                             QStringLiteral("{RecipientName}"), list, folder});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    for (const QString& name : {QStringLiteral("Ann.odt"), QStringLiteral("Ben.odt")}) {
+        for (const QString& member : {QStringLiteral("content.xml"), QStringLiteral("styles.xml")}) {
+            const QString xml = ZipMemberXml(QDir(folder).filePath(name), member);
+            QVERIFY2(xml.contains(QStringLiteral("Fuß")) || member == QLatin1String("content.xml"), qPrintable(xml));
+            QVERIFY2(!xml.contains(emptyParagraph), qPrintable(name + member + xml));
+        }
+    }
     const QString ann = PdftotextText(QDir(folder).filePath(QStringLiteral("Ann.pdf")));
     const QString ben = PdftotextText(QDir(folder).filePath(QStringLiteral("Ben.pdf")));
     for (const char* part : {"Kopf mit Rabatt", "Fuß Nord", "Rabatt: 10 %"})

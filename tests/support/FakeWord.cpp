@@ -32,32 +32,33 @@ struct Instance {
     }
 };
 
-// A piece of text of a document: a story, a paragraph of the main story, or the text of a shape.
+// A piece of text of a document: a story or the text of a shape, or one paragraph of either.
 struct Text {
     std::shared_ptr<FakeWord::Content> content;
     int story = 0;      // index into stories, when shape < 0
     int shape = -1;     // index into shapes
-    int paragraph = -1; // index into the paragraphs of the main story
+    int paragraph = -1; // index into the paragraphs of the story or shape
 
-    QString Get() const
-    {
-        if (shape >= 0)
-            return content->shapes[shape].text;
-        return paragraph >= 0 ? Paragraphs().value(paragraph) : content->stories[story];
-    }
+    QString Get() const { return paragraph >= 0 ? Paragraphs().value(paragraph) : Whole(); }
     void Set(const QString& text) const
     {
-        if (shape >= 0) {
-            content->shapes[shape].text = text;
-        } else if (paragraph >= 0) {
-            QStringList paragraphs = Paragraphs();
-            paragraphs[paragraph] = text;
-            content->stories[0] = paragraphs.join(QLatin1Char('\r'));
-        } else {
-            content->stories[story] = text;
+        if (paragraph < 0) {
+            Whole() = text;
+            return;
         }
+        QStringList paragraphs = Paragraphs();
+        paragraphs[paragraph] = text;
+        Whole() = paragraphs.join(QLatin1Char('\r'));
     }
-    QStringList Paragraphs() const { return content->stories[0].split(QLatin1Char('\r')); }
+    // The paragraph goes with its mark.
+    void RemoveParagraph() const
+    {
+        QStringList paragraphs = Paragraphs();
+        paragraphs.removeAt(paragraph);
+        Whole() = paragraphs.join(QLatin1Char('\r'));
+    }
+    QStringList Paragraphs() const { return Whole().split(QLatin1Char('\r')); }
+    QString& Whole() const { return shape >= 0 ? content->shapes[shape].text : content->stories[story]; }
 };
 
 class FakeReplacement : public Word::Replacement {
@@ -197,15 +198,13 @@ public:
     void Delete() override
     {
         mInstance->Enter(QStringLiteral("Delete"));
-        if (mText.paragraph < 0) {
+        if (mText.paragraph < 0)
             mText.Set(QString());
-            return;
-        }
-        QStringList paragraphs = mText.Paragraphs();
-        paragraphs.removeAt(mText.paragraph);
-        mText.content->stories[0] = paragraphs.join(QLatin1Char('\r'));
+        else
+            mText.RemoveParagraph();
     }
     std::shared_ptr<Word::Collection<Word::Field>> Fields() override;
+    std::shared_ptr<Word::Collection<Word::Paragraph>> Paragraphs() override;
     std::shared_ptr<Word::Find> Find() override
     {
         mInstance->Enter(QStringLiteral("Find"));
@@ -273,6 +272,19 @@ private:
     std::shared_ptr<Instance> mInstance;
     Text mText;
 };
+
+std::shared_ptr<Word::Collection<Word::Paragraph>> FakeRange::Paragraphs()
+{
+    mInstance->Enter(QStringLiteral("Paragraphs"));
+    QList<std::shared_ptr<Word::Paragraph>> paragraphs;
+    if (mText.paragraph >= 0) {
+        paragraphs.append(std::make_shared<FakeParagraph>(mInstance, mText));
+    } else {
+        for (int i = 0; i < mText.Paragraphs().size(); ++i)
+            paragraphs.append(std::make_shared<FakeParagraph>(mInstance, ::Text{mText.content, mText.story, mText.shape, i}));
+    }
+    return std::make_shared<FakeCollection<Word::Paragraph>>(mInstance, paragraphs);
+}
 
 class FakeTextFrame : public Word::TextFrame {
 public:

@@ -18,7 +18,7 @@
 // wdReplaceAll replaces every occurrence of the find text in it, literally, ignoring
 // letter case unless MatchCase was set, without searching the text it inserts. SaveAs
 // keeps a copy of the content in `saved` and writes the main story to the file as UTF-8.
-// The paragraphs of the main story are its parts between "\r" (Word's paragraph mark); a
+// The paragraphs of a story or of a shape's text are its parts between "\r" (Word's paragraph mark); a
 // paragraph's Delete removes it with its mark, so that the paragraphs after it move up (as
 // in Word, delete them last first). The fields of a story are listed in `fields`; UnlinkAs
 // keeps the field's text there and marks it unlinked, after which no range lists it.

@@ -1,6 +1,7 @@
 #include "ConditionalText.h"
 
 #include "AppError.h"
+#include "LetterFill.h"
 
 #include <QRegularExpression>
 
@@ -197,23 +198,8 @@ bool ShowsNothing(const QString& paragraph, const ConditionHolds& holds)
 
 void ResolveConditionalTexts(const std::shared_ptr<Word::Document>& document, const ConditionHolds& holds)
 {
-    const auto stories = Use(document).StoryRanges();
-    std::vector<std::pair<RangePtr, QString>> texts;
-    for (int i = 0; i < Use(stories).Count(); ++i)
-        texts.emplace_back(stories->Item(i), i == 0 ? QStringLiteral("the main text") : QStringLiteral("part %1 of the template").arg(i + 1));
-    const auto shapes = Use(document).Shapes();
-    for (int i = 0; i < Use(shapes).Count(); ++i) {
-        std::shared_ptr<Word::TextFrame> frame;
-        try {
-            frame = Use(shapes->Item(i)).TextFrame();
-        } catch (const AppError&) {
-            continue; // a picture or a line: no text
-        }
-        if (Use(frame).HasText())
-            texts.emplace_back(frame->TextRange(), QStringLiteral("shape %1 of the template").arg(i + 1));
-    }
-    for (const auto& [range, place] : texts) {
-        RemoveParagraphsShowingNothing(range, holds);
-        Resolve(range, place, holds);
+    for (const DocumentText& text : DocumentTexts(Use(document))) {
+        RemoveParagraphsShowingNothing(text.range, holds);
+        Resolve(text.range, PlaceOf(text, QStringLiteral("template")), holds);
     }
 }

@@ -216,6 +216,33 @@ QStringList FillTags(GuardedProcedure& run, const DocumentPtr& document, const s
     return Fill(run, document, names, [&tags](int i) { return tags[static_cast<std::size_t>(i)].text; }, separators);
 }
 
+std::vector<DocumentText> DocumentTexts(Word::Document& document)
+{
+    std::vector<DocumentText> texts;
+    const auto stories = document.StoryRanges();
+    for (int i = 0; i < Use(stories).Count(); ++i)
+        texts.push_back({stories->Item(i), false, i + 1});
+    const auto shapes = document.Shapes();
+    for (int i = 0; i < Use(shapes).Count(); ++i) {
+        std::shared_ptr<Word::TextFrame> frame;
+        try {
+            frame = Use(shapes->Item(i)).TextFrame();
+        } catch (const AppError&) {
+            continue; // a picture or a line: no text
+        }
+        if (Use(frame).HasText())
+            texts.push_back({frame->TextRange(), true, i + 1});
+    }
+    return texts;
+}
+
+QString PlaceOf(const DocumentText& text, const QString& of)
+{
+    if (text.shape)
+        return QStringLiteral("shape %1 of the %2").arg(text.number).arg(of);
+    return text.number == 1 ? QStringLiteral("the main text of the %1").arg(of) : QStringLiteral("part %1 of the %2").arg(text.number).arg(of);
+}
+
 bool ParagraphLeftOut(const QString& paragraph, const std::vector<TagText>& tags)
 {
     QString rest = paragraph;

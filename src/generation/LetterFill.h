@@ -14,6 +14,7 @@ class QDate;
 class GuardedProcedure;
 namespace Word {
 class Document;
+class Range;
 }
 
 // Today's date as a letter shows it: the short date of the user's locale.
@@ -46,6 +47,21 @@ QStringList FillFields(GuardedProcedure& run, const std::shared_ptr<Word::Docume
 
 // The fields' tags, each with text(field).
 std::vector<TagText> TagsOfFields(const std::function<QString(int field)>& text);
+
+// A text of a document: one of its stories (the first is the main text) or the text of a shape.
+struct DocumentText {
+    std::shared_ptr<Word::Range> range;
+    bool shape = false;
+    // From 1, among the stories or among the shapes.
+    int number = 0;
+};
+
+// Every story of the document, then the text of every shape that holds text.
+std::vector<DocumentText> DocumentTexts(Word::Document& document);
+
+// Where text is in a document, for messages: "the main text of the template", "part 2 of the
+// template", "shape 1 of the template" for of = "template".
+QString PlaceOf(const DocumentText& text, const QString& of);
 
 // A letter sent as it is made, with nobody to finish it in a word processor, is filled by
 // FillFields between these two.

@@ -447,17 +447,22 @@ public:
     Fields TextFields() override
     {
         return Call(mDocument.Use(), QStringLiteral("The fields of the document could not be listed"), [&] {
-            Fields fields;
+            // Each field's anchor is asked for once: every call goes to the office.
+            std::vector<std::pair<Reference<XTextRange>, Reference<XTextField>>> held;
             const Reference<css::container::XEnumeration> all =
                 Reference<css::text::XTextFieldsSupplier>(mDocument.component, UNO_QUERY_THROW)->getTextFields()->createEnumeration();
             while (all->hasMoreElements()) {
                 const Reference<XTextField> field(all->nextElement(), UNO_QUERY_THROW);
-                if (Holds(field->getAnchor()))
-                    fields.push_back(field);
+                const Reference<XTextRange> anchor = field->getAnchor();
+                if (Holds(anchor))
+                    held.emplace_back(anchor, field);
             }
-            std::sort(fields.begin(), fields.end(), [this](const Reference<XTextField>& a, const Reference<XTextField>& b) {
-                return mStory.compare->compareRegionStarts(a->getAnchor(), b->getAnchor()) > 0;
+            std::sort(held.begin(), held.end(), [this](const auto& a, const auto& b) {
+                return mStory.compare->compareRegionStarts(a.first, b.first) > 0;
             });
+            Fields fields;
+            for (const auto& [anchor, field] : held)
+                fields.push_back(field);
             return fields;
         });
     }
@@ -847,13 +852,18 @@ public:
 private:
     Reference<css::lang::XServiceInfo> Info() const { return {mField, UNO_QUERY_THROW}; }
 
+    // The services are asked for in one call.
     static int TypeOf(const Reference<css::lang::XServiceInfo>& info)
     {
-        if (info->supportsService("com.sun.star.text.textfield.docinfo.CreateDateTime"))
+        const css::uno::Sequence<rtl::OUString> services = info->getSupportedServiceNames();
+        const auto supports = [&services](const char* name) {
+            return std::find(services.begin(), services.end(), rtl::OUString::createFromAscii(name)) != services.end();
+        };
+        if (supports("com.sun.star.text.textfield.docinfo.CreateDateTime"))
             return Word::wdFieldCreateDate;
-        if (info->supportsService("com.sun.star.text.textfield.Macro"))
+        if (supports("com.sun.star.text.textfield.Macro"))
             return Word::wdFieldMacroButton;
-        if (info->supportsService("com.sun.star.text.textfield.PageNumber"))
+        if (supports("com.sun.star.text.textfield.PageNumber"))
             return Word::wdFieldPage;
         return Word::wdFieldEmpty;
     }

@@ -375,8 +375,10 @@ public:
         return Call(mDocument.Use(), QStringLiteral("The search in the document failed"), [&] {
             const Reference<css::util::XReplaceable> searchable(mDocument.component, UNO_QUERY_THROW);
             const Reference<css::util::XReplaceDescriptor> replace = Descriptor(searchable, search);
-            if (replaceAll && mStory.main && !OtherStoriesHold(search)) {
-                const std::optional<QString> others = cache.otherStoriesText;
+            const bool everywhere = replaceAll && mStory.main && !OtherStoriesHold(search);
+            // A change to the main text leaves the other stories' text as it was.
+            const std::optional<QString> others = mStory.main ? cache.otherStoriesText : std::nullopt;
+            if (everywhere) {
                 cache.Changing();
                 cache.otherStoriesText = others;
                 replace->setReplaceString(ToUno(search.replaceWith));
@@ -384,8 +386,10 @@ public:
                 cache.replacedEverywhere = search;
                 return replaced > 0;
             }
-            if (search.replace != wdReplaceNone)
+            if (search.replace != wdReplaceNone) {
                 cache.Changing();
+                cache.otherStoriesText = others;
+            }
             const Reference<css::util::XSearchDescriptor> descriptor(replace.get());
             std::vector<Reference<XTextRange>> matches;
             if (search.replace == Word::wdReplaceOne) {
@@ -468,8 +472,8 @@ public:
     }
 
 private:
-    // Whether a story other than the main text may hold a match of the search.
-    bool OtherStoriesHold(const Search& search) const
+    // The text of every story but the main text, read once until a change may have changed it.
+    const QString& OtherStoriesText() const
     {
         DocumentCache& cache = *mDocument.cache;
         if (!cache.otherStoriesText) {
@@ -482,7 +486,13 @@ private:
             }
             cache.otherStoriesText = text;
         }
-        return cache.otherStoriesText->contains(search.findText, search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+        return *cache.otherStoriesText;
+    }
+
+    // Whether a story other than the main text may hold a match of the search.
+    bool OtherStoriesHold(const Search& search) const
+    {
+        return OtherStoriesText().contains(search.findText, search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
     }
 
     // The document's search descriptor, made on the first search, set up for this one.

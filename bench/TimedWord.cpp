@@ -315,6 +315,11 @@ public:
         const auto t = mScope.Time("close");
         return mInner->Undo();
     }
+    void SetBuiltInDocumentProperty(int property, const QString& value) override
+    {
+        const auto t = mScope.Time("replace");
+        mInner->SetBuiltInDocumentProperty(property, value);
+    }
     int ComputeStatistics(int statistic) override
     {
         const auto t = mScope.Time("close");

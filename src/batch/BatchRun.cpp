@@ -8,6 +8,7 @@
 #include "Leftovers.h"
 #include "LetterFill.h"
 #include "Paths.h"
+#include "Platform.h"
 #include "SafeFile.h"
 #include "WordModel.h"
 
@@ -481,6 +482,9 @@ private:
         }
         KeptTemplate opened;
         opened.document = Use(Office().Documents()).Open(mRun.templatePath, true);
+        // The letters are the user's, whoever made the template.
+        opened.document->SetBuiltInDocumentProperty(Word::wdPropertyAuthor, AccountName());
+        opened.document->SetBuiltInDocumentProperty(Word::wdPropertyLastAuthor, AccountName());
         if (!outcomes.isEmpty())
             ResolveConditionalTexts(opened.document, [&](const RowCondition& condition) { return tags->holds(letter, condition); });
         opened.fingerprint = Fingerprint(*opened.document);

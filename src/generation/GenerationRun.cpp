@@ -101,7 +101,12 @@ WorkingFile ClaimWorkingName(GuardedProcedure& run, RandomSource& random, const 
 // the template copy goes.
 void SaveAndClose(GuardedProcedure& run, OpenTemplate& open, const WorkingFile& working)
 {
-    if (!run.Step(182, [&] { Use(open.document).SaveAs(working.path); }) && working.claimed) {
+    if (!run.Step(182, [&] {
+            // The letter is the user's, as a word processor saving it would say.
+            Use(open.document).SetBuiltInDocumentProperty(Word::wdPropertyAuthor, AccountName());
+            open.document->SetBuiltInDocumentProperty(Word::wdPropertyLastAuthor, AccountName());
+            open.document->SaveAs(working.path);
+        }) && working.claimed) {
         // What is there now is the empty file that claimed the name, or what a failed save
         // left of the letter: neither may be taken for it.
         QFile::remove(working.path);

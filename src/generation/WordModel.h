@@ -37,6 +37,9 @@ inline constexpr int wdFieldMacroButton = 51;
 inline constexpr int wdFormatDocument97 = 0;
 inline constexpr int wdFormatXMLDocument = 12;
 inline constexpr int wdFormatOpenDocumentText = 23;
+// The WdBuiltInProperty values in use: the document's author, and who saved it last.
+inline constexpr int wdPropertyAuthor = 3;
+inline constexpr int wdPropertyLastAuthor = 7;
 
 template <class T>
 class Collection {
@@ -179,6 +182,9 @@ public:
     virtual void EndCustomRecord() = 0;
     // Takes back the latest change; false when there is none to take back.
     virtual bool Undo() = 0;
+    // What BuiltInDocumentProperties(property).Value = value does, for wdPropertyAuthor and
+    // wdPropertyLastAuthor: the document's files say so from then on.
+    virtual void SetBuiltInDocumentProperty(int property, const QString& value) = 0;
     // How many words, paragraphs or characters (a WdStatistic above) the main text holds, as
     // it is now.
     virtual int ComputeStatistics(int statistic) = 0;

@@ -14,6 +14,8 @@
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/document/XDocumentProperties.hpp>
+#include <com/sun/star/document/XDocumentPropertiesSupplier.hpp>
 #include <com/sun/star/document/XUndoManagerSupplier.hpp>
 #include <com/sun/star/drawing/XDrawPageSupplier.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
@@ -1165,6 +1167,21 @@ public:
                 return false;
             manager->undo();
             return true;
+        });
+    }
+
+    // Saving through the office leaves both as the template had them.
+    void SetBuiltInDocumentProperty(int property, const QString& value) override
+    {
+        if (property != Word::wdPropertyAuthor && property != Word::wdPropertyLastAuthor)
+            throw AppError(QStringLiteral("The office engine (LibreOffice) cannot set the document property %1.").arg(property));
+        Call(mDocument.Use(), QStringLiteral("The document's properties could not be set"), [&] {
+            const Reference<css::document::XDocumentProperties> properties =
+                Reference<css::document::XDocumentPropertiesSupplier>(mDocument.component, UNO_QUERY_THROW)->getDocumentProperties();
+            if (property == Word::wdPropertyAuthor)
+                properties->setAuthor(ToUno(value));
+            else
+                properties->setModifiedBy(ToUno(value));
         });
     }
 

@@ -2,6 +2,7 @@
 // read back with an independent reader.
 #include "DocumentText.h"
 #include "Fields.h"
+#include "Platform.h"
 #include "SettingsStore.h"
 #include "SpreadsheetFiles.h"
 #include "Version.h"
@@ -624,6 +625,11 @@ void BatchOfficeTest::formatsAndMergedFile()
     // Each format read back by a reader of its own, none of them the office.
     for (const auto& [name, text] : {std::pair{"2-Alder Ltd", QStringLiteral("Ann Alder")}, {"4-Zeller AG", QStringLiteral("Zo\u00EB Zeller")}}) {
         QVERIFY2(ZipMemberText(file(name) + QStringLiteral(".docx"), QStringLiteral("word/document.xml")).contains(text), name);
+        // Written by the user, not by the template's maker.
+        const QString properties = ZipMemberXml(file(name) + QStringLiteral(".docx"), QStringLiteral("docProps/core.xml"));
+        QVERIFY2(properties.contains(QStringLiteral("<dc:creator>%1</dc:creator>").arg(AccountName()))
+                     && properties.contains(QStringLiteral("<cp:lastModifiedBy>%1</cp:lastModifiedBy>").arg(AccountName())),
+                 qPrintable(properties));
         QVERIFY2(Odt2txtText(file(name) + QStringLiteral(".odt")).contains(text), name);
         QVERIFY2(PdftotextText(file(name) + QStringLiteral(".pdf")).contains(text), name);
         QVERIFY2(AntiwordText(file(name) + QStringLiteral(".doc")).contains(text), name);

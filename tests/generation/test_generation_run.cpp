@@ -80,6 +80,10 @@ void GenerationRunTest::fillsEveryStoryAndShapeAndHandsOver()
     QCOMPARE(filled.stories.at(0), QStringLiteral("Dear John Smith, from Ann & $1 \\n ^p of Boise, ID on ") + date);
     QCOMPARE(filled.stories.at(1), QStringLiteral("[Recipient Name] Page 2"));
     QCOMPARE(filled.shapes.at(0).text, QStringLiteral("Note for John Smith"));
+    // The letter names its user as author and last to save it, not the template's maker.
+    QCOMPARE(filled.properties.value(Word::wdPropertyAuthor), AccountName());
+    QCOMPARE(filled.properties.value(Word::wdPropertyLastAuthor), AccountName());
+    QVERIFY(!AccountName().isEmpty());
 
     // Field-major over the stories (fourteen fields, two stories), then shape by shape.
     QCOMPARE(mWordDouble->log.filter(QStringLiteral("Execute(Replace=2)")).size(), 2 * FieldCount);

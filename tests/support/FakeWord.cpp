@@ -383,6 +383,11 @@ public:
         *mContent = *std::exchange(mRecordStart, std::nullopt);
         return true;
     }
+    void SetBuiltInDocumentProperty(int property, const QString& value) override
+    {
+        Enter(QStringLiteral("SetBuiltInDocumentProperty"), QStringLiteral("%1, %2").arg(property).arg(value));
+        mContent->properties[property] = value;
+    }
     // Paragraphs and characters (their marks included) of the main story; words between spaces.
     int ComputeStatistics(int statistic) override
     {

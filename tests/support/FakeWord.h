@@ -52,6 +52,8 @@ public:
         QStringList stories{QString()}; // stories[0] is the main text
         QList<Shape> shapes;
         QList<Field> fields;
+        // Built-in document properties set, by WdBuiltInProperty.
+        QMap<int, QString> properties;
     };
     struct Failure {
         QString member;

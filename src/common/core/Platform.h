@@ -9,6 +9,10 @@
 // The clock, the random source and the URL opener, reached through small interfaces
 // so that start-up, the splash and the naming are tested without waiting or a browser.
 
+// The name of the user running the program, as documents name their author: the account's
+// full name, else its login name.
+QString AccountName();
+
 class Clock {
 public:
     virtual ~Clock() = default;

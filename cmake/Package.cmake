@@ -13,7 +13,12 @@ Inkhaven turns one business-proposal letter template into a finished,
 personalised letter: type the sender's and the recipient's data, look at
 the filled letter page by page and save it as a Word 97-2003 document.
 LibreOffice Writer fills and lays out the letter in the background.
-inkhaven-batch makes the letters of a whole CSV list at once, without a window.]])
+.
+inkhaven-batch is a mail merge without a window: it makes the letters of a
+whole list (CSV, .xlsx or .ods), from the built-in letter or the user's own
+template with text for some letters only, as .doc, .docx, .odt or PDF files
+and one merged PDF, choosing rows by their values, and splits a long list
+into parts for several machines.]])
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # Packaging (and installing) takes the programs as they are built instead of building every
@@ -33,10 +38,10 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${LIBREOFFICE_PROGRAM_DIR})
 # What runs beside the program without being linked: the office it starts, the sandbox it
-# starts the office in, Qt's X11 platform plugin (only recommended by Qt's own library), and
-# the letter's fonts.
+# starts the office in, Qt's X11 platform plugin (only recommended by Qt's own library), the
+# letter's fonts, and the icon theme whose folders hold the program's icons.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libreoffice-writer-nogui | libreoffice-writer, bubblewrap, qt6-qpa-plugins, fonts-liberation2")
+  "libreoffice-writer-nogui | libreoffice-writer, bubblewrap, qt6-qpa-plugins, fonts-liberation2, hicolor-icon-theme")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 
 include(CPack)

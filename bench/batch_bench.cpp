@@ -406,12 +406,15 @@ int OpenTemplateBench(int lines, int rounds, const QString& folder, const QByteA
     const std::vector<LetterJob> jobs = BenchJobs(lines);
     const QList<std::pair<QString, std::vector<LetterFormat>>> formats = {
         {QStringLiteral(".doc"), {LetterFormat::Doc}}, {QStringLiteral(".doc,.pdf"), {LetterFormat::Doc, LetterFormat::Pdf}}};
+    const auto nameOf = [](const QString& format, int offices) {
+        return QStringLiteral("%1, %2 %3").arg(format).arg(offices).arg(offices == 1 ? "office" : "offices");
+    };
     QHash<QString, QList<double>> rates;
     QHash<QString, QList<double>> ratios;
     for (int round = 0; round < rounds; ++round) {
         for (const auto& [formatName, formatList] : formats) {
             for (const int offices : {1, 2}) {
-                const QString name = QStringLiteral("%1, %2 %3").arg(formatName).arg(offices).arg(offices == 1 ? "office" : "offices");
+                const QString name = nameOf(formatName, offices);
                 QHash<bool, double> rate;
                 // The order of the two ways changes from round to round.
                 for (const bool perLetter : {round % 2 == 0, round % 2 != 0}) {
@@ -443,7 +446,7 @@ int OpenTemplateBench(int lines, int rounds, const QString& folder, const QByteA
     Bench::Report report(out);
     for (const auto& [formatName, formatList] : formats) {
         for (const int offices : {1, 2}) {
-            const QString name = QStringLiteral("%1, %2 %3").arg(formatName).arg(offices).arg(offices == 1 ? "office" : "offices");
+            const QString name = nameOf(formatName, offices);
             report.Add(QStringLiteral("letters per second, %1, kept open").arg(name), Bench::Median(rates[name + QStringLiteral(", kept open")]));
             report.Add(QStringLiteral("letters per second, %1, opened per letter").arg(name),
                        Bench::Median(rates[name + QStringLiteral(", opened per letter")]));

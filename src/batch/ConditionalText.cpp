@@ -74,6 +74,7 @@ void Resolve(const RangePtr& range, const QString& place, const ConditionHolds& 
         RemoveFirst(range, after + part.endMarker, place);
     }
 }
+
 // Removes the paragraphs of range that ShowsNothing, the last first, so that removing one
 // leaves the place of those before it as it was. They are looked for one by one only when the
 // range holds such a paragraph in this letter.

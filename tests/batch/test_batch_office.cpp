@@ -856,7 +856,7 @@ void BatchOfficeTest::conditionalTexts()
         {QStringLiteral("2-Lindqvist Möbel GmbH"), {"Frau Anna Lindqvist", "Sehr geehrte Frau Lindqvist,", "Rabatt von 10 %", "ist Jonas Brandt;"}},
         {QStringLiteral("3-Weiß & Söhne KG"), {"Herrn Bernd Weiß", "Sehr geehrter Herr Weiß,", "ist Jonas Brandt;"}},
         {QStringLiteral("4-Nordlicht Reisen AG"), {"Sehr geehrte Damen und Herren,", "Rabatt von 5 %", "ist unser Vertriebsteam;"}},
-        // The same outcomes as row 3's: the letter starts from the same resolved copy.
+        // The same outcomes as row 3's: the letter starts from the same open template.
         {QStringLiteral("5-Kaya Elektro"), {"Herrn Emre Kaya", "Sehr geehrter Herr Kaya,", "ist Mara Voss;"}}};
     static const QRegularExpression emptyParagraph(QStringLiteral("<text:p[^>]*/>|<text:p[^>]*></text:p>"));
     for (const auto& [name, shown] : letters) {

@@ -126,6 +126,10 @@ std::vector<ConditionalText> FindConditionalTexts(const QString& text, const QSt
                             .arg(what, place)
                             .arg(paragraph));
     };
+    const auto notClosed = [&refuse](const ConditionalText& part) {
+        return refuse(QStringLiteral("condition \"%1\" is not closed by [END IF] within its paragraph").arg(part.branches.front().marker),
+                      part.paragraph);
+    };
     for (const QRegularExpressionMatch& match : Marker().globalMatch(text)) {
         const int paragraph = paragraphAt(match.capturedStart());
         const bool opening = match.captured(1).compare(QLatin1String("IF"), Qt::CaseInsensitive) == 0;
@@ -135,8 +139,7 @@ std::vector<ConditionalText> FindConditionalTexts(const QString& text, const QSt
         if (!opening && !open)
             throw refuse(QStringLiteral("\"%1\" has no [IF ...] before it").arg(match.captured()), paragraph);
         if (open && paragraph != open->paragraph)
-            throw refuse(QStringLiteral("condition \"%1\" is not closed by [END IF] within its paragraph").arg(open->branches.front().marker),
-                         open->paragraph);
+            throw notClosed(*open);
         if (open) {
             if (!open->branches.back().condition && match.captured(4).isEmpty())
                 throw refuse(QStringLiteral("condition \"%1\" has \"%2\" after its [ELSE]").arg(open->branches.front().marker, match.captured()),
@@ -166,8 +169,7 @@ std::vector<ConditionalText> FindConditionalTexts(const QString& text, const QSt
         open->branches.push_back({match.captured(), condition, {}});
     }
     if (open)
-        throw refuse(QStringLiteral("condition \"%1\" is not closed by [END IF] within its paragraph").arg(open->branches.front().marker),
-                     open->paragraph);
+        throw notClosed(*open);
     return parts;
 }
 

@@ -57,7 +57,8 @@ constexpr char FillLocation[] = "inkhaven-batch";
 // and the date in place of the built-in template's own fields. The first failing step of
 // the fill ends it with its error.
 QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const LetterLine& letter, const BatchOptions& options,
-                       EmptyParagraphRemover* emptyParagraphs, const LineTags* tags, std::stop_token ending)
+                       EmptyParagraphRemover* emptyParagraphs, TemplateFieldUnlinker& fields, const LineTags* tags,
+                       std::stop_token ending)
 {
     const auto text = [&letter](int field) { return letter.fields[static_cast<std::size_t>(field)]; };
     const std::vector<TagText> tagTexts = tags ? tags->texts(letter) : TagsOfFields(text);
@@ -74,9 +75,9 @@ QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const Le
         throw AppError(failure);
     static const int recipientField = FieldNamed(QStringLiteral("RecipientName"));
     if (tags)
-        UnlinkTagButtons(document, tagTexts);
+        fields.UnlinkTagButtons(document, tagTexts);
     else
-        UnlinkTemplateFields(document, text(recipientField), options.date, options.dateFormat, options.language);
+        fields.UnlinkLetterFields(document, text(recipientField), options.date, options.dateFormat, options.language);
     return replacedIn;
 }
 
@@ -261,8 +262,9 @@ struct KeptTemplate {
     std::shared_ptr<Word::Document> document;
     // What it holds as it was opened (see Fingerprint).
     QString fingerprint;
-    // Its paragraphs, read for the first letter.
+    // Its paragraphs and its fields, read for the first letter.
     EmptyParagraphRemover emptyParagraphs;
+    TemplateFieldUnlinker fields;
     // How many letters were made from it.
     int letters = 0;
     // When a letter last started from it (LetterMaker::mUses).
@@ -515,7 +517,8 @@ private:
             if (!mOptions.templatePerLetter)
                 document.StartCustomRecord(QStringLiteral("Letter"));
             const QStringList replacedIn = FillLetter(start.document, job.letter, mOptions,
-                                                      mOptions.keepEmptyParagraphs ? nullptr : &start.emptyParagraphs, tags, mRun.ending);
+                                                      mOptions.keepEmptyParagraphs ? nullptr : &start.emptyParagraphs,
+                                                      start.fields, tags, mRun.ending);
             if (!mOptions.templatePerLetter)
                 document.EndCustomRecord();
             for (const LetterFile& file : files.files) {

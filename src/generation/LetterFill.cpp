@@ -284,44 +284,78 @@ QString FieldDate(const QString& code, const QDate& date, const QLocale& locale)
     return LetterDate(date, match.hasCaptured(1) ? match.captured(1) : match.captured(2), locale);
 }
 
-void UnlinkTemplateFields(const DocumentPtr& document, const QString& recipient, const QDate& date, const QString& dateFormat,
-                          const QLocale& locale)
+void TemplateFieldUnlinker::UnlinkLetterFields(const DocumentPtr& document, const QString& recipient, const QDate& date,
+                                               const QString& dateFormat, const QLocale& locale)
 {
     static const QRegularExpression recipientButton(QStringLiteral(R"(^\s*MACROBUTTON\s+\S+\s+\[Recipient Name\]\s*$)"),
                                                     QRegularExpression::CaseInsensitiveOption);
     const QString name = ToLetterText(recipient).text;
-    const auto stories = Use(document).StoryRanges();
-    for (int i = 0; i < Use(stories).Count(); ++i) {
-        const auto story = stories->Item(i);
-        const auto fields = Use(story).Fields();
-        for (int j = 0; j < Use(fields).Count(); ++j) {
-            const auto item = fields->Item(j);
-            Word::Field& field = Use(item);
-            const int type = field.Type();
-            if (type == Word::wdFieldCreateDate)
-                field.UnlinkAs(dateFormat.isEmpty() ? FieldDate(field.Code(), date, locale) : LetterDate(date, dateFormat, locale));
-            else if (type == Word::wdFieldMacroButton && recipientButton.match(field.Code()).hasMatch())
-                field.UnlinkAs(name);
-        }
-    }
+    Unlink(document, [&](int type, const QString& code) -> std::optional<QString> {
+        if (type == Word::wdFieldCreateDate)
+            return dateFormat.isEmpty() ? FieldDate(code, date, locale) : LetterDate(date, dateFormat, locale);
+        if (type == Word::wdFieldMacroButton && recipientButton.match(code).hasMatch())
+            return name;
+        return std::nullopt;
+    });
 }
 
-void UnlinkTagButtons(const DocumentPtr& document, const std::vector<TagText>& tags)
+void TemplateFieldUnlinker::UnlinkTagButtons(const DocumentPtr& document, const std::vector<TagText>& tags)
 {
     static const QRegularExpression button(QStringLiteral(R"(^\s*MACROBUTTON\s+\S+\s+(\[[^\[\]]+\])\s*$)"),
                                            QRegularExpression::CaseInsensitiveOption);
+    Unlink(document, [&](int type, const QString& code) -> std::optional<QString> {
+        const QRegularExpressionMatch shown = type == Word::wdFieldMacroButton ? button.match(code) : QRegularExpressionMatch();
+        const auto tag = std::find_if(tags.begin(), tags.end(), [&](const TagText& each) {
+            return shown.hasMatch() && each.tag.compare(shown.captured(1), Qt::CaseInsensitive) == 0;
+        });
+        if (tag == tags.end())
+            return std::nullopt;
+        return ToLetterText(tag->text).text;
+    });
+}
+
+void TemplateFieldUnlinker::Unlink(const DocumentPtr& document, const TextOf& textOf)
+{
     const auto stories = Use(document).StoryRanges();
-    for (int i = 0; i < Use(stories).Count(); ++i) {
-        const auto fields = Use(stories->Item(i)).Fields();
-        for (int j = 0; j < Use(fields).Count(); ++j) {
-            Word::Field& field = Use(fields->Item(j));
-            const QRegularExpressionMatch shown = field.Type() == Word::wdFieldMacroButton ? button.match(field.Code())
-                                                                                            : QRegularExpressionMatch();
-            const auto tag = std::find_if(tags.begin(), tags.end(), [&](const TagText& each) {
-                return shown.hasMatch() && each.tag.compare(shown.captured(1), Qt::CaseInsensitive) == 0;
-            });
-            if (tag != tags.end())
-                field.UnlinkAs(ToLetterText(tag->text).text);
+    const int storyCount = Use(stories).Count();
+    // Every story that held such fields in the template, listed before any gives way.
+    std::vector<std::shared_ptr<Word::Collection<Word::Field>>> listed;
+    if (mTemplate && mTemplate->stories == storyCount) {
+        for (const StoryFields& story : mTemplate->holding) {
+            listed.push_back(Use(stories->Item(story.story)).Fields());
+            if (Use(listed.back()).Count() != story.count) {
+                mTemplate.reset();
+                break;
+            }
         }
+    } else {
+        mTemplate.reset();
     }
+    if (mTemplate) {
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            for (const KnownField& known : mTemplate->holding[i].fields) {
+                if (const std::optional<QString> text = textOf(known.type, known.code))
+                    Use(listed[i]->Item(known.index)).UnlinkAs(*text);
+            }
+        }
+        return;
+    }
+    Known read;
+    read.stories = storyCount;
+    for (int i = 0; i < storyCount; ++i) {
+        const auto fields = Use(stories->Item(i)).Fields();
+        StoryFields story{i, Use(fields).Count(), {}};
+        for (int j = 0; j < story.count; ++j) {
+            Word::Field& field = Use(fields->Item(j));
+            const int type = field.Type();
+            if (type != Word::wdFieldCreateDate && type != Word::wdFieldMacroButton)
+                continue;
+            story.fields.push_back({j, type, field.Code()});
+            if (const std::optional<QString> text = textOf(type, story.fields.back().code))
+                field.UnlinkAs(*text);
+        }
+        if (!story.fields.empty())
+            read.holding.push_back(std::move(story));
+    }
+    mTemplate = std::move(read);
 }

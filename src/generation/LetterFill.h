@@ -90,16 +90,47 @@ private:
 // the short date of locale when the code has no picture.
 QString FieldDate(const QString& code, const QDate& date, const QLocale& locale = QLocale::system());
 
-// After the fill: the fields the template shows in place of a letter's own data give way
-// to it, as plain text: the button "[Recipient Name]" in the header to recipient, a
-// creation date to date in that field's own picture, or in dateFormat when one is given,
-// in locale's language. The recipient is taken as FillFields takes a field's text (ToLetterText).
-void UnlinkTemplateFields(const std::shared_ptr<Word::Document>& document, const QString& recipient, const QDate& date,
-                          const QString& dateFormat = QString(), const QLocale& locale = QLocale::system());
 // As FillFields, for a template of the user's: each tag, in this order, takes its text.
 QStringList FillTags(GuardedProcedure& run, const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags,
                      EmptySeparators separators = EmptySeparators::Kept);
 
-// After FillTags: a button field that shows one of the tags ("MACROBUTTON NoMacro [Region]",
-// which the search does not reach) gives way to the tag's text, as plain text.
-void UnlinkTagButtons(const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags);
+// After the fill: the fields the template shows in place of a letter's own data give way to
+// it, as plain text, in letter after letter opened from one template. Each field's kind and
+// code are read from the first letter; a later letter finds the same fields where they were,
+// in the stories that hold them, and reads nothing else (a document of other fields is read
+// again).
+class TemplateFieldUnlinker {
+public:
+    // The built-in letter: the button "[Recipient Name]" in the header gives way to recipient,
+    // a creation date to date in that field's own picture, or in dateFormat when one is given,
+    // in locale's language. The recipient is taken as FillFields takes a field's text (ToLetterText).
+    void UnlinkLetterFields(const std::shared_ptr<Word::Document>& document, const QString& recipient, const QDate& date,
+                            const QString& dateFormat = QString(), const QLocale& locale = QLocale::system());
+    // After FillTags: a button field that shows one of the tags ("MACROBUTTON NoMacro [Region]",
+    // which the search does not reach) gives way to the tag's text.
+    void UnlinkTagButtons(const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags);
+
+private:
+    // The text a field of this kind and code gives way to, or nothing where it stays.
+    using TextOf = std::function<std::optional<QString>(int type, const QString& code)>;
+    void Unlink(const std::shared_ptr<Word::Document>& document, const TextOf& textOf);
+
+    // A field that may give way: a date or a button.
+    struct KnownField {
+        int index;
+        int type;
+        QString code;
+    };
+    // A story that holds such fields, and how many fields it holds in all.
+    struct StoryFields {
+        int story;
+        int count;
+        std::vector<KnownField> fields;
+    };
+    struct Known {
+        int stories = 0;
+        std::vector<StoryFields> holding;
+    };
+    // What the template holds; nothing before the first letter.
+    std::optional<Known> mTemplate;
+};

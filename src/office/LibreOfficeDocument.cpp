@@ -354,6 +354,24 @@ QString ParagraphsText(const Reference<XText>& text)
     return all;
 }
 
+// The text of every story of the document but the main text, read once until a change may
+// have changed it.
+const QString& OtherStoriesText(const OpenDocument& document)
+{
+    DocumentCache& cache = *document.cache;
+    if (!cache.otherStoriesText) {
+        if (!cache.stories)
+            cache.stories = ListStories(document.component);
+        QString text;
+        for (const StoryText& story : *cache.stories) {
+            if (!story.main)
+                text += ParagraphsText(story.text);
+        }
+        cache.otherStoriesText = text;
+    }
+    return *cache.otherStoriesText;
+}
+
 // A story of the word processor itself: the main text, a header or footer, a footnote,
 // a text frame. The document's search covers all of them; of its matches, those that this
 // story's text holds (in its paragraphs or its tables) are this story's.
@@ -474,27 +492,10 @@ public:
     }
 
 private:
-    // The text of every story but the main text, read once until a change may have changed it.
-    const QString& OtherStoriesText() const
-    {
-        DocumentCache& cache = *mDocument.cache;
-        if (!cache.otherStoriesText) {
-            if (!cache.stories)
-                cache.stories = ListStories(mDocument.component);
-            QString text;
-            for (const StoryText& story : *cache.stories) {
-                if (!story.main)
-                    text += ParagraphsText(story.text);
-            }
-            cache.otherStoriesText = text;
-        }
-        return *cache.otherStoriesText;
-    }
-
     // Whether a story other than the main text may hold a match of the search.
     bool OtherStoriesHold(const Search& search) const
     {
-        return OtherStoriesText().contains(search.findText, search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+        return OtherStoriesText(mDocument).contains(search.findText, search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
     }
 
     // The document's search descriptor, made on the first search, set up for this one.
@@ -1136,12 +1137,17 @@ public:
         });
     }
 
+    // The other stories' text is read before the record begins, as the first replace-all in
+    // it would read it: the record's undo brings it back, so letter after letter made and
+    // taken back from one document reads it once.
     void StartCustomRecord(const QString& name) override
     {
-        mDocument.cache->storiesAtRecordStart = mDocument.cache->stories;
-        mDocument.cache->otherStoriesTextAtRecordStart = mDocument.cache->otherStoriesText;
-        Call(mDocument.Use(), QStringLiteral("The changes to come could not be made one"),
-             [&] { UndoManager()->enterUndoContext(ToUno(name)); });
+        Call(mDocument.Use(), QStringLiteral("The changes to come could not be made one"), [&] {
+            OtherStoriesText(mDocument);
+            mDocument.cache->storiesAtRecordStart = mDocument.cache->stories;
+            mDocument.cache->otherStoriesTextAtRecordStart = mDocument.cache->otherStoriesText;
+            UndoManager()->enterUndoContext(ToUno(name));
+        });
     }
 
     void EndCustomRecord() override

@@ -1,5 +1,7 @@
 // The whole job against a real office engine: sample data, "Start Creating Template",
-// the preview, saving, "< Back" and closing.
+// the preview, saving, "< Back" and closing. With INKHAVEN_SCREENSHOTS set to a folder, it
+// saves there the pictures of both windows the README and the AppStream description show
+// (scripts/screenshots runs it so on a display of its own).
 #include "DocumentText.h"
 #include "FakeDialogs.h"
 #include "FakePlatform.h"
@@ -35,6 +37,17 @@ private:
     QTemporaryDir mTemp;
 };
 
+// Saves what window shows as name.png in the folder INKHAVEN_SCREENSHOTS names, if it names one.
+void SaveScreenshot(QWidget& window, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("INKHAVEN_SCREENSHOTS");
+    if (folder.isEmpty())
+        return;
+    QCoreApplication::processEvents();
+    const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
+    QVERIFY2(window.grab().save(path), qPrintable(path));
+}
+
 void EndToEndTest::initTestCase()
 {
     QVERIFY(mTemp.isValid());
@@ -56,6 +69,7 @@ void EndToEndTest::sampleLetterFromClickToSavedFile()
     form.show();
 
     form.PushButton4_Click();
+    SaveScreenshot(form, QStringLiteral("data-entry"));
     form.PushButton6_Click();
     QCOMPARE(dialogs.ErrorReports(), QStringList());
 
@@ -69,6 +83,7 @@ void EndToEndTest::sampleLetterFromClickToSavedFile()
     const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
     const QString difference = DifferenceFromDocument(page, document);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    SaveScreenshot(*preview, QStringLiteral("preview"));
 
     // Zoomed, the page is drawn from the letter's own pages, not stretched from the picture.
     preview->findChild<QPushButton*>(QStringLiteral("PushButton1"))->click();

@@ -176,11 +176,6 @@ double SelfCpuMs()
     return RusageMs(RUSAGE_SELF);
 }
 
-double ReapedChildrenCpuMs()
-{
-    return RusageMs(RUSAGE_CHILDREN);
-}
-
 double Median(QList<double> values)
 {
     if (values.isEmpty())
@@ -270,20 +265,53 @@ qint64 MemorySampler::PeakTotalRssKb()
     return mPeakTotalKb;
 }
 
-void ChildrenCpu::Start()
+ChildrenCpu::~ChildrenCpu()
 {
-    mReapedAtStart = ReapedChildrenCpuMs();
-    mLiveAtStart = 0;
-    for (const pid_t pid : Descendants(::getpid()))
-        mLiveAtStart += std::max(0.0, CpuMs(pid));
+    StopSampling();
 }
 
-double ChildrenCpu::StopMs() const
+void ChildrenCpu::Start()
 {
-    double live = 0;
+    StopSampling();
+    mAtStart.clear();
+    mLatest.clear();
     for (const pid_t pid : Descendants(::getpid()))
-        live += std::max(0.0, CpuMs(pid));
-    return ReapedChildrenCpuMs() - mReapedAtStart + live - mLiveAtStart;
+        mAtStart.insert(pid, std::max(0.0, CpuMs(pid)));
+    mStop = false;
+    mSampler = std::thread([this] {
+        while (!mStop) {
+            Sample();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+}
+
+double ChildrenCpu::StopMs()
+{
+    Sample();
+    StopSampling();
+    double total = 0;
+    for (auto latest = mLatest.cbegin(); latest != mLatest.cend(); ++latest)
+        total += std::max(0.0, latest.value() - mAtStart.value(latest.key(), 0));
+    return total;
+}
+
+void ChildrenCpu::Sample()
+{
+    const QList<pid_t> pids = Descendants(::getpid());
+    const std::lock_guard lock(mMutex);
+    for (const pid_t pid : pids) {
+        const double ms = CpuMs(pid);
+        if (ms >= 0)
+            mLatest[pid] = std::max(mLatest.value(pid, 0), ms);
+    }
+}
+
+void ChildrenCpu::StopSampling()
+{
+    mStop = true;
+    if (mSampler.joinable())
+        mSampler.join();
 }
 
 void Report::Add(const QString& key, double value)

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QTextStream>
 
@@ -26,9 +27,9 @@ double CpuMs(pid_t pid);
 QList<pid_t> Descendants(pid_t root);
 // The command name of a process ("soffice.bin").
 QString CommandName(pid_t pid);
-// CPU time of this process (all threads) and of its children that have been reaped, in ms.
+// CPU time of this process (all threads), in ms.
 double SelfCpuMs();
-double ReapedChildrenCpuMs();
+
 
 double Median(QList<double> values);
 
@@ -98,16 +99,28 @@ private:
 // Returns how many files and folders were removed.
 int RemoveOfficeLeftovers(const QList<MemorySampler::Peak>& offices);
 
-// CPU used by the descendants of this process between Start and Stop, including those
-// that started or were reaped in between (their whole time then counts).
+// CPU used by the descendants of this process between Start and Stop, those that started or
+// ended in between included. The descendants are sampled every 20 ms: an office in its
+// sandbox is a grandchild, whose time no wait of ours adds up, so an office that ends before
+// Stop counts with its last sample.
 class ChildrenCpu {
 public:
+    ChildrenCpu() = default;
+    ~ChildrenCpu();
+    ChildrenCpu(const ChildrenCpu&) = delete;
+    ChildrenCpu& operator=(const ChildrenCpu&) = delete;
     void Start();
-    double StopMs() const;
+    double StopMs();
 
 private:
-    double mReapedAtStart = 0;
-    double mLiveAtStart = 0;
+    void Sample();
+    void StopSampling();
+
+    QMap<pid_t, double> mAtStart;
+    QMap<pid_t, double> mLatest;
+    std::mutex mMutex;
+    std::atomic<bool> mStop {false};
+    std::thread mSampler;
 };
 
 // One result line: "key value". A key may be reported several times (one value per office).

@@ -9,6 +9,7 @@
 #include "Fields.h"
 #include "LibreOfficeFactory.h"
 #include "PagePicture.h"
+#include "SafeFile.h"
 #include "TerminationSignals.h"
 
 #include <QBuffer>
@@ -121,7 +122,8 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     const int runs = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
     QTextStream out(stdout);
-    QTemporaryDir folder;
+    // In the private working folder, the one folder outside its own that the sandboxed office sees.
+    QTemporaryDir folder(QDir(WorkingFolder()).filePath(QStringLiteral("engine_bench-XXXXXX")));
     const QString letter = QStringLiteral(INKHAVEN_LETTER_TEMPLATE);
     const QString saved = QDir(folder.path()).filePath(QStringLiteral("varnel12345678.doc"));
     LibreOfficeFactory word;

@@ -62,8 +62,7 @@ QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const Le
 {
     const auto text = [&letter](int field) { return letter.fields[static_cast<std::size_t>(field)]; };
     const std::vector<TagText> tagTexts = tags ? tags->texts(letter) : TagsOfFields(text);
-    if (emptyParagraphs)
-        emptyParagraphs->Remove(document, tagTexts);
+    const bool removed = emptyParagraphs && emptyParagraphs->Remove(document, tagTexts);
     QString failure;
     GuardedProcedure run(QLatin1String(FillLocation), [&failure](const QString& description, int) {
         if (failure.isEmpty())
@@ -75,9 +74,9 @@ QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const Le
         throw AppError(failure);
     static const int recipientField = FieldNamed(QStringLiteral("RecipientName"));
     if (tags)
-        fields.UnlinkTagButtons(document, tagTexts);
+        fields.UnlinkTagButtons(document, !removed, tagTexts);
     else
-        fields.UnlinkLetterFields(document, text(recipientField), options.date, options.dateFormat, options.language);
+        fields.UnlinkLetterFields(document, !removed, text(recipientField), options.date, options.dateFormat, options.language);
     return replacedIn;
 }
 

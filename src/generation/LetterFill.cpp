@@ -258,11 +258,12 @@ bool ParagraphLeftOut(const QString& paragraph, const std::vector<TagText>& tags
     return holdsTag && std::all_of(rest.begin(), rest.end(), [](QChar c) { return c.isSpace() || c.isPunct(); });
 }
 
-void EmptyParagraphRemover::Remove(const DocumentPtr& document, const std::vector<TagText>& tags)
+bool EmptyParagraphRemover::Remove(const DocumentPtr& document, const std::vector<TagText>& tags)
 {
     const auto leftOut = [&tags](const QString& paragraph) { return ParagraphLeftOut(paragraph, tags); };
     if (mTemplate && std::none_of(mTemplate->begin(), mTemplate->end(), leftOut))
-        return;
+        return false;
+    bool removed = false;
     QStringList read;
     const auto paragraphs = Use(document).Paragraphs();
     // The last first, so that removing one leaves the place of those before it as it was.
@@ -270,10 +271,13 @@ void EmptyParagraphRemover::Remove(const DocumentPtr& document, const std::vecto
         const auto paragraph = paragraphs->Item(i);
         const auto range = Use(paragraph).Range();
         read << Use(range).Text();
-        if (leftOut(read.back()))
+        if (leftOut(read.back())) {
             range->Delete();
+            removed = true;
+        }
     }
     mTemplate = read;
+    return removed;
 }
 
 QString FieldDate(const QString& code, const QDate& date, const QLocale& locale)
@@ -284,13 +288,13 @@ QString FieldDate(const QString& code, const QDate& date, const QLocale& locale)
     return LetterDate(date, match.hasCaptured(1) ? match.captured(1) : match.captured(2), locale);
 }
 
-void TemplateFieldUnlinker::UnlinkLetterFields(const DocumentPtr& document, const QString& recipient, const QDate& date,
-                                               const QString& dateFormat, const QLocale& locale)
+void TemplateFieldUnlinker::UnlinkLetterFields(const DocumentPtr& document, bool asInTemplate, const QString& recipient,
+                                               const QDate& date, const QString& dateFormat, const QLocale& locale)
 {
     static const QRegularExpression recipientButton(QStringLiteral(R"(^\s*MACROBUTTON\s+\S+\s+\[Recipient Name\]\s*$)"),
                                                     QRegularExpression::CaseInsensitiveOption);
     const QString name = ToLetterText(recipient).text;
-    Unlink(document, [&](int type, const QString& code) -> std::optional<QString> {
+    Unlink(document, asInTemplate, [&](int type, const QString& code) -> std::optional<QString> {
         if (type == Word::wdFieldCreateDate)
             return dateFormat.isEmpty() ? FieldDate(code, date, locale) : LetterDate(date, dateFormat, locale);
         if (type == Word::wdFieldMacroButton && recipientButton.match(code).hasMatch())
@@ -299,11 +303,11 @@ void TemplateFieldUnlinker::UnlinkLetterFields(const DocumentPtr& document, cons
     });
 }
 
-void TemplateFieldUnlinker::UnlinkTagButtons(const DocumentPtr& document, const std::vector<TagText>& tags)
+void TemplateFieldUnlinker::UnlinkTagButtons(const DocumentPtr& document, bool asInTemplate, const std::vector<TagText>& tags)
 {
     static const QRegularExpression button(QStringLiteral(R"(^\s*MACROBUTTON\s+\S+\s+(\[[^\[\]]+\])\s*$)"),
                                            QRegularExpression::CaseInsensitiveOption);
-    Unlink(document, [&](int type, const QString& code) -> std::optional<QString> {
+    Unlink(document, asInTemplate, [&](int type, const QString& code) -> std::optional<QString> {
         const QRegularExpressionMatch shown = type == Word::wdFieldMacroButton ? button.match(code) : QRegularExpressionMatch();
         const auto tag = std::find_if(tags.begin(), tags.end(), [&](const TagText& each) {
             return shown.hasMatch() && each.tag.compare(shown.captured(1), Qt::CaseInsensitive) == 0;
@@ -314,13 +318,14 @@ void TemplateFieldUnlinker::UnlinkTagButtons(const DocumentPtr& document, const 
     });
 }
 
-void TemplateFieldUnlinker::Unlink(const DocumentPtr& document, const TextOf& textOf)
+void TemplateFieldUnlinker::Unlink(const DocumentPtr& document, bool asInTemplate, const TextOf& textOf)
 {
     const auto stories = Use(document).StoryRanges();
     const int storyCount = Use(stories).Count();
     // Every story that held such fields in the template, listed before any gives way.
     std::vector<std::shared_ptr<Word::Collection<Word::Field>>> listed;
-    if (mTemplate && mTemplate->stories == storyCount) {
+    const bool planned = asInTemplate && mTemplate && mTemplate->stories == storyCount;
+    if (planned) {
         for (const StoryFields& story : mTemplate->holding) {
             listed.push_back(Use(stories->Item(story.story)).Fields());
             if (Use(listed.back()).Count() != story.count) {
@@ -328,14 +333,12 @@ void TemplateFieldUnlinker::Unlink(const DocumentPtr& document, const TextOf& te
                 break;
             }
         }
-    } else {
-        mTemplate.reset();
     }
-    if (mTemplate) {
+    if (planned && mTemplate) {
         for (std::size_t i = 0; i < listed.size(); ++i) {
-            for (const KnownField& known : mTemplate->holding[i].fields) {
-                if (const std::optional<QString> text = textOf(known.type, known.code))
-                    Use(listed[i]->Item(known.index)).UnlinkAs(*text);
+            for (const KnownField& field : mTemplate->holding[i].fields) {
+                if (const std::optional<QString> text = textOf(field.type, field.code))
+                    Use(listed[i]->Item(field.index)).UnlinkAs(*text);
             }
         }
         return;
@@ -357,5 +360,6 @@ void TemplateFieldUnlinker::Unlink(const DocumentPtr& document, const TextOf& te
         if (!story.fields.empty())
             read.holding.push_back(std::move(story));
     }
-    mTemplate = std::move(read);
+    if (asInTemplate)
+        mTemplate = std::move(read);
 }

@@ -78,7 +78,8 @@ bool ParagraphLeftOut(const QString& paragraph, const std::vector<TagText>& tags
 // first letter, and a later letter whose texts leave none of them out is not read again.
 class EmptyParagraphRemover {
 public:
-    void Remove(const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags);
+    // Whether a paragraph was removed.
+    bool Remove(const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags);
 
 private:
     // The texts of the template's paragraphs; nothing before the first letter.
@@ -96,24 +97,27 @@ QStringList FillTags(GuardedProcedure& run, const std::shared_ptr<Word::Document
 
 // After the fill: the fields the template shows in place of a letter's own data give way to
 // it, as plain text, in letter after letter opened from one template. Each field's kind and
-// code are read from the first letter; a later letter finds the same fields where they were,
-// in the stories that hold them, and reads nothing else (a document of other fields is read
-// again).
+// code are read from the first letter whose fields are the template's; a later such letter
+// finds the same fields where they were, in the stories that hold them, and reads nothing
+// else. Fields are the template's (asInTemplate) while nothing but text has been replaced
+// since the template was opened or taken back: a removed paragraph may have taken a field
+// with it, and that letter's fields are read one by one.
 class TemplateFieldUnlinker {
 public:
     // The built-in letter: the button "[Recipient Name]" in the header gives way to recipient,
     // a creation date to date in that field's own picture, or in dateFormat when one is given,
     // in locale's language. The recipient is taken as FillFields takes a field's text (ToLetterText).
-    void UnlinkLetterFields(const std::shared_ptr<Word::Document>& document, const QString& recipient, const QDate& date,
-                            const QString& dateFormat = QString(), const QLocale& locale = QLocale::system());
+    void UnlinkLetterFields(const std::shared_ptr<Word::Document>& document, bool asInTemplate, const QString& recipient,
+                            const QDate& date, const QString& dateFormat = QString(),
+                            const QLocale& locale = QLocale::system());
     // After FillTags: a button field that shows one of the tags ("MACROBUTTON NoMacro [Region]",
     // which the search does not reach) gives way to the tag's text.
-    void UnlinkTagButtons(const std::shared_ptr<Word::Document>& document, const std::vector<TagText>& tags);
+    void UnlinkTagButtons(const std::shared_ptr<Word::Document>& document, bool asInTemplate, const std::vector<TagText>& tags);
 
 private:
     // The text a field of this kind and code gives way to, or nothing where it stays.
     using TextOf = std::function<std::optional<QString>(int type, const QString& code)>;
-    void Unlink(const std::shared_ptr<Word::Document>& document, const TextOf& textOf);
+    void Unlink(const std::shared_ptr<Word::Document>& document, bool asInTemplate, const TextOf& textOf);
 
     // A field that may give way: a date or a button.
     struct KnownField {

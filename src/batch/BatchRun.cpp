@@ -340,7 +340,7 @@ public:
             if (PlaceCopies(copies, mOptions.force)) {
                 report.outcome = LetterOutcome::Made;
                 if (!mOptions.merged.isEmpty())
-                    mergePdf = KeepForMerge(job, files);
+                    mergePdf = PdfOf(files);
             } else {
                 report.outcome = AllThere(files) ? LetterOutcome::AlreadyThere : LetterOutcome::Skipped;
                 report.message = ExistsMessage(Taken(files));
@@ -348,9 +348,12 @@ public:
         } catch (...) {
             report.message = DescribeException(std::current_exception());
         }
-        for (const LetterFile& file : files.files)
-            QFile::remove(file.working);
-        if (!files.mergeOnlyPdf.isEmpty())
+        // The PDF kept for the merged file stays until the run's folder goes.
+        for (const LetterFile& file : files.files) {
+            if (file.working != mergePdf)
+                QFile::remove(file.working);
+        }
+        if (!files.mergeOnlyPdf.isEmpty() && files.mergeOnlyPdf != mergePdf)
             QFile::remove(files.mergeOnlyPdf);
         if (mOptions.freshOfficePerLetter || ++mLettersOfOffice >= LettersPerOffice)
             EndOffice();
@@ -431,18 +434,15 @@ private:
             .arg(QDir::toNativeSeparators(taken));
     }
 
-    // The letter's PDF, moved aside in the private folder until the merged file is made.
-    QString KeepForMerge(const LetterJob& job, const LetterFiles& files) const
+    // The letter's PDF in the private folder: the one placed with it, or the one made for the
+    // merged file alone.
+    static QString PdfOf(const LetterFiles& files)
     {
-        QString pdf = files.mergeOnlyPdf;
         for (const LetterFile& file : files.files) {
             if (file.format == LetterFormat::Pdf)
-                pdf = file.working;
+                return file.working;
         }
-        const QString kept = JoinPath(mRun.workFolder, QStringLiteral("merge-%1.pdf").arg(job.letter.row));
-        if (::rename(QFile::encodeName(pdf).constData(), QFile::encodeName(kept).constData()) != 0)
-            return QString();
-        return kept;
+        return files.mergeOnlyPdf;
     }
 
     Word::Application& Office()

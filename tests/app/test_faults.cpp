@@ -398,7 +398,7 @@ void FaultsTest::takenPrivateFolderIsLeftAlone()
     QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 
     if (::geteuid() != 0)
-        return;
+        QSKIP("the user's own folder passed; giving a folder to another user needs root");
     QTemporaryDir another;
     QCOMPARE(::chmod(QFile::encodeName(another.path()).constData(), 01777), 0);
     const QString theirs = QDir(another.path()).filePath(QStringLiteral("inkhaven-%1").arg(::geteuid()));

@@ -1,8 +1,8 @@
 #include "PdfMerge.h"
 
 #include "AppError.h"
+#include "Paths.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <qpdf/ClosedFileInputSource.hh>
@@ -12,13 +12,6 @@
 
 #include <exception>
 #include <memory>
-
-namespace {
-QString Native(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
-}
 
 void MergePdfFiles(const std::vector<QString>& inputs, const QString& output)
 {
@@ -40,7 +33,7 @@ void MergePdfFiles(const std::vector<QString>& inputs, const QString& output)
                 pages.addPage(page, false);
             sources.push_back(std::move(source));
         } catch (const std::exception& e) {
-            throw AppError(QStringLiteral("The PDF \"%1\" cannot be read: %2").arg(Native(input), QString::fromLocal8Bit(e.what())));
+            throw AppError(QStringLiteral("The PDF \"%1\" cannot be read: %2").arg(ShownPath(input), QString::fromLocal8Bit(e.what())));
         }
     }
     try {
@@ -50,6 +43,6 @@ void MergePdfFiles(const std::vector<QString>& inputs, const QString& output)
         writer.write();
     } catch (const std::exception& e) {
         QFile::remove(output);
-        throw AppError(QStringLiteral("The merged PDF \"%1\" cannot be written: %2").arg(Native(output), QString::fromLocal8Bit(e.what())));
+        throw AppError(QStringLiteral("The merged PDF \"%1\" cannot be written: %2").arg(ShownPath(output), QString::fromLocal8Bit(e.what())));
     }
 }

@@ -16,7 +16,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -24,11 +23,6 @@
 namespace {
 const QString SaveTitle = QStringLiteral("Save File");
 const QString SaveFilter = QStringLiteral("Word Files (*.doc)");
-
-QString DisplayPath(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
 
 bool SameFile(const QString& a, const QString& b)
 {
@@ -51,18 +45,18 @@ void CheckSaveTarget(const QString& target, const QString& workingDocument)
 {
     const QFileInfo info(target);
     if (info.isDir())
-        throw AppError(QStringLiteral("\"%1\" is a folder. Please choose a file name.").arg(DisplayPath(target)));
+        throw AppError(QStringLiteral("\"%1\" is a folder. Please choose a file name.").arg(ShownPath(target)));
     if (!QFileInfo(info.absolutePath()).isDir())
-        throw AppError(QStringLiteral("The folder \"%1\" does not exist.").arg(DisplayPath(info.absolutePath())));
+        throw AppError(QStringLiteral("The folder \"%1\" does not exist.").arg(ShownPath(info.absolutePath())));
     if (SameFile(target, workingDocument))
         throw AppError(QStringLiteral("\"%1\" is the preview's working copy of the letter, which is deleted when "
                                       "the preview closes. Please choose another name.")
-                           .arg(DisplayPath(target)));
+                           .arg(ShownPath(target)));
     if (IsWorkingFileName(info.fileName()) && BesideWorkingDocument(target, workingDocument))
         throw AppError(QStringLiteral("\"%1\" is a working file of Inkhaven (the template copy, the page picture or "
                                       "a working letter), which Inkhaven writes over or deletes. Please "
                                       "choose another name or folder.")
-                           .arg(DisplayPath(target)));
+                           .arg(ShownPath(target)));
 }
 
 void SetByPercent(QScrollBar& bar, qint16 percent)

@@ -54,8 +54,10 @@ constexpr char FillLocation[] = "inkhaven-batch";
 // Fills the letter: a template of the user's tag by tag; the built-in letter as a
 // generation run does; either made fit to be sent as it is: no paragraph of empty tags
 // (unless emptyParagraphs is none), no separator left beside an empty tag, the recipient
-// and the date in place of the built-in template's own fields. The first failing step of
-// the fill ends it with its error.
+// and the date in place of the built-in template's own fields. A failing step of the tag fill
+// does not stop the steps after it (the guarded procedure carries on, as the window's run
+// does); the letter then fails with the first failure's description, before its fields are
+// unlinked, and is never saved.
 QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const LetterLine& letter, const BatchOptions& options,
                        EmptyParagraphRemover* emptyParagraphs, TemplateFieldUnlinker& fields, const LineTags* tags,
                        std::stop_token ending)

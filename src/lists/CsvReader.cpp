@@ -14,7 +14,6 @@ namespace {
 // How much of a swallowed text a message shows.
 constexpr qsizetype ExcerptLength = 60;
 
-// Reads the text one record at a time.
 // Reads the text one record at a time. Unless final, the text may go on past its end: a
 // record that reaches the end is then incomplete, to be read again with more text.
 class CsvScanner {
@@ -157,7 +156,6 @@ QString FromWindows1252(const QByteArray& bytes)
     return text;
 }
 
-// The line of bytes on which offset lies, counting from 1.
 // The length of the UTF-8 sequence at bytes[at]: 0 when none begins there, -1 when the
 // bytes end inside it.
 int SequenceAt(QByteArrayView bytes, qsizetype at)

@@ -30,7 +30,6 @@ QString CommandName(pid_t pid);
 // CPU time of this process (all threads), in ms.
 double SelfCpuMs();
 
-
 double Median(QList<double> values);
 
 // Waits until the descendants of root (and root itself when countRoot) have used less than

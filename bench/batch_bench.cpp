@@ -370,7 +370,7 @@ int ConditionsBench(int lines, int rounds, const QString& folder)
     return 0;
 }
 
-// The letters of jobs made with options from the built-in letter; report is called with the
+// The letters of jobs made with options from the built-in letter; made is called with the
 // seconds since the run began as each letter is made. Whether every letter was made.
 bool MadeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, const QByteArray& letter,
                  const std::function<void(double seconds)>& made)
@@ -410,6 +410,9 @@ int OpenTemplateBench(int lines, int rounds, const QString& folder, const QByteA
     const auto nameOf = [](const QString& format, int offices) {
         return QStringLiteral("%1, %2 %3").arg(format).arg(offices).arg(offices == 1 ? "office" : "offices");
     };
+    const auto wayOf = [](const QString& name, bool perLetter) {
+        return name + (perLetter ? QStringLiteral(", opened per letter") : QStringLiteral(", kept open"));
+    };
     QHash<QString, QList<double>> rates;
     QHash<QString, QList<double>> ratios;
     for (int round = 0; round < rounds; ++round) {
@@ -438,7 +441,7 @@ int OpenTemplateBench(int lines, int rounds, const QString& folder, const QByteA
                         return 1;
                     }
                     rate[perLetter] = (lines - 1) / (last - first);
-                    rates[name + (perLetter ? QStringLiteral(", opened per letter") : QStringLiteral(", kept open"))].append(rate[perLetter]);
+                    rates[wayOf(name, perLetter)].append(rate[perLetter]);
                 }
                 ratios[name].append(rate[false] / rate[true]);
             }
@@ -448,9 +451,8 @@ int OpenTemplateBench(int lines, int rounds, const QString& folder, const QByteA
     for (const auto& [formatName, formatList] : formats) {
         for (const int offices : {1, 2}) {
             const QString name = nameOf(formatName, offices);
-            report.Add(QStringLiteral("letters per second, %1, kept open").arg(name), Bench::Median(rates[name + QStringLiteral(", kept open")]));
-            report.Add(QStringLiteral("letters per second, %1, opened per letter").arg(name),
-                       Bench::Median(rates[name + QStringLiteral(", opened per letter")]));
+            for (const bool perLetter : {false, true})
+                report.Add(QStringLiteral("letters per second, %1").arg(wayOf(name, perLetter)), Bench::Median(rates[wayOf(name, perLetter)]));
             report.Add(QStringLiteral("ratio kept open to opened per letter, %1").arg(name), Bench::Median(ratios[name]));
         }
     }

@@ -480,8 +480,7 @@ private:
             const auto oldest = std::min_element(mOpen.begin(), mOpen.end(), [](const auto& a, const auto& b) {
                 return a.second.lastUse < b.second.lastUse;
             });
-            Use(oldest->second.document).Close(Word::wdDoNotSaveChanges);
-            mOpen.erase(oldest);
+            PutAside(oldest->second);
         }
         KeptTemplate opened;
         opened.document = Use(Office().Documents()).Open(mRun.templatePath, true);

@@ -1,8 +1,8 @@
 #include "PdfMerge.h"
 
 #include "AppError.h"
-#include "Paths.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <qpdf/ClosedFileInputSource.hh>
@@ -33,7 +33,7 @@ void MergePdfFiles(const std::vector<QString>& inputs, const QString& output)
                 pages.addPage(page, false);
             sources.push_back(std::move(source));
         } catch (const std::exception& e) {
-            throw AppError(QStringLiteral("The PDF \"%1\" cannot be read: %2").arg(ShownPath(input), QString::fromLocal8Bit(e.what())));
+            throw AppError(QStringLiteral("The PDF \"%1\" cannot be read: %2").arg(QDir::toNativeSeparators(input), QString::fromLocal8Bit(e.what())));
         }
     }
     try {
@@ -43,6 +43,6 @@ void MergePdfFiles(const std::vector<QString>& inputs, const QString& output)
         writer.write();
     } catch (const std::exception& e) {
         QFile::remove(output);
-        throw AppError(QStringLiteral("The merged PDF \"%1\" cannot be written: %2").arg(ShownPath(output), QString::fromLocal8Bit(e.what())));
+        throw AppError(QStringLiteral("The merged PDF \"%1\" cannot be written: %2").arg(QDir::toNativeSeparators(output), QString::fromLocal8Bit(e.what())));
     }
 }

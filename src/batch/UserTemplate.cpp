@@ -6,9 +6,9 @@
 #include "Fields.h"
 #include "LetterFill.h"
 #include "LetterList.h"
-#include "Paths.h"
 #include "ZipArchive.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -56,9 +56,9 @@ UserTemplateFile ReadUserTemplate(const QString& path)
         == std::end(TemplateExtensions))
         throw AppError(QStringLiteral("The template \"%1\" is not a Word (.doc, .dot, .docx, .dotx) or OpenDocument (.odt, "
                                       ".ott, .fodt) file.")
-                           .arg(ShownPath(path)));
+                           .arg(QDir::toNativeSeparators(path)));
     const auto fail = [&](const QString& why) {
-        return AppError(QStringLiteral("The template \"%1\" cannot be used: %2.").arg(ShownPath(path), why));
+        return AppError(QStringLiteral("The template \"%1\" cannot be used: %2.").arg(QDir::toNativeSeparators(path), why));
     };
     // Opened without blocking, so that a FIFO there cannot hold the batch.
     const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -304,7 +304,7 @@ std::vector<TemplateLink> TemplateLinks(const QByteArray& bytes, const QString& 
             return word ? name.endsWith(QLatin1String(".rels")) || IsWordStory(name)
                         : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
         };
-        const ZipArchive archive(bytes, QStringLiteral("template \"%1\"").arg(ShownPath(path)));
+        const ZipArchive archive(bytes, QStringLiteral("template \"%1\"").arg(QDir::toNativeSeparators(path)));
         RefuseUnpackingBeyondLimit(archive, isPart);
         for (const ZipEntry& entry : archive.Entries()) {
             if (!isPart(entry.name))
@@ -358,7 +358,7 @@ std::vector<LinkedPicture> CheckLinks(const QByteArray& bytes, const QString& wo
                                       "Word: File, Info, Edit Links to Files, Break Link), or take it out; a picture linked "
                                       "to a file of yours can also be embedded by the batch, with --embed-links and the "
                                       "folder that holds the file.")
-                           .arg(ShownPath(path), refused.join(QStringLiteral("; "))));
+                           .arg(QDir::toNativeSeparators(path), refused.join(QStringLiteral("; "))));
     return pictures;
 }
 

@@ -322,26 +322,23 @@ void TemplateFieldUnlinker::Unlink(const DocumentPtr& document, bool asInTemplat
 {
     const auto stories = Use(document).StoryRanges();
     const int storyCount = Use(stories).Count();
-    // Every story that held such fields in the template, listed before any gives way.
-    std::vector<std::shared_ptr<Word::Collection<Word::Field>>> listed;
-    const bool planned = asInTemplate && mTemplate && mTemplate->stories == storyCount;
-    if (planned) {
+    if (asInTemplate && mTemplate && mTemplate->stories == storyCount) {
+        // Every story that held such fields in the template, listed before any gives way.
+        std::vector<std::shared_ptr<Word::Collection<Word::Field>>> listed;
+        bool same = true;
         for (const StoryFields& story : mTemplate->holding) {
             listed.push_back(Use(stories->Item(story.story)).Fields());
-            if (Use(listed.back()).Count() != story.count) {
-                mTemplate.reset();
-                break;
-            }
+            same = same && Use(listed.back()).Count() == story.count;
         }
-    }
-    if (planned && mTemplate) {
-        for (std::size_t i = 0; i < listed.size(); ++i) {
-            for (const KnownField& field : mTemplate->holding[i].fields) {
-                if (const std::optional<QString> text = textOf(field.type, field.code))
-                    Use(listed[i]->Item(field.index)).UnlinkAs(*text);
+        if (same) {
+            for (std::size_t i = 0; i < listed.size(); ++i) {
+                for (const KnownField& field : mTemplate->holding[i].fields) {
+                    if (const std::optional<QString> text = textOf(field.type, field.code))
+                        Use(listed[i]->Item(field.index)).UnlinkAs(*text);
+                }
             }
+            return;
         }
-        return;
     }
     Known read;
     read.stories = storyCount;

@@ -396,19 +396,17 @@ public:
             const Reference<css::util::XReplaceable> searchable(mDocument.component, UNO_QUERY_THROW);
             const Reference<css::util::XReplaceDescriptor> replace = Descriptor(searchable, search);
             const bool everywhere = replaceAll && mStory.main && !OtherStoriesHold(search);
-            // A change to the main text leaves the other stories' text as it was.
-            const std::optional<QString> others = mStory.main ? cache.otherStoriesText : std::nullopt;
-            if (everywhere) {
+            if (search.replace != wdReplaceNone) {
+                // A change to the main text leaves the other stories' text as it was.
+                const std::optional<QString> others = mStory.main ? cache.otherStoriesText : std::nullopt;
                 cache.Changing();
                 cache.otherStoriesText = others;
+            }
+            if (everywhere) {
                 replace->setReplaceString(ToUno(search.replaceWith));
                 const sal_Int32 replaced = searchable->replaceAll(Reference<css::util::XSearchDescriptor>(replace.get()));
                 cache.replacedEverywhere = search;
                 return replaced > 0;
-            }
-            if (search.replace != wdReplaceNone) {
-                cache.Changing();
-                cache.otherStoriesText = others;
             }
             const Reference<css::util::XSearchDescriptor> descriptor(replace.get());
             std::vector<Reference<XTextRange>> matches;

@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -45,18 +46,18 @@ void CheckSaveTarget(const QString& target, const QString& workingDocument)
 {
     const QFileInfo info(target);
     if (info.isDir())
-        throw AppError(QStringLiteral("\"%1\" is a folder. Please choose a file name.").arg(ShownPath(target)));
+        throw AppError(QStringLiteral("\"%1\" is a folder. Please choose a file name.").arg(QDir::toNativeSeparators(target)));
     if (!QFileInfo(info.absolutePath()).isDir())
-        throw AppError(QStringLiteral("The folder \"%1\" does not exist.").arg(ShownPath(info.absolutePath())));
+        throw AppError(QStringLiteral("The folder \"%1\" does not exist.").arg(QDir::toNativeSeparators(info.absolutePath())));
     if (SameFile(target, workingDocument))
         throw AppError(QStringLiteral("\"%1\" is the preview's working copy of the letter, which is deleted when "
                                       "the preview closes. Please choose another name.")
-                           .arg(ShownPath(target)));
+                           .arg(QDir::toNativeSeparators(target)));
     if (IsWorkingFileName(info.fileName()) && BesideWorkingDocument(target, workingDocument))
         throw AppError(QStringLiteral("\"%1\" is a working file of Inkhaven (the template copy, the page picture or "
                                       "a working letter), which Inkhaven writes over or deletes. Please "
                                       "choose another name or folder.")
-                           .arg(ShownPath(target)));
+                           .arg(QDir::toNativeSeparators(target)));
 }
 
 void SetByPercent(QScrollBar& bar, qint16 percent)

@@ -47,11 +47,6 @@ QString JoinPath(const QString& folder, const QString& name)
     return folder + QLatin1Char('/') + name;
 }
 
-QString ShownPath(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
 bool FileExists(const QString& path)
 {
     if (path.isEmpty())

@@ -28,8 +28,5 @@ QString TempFolder();
 // folder + separator + name.
 QString JoinPath(const QString& folder, const QString& name);
 
-// path as the user's system writes it, for messages.
-QString ShownPath(const QString& path);
-
 // True when path names an existing file (or folder); never throws, false for "".
 bool FileExists(const QString& path);

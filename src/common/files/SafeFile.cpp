@@ -60,7 +60,7 @@ namespace {
     const QString what = type == S_IFLNK  ? QStringLiteral("it is a symbolic link")
                          : type == S_IFIFO ? QStringLiteral("it is a FIFO, not a regular file")
                                            : QStringLiteral("it is not a regular file of your own");
-    throw AppError(QStringLiteral("Refusing to use \"%1\": %2; it is left as it is.").arg(ShownPath(path), what));
+    throw AppError(QStringLiteral("Refusing to use \"%1\": %2; it is left as it is.").arg(QDir::toNativeSeparators(path), what));
 }
 
 // A real folder of the user's own that no one else can write.
@@ -89,7 +89,7 @@ int OpenWorkingFolderOf(const QString& path)
     if (fd.get() < 0) {
         if (errno == ELOOP)
             throw AppError(QStringLiteral("Refusing to use \"%1\": its folder \"%2\" is a symbolic link.")
-                               .arg(ShownPath(path), ShownPath(folder)));
+                               .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(folder)));
         Fail(QStringLiteral("Cannot open the file"), path, errno);
     }
     struct stat info {};
@@ -98,7 +98,7 @@ int OpenWorkingFolderOf(const QString& path)
     if (!PrivateFolder(info))
         throw AppError(QStringLiteral("Refusing to use \"%1\": its folder \"%2\" is not a private folder of your own (it "
                                       "belongs to another user, or others can write to it); it is left as it is.")
-                           .arg(ShownPath(path), ShownPath(folder)));
+                           .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(folder)));
     return fd.release();
 }
 
@@ -120,7 +120,7 @@ QByteArray ReadWhole(QFile& file, bool opened, const QString& path)
     if (opened)
         bytes = file.readAll();
     if (!opened || file.error() != QFileDevice::NoError)
-        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(ShownPath(path), file.errorString()));
+        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(path), file.errorString()));
     return bytes;
 }
 }
@@ -166,7 +166,7 @@ QString DescribeEntry(const QString& path, const struct stat& info)
     QString what = kind != kinds.end() ? kind->second : QStringLiteral("a device");
     if (type == S_IFLNK) {
         const QString target = QFile::symLinkTarget(path);
-        what = QStringLiteral("a symbolic link to \"%1\"").arg(ShownPath(target.isEmpty() ? QStringLiteral("?") : target));
+        what = QStringLiteral("a symbolic link to \"%1\"").arg(QDir::toNativeSeparators(target.isEmpty() ? QStringLiteral("?") : target));
     }
     return QStringLiteral("%1 of user %2 with mode %3")
         .arg(what, UserName(info.st_uid))
@@ -211,7 +211,7 @@ QString FallbackFolder(const QString& temp, const QString& own, const QString& f
     fallbacks.notice = QStringLiteral("The folder for your working files, \"%1\", is taken: %2 stands there, which is "
                                       "not a private folder of yours. It is left as it is; while Inkhaven runs, the "
                                       "working files go to \"%3\" instead, which is removed when Inkhaven ends.")
-                           .arg(ShownPath(own), found, ShownPath(kept->path()));
+                           .arg(QDir::toNativeSeparators(own), found, QDir::toNativeSeparators(kept->path()));
     return kept->path();
 }
 
@@ -244,7 +244,7 @@ QString InsteadOfOpenTemp(const QString& temp, const struct stat& info)
         fallbacks.notice = QStringLiteral("The folder for temporary files, \"%1\", is %2, where others could move your "
                                           "working files away and put theirs in their place. Inkhaven works in \"%3\" "
                                           "instead.")
-                               .arg(ShownPath(temp), DescribeEntry(temp, info), ShownPath(own));
+                               .arg(QDir::toNativeSeparators(temp), DescribeEntry(temp, info), QDir::toNativeSeparators(own));
     }
     return own;
 }
@@ -342,7 +342,7 @@ QByteArray ReadWrittenFile(const QString& path, FileIdentity written)
     if (::fstat(fd.get(), &info) != 0)
         Fail(QStringLiteral("Cannot examine the file"), path, errno);
     if (!S_ISREG(info.st_mode) || IdentityOf(info) != written)
-        throw AppError(QStringLiteral("\"%1\" is not the file written a moment ago; it is left as it is.").arg(ShownPath(path)));
+        throw AppError(QStringLiteral("\"%1\" is not the file written a moment ago; it is left as it is.").arg(QDir::toNativeSeparators(path)));
     QFile file;
     return ReadWhole(file, file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle), path);
 }
@@ -354,7 +354,7 @@ void DeleteWrittenFile(const QString& path, FileIdentity written)
         Fail(QStringLiteral("Cannot delete the file"), path, errno);
     if (!S_ISREG(info.st_mode) || IdentityOf(info) != written)
         throw AppError(QStringLiteral("Not deleting \"%1\": it is not the file written a moment ago; it is left as it is.")
-                           .arg(ShownPath(path)));
+                           .arg(QDir::toNativeSeparators(path)));
     DeleteFile(path);
 }
 
@@ -457,7 +457,7 @@ Part WritePart(const QString& source, const QString& target, bool replace)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(ShownPath(source), in.errorString()));
+        throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
     Part part;
     FileDescriptor fd(CreateBeside(target, part.path));
     // A run killed while the copy is written or waits for its name leaves it to the next start.
@@ -470,7 +470,7 @@ Part WritePart(const QString& source, const QString& target, bool replace)
         for (;;) {
             const QByteArray piece = in.read(CopyChunk);
             if (in.error() != QFileDevice::NoError)
-                throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(ShownPath(source), in.errorString()));
+                throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
             if (piece.isEmpty())
                 break;
             // Reported under the name the user knows, not the hidden one.

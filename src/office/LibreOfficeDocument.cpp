@@ -46,6 +46,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <tuple>
 
 #include <sys/statvfs.h>
 
@@ -114,10 +116,9 @@ struct DocumentCache {
     // The stories, from the first listing on. Replacing text adds or removes no story, but
     // it may empty a header or footer: a replacement in one of those drops the list.
     std::optional<std::vector<StoryText>> stories;
-    // One descriptor serves every search and replace-all; its options are set when they change.
-    Reference<css::util::XReplaceDescriptor> descriptor;
-    std::optional<bool> matchCase;
-    std::optional<bool> matchWholeWord;
+    // A descriptor for each text searched, with its options, made on its first search: a
+    // letter made after another from the same document then only sets each replacement.
+    std::map<std::tuple<QString, bool, bool>, Reference<css::util::XReplaceDescriptor>> descriptors;
     // The text of every story but the main text, from when it is first needed until a change
     // may have changed it.
     std::optional<QString> otherStoriesText;
@@ -496,33 +497,25 @@ private:
         return OtherStoriesText(mDocument).contains(search.findText, search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
     }
 
-    // The document's search descriptor, made on the first search, set up for this one.
+    // The document's search descriptor for this search, made on its first use.
     Reference<css::util::XReplaceDescriptor> Descriptor(const Reference<css::util::XReplaceable>& searchable,
                                                        const Search& search) const
     {
-        DocumentCache& cache = *mDocument.cache;
-        if (!cache.descriptor.is()) {
+        Reference<css::util::XReplaceDescriptor>& descriptor =
+            mDocument.cache->descriptors[{search.findText, search.matchCase, search.matchWholeWord}];
+        if (!descriptor.is()) {
             const Reference<css::util::XReplaceDescriptor> made = searchable->createReplaceDescriptor();
             const Reference<css::beans::XPropertySet> options(made, UNO_QUERY_THROW);
             options->setPropertyValue("SearchRegularExpression", css::uno::Any(false));
             options->setPropertyValue("SearchSimilarity", css::uno::Any(false));
             options->setPropertyValue("SearchStyles", css::uno::Any(false));
             options->setPropertyValue("SearchBackwards", css::uno::Any(false));
-            cache.descriptor = made;
-            cache.matchCase.reset();
-            cache.matchWholeWord.reset();
-        }
-        const Reference<css::beans::XPropertySet> options(cache.descriptor, UNO_QUERY_THROW);
-        if (cache.matchCase != search.matchCase) {
             options->setPropertyValue("SearchCaseSensitive", css::uno::Any(search.matchCase));
-            cache.matchCase = search.matchCase;
-        }
-        if (cache.matchWholeWord != search.matchWholeWord) {
             options->setPropertyValue("SearchWords", css::uno::Any(search.matchWholeWord));
-            cache.matchWholeWord = search.matchWholeWord;
+            made->setSearchString(ToUno(search.findText));
+            descriptor = made;
         }
-        cache.descriptor->setSearchString(ToUno(search.findText));
-        return cache.descriptor;
+        return descriptor;
     }
 
     // The office compares positions only within one text, tables in it included, and

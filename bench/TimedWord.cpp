@@ -104,10 +104,10 @@ public:
         }
         return inner ? std::make_shared<TimedFind>(mScope, inner) : nullptr;
     }
-    QByteArray CopyAsPicture() override
+    QByteArray PagesAsPdf() override
     {
         const auto t = mScope.Time("render");
-        return mInner->CopyAsPicture();
+        return mInner->PagesAsPdf();
     }
     QString Text() override
     {

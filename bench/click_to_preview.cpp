@@ -1,4 +1,4 @@
-// One timed generation run, from the start of "Start Creating Template" (PushButton6_Click)
+// One timed generation run, from the start of "Start Creating Template" (StartCreating)
 // to the preview window shown and painted, with the sample data, a real LibreOffice and the
 // real page snapshot, wired as main wires the application:
 //
@@ -21,7 +21,7 @@
 //     click_to_preview unsandboxed  the fast wiring with the offices outside their sandbox:
 //                               the baseline of the sandbox's cost
 //
-// Start-up runs first as in main (Form_Load, with its office check), then the sample data
+// Start-up runs first as in main (StartUp, with its office check), then the sample data
 // are loaded. Before the click the program waits as a user would: until every office asked
 // for has finished starting (the spares, one of them the check's) and the office
 // processes have gone quiet (less than 10 ms of CPU in each of two 250 ms spans); early
@@ -37,8 +37,8 @@
 
 #include "Dialogs.h"
 #include "Fields.h"
-#include "Form1.h"
-#include "Form2.h"
+#include "DataEntryWindow.h"
+#include "PreviewWindow.h"
 #include "LetterText.h"
 #include "LibreOfficeFactory.h"
 #include "PictureBox.h"
@@ -149,7 +149,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (qobject_cast<Form2*>(watched)) {
+        if (qobject_cast<PreviewWindow*>(watched)) {
             if (event->type() == QEvent::Show && shownMs < 0)
                 shownMs = Bench::Ms(mClock);
             if (event->type() == QEvent::Paint && paintedMs < 0 && shownMs >= 0)
@@ -208,10 +208,10 @@ private:
 // letter goes no further), back out to 0.5 and in to 1.0. Times each step from the click
 // to the first paint of the zoomed page and, where that paint found something to render
 // sharp (not at the picture's own pixels), from that paint to the visible page drawn sharp.
-bool TimeZoomSteps(Form2& preview, Bench::Report& report)
+bool TimeZoomSteps(PreviewWindow& preview, Bench::Report& report)
 {
-    QPushButton* zoomIn = preview.findChild<QPushButton*>(QStringLiteral("PushButton1"));
-    QPushButton* zoomOut = preview.findChild<QPushButton*>(QStringLiteral("PushButton2"));
+    QPushButton* zoomIn = preview.findChild<QPushButton*>(QStringLiteral("zoomInButton"));
+    QPushButton* zoomOut = preview.findChild<QPushButton*>(QStringLiteral("zoomOutButton"));
     SharpPage* sharp = preview.findChild<SharpPage*>();
     if (!zoomIn || !zoomOut || !sharp)
         return false;
@@ -279,9 +279,9 @@ bool WaitAsAUser(const QString& design, int spares, Bench::CountingFactory& star
 
 // The user goes back from the shown preview and clicks "Start Creating Template" again at
 // once: times that click to the preview shown and painted again.
-bool TimeSecondClick(Form1& form, Bench::Report& report, QTextStream& err)
+bool TimeSecondClick(DataEntryWindow& form, Bench::Report& report, QTextStream& err)
 {
-    QPushButton* back = form.Preview()->findChild<QPushButton*>(QStringLiteral("PushButton8"));
+    QPushButton* back = form.Preview()->findChild<QPushButton*>(QStringLiteral("backButton"));
     if (!back) {
         err << "the preview has no Back button\n";
         return false;
@@ -291,7 +291,7 @@ bool TimeSecondClick(Form1& form, Bench::Report& report, QTextStream& err)
     PreviewWatch watch(timer);
     qApp->installEventFilter(&watch);
     timer.start();
-    form.PushButton6_Click();
+    form.StartCreating();
     const bool shown = ProcessEventsUntil([&] { return Exposed(form.Preview()) && watch.paintedMs >= 0; }, 60000);
     qApp->removeEventFilter(&watch);
     if (!shown) {
@@ -351,11 +351,11 @@ int main(int argc, char* argv[])
     Bench::MemorySampler sampler(::getpid());
     Bench::Report report(out);
 
-    Form1 form(Form1Services{settings, dialogs, timed, clock, random, urls});
+    DataEntryWindow form(DataEntryServices{settings, dialogs, timed, clock, random, urls});
     form.endApplication = [] {};
     QElapsedTimer startUp;
     startUp.start();
-    form.Form_Load();
+    form.StartUp();
     report.Add(QStringLiteral("start-up with the office check ms"), Bench::Ms(startUp));
     form.show();
     if (!ProcessEventsUntil([&] { return Exposed(&form); }, 30000)) {
@@ -364,7 +364,7 @@ int main(int argc, char* argv[])
     }
     QElapsedTimer sinceWindow;
     sinceWindow.start();
-    form.PushButton4_Click();
+    form.LoadSampleData();
     for (int i = 0; longLetter && i < TypedFieldCount; ++i)
         form.WriteField(i, QString(LetterFieldLimit, QLatin1Char('\t')));
     if (early) {
@@ -384,9 +384,9 @@ int main(int argc, char* argv[])
     const double selfCpuBefore = Bench::SelfCpuMs();
     times.Clear();
     timer.start();
-    form.PushButton6_Click();
+    form.StartCreating();
     const double returned = Bench::Ms(timer);
-    Form2* preview = form.Preview();
+    PreviewWindow* preview = form.Preview();
     if (!ProcessEventsUntil([&] { return Exposed(preview) && watch.paintedMs >= 0; }, longLetter ? 300000 : 30000)) {
         err << "the preview window was never shown\n";
         return 1;
@@ -416,7 +416,7 @@ int main(int argc, char* argv[])
         report.Add(QStringLiteral("office peak rss kb"), peak.hwmKb);
     report.Add(QStringLiteral("app and offices peak rss kb"), sampler.PeakTotalRssKb());
     // The snapshot holds the pages one below the other, 1056 pixels each (11 inches at 96 dpi).
-    const PictureBox* page = preview ? preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori")) : nullptr;
+    const PictureBox* page = preview ? preview->findChild<PictureBox*>(QStringLiteral("unscaledPage")) : nullptr;
     report.Add(QStringLiteral("preview pages"), page ? page->Picture().height() / 1056.0 : 0);
     if (page)
         TimeSnapshotFile(page->Picture(), report);

@@ -145,7 +145,7 @@ int main(int argc, char* argv[])
             const auto viewer = Timed(snapshot, QStringLiteral("start/connect"), [&] { return word.CreateApplication(); });
             const auto opened = Timed(snapshot, QStringLiteral("open"), [&] { return viewer->Documents()->Open(saved); });
             const QImage picture = Timed(snapshot, QStringLiteral("render"), [&] {
-                return RenderPdfPages(opened->Range()->CopyAsPicture(), PicturePageLimit, QLatin1String(PicturePageCountKey));
+                return RenderPdfPages(opened->Range()->PagesAsPdf(), PicturePageLimit, QLatin1String(PicturePageCountKey));
             });
             pages = picture.height() / 1056;
             Timed(snapshot, QStringLiteral("quit"), [&] {

@@ -1,5 +1,5 @@
 #include "Dialogs.h"
-#include "Form1.h"
+#include "DataEntryWindow.h"
 #include "DesktopUrlOpener.h"
 #include "Leftovers.h"
 #include "LibreOfficeFactory.h"
@@ -117,8 +117,8 @@ int main(int argc, char* argv[])
     SystemRandom random;
     DesktopUrlOpener urls;
 
-    Form1 form(Form1Services{settings, dialogs, word, clock, random, urls, ending.get_token()});
-    form.Form_Load();
+    DataEntryWindow form(DataEntryServices{settings, dialogs, word, clock, random, urls, ending.get_token()});
+    form.StartUp();
     // A signal that came before the event loop runs would otherwise be lost with its request.
     if (ending.stop_requested()) {
         returned = true;

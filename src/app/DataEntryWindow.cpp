@@ -1,18 +1,18 @@
-#include "Form1.h"
+#include "DataEntryWindow.h"
 
-#include "ui_Form1.h"
+#include "ui_DataEntryWindow.h"
 
 #include "AppError.h"
 #include "Dialogs.h"
 #include "ErrorReport.h"
 #include "Fields.h"
-#include "Form2.h"
+#include "PreviewWindow.h"
 #include "GuardedProcedure.h"
 #include "Platform.h"
 #include "Resources.h"
 #include "WindowIdentity.h"
 #include "SettingsStore.h"
-#include "Splash.h"
+#include "SplashWindow.h"
 #include "Theme.h"
 #include "WindowUtilities.h"
 #include "WordCheck.h"
@@ -31,6 +31,12 @@
 #include <limits>
 
 namespace {
+// The steps of the window's procedures, numbered as their error reports name them: clearing
+// writes every field at one step; the sample data writes each field at a step of its own.
+namespace ClearStep {
+enum : int { ClearField = 102 };
+}
+
 struct SampleValue {
     int step;
     int index;
@@ -90,8 +96,8 @@ public:
 };
 }
 
-Form1::Form1(const Form1Services& services, QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), mServices(services),
+DataEntryWindow::DataEntryWindow(const DataEntryServices& services, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::DataEntryWindow>()), mServices(services),
       endApplication([] { QCoreApplication::exit(0); })
 {
     ui->setupUi(this);
@@ -101,45 +107,48 @@ Form1::Form1(const Form1Services& services, QWidget* parent)
     setMouseTracking(true);
 
     // The design colours: white window, group boxes and captions, with black text on them.
-    SetDesignBackColor(*this, Qt::white);
+    SetDesignBackColour(*this, Qt::white);
     for (QWidget* child : findChildren<QWidget*>()) {
         if (qobject_cast<QGroupBox*>(child) || qobject_cast<QLabel*>(child))
-            SetDesignBackColor(*child, Qt::white);
+            SetDesignBackColour(*child, Qt::white);
     }
 
     for (QLabel* caption : findChildren<QLabel*>())
         FitCaption(*caption);
 
+    mFields = {ui->senderNameEdit,      ui->senderCityEdit,      ui->recipientZipEdit,  ui->recipientStateEdit,
+               ui->recipientStreetEdit, ui->recipientCityEdit,   ui->senderStreetEdit,  ui->recipientNameEdit,
+               ui->senderStateEdit,     ui->senderZipEdit,       ui->recipientTitleEdit, ui->recipientCompanyEdit,
+               ui->senderTitleEdit,     ui->letterDateEdit};
     for (int i = 0; i < FieldCount; ++i) {
-        Text1[static_cast<size_t>(i)] = findChild<QLineEdit*>(QStringLiteral("Text1_%1").arg(i));
-        QLineEdit* field = Text1[static_cast<size_t>(i)];
+        QLineEdit* field = Field(i);
         // A field has no length limit: a line edit would otherwise cut every longer text,
         // typed, pasted or restored, at 32767 characters without a word.
         field->setMaxLength(std::numeric_limits<int>::max());
         field->setValidator(new SingleLineValidator(field));
         field->installEventFilter(this);
-        connect(field, &QLineEdit::textChanged, this, [this, i] { Text1_Change(i); });
+        connect(field, &QLineEdit::textChanged, this, [this, i] { FieldChanged(i); });
     }
 
-    connect(ui->PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
-    connect(ui->PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
-    connect(ui->PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
-    for (PushButton* button : {ui->PushButton6, ui->PushButton3, ui->PushButton4})
-        connect(button, &PushButton::MouseMove, this, &Form1::PushButton_MouseMove);
+    connect(ui->startButton, &QPushButton::clicked, this, &DataEntryWindow::StartCreating);
+    connect(ui->clearButton, &QPushButton::clicked, this, &DataEntryWindow::ClearData);
+    connect(ui->sampleButton, &QPushButton::clicked, this, &DataEntryWindow::LoadSampleData);
+    for (PushButton* button : {ui->startButton, ui->clearButton, ui->sampleButton})
+        connect(button, &PushButton::MouseMove, this, &DataEntryWindow::PointerOverButton);
 }
 
-Form1::~Form1() = default;
+DataEntryWindow::~DataEntryWindow() = default;
 
-void Form1::Form_Load()
+void DataEntryWindow::StartUp()
 {
     ApplySkin(*this);
-    CenterForm(*this);
+    CentreWindow(*this);
     setWindowTitle(QLatin1String(ApplicationTitle));
     setWindowIcon(ApplicationIcon());
-    mSplash = std::make_unique<Splash>(mServices.settings, mServices.clock, mServices.ending);
+    mSplash = std::make_unique<SplashWindow>(mServices.settings, mServices.clock, mServices.ending);
     // Neither a splash nor a settings store that fails may keep the user from the window.
     try {
-        mSplash->SplashShow();
+        mSplash->ShowAtStartUp();
     } catch (...) {
         mSplash->hide();
     }
@@ -161,17 +170,17 @@ void Form1::Form_Load()
     CheckWordInstalled(mServices.word, mServices.dialogs);
 }
 
-QLineEdit* Form1::Field(int index) const
+QLineEdit* DataEntryWindow::Field(int index) const
 {
-    return Text1.at(static_cast<size_t>(index));
+    return mFields.at(static_cast<size_t>(index));
 }
 
-QString Form1::ReadField(int index) const
+QString DataEntryWindow::ReadField(int index) const
 {
     return Field(index)->text();
 }
 
-void Form1::WriteField(int index, const QString& text)
+void DataEntryWindow::WriteField(int index, const QString& text)
 {
     QLineEdit* field = Field(index);
     if (field->text() == text) {
@@ -189,7 +198,7 @@ void Form1::WriteField(int index, const QString& text)
         std::rethrow_exception(std::exchange(mPendingStoreError, nullptr));
 }
 
-void Form1::RestoreFields()
+void DataEntryWindow::RestoreFields()
 {
     for (int index = 0; index < TypedFieldCount; ++index) {
         const QString text = mServices.settings.ReadSetting(QLatin1String(SettingsApplication),
@@ -201,13 +210,13 @@ void Form1::RestoreFields()
     }
 }
 
-void Form1::StoreField(int index)
+void DataEntryWindow::StoreField(int index)
 {
     mServices.settings.WriteSetting(QLatin1String(SettingsApplication), QLatin1String(SettingsSection),
                                     FieldKey(index), ReadField(index));
 }
 
-void Form1::Text1_Change(int index)
+void DataEntryWindow::FieldChanged(int index)
 {
     try {
         StoreField(index);
@@ -225,21 +234,21 @@ void Form1::Text1_Change(int index)
     }
 }
 
-void Form1::PushButton3_Click()
+void DataEntryWindow::ClearData()
 {
     GuardedProcedure clear(QLatin1String(ClearDataLocation), mServices.dialogs, mServices.ending);
     for (int index = 0; index < TypedFieldCount; ++index)
-        clear.Step(102, [&] { WriteField(index, QString()); });
+        clear.Step(ClearStep::ClearField, [&] { WriteField(index, QString()); });
 }
 
-void Form1::PushButton4_Click()
+void DataEntryWindow::LoadSampleData()
 {
     GuardedProcedure sample(QLatin1String(SampleDataLocation), mServices.dialogs, mServices.ending);
     for (const SampleValue& value : SampleData)
         sample.Step(value.step, [&] { WriteField(value.index, QString::fromUtf8(value.text)); });
 }
 
-void Form1::PushButton6_Click()
+void DataEntryWindow::StartCreating()
 {
     // Clicks and keys given to this window while the run blocks it are dropped, never
     // replayed afterwards: one press gives one run and one working document.
@@ -248,7 +257,7 @@ void Form1::PushButton6_Click()
                                             mServices.ending, mServices.runLockWait});
 }
 
-void Form1::PromoteHomePage()
+void DataEntryWindow::PromoteHomePage()
 {
     mServices.random.Seed(static_cast<std::uint64_t>(static_cast<float>(mServices.clock.SecondsSinceMidnight()) * 1000.0f));
     const double r = mServices.random.Next();
@@ -257,7 +266,7 @@ void Form1::PromoteHomePage()
         mServices.urls.Open(QUrl(QLatin1String(HomePageAddress)));
 }
 
-void Form1::SetMousePointer(PointerShape pointer)
+void DataEntryWindow::SetMousePointer(PointerShape pointer)
 {
     mMousePointer = pointer;
     ApplyMousePointer(*this, pointer, mHandCursor);
@@ -267,13 +276,13 @@ void Form1::SetMousePointer(PointerShape pointer)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void Form1::PushButton_MouseMove()
+void DataEntryWindow::PointerOverButton()
 {
     if (mMousePointer != PointerShape::Hourglass)
         SetMousePointer(PointerShape::Custom);
 }
 
-void Form1::mouseMoveEvent(QMouseEvent* event)
+void DataEntryWindow::mouseMoveEvent(QMouseEvent* event)
 {
     // Moves over controls without tracking of their own reach the window too; only the
     // bare background counts.
@@ -282,7 +291,7 @@ void Form1::mouseMoveEvent(QMouseEvent* event)
     QWidget::mouseMoveEvent(event);
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
+bool DataEntryWindow::eventFilter(QObject* watched, QEvent* event)
 {
     auto* field = qobject_cast<QLineEdit*>(watched);
     if (!field)
@@ -310,42 +319,42 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::closeEvent(QCloseEvent* event)
+void DataEntryWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
     endApplication();
 }
 
-QByteArray Form1::TemplateBytes()
+QByteArray DataEntryWindow::TemplateBytes()
 {
     return LetterTemplateBytes();
 }
 
-Form2& Form1::LoadedPreview()
+PreviewWindow& DataEntryWindow::LoadedPreview()
 {
     if (!mPreview) {
-        mPreview = std::make_unique<Form2>(mServices.dialogs, mServices.ending, [this] { show(); });
+        mPreview = std::make_unique<PreviewWindow>(mServices.dialogs, mServices.ending, [this] { show(); });
         mPreview->setWindowIcon(PreviewWindowIcon());
     }
     return *mPreview;
 }
 
-void Form1::SetPreviewPicture(const QImage& picture, const QByteArray& pages)
+void DataEntryWindow::SetPreviewPicture(const QImage& picture, const QByteArray& pages)
 {
     LoadedPreview().SetPicture(picture, pages);
 }
 
-void Form1::SetPreviewWordFile(const QString& path)
+void DataEntryWindow::SetPreviewWordFile(const QString& path)
 {
     LoadedPreview().mWordFile = path;
 }
 
-void Form1::ShowPreview()
+void DataEntryWindow::ShowPreview()
 {
     LoadedPreview().show();
 }
 
-void Form1::HideDataEntryWindow()
+void DataEntryWindow::HideDataEntryWindow()
 {
     hide();
 }

@@ -17,14 +17,14 @@
 
 class Clock;
 class Dialogs;
-class Form2;
+class PreviewWindow;
 class QLineEdit;
 class RandomSource;
 class SettingsStore;
-class Splash;
+class SplashWindow;
 class UrlOpener;
 namespace Ui {
-class Form1;
+class DataEntryWindow;
 }
 namespace Word {
 class ApplicationFactory;
@@ -34,7 +34,7 @@ class ApplicationFactory;
 inline constexpr char HomePageAddress[] = INKHAVEN_HOMEPAGE;
 
 // The platform services the data-entry window works with; main passes the real ones.
-struct Form1Services {
+struct DataEntryServices {
     SettingsStore& settings;
     Dialogs& dialogs;
     Word::ApplicationFactory& word;
@@ -51,24 +51,24 @@ struct Form1Services {
 // The data-entry window: thirteen input fields and the hidden date field, every change
 // stored at once; "Start Creating Template" runs the generation and hands over to the
 // preview. Its load handler is the application's start-up sequence.
-class Form1 : public QWidget, private GenerationHost {
+class DataEntryWindow : public QWidget, private GenerationHost {
     Q_OBJECT
 
 public:
-    explicit Form1(const Form1Services& services, QWidget* parent = nullptr);
-    ~Form1() override;
+    explicit DataEntryWindow(const DataEntryServices& services, QWidget* parent = nullptr);
+    ~DataEntryWindow() override;
 
     // The start-up sequence; main calls it once before showing the window.
-    void Form_Load();
+    void StartUp();
 
     QString ReadField(int index) const override;
     void WriteField(int index, const QString& text) override;
     void RestoreFields();
     void StoreField(int index);
 
-    void PushButton3_Click();
-    void PushButton4_Click();
-    void PushButton6_Click();
+    void ClearData();
+    void LoadSampleData();
+    void StartCreating();
 
     void PromoteHomePage();
 
@@ -76,8 +76,8 @@ public:
     void SetMousePointer(PointerShape pointer) override;
 
     QLineEdit* Field(int index) const;
-    Form2* Preview() const { return mPreview.get(); }
-    Splash* SplashWindow() const { return mSplash.get(); }
+    PreviewWindow* Preview() const { return mPreview.get(); }
+    SplashWindow* Splash() const { return mSplash.get(); }
 
     // What closing the window does; ends the application at once by default.
     std::function<void()> endApplication;
@@ -94,17 +94,18 @@ private:
     void ShowPreview() override;
     void HideDataEntryWindow() override;
 
-    Form2& LoadedPreview();
-    void PushButton_MouseMove();
-    void Text1_Change(int index);
+    PreviewWindow& LoadedPreview();
+    void PointerOverButton();
+    void FieldChanged(int index);
 
-    std::unique_ptr<Ui::Form1> ui;
-    Form1Services mServices;
-    std::array<QLineEdit*, FieldCount> Text1{};
+    std::unique_ptr<Ui::DataEntryWindow> ui;
+    DataEntryServices mServices;
+    // The fields by index, in the order of FieldTags.
+    std::array<QLineEdit*, FieldCount> mFields{};
     PointerShape mMousePointer = PointerShape::Default;
     std::optional<QCursor> mHandCursor;
-    std::unique_ptr<Form2> mPreview;
-    std::unique_ptr<Splash> mSplash;
+    std::unique_ptr<PreviewWindow> mPreview;
+    std::unique_ptr<SplashWindow> mSplash;
     bool mWritingField = false;
     // The field a click just gave the focus, until the button is released.
     QLineEdit* mSelectOnRelease = nullptr;

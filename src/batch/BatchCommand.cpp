@@ -459,25 +459,25 @@ FileDescriptor OpenList(const QString& path)
     };
     FileDescriptor source(standardInput ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
-    if (source.get() < 0 || ::fstat(source.get(), &info) != 0)
+    if (source.Get() < 0 || ::fstat(source.Get(), &info) != 0)
         throw fail(QStringLiteral("read"));
     if (S_ISREG(info.st_mode))
         return source;
     const QString folder = WorkingFolder();
     FileDescriptor spool(::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (spool.get() < 0) {
+    if (spool.Get() < 0) {
         // A file system without unnamed files: a named one, whose name goes at once.
         QByteArray spoolName = QFile::encodeName(JoinPath(folder, QStringLiteral("list-XXXXXX")));
         spool = FileDescriptor(::mkostemp(spoolName.data(), O_CLOEXEC));
-        if (spool.get() >= 0)
+        if (spool.Get() >= 0)
             ::unlink(spoolName.constData());
     }
-    if (spool.get() < 0)
+    if (spool.Get() < 0)
         throw fail(QStringLiteral("kept for reading in \"%1\"").arg(QDir::toNativeSeparators(folder)));
     std::vector<char> buffer(1024 * 1024);
     qint64 total = 0;
     for (;;) {
-        const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
+        const ssize_t got = ::read(source.Get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -491,7 +491,7 @@ FileDescriptor OpenList(const QString& path)
                                .arg(name)
                                .arg(MaxStandardInputBytes / (1024 * 1024)));
         for (ssize_t written = 0; written < got;) {
-            const ssize_t put = ::write(spool.get(), buffer.data() + written, static_cast<size_t>(got - written));
+            const ssize_t put = ::write(spool.Get(), buffer.data() + written, static_cast<size_t>(got - written));
             if (put < 0 && errno != EINTR)
                 throw fail(QStringLiteral("kept for reading in \"%1\"").arg(QDir::toNativeSeparators(folder)));
             written += std::max<ssize_t>(put, 0);
@@ -735,7 +735,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     QStringList readerNotes;
     // Of the rows, only those the reading's records until take part.
     const auto read = [&](const LineFilter& keep, int until = INT_MAX) {
-        ListReader reader(command.listPath, listFile.get(), command.encoding, command.separator, IsColumnName);
+        ListReader reader(command.listPath, listFile.Get(), command.encoding, command.separator, IsColumnName);
         int records = 0;
         LetterList list = ReadLetterList([&] { return records++ < until ? reader.Next() : std::nullopt; }, settings, date,
                                          builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map,

@@ -732,13 +732,13 @@ BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& 
     // A batch killed outright leaves it to the next start, which the journal tells.
     const QString privateFolder = WorkingFolder();
     LeftoverFolder workFolder(JoinPath(privateFolder, QStringLiteral("inkhaven-batch-XXXXXX")));
-    if (!workFolder.isValid())
+    if (!workFolder.IsValid())
         throw AppError(QStringLiteral("No private working folder could be made in \"%1\": %2")
-                           .arg(QDir::toNativeSeparators(privateFolder), workFolder.errorString()));
-    const QString templateCopy = JoinPath(workFolder.path(), letterTemplate.fileName);
+                           .arg(QDir::toNativeSeparators(privateFolder), workFolder.ErrorString()));
+    const QString templateCopy = JoinPath(workFolder.Path(), letterTemplate.fileName);
     WriteBytesToFile(letterTemplate.bytes, templateCopy);
     std::atomic<int> reopened = 0;
-    const RunSetup run{options, word, workFolder.path(),
+    const RunSetup run{options, word, workFolder.Path(),
                        letterTemplate.pictures.empty() ? templateCopy : EmbedPictures(word, templateCopy, letterTemplate),
                        std::move(ending), reopened};
 

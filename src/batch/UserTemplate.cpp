@@ -62,17 +62,17 @@ UserTemplateFile ReadUserTemplate(const QString& path)
     };
     // Opened without blocking, so that a FIFO there cannot hold the batch.
     const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0)
+    if (fd.Get() < 0)
         throw fail(QString::fromLocal8Bit(std::strerror(errno)));
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
+    if (::fstat(fd.Get(), &info) != 0)
         throw fail(QString::fromLocal8Bit(std::strerror(errno)));
     if (!S_ISREG(info.st_mode))
         throw fail(QStringLiteral("it is not a file"));
     if (info.st_size > TemplateSizeLimit)
         throw fail(QStringLiteral("it is larger than %1 MB").arg(TemplateSizeLimit / 1024 / 1024));
     QFile file;
-    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+    if (!file.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         throw fail(file.errorString());
     const QByteArray bytes = file.read(TemplateSizeLimit + 1);
     if (file.error() != QFileDevice::NoError)

@@ -4,6 +4,7 @@
 #include "Dialogs.h"
 #include "ErrorReport.h"
 #include "Fields.h"
+#include "GenerationSteps.h"
 #include "GuardedProcedure.h"
 #include "LetterFill.h"
 #include "PageSnapshot.h"
@@ -29,7 +30,7 @@ QString DrawWorkingName(RandomSource& random)
 namespace {
 using DocumentPtr = std::shared_ptr<Word::Document>;
 
-// The word processor with the template copy open in it, from step 106 until step 192.
+// The word processor with the template copy open in it, from step StartWordProcessor until step ReleaseWordProcessor.
 struct OpenTemplate {
     std::shared_ptr<Word::Application> word;
     DocumentPtr document;
@@ -44,20 +45,20 @@ struct WorkingFile {
     bool claimed = false;
 };
 
-// Steps 102-110: the template's bytes go to the working folder and the copy opens in a fresh word processor.
+// Steps ReadTemplate to OpenTemplateCopy: the template's bytes go to the working folder and the copy opens in a fresh word processor.
 OpenTemplate OpenTemplateCopy(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services,
                               const QString& temp)
 {
     OpenTemplate open;
     QByteArray templateBytes;
-    run.Step(102, [&] { templateBytes = host.TemplateBytes(); });
+    run.Step(GenerationStep::ReadTemplate, [&] { templateBytes = host.TemplateBytes(); });
     // Only a copy this run wrote is opened and deleted: what else stands at that path
     // (another user's file, a link, a FIFO) is neither made into the letter nor removed.
     open.written =
-        run.Step(104, [&] { WriteBytesToFile(templateBytes, JoinPath(temp, QLatin1String(TemplateCopyName))); });
-    run.Step(106, [&] { open.word = services.word.CreateApplication(); });
-    run.Step(108, [&] { open.path = JoinPath(temp, QLatin1String(TemplateCopyName)); });
-    run.Step(110, [&] {
+        run.Step(GenerationStep::WriteTemplateCopy, [&] { WriteBytesToFile(templateBytes, JoinPath(temp, QLatin1String(TemplateCopyName))); });
+    run.Step(GenerationStep::StartWordProcessor, [&] { open.word = services.word.CreateApplication(); });
+    run.Step(GenerationStep::NameTemplateCopy, [&] { open.path = JoinPath(temp, QLatin1String(TemplateCopyName)); });
+    run.Step(GenerationStep::OpenTemplateCopy, [&] {
         if (!open.written)
             throw AppError(QStringLiteral("The letter template could not be written to \"%1\", so there is no "
                                           "template to fill.")
@@ -67,20 +68,20 @@ OpenTemplate OpenTemplateCopy(GuardedProcedure& run, GenerationHost& host, const
     return open;
 }
 
-// Steps 112-164: today's date goes into its field and every tag takes its field's text.
+// Steps WriteDate to ShowDefaultPointer: today's date goes into its field and every tag takes its field's text.
 // Returns the tags of the fields that had characters replaced.
 QStringList FillLetter(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services,
                        const DocumentPtr& document)
 {
-    run.Step(112, [&] {
+    run.Step(GenerationStep::WriteDate, [&] {
         host.WriteField(DateFieldIndex, LetterDate(services.clock));
     });
     const QStringList replacedIn = FillFields(run, document, [&host](int field) { return host.ReadField(field); });
-    run.Step(164, [&] { host.SetMousePointer(PointerShape::Default); });
+    run.Step(GenerationStep::ShowDefaultPointer, [&] { host.SetMousePointer(PointerShape::Default); });
     return replacedIn;
 }
 
-// Steps 166-180: a name whose path is taken in any way is thrown away whole. The name is
+// Step ClaimWorkingName: a name whose path is taken in any way is thrown away whole. The name is
 // claimed by creating the file, so nobody else can slip in before the save.
 WorkingFile ClaimWorkingName(GuardedProcedure& run, RandomSource& random, const QString& temp)
 {
@@ -89,7 +90,7 @@ WorkingFile ClaimWorkingName(GuardedProcedure& run, RandomSource& random, const 
     do {
         working.path = JoinPath(temp, DrawWorkingName(random) + QStringLiteral(".doc"));
         taken = false;
-        run.Step(180, [&] {
+        run.Step(GenerationStep::ClaimWorkingName, [&] {
             taken = PathTaken(working.path) || !CreateNewFile(working.path);
             working.claimed = !taken;
         });
@@ -97,11 +98,11 @@ WorkingFile ClaimWorkingName(GuardedProcedure& run, RandomSource& random, const 
     return working;
 }
 
-// Steps 182-196: the letter is saved under the working name, the word processor ends and
+// Steps SaveLetter to DeleteTemplateCopy: the letter is saved under the working name, the word processor ends and
 // the template copy goes.
 void SaveAndClose(GuardedProcedure& run, OpenTemplate& open, const WorkingFile& working)
 {
-    if (!run.Step(182, [&] {
+    if (!run.Step(GenerationStep::SaveLetter, [&] {
             // The letter is the user's, as a word processor saving it would say.
             Use(open.document).SetBuiltInDocumentProperty(Word::wdPropertyAuthor, AccountName());
             open.document->SetBuiltInDocumentProperty(Word::wdPropertyLastAuthor, AccountName());
@@ -111,25 +112,25 @@ void SaveAndClose(GuardedProcedure& run, OpenTemplate& open, const WorkingFile& 
         // left of the letter: neither may be taken for it.
         QFile::remove(working.path);
     }
-    run.Step(184, [&] { Use(open.word).SetDisplayAlerts(false); });
-    run.Step(186, [&] { Use(open.document).Close(); });
-    run.Step(188, [&] { Use(open.word).Quit(); });
-    run.Step(190, [&] { open.document.reset(); });
-    run.Step(192, [&] { open.word.reset(); });
-    if (run.Condition(194, [&] { return open.written && FileExists(open.path); }))
-        run.Step(196, [&] { DeleteFile(open.path); });
+    run.Step(GenerationStep::SilenceAlerts, [&] { Use(open.word).SetDisplayAlerts(false); });
+    run.Step(GenerationStep::CloseLetter, [&] { Use(open.document).Close(); });
+    run.Step(GenerationStep::QuitWordProcessor, [&] { Use(open.word).Quit(); });
+    run.Step(GenerationStep::ReleaseLetter, [&] { open.document.reset(); });
+    run.Step(GenerationStep::ReleaseWordProcessor, [&] { open.word.reset(); });
+    if (run.Condition(GenerationStep::TemplateCopyStands, [&] { return open.written && FileExists(open.path); }))
+        run.Step(GenerationStep::DeleteTemplateCopy, [&] { DeleteFile(open.path); });
 }
 
-// Steps 198-210: the saved letter is rendered, and picture and path go to the preview,
+// Steps TakeSnapshot to DeleteSnapshot: the saved letter is rendered, and picture and path go to the preview,
 // which shows in place of the data-entry window.
 void HandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services, const QString& temp,
               const QString& workingPath)
 {
     const QString snapshot = JoinPath(temp, QLatin1String(SnapshotFileName));
     Snapshot shot;
-    run.Step(198, [&] { shot = SaveDocAsJPG(workingPath, services.word, services.dialogs, services.ending); });
-    run.Step(200, [&] { host.SetMousePointer(PointerShape::Default); });
-    run.Step(202, [&] {
+    run.Step(GenerationStep::TakeSnapshot, [&] { shot = TakePageSnapshot(workingPath, services.word, services.dialogs, services.ending); });
+    run.Step(GenerationStep::ShowDefaultPointerAgain, [&] { host.SetMousePointer(PointerShape::Default); });
+    run.Step(GenerationStep::ShowPicture, [&] {
         // Only the picture written a moment ago is shown, never one that stood there before
         // or replaced it.
         QImage picture;
@@ -146,13 +147,13 @@ void HandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServi
         }
         host.SetPreviewPicture(picture, shot.pages);
     });
-    run.Step(204, [&] { host.SetPreviewWordFile(workingPath); });
-    run.Step(206, [&] { host.ShowPreview(); });
-    run.Step(208, [&] { host.HideDataEntryWindow(); });
-    run.Step(210, [&] { DeleteWrittenFile(snapshot, shot.picture); });
+    run.Step(GenerationStep::HandOverLetter, [&] { host.SetPreviewWordFile(workingPath); });
+    run.Step(GenerationStep::ShowPreview, [&] { host.ShowPreview(); });
+    run.Step(GenerationStep::HideDataEntryWindow, [&] { host.HideDataEntryWindow(); });
+    run.Step(GenerationStep::DeleteSnapshot, [&] { DeleteWrittenFile(snapshot, shot.picture); });
 }
 
-// Steps 102-210, the part of the run that works with the shared working files. Returns
+// Steps ReadTemplate to DeleteSnapshot, the part of the run that works with the shared working files. Returns
 // the tags of the fields that had characters replaced.
 QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services)
 {
@@ -170,7 +171,7 @@ void RunGeneration(GenerationHost& host, const GenerationServices& services)
 {
     GuardedProcedure run(QLatin1String(GenerationRunLocation), services.dialogs, services.ending);
     QStringList replacedIn;
-    run.Step(100, [&] { host.SetMousePointer(PointerShape::Hourglass); });
+    run.Step(GenerationStep::ShowHourglass, [&] { host.SetMousePointer(PointerShape::Hourglass); });
     {
         const RunLock lock(services.runLockWait);
         replacedIn = FillAndHandOver(run, host, services);

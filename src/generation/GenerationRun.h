@@ -58,7 +58,7 @@ QString DrawWorkingName(RandomSource& random);
 // The letter receives exactly the typed texts: a text that holds the tag of a later field
 // keeps it (the later field does not replace it there), characters a Word document cannot
 // hold are replaced (ToLetterText; the user is told once the run has ended), and a text
-// longer than LetterFieldLimit is reported at step 114 and left out. Steps 102 to 210 hold
+// longer than LetterFieldLimit is reported at step PlanField and left out. Steps ReadTemplate to DeleteSnapshot hold
 // the RunLock. When the working folder's usual name was taken (WorkingFolder), the user is
 // told once the run has ended, in a plain message, what was found there.
 void RunGeneration(GenerationHost& host, const GenerationServices& services);

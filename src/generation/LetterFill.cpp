@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "Fields.h"
+#include "GenerationSteps.h"
 #include "GuardedProcedure.h"
 #include "LetterText.h"
 #include "Platform.h"
@@ -59,7 +60,7 @@ bool HoldsLaterTag(const QString& text, int field, const QStringList& tags)
     return false;
 }
 
-// What the run puts into the letter for each field, prepared once at step 114.
+// What the run puts into the letter for each field, prepared once at step PlanField.
 struct LetterPlan {
     // The first pass, in field order; a field whose text is too long has none.
     std::vector<Replacement> fill;
@@ -69,29 +70,33 @@ struct LetterPlan {
     QStringList replacedIn;
 };
 
-// Steps 116-148 for one replacement: every story range replaces find with with.
+// Steps ListStories to NextStory for one replacement: every story range replaces find with with.
 void ReplaceInStories(GuardedProcedure& run, const DocumentPtr& document, const Replacement& replacement)
 {
     run.ForEach<RangePtr>(
-        116, 148, [&] { return Members(Use(document).StoryRanges()); },
+        GenerationStep::ListStories, GenerationStep::NextStory, [&] { return Members(Use(document).StoryRanges()); },
         [&](const RangePtr& member) {
             RangePtr story;
             std::shared_ptr<Word::Find> find;
-            run.Step(118, [&] { story = member; });
-            run.Step(120, [&] { Use(Use(story).Find()).ClearFormatting(); });
-            run.Step(122, [&] { Use(Use(Use(story).Find()).Replacement()).ClearFormatting(); });
-            run.Step(124, [&] { find = Use(story).Find(); });
-            run.Step(126, [&] { Use(find).SetText(replacement.find); });
-            run.Step(128, [&] { Use(Use(find).Replacement()).SetText(replacement.with); });
-            run.Step(130, [&] { Use(find).SetForward(true); });
-            run.Step(132, [&] { Use(find).SetWrap(Word::wdFindContinue); });
-            run.Step(134, [&] { Use(find).SetFormat(false); });
-            run.Step(136, [&] { Use(find).SetMatchCase(false); });
-            run.Step(138, [&] { Use(find).SetMatchWholeWord(false); });
-            run.Step(140, [&] { Use(find).SetMatchWildcards(false); });
-            run.Step(142, [&] { Use(find).SetMatchSoundsLike(false); });
-            run.Step(144, [&] { Use(find).SetMatchAllWordForms(false); });
-            run.Step(146, [&] {
+            run.Step(GenerationStep::TakeStory, [&] { story = member; });
+            // The find is set up option by option, each a step of its own, so that a failure
+            // names the option. A replace-all covers the whole story without formatting
+            // criteria, so formatting, direction and wrap change nothing in the office; they
+            // are set all the same, for a word processor whose find depends on them.
+            run.Step(GenerationStep::ClearFindFormatting, [&] { Use(Use(story).Find()).ClearFormatting(); });
+            run.Step(GenerationStep::ClearReplacementFormatting, [&] { Use(Use(Use(story).Find()).Replacement()).ClearFormatting(); });
+            run.Step(GenerationStep::TakeFind, [&] { find = Use(story).Find(); });
+            run.Step(GenerationStep::SetFindText, [&] { Use(find).SetText(replacement.find); });
+            run.Step(GenerationStep::SetReplacementText, [&] { Use(Use(find).Replacement()).SetText(replacement.with); });
+            run.Step(GenerationStep::SetForward, [&] { Use(find).SetForward(true); });
+            run.Step(GenerationStep::SetWrap, [&] { Use(find).SetWrap(Word::wdFindContinue); });
+            run.Step(GenerationStep::SetFormat, [&] { Use(find).SetFormat(false); });
+            run.Step(GenerationStep::SetMatchCase, [&] { Use(find).SetMatchCase(false); });
+            run.Step(GenerationStep::SetMatchWholeWord, [&] { Use(find).SetMatchWholeWord(false); });
+            run.Step(GenerationStep::SetMatchWildcards, [&] { Use(find).SetMatchWildcards(false); });
+            run.Step(GenerationStep::SetMatchSoundsLike, [&] { Use(find).SetMatchSoundsLike(false); });
+            run.Step(GenerationStep::SetMatchAllWordForms, [&] { Use(find).SetMatchAllWordForms(false); });
+            run.Step(GenerationStep::ReplaceAllInStory, [&] {
                 Word::ExecuteArguments arguments;
                 arguments.Replace = Word::wdReplaceAll;
                 Use(Use(story).Find()).Execute(arguments);
@@ -99,16 +104,16 @@ void ReplaceInStories(GuardedProcedure& run, const DocumentPtr& document, const 
         });
 }
 
-// Steps 152-162: every shape with text makes the replacements in turn.
+// Steps ListShapes to NextShape: every shape with text makes the replacements in turn.
 void ReplaceInShapes(GuardedProcedure& run, const DocumentPtr& document, const std::vector<Replacement>& replacements)
 {
     run.ForEach<ShapePtr>(
-        152, 162, [&] { return Members(Use(document).Shapes()); },
+        GenerationStep::ListShapes, GenerationStep::NextShape, [&] { return Members(Use(document).Shapes()); },
         [&](const ShapePtr& shape) {
-            if (!run.Condition(154, [&] { return Use(Use(shape).TextFrame()).HasText(); }))
+            if (!run.Condition(GenerationStep::ShapeHoldsText, [&] { return Use(Use(shape).TextFrame()).HasText(); }))
                 return;
             for (const Replacement& replacement : replacements) {
-                run.Step(158, [&] {
+                run.Step(GenerationStep::ReplaceAllInShape, [&] {
                     Word::ExecuteArguments arguments;
                     arguments.FindText = replacement.find;
                     arguments.ReplaceWith = replacement.with;
@@ -119,7 +124,7 @@ void ReplaceInShapes(GuardedProcedure& run, const DocumentPtr& document, const s
         });
 }
 
-// Steps 116-162 for one set of replacements: the stories, one replacement after the other,
+// Steps ListStories to NextShape for one set of replacements: the stories, one replacement after the other,
 // then the shapes.
 void ReplaceAll(GuardedProcedure& run, const DocumentPtr& document, const std::vector<Replacement>& replacements)
 {
@@ -136,13 +141,13 @@ std::vector<Replacement> WithoutSeparators(const QString& tag)
             {QLatin1Char(' ') + tag, QString()}, {tag + QLatin1Char(' '), QString()}};
 }
 
-// Step 114: the text of each tag as the letter takes it, tags[i] taking text(i).
+// Step PlanField: the text of each tag as the letter takes it, tags[i] taking text(i).
 LetterPlan PlanLetter(GuardedProcedure& run, const QStringList& tags, const std::function<QString(int field)>& text,
                       EmptySeparators separators)
 {
     LetterPlan plan;
     for (int i = 0; i < tags.size(); ++i) {
-        run.Step(114, [&] {
+        run.Step(GenerationStep::PlanField, [&] {
             const QString typed = text(i);
             if (typed.size() > LetterFieldLimit)
                 throw AppError(QStringLiteral("The text of the field for %1 is %2 characters long; the letter takes at "

@@ -12,7 +12,21 @@
 #include <QGuiApplication>
 #include <QImage>
 
-Snapshot SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs, std::stop_token ending)
+namespace {
+// The snapshot's steps, numbered as its error report names them.
+namespace SnapshotStep {
+enum : int {
+    StartWordProcessor = 116,
+    OpenLetter = 118,
+    RenderPages = 120,
+    WritePicture = 122,
+    CloseLetter = 124,
+    QuitWordProcessor = 126,
+};
+}
+}
+
+Snapshot TakePageSnapshot(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs, std::stop_token ending)
 {
     GuardedProcedure procedure(QLatin1String(SnapshotLocation), dialogs, std::move(ending));
     std::shared_ptr<Word::Application> application;
@@ -23,15 +37,15 @@ Snapshot SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dia
     QByteArray pdf;
     Snapshot written;
 
-    procedure.Step(116, [&] { application = word.CreateApplication(); });
-    procedure.Step(118, [&] { document = Use(Use(application).Documents()).Open(inFile); });
-    procedure.Step(120, [&] {
-        pdf = Use(Use(document).Range()).CopyAsPicture();
+    procedure.Step(SnapshotStep::StartWordProcessor, [&] { application = word.CreateApplication(); });
+    procedure.Step(SnapshotStep::OpenLetter, [&] { document = Use(Use(application).Documents()).Open(inFile); });
+    procedure.Step(SnapshotStep::RenderPages, [&] {
+        pdf = Use(Use(document).Range()).PagesAsPdf();
         picture = RenderPdfPages(pdf, PicturePageLimit, QLatin1String(PicturePageCountKey));
         if (QClipboard* clipboard = QGuiApplication::clipboard())
             clipboard->setImage(picture);
     });
-    procedure.Step(122, [&] {
+    procedure.Step(SnapshotStep::WritePicture, [&] {
         const QString path = JoinPath(WorkingFolder(), QLatin1String(SnapshotFileName));
         if (picture.isNull()) {
             // A snapshot left by an earlier run shows another letter: it must not be
@@ -48,8 +62,8 @@ Snapshot SaveDocAsJPG(const QString& inFile, Word::ApplicationFactory& word, Dia
         written.picture = WriteBytesToFile(bytes, path);
         written.pages = pdf;
     });
-    procedure.Step(124, [&] { Use(Use(application).ActiveDocument()).Close(Word::wdDoNotSaveChanges); });
-    procedure.Step(126, [&] { Use(application).Quit(); });
+    procedure.Step(SnapshotStep::CloseLetter, [&] { Use(Use(application).ActiveDocument()).Close(Word::wdDoNotSaveChanges); });
+    procedure.Step(SnapshotStep::QuitWordProcessor, [&] { Use(application).Quit(); });
 
     // A letter too long to show whole is still the whole letter; the user is told what the
     // preview leaves out.

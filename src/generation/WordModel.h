@@ -121,7 +121,7 @@ public:
     virtual std::shared_ptr<Collection<Word::Paragraph>> Paragraphs() = 0;
     // The pages the range spans, every one of them, as a PDF document: the caller draws
     // them at the scale it needs and decides where the picture goes (the clipboard, a file).
-    virtual QByteArray CopyAsPicture() = 0;
+    virtual QByteArray PagesAsPdf() = 0;
 };
 
 class Field {

@@ -916,7 +916,7 @@ public:
 
     // Every page of the document: the main text spans them all, and headers, frames and
     // shapes are seen on the pages that hold them.
-    QByteArray CopyAsPicture() override { return mDocument.Pages(); }
+    QByteArray PagesAsPdf() override { return mDocument.Pages(); }
 
 private:
     OpenDocument mDocument;

@@ -185,29 +185,29 @@ OfficeProcess::OfficeProcess(const QString& programFolder, const QString& folder
     : mFolder(JoinPath(folder.isEmpty() ? WorkingFolder() : folder, QStringLiteral("inkhaven-office-XXXXXX"))),
       mPipeName(RandomPipeName()), mWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
-    if (!mFolder.isValid())
-        FailToStart(QStringLiteral("no private folder could be made: %1").arg(mFolder.errorString()));
-    if (mWake.get() < 0)
+    if (!mFolder.IsValid())
+        FailToStart(QStringLiteral("no private folder could be made: %1").arg(mFolder.ErrorString()));
+    if (mWake.Get() < 0)
         FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
     if (ProcessGroupsEnded())
         FailToStart(QStringLiteral("the application is ending."));
 
-    const QString profile = QDir(mFolder.path()).filePath(QStringLiteral("profile"));
+    const QString profile = QDir(mFolder.Path()).filePath(QStringLiteral("profile"));
     if (!CopyProfileSeed(profile))
         WriteProfileSettings(profile);
     mProfileUrl = QUrl::fromLocalFile(profile).toString(QUrl::FullyEncoded);
     // The office's own temporary files go into the private folder too, so that nothing
     // of it is left in the shared temporary folder even when it has to be killed. In the
     // sandbox that folder is its /tmp, where it makes its pipes.
-    const QString officeTemp = QDir(mFolder.path()).filePath(QStringLiteral("tmp"));
+    const QString officeTemp = QDir(mFolder.Path()).filePath(QStringLiteral("tmp"));
     if (!MakeFolderIn(officeTemp))
-        FailToStart(QStringLiteral("no private folder could be made in \"%1\".").arg(mFolder.path()));
+        FailToStart(QStringLiteral("no private folder could be made in \"%1\".").arg(mFolder.Path()));
     const SandboxSupport& sandbox = OfficeSandboxSupport();
     mSandboxed = sandboxing == OfficeSandboxing::WhereAllowed && !sandbox.program.isEmpty();
     if (mSandboxed) {
         mPipeFolder = officeTemp;
         mArguments.push_back(QFile::encodeName(sandbox.program));
-        const SandboxView view = OfficeSandboxView(QFileInfo(mFolder.path()).path(), mFolder.path(), programFolder,
+        const SandboxView view = OfficeSandboxView(QFileInfo(mFolder.Path()).path(), mFolder.Path(), programFolder,
                                                    QDir::homePath());
         for (const QString& argument : SandboxArguments(view))
             mArguments.push_back(QFile::encodeName(argument));
@@ -254,9 +254,9 @@ void OfficeProcess::Launch()
     std::vector<char*> envp = pointers(mEnvironment);
 
     const FileDescriptor input(OpenForChild("/dev/null", O_RDONLY));
-    const FileDescriptor log(OpenForChild(QFile::encodeName(QDir(mFolder.path()).filePath(QStringLiteral("office.log"))),
+    const FileDescriptor log(OpenForChild(QFile::encodeName(QDir(mFolder.Path()).filePath(QStringLiteral("office.log"))),
                                           O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW));
-    if (input.get() < 0 || log.get() < 0)
+    if (input.Get() < 0 || log.Get() < 0)
         FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
 
     const pid_t parent = ::getpid();
@@ -275,9 +275,9 @@ void OfficeProcess::Launch()
         // What the office writes (the letter it saves, the pages it exports, its profile)
         // is the user's alone, wherever it ends up.
         ::umask(077);
-        ::dup2(input.get(), STDIN_FILENO);
-        ::dup2(log.get(), STDOUT_FILENO);
-        ::dup2(log.get(), STDERR_FILENO);
+        ::dup2(input.Get(), STDIN_FILENO);
+        ::dup2(log.Get(), STDOUT_FILENO);
+        ::dup2(log.Get(), STDERR_FILENO);
         ::close_range(3, ~0U, 0);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
@@ -318,7 +318,7 @@ bool OfficeProcess::RestartIfAsked()
     if (!HasExited() || !WIFEXITED(mStatus) || WEXITSTATUS(mStatus) != RestartRequest || mRestarts >= MaxRestarts)
         return false;
     ++mRestarts;
-    KeepProfileSeed(QDir(mFolder.path()).filePath(QStringLiteral("profile")));
+    KeepProfileSeed(QDir(mFolder.Path()).filePath(QStringLiteral("profile")));
     Launch();
     return true;
 }
@@ -333,7 +333,7 @@ OfficeProcess::~OfficeProcess()
     mWatchdog.join();
     Kill();
     RemovePipes();
-    mFolder.remove();
+    mFolder.Remove();
 }
 
 void OfficeProcess::RefuseForeignPipes() const
@@ -352,10 +352,10 @@ FileDescriptor OfficeProcess::Connect() const
     const QString name = QStringLiteral("OSL_PIPE_%1_%2").arg(::getuid()).arg(mPipeName);
     const QString path = JoinPath(mPipeFolder, name);
     const FileDescriptor folder(::open(QFile::encodeName(mPipeFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0)
+    if (folder.Get() < 0)
         FailToStart(QStringLiteral("its pipe's folder \"%1\" cannot be opened: %2").arg(mPipeFolder, QString::fromLocal8Bit(std::strerror(errno))));
     struct stat info {};
-    if (::fstatat(folder.get(), QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(folder.Get(), QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return FileDescriptor(-1);
     if (!S_ISSOCK(info.st_mode) || info.st_uid != ::geteuid())
         FailToStart(ForeignSocket(path, info.st_uid));
@@ -363,18 +363,18 @@ FileDescriptor OfficeProcess::Connect() const
     // path short enough for a socket address however long the folder's own path is.
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
-    const QByteArray through = QStringLiteral("/proc/self/fd/%1/%2").arg(folder.get()).arg(name).toLocal8Bit();
+    const QByteArray through = QStringLiteral("/proc/self/fd/%1/%2").arg(folder.Get()).arg(name).toLocal8Bit();
     if (through.size() >= static_cast<qsizetype>(sizeof address.sun_path))
         FailToStart(QStringLiteral("the name of its pipe is too long."));
     std::memcpy(address.sun_path, through.constData(), static_cast<size_t>(through.size()));
     FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (socket.get() < 0)
+    if (socket.Get() < 0)
         FailToStart(QString::fromLocal8Bit(std::strerror(errno)));
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return FileDescriptor(-1);
     ucred peer {};
     socklen_t size = sizeof peer;
-    if (::getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid())
+    if (::getsockopt(socket.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid())
         FailToStart(ForeignSocket(path, peer.uid));
     return socket;
 }
@@ -393,7 +393,7 @@ bool OfficeProcess::HasExitedLocked()
     // zombie its id cannot be taken by another process, so its group can still be
     // cleared safely.
     siginfo_t info {};
-    if (::waitid(P_PIDFD, static_cast<id_t>(mPidFd->get()), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+    if (::waitid(P_PIDFD, static_cast<id_t>(mPidFd->Get()), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
         if (info.si_pid != mPid)
             return false;
         ReapLocked();
@@ -428,7 +428,7 @@ void OfficeProcess::WakeWatchdog()
 {
     const eventfd_t one = 1;
     // The descriptor is non-blocking: a counter that is full has its wake-up pending already.
-    [[maybe_unused]] const ssize_t written = ::write(mWake.get(), &one, sizeof one);
+    [[maybe_unused]] const ssize_t written = ::write(mWake.Get(), &one, sizeof one);
 }
 
 void OfficeProcess::Arm(std::chrono::milliseconds limit)
@@ -464,7 +464,7 @@ void OfficeProcess::Watch()
     std::unique_lock lock(mWatchMutex);
     while (!mWatchStopping) {
         const int launch = mLaunches;
-        pollfd watched[2] = {{mWake.get(), POLLIN, 0}, {mReaped ? -1 : mPidFd->get(), POLLIN, 0}};
+        pollfd watched[2] = {{mWake.Get(), POLLIN, 0}, {mReaped ? -1 : mPidFd->Get(), POLLIN, 0}};
         int timeout = -1;
         if (mDeadline) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*mDeadline - std::chrono::steady_clock::now());
@@ -473,7 +473,7 @@ void OfficeProcess::Watch()
         lock.unlock();
         ::poll(watched, 2, timeout);
         eventfd_t wakes = 0;
-        ::eventfd_read(mWake.get(), &wakes);
+        ::eventfd_read(mWake.Get(), &wakes);
         lock.lock();
         if (launch == mLaunches && (watched[1].revents & (POLLIN | POLLHUP | POLLERR)))
             HasExitedLocked();
@@ -492,7 +492,7 @@ void OfficeProcess::Watch()
 QString OfficeProcess::ExitDescription() const
 {
     const std::lock_guard lock(mWatchMutex);
-    QFile log(QDir(mFolder.path()).filePath(QStringLiteral("office.log")));
+    QFile log(QDir(mFolder.Path()).filePath(QStringLiteral("office.log")));
     QString text;
     if (log.open(QIODevice::ReadOnly)) {
         const qint64 size = log.size();

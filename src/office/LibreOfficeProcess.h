@@ -56,7 +56,7 @@ public:
     // Whether the office runs in the sandbox.
     bool Sandboxed() const { return mSandboxed; }
     // The private folder, for files the application exchanges with the office.
-    QString WorkFolder() const { return mFolder.path(); }
+    QString WorkFolder() const { return mFolder.Path(); }
 
     // Reaps the office when it has ended; false once it has.
     bool Running();

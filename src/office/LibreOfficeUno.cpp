@@ -47,7 +47,7 @@ public:
         bytes.realloc(count);
         sal_Int32 got = 0;
         while (got < count && !mClosed) {
-            const ssize_t read = ::recv(mSocket.get(), bytes.getArray() + got, static_cast<size_t>(count - got), 0);
+            const ssize_t read = ::recv(mSocket.Get(), bytes.getArray() + got, static_cast<size_t>(count - got), 0);
             if (read < 0 && errno == EINTR)
                 continue;
             if (read <= 0)
@@ -62,7 +62,7 @@ public:
         const sal_Int8* data = bytes.getConstArray();
         size_t left = static_cast<size_t>(bytes.getLength());
         while (left > 0) {
-            const ssize_t sent = ::send(mSocket.get(), data, left, MSG_NOSIGNAL);
+            const ssize_t sent = ::send(mSocket.Get(), data, left, MSG_NOSIGNAL);
             if (sent < 0 && errno == EINTR)
                 continue;
             if (sent <= 0)
@@ -78,7 +78,7 @@ public:
     void SAL_CALL close() override
     {
         mClosed = true;
-        ::shutdown(mSocket.get(), SHUT_RDWR);
+        ::shutdown(mSocket.Get(), SHUT_RDWR);
     }
 
     rtl::OUString SAL_CALL getDescription() override { return "inkhaven-office-socket"; }
@@ -194,7 +194,7 @@ std::shared_ptr<Connection> Connection::Start(const OfficeTimeouts& timeouts, st
         // hangs would leave waiting.
         const OfficeProcess::Deadline guard(*process, timeouts.connect);
         FileDescriptor socket = process->Connect();
-        while (socket.get() < 0) {
+        while (socket.Get() < 0) {
             if (process->TimedOut() || std::chrono::steady_clock::now() >= deadline)
                 failAsUnanswered();
             if (!process->Running() && !process->RestartIfAsked())

@@ -7,7 +7,7 @@
 #include <QPainter>
 
 PictureBox::PictureBox(QWidget* parent)
-    : QFrame(parent), mBackColor(ButtonFaceColour())
+    : QFrame(parent), mBackColour(ButtonFaceColour())
 {
     setProperty("pictureBox", true);
     setFrameStyle(QFrame::NoFrame);
@@ -47,9 +47,9 @@ void PictureBox::SetAutoSize(bool autoSize)
     FitToPicture();
 }
 
-void PictureBox::SetBackColor(const QColor& colour)
+void PictureBox::SetBackColour(const QColor& colour)
 {
-    mBackColor = colour;
+    mBackColour = colour;
     Repaint();
 }
 
@@ -99,7 +99,7 @@ void PictureBox::MakeSurface() const
 // Background, picture and the stretched painting, in that order, within the surface.
 void PictureBox::DrawSurface(QPainter& painter) const
 {
-    painter.fillRect(QRect(QPoint(0, 0), mSurfaceSize), mBackColor);
+    painter.fillRect(QRect(QPoint(0, 0), mSurfaceSize), mBackColour);
     if (!mPicture.isNull())
         painter.drawImage(0, 0, mPicture);
     if (mStretched) {

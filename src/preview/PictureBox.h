@@ -18,7 +18,7 @@ class PictureBox : public QFrame {
     Q_OBJECT
     Q_PROPERTY(bool border READ HasBorder WRITE SetBorder)
     Q_PROPERTY(bool autoSize READ AutoSize WRITE SetAutoSize)
-    Q_PROPERTY(QColor backColor READ BackColor WRITE SetBackColor)
+    Q_PROPERTY(QColor backColour READ BackColour WRITE SetBackColour)
 
 public:
     explicit PictureBox(QWidget* parent = nullptr);
@@ -35,9 +35,9 @@ public:
     bool AutoSize() const { return mAutoSize; }
     void SetAutoSize(bool autoSize);
 
-    QColor BackColor() const { return mBackColor; }
+    QColor BackColour() const { return mBackColour; }
     // A new background colour repaints the box with it; what was painted is gone.
-    void SetBackColor(const QColor& colour);
+    void SetBackColour(const QColor& colour);
 
     int InnerWidth() const;
     int InnerHeight() const;
@@ -89,7 +89,7 @@ private:
     std::optional<Stretched> mStretched;
     mutable QImage mSurface;
     mutable bool mSurfaceMade = false;
-    QColor mBackColor;
+    QColor mBackColour;
     bool mAutoSize = false;
     QWidget* mClientArea = nullptr;
 };

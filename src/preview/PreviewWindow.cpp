@@ -1,6 +1,6 @@
-#include "Form2.h"
+#include "PreviewWindow.h"
 
-#include "ui_Form2.h"
+#include "ui_PreviewWindow.h"
 
 #include "AppError.h"
 #include "Dialogs.h"
@@ -24,6 +24,17 @@
 namespace {
 const QString SaveTitle = QStringLiteral("Save File");
 const QString SaveFilter = QStringLiteral("Word Files (*.doc)");
+
+// The steps of the window's procedures, numbered as their error reports name them.
+namespace BackStep {
+enum : int { WorkingLetterStands = 100, DeleteWorkingLetter = 102, ShowDataEntryWindow = 104, HidePreview = 106 };
+}
+namespace SaveStep {
+enum : int { AskFileName = 112, CheckTarget = 118, ConfirmOverwrite = 120, CopyLetter = 130, SayDone = 132 };
+}
+namespace ZoomStep {
+enum : int { Zoom = 100 };
+}
 
 bool SameFile(const QString& a, const QString& b)
 {
@@ -67,9 +78,9 @@ void SetByPercent(QScrollBar& bar, qint16 percent)
 }
 }
 
-Form2::Form2(Dialogs& dialogs, std::stop_token ending, std::function<void()> showDataEntryWindow, QWidget* parent)
+PreviewWindow::PreviewWindow(Dialogs& dialogs, std::stop_token ending, std::function<void()> showDataEntryWindow, QWidget* parent)
     : QWidget(parent),
-      ui(std::make_unique<Ui::Form2>()),
+      ui(std::make_unique<Ui::PreviewWindow>()),
       mDialogs(dialogs),
       mEnding(std::move(ending)),
       mShowDataEntryWindow(std::move(showDataEntryWindow)),
@@ -79,59 +90,59 @@ Form2::Form2(Dialogs& dialogs, std::stop_token ending, std::function<void()> sho
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     // The page lives in the viewport's inner area, so that the viewport's border stays visible.
-    ui->Picture1->setParent(&ui->Picture2->ClientArea());
-    ui->Picture1->show();
-    mSharpPage = new SharpPage(ui->Picture1);
+    ui->page->setParent(&ui->viewport->ClientArea());
+    ui->page->show();
+    mSharpPage = new SharpPage(ui->page);
     mSharpPage->setObjectName(QStringLiteral("SharpPage"));
     ConnectHandlers();
     Load();
 }
 
-Form2::~Form2() = default;
+PreviewWindow::~PreviewWindow() = default;
 
-void Form2::Load()
+void PreviewWindow::Load()
 {
     mFirstActivate = true;
     ApplyTheme(*this);
-    CenterForm(*this);
+    CentreWindow(*this);
     mHandCursor = LoadHandCursor();
 }
 
-void Form2::ConnectHandlers()
+void PreviewWindow::ConnectHandlers()
 {
-    connect(ui->PushButton1, &QPushButton::clicked, this, &Form2::PushButton1_Click);
-    connect(ui->PushButton2, &QPushButton::clicked, this, &Form2::PushButton2_Click);
-    connect(ui->PushButton6, &QPushButton::clicked, this, &Form2::PushButton6_Click);
-    connect(ui->PushButton8, &QPushButton::clicked, this, &Form2::PushButton8_Click);
-    for (PushButton* button : {ui->PushButton1, ui->PushButton2, ui->PushButton6, ui->PushButton8})
-        connect(button, &PushButton::MouseMove, this, &Form2::PushButton_MouseMove);
-    connect(ui->HScroll1, &QScrollBar::valueChanged, this, &Form2::HScroll1_Change);
-    connect(ui->VScroll1, &QScrollBar::valueChanged, this, &Form2::VScroll1_Change);
-    connect(ui->Picture1, &PictureBox::MouseDown, this, &Form2::Picture1_MouseDown);
-    connect(ui->Picture1, &PictureBox::MouseMove, this, &Form2::Picture1_MouseMove);
-    connect(ui->Picture1, &PictureBox::MouseUp, this, &Form2::Picture1_MouseUp);
+    connect(ui->zoomInButton, &QPushButton::clicked, this, &PreviewWindow::ZoomIn);
+    connect(ui->zoomOutButton, &QPushButton::clicked, this, &PreviewWindow::ZoomOut);
+    connect(ui->saveButton, &QPushButton::clicked, this, &PreviewWindow::SaveLetter);
+    connect(ui->backButton, &QPushButton::clicked, this, &PreviewWindow::GoBack);
+    for (PushButton* button : {ui->zoomInButton, ui->zoomOutButton, ui->saveButton, ui->backButton})
+        connect(button, &PushButton::MouseMove, this, &PreviewWindow::PointerOverButton);
+    connect(ui->horizontalScrollBar, &QScrollBar::valueChanged, this, &PreviewWindow::HorizontalScrolled);
+    connect(ui->verticalScrollBar, &QScrollBar::valueChanged, this, &PreviewWindow::VerticalScrolled);
+    connect(ui->page, &PictureBox::MouseDown, this, &PreviewWindow::PagePressed);
+    connect(ui->page, &PictureBox::MouseMove, this, &PreviewWindow::PageDragged);
+    connect(ui->page, &PictureBox::MouseUp, this, &PreviewWindow::PageReleased);
 }
 
-void Form2::SetPicture(const QImage& picture, const QByteArray& pages)
+void PreviewWindow::SetPicture(const QImage& picture, const QByteArray& pages)
 {
-    ui->Picture1->SetPicture(picture);
+    ui->page->SetPicture(picture);
     mSharpPage->SetPages(pages, picture.size());
     // Every new picture gets a set-up of its own, so that zoom and scroll ranges never
     // come from an earlier page.
     mFirstActivate = true;
     if (isVisible())
-        Form_Activate();
+        Activated();
 }
 
-void Form2::Form_Activate()
+void PreviewWindow::Activated()
 {
     if (!mFirstActivate)
         return;
-    PictureBox& page = *ui->Picture1;
+    PictureBox& page = *ui->page;
     page.SetAutoSize(true);
-    page.SetBackColor(Qt::white);
+    page.SetBackColour(Qt::white);
 
-    PictureBox& source = *ui->Zoom_Ori;
+    PictureBox& source = *ui->unscaledPage;
     source.hide();
     source.resize(page.size());
     source.SetPicture(page.Picture());
@@ -143,33 +154,33 @@ void Form2::Form_Activate()
     mFirstActivate = false;
 }
 
-void Form2::SetMousePointer(PointerShape pointer)
+void PreviewWindow::SetMousePointer(PointerShape pointer)
 {
     mMousePointer = pointer;
     ApplyMousePointer(*this, pointer, mHandCursor);
 }
 
-void Form2::SetExitAction(std::function<void()> exitAction)
+void PreviewWindow::SetExitAction(std::function<void()> exitAction)
 {
     mExitAction = std::move(exitAction);
 }
 
-bool Form2::event(QEvent* event)
+bool PreviewWindow::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate)
-        Form_Activate();
+        Activated();
     return QWidget::event(event);
 }
 
 // A window manager may show a window without activating it; a new picture is set up
 // all the same before the user sees it.
-void Form2::showEvent(QShowEvent* event)
+void PreviewWindow::showEvent(QShowEvent* event)
 {
-    Form_Activate();
+    Activated();
     QWidget::showEvent(event);
 }
 
-void Form2::closeEvent(QCloseEvent* event)
+void PreviewWindow::closeEvent(QCloseEvent* event)
 {
     if (FileExists(mWordFile)) {
         try {
@@ -185,15 +196,15 @@ void Form2::closeEvent(QCloseEvent* event)
 // The window and the "Zoom:" frame track the mouse. Moves over the frame and the push
 // buttons are passed on to the window as well, so the widget under the pointer decides:
 // only the background and the frame reset the pointer.
-void Form2::mouseMoveEvent(QMouseEvent* event)
+void PreviewWindow::mouseMoveEvent(QMouseEvent* event)
 {
     QWidget* under = childAt(event->position().toPoint());
-    if ((under == nullptr || under == ui->Frame1) && mMousePointer != PointerShape::Hourglass)
+    if ((under == nullptr || under == ui->buttonGroup) && mMousePointer != PointerShape::Hourglass)
         SetMousePointer(PointerShape::Default);
     QWidget::mouseMoveEvent(event);
 }
 
-void Form2::PushButton_MouseMove()
+void PreviewWindow::PointerOverButton()
 {
     if (mMousePointer != PointerShape::Hourglass)
         SetMousePointer(PointerShape::Custom);
@@ -201,37 +212,37 @@ void Form2::PushButton_MouseMove()
 
 // The wheel over the viewport scrolls the page through the scroll bars: vertically,
 // or horizontally with Shift (or a sideways wheel).
-void Form2::wheelEvent(QWheelEvent* event)
+void PreviewWindow::wheelEvent(QWheelEvent* event)
 {
-    if (!ui->Picture2->geometry().contains(event->position().toPoint())) {
+    if (!ui->viewport->geometry().contains(event->position().toPoint())) {
         QWidget::wheelEvent(event);
         return;
     }
     event->accept();
     const QPoint delta = event->angleDelta();
     const bool horizontal = event->modifiers().testFlag(Qt::ShiftModifier) || delta.y() == 0;
-    QScrollBar& bar = horizontal ? *ui->HScroll1 : *ui->VScroll1;
+    QScrollBar& bar = horizontal ? *ui->horizontalScrollBar : *ui->verticalScrollBar;
     const int units = ZoomMath::WheelUnits(mWheelDelta, delta.y() != 0 ? delta.y() : delta.x(),
                                            QApplication::wheelScrollLines());
     if (bar.isEnabled() && units != 0)
         bar.setValue(bar.value() - units);
 }
 
-void Form2::PushButton8_Click()
+void PreviewWindow::GoBack()
 {
     GuardedProcedure procedure(QLatin1String(BackLocation), mDialogs, mEnding);
-    if (procedure.Condition(100, [&] { return FileExists(mWordFile); }))
-        procedure.Step(102, [&] { DeleteFile(mWordFile); });
-    procedure.Step(104, [&] { mShowDataEntryWindow(); });
-    procedure.Step(106, [&] { hide(); });
+    if (procedure.Condition(BackStep::WorkingLetterStands, [&] { return FileExists(mWordFile); }))
+        procedure.Step(BackStep::DeleteWorkingLetter, [&] { DeleteFile(mWordFile); });
+    procedure.Step(BackStep::ShowDataEntryWindow, [&] { mShowDataEntryWindow(); });
+    procedure.Step(BackStep::HidePreview, [&] { hide(); });
     ReleasePage();
 }
 
 // The hidden window keeps no page: the picture of a long letter takes much memory, and the
 // next hand-over brings its own picture and sets the preview up again.
-void Form2::ReleasePage()
+void PreviewWindow::ReleasePage()
 {
-    for (PictureBox* box : {ui->Picture1, ui->Zoom_Ori}) {
+    for (PictureBox* box : {ui->page, ui->unscaledPage}) {
         box->ClearPicture();
         box->resize(0, 0);
     }
@@ -241,20 +252,20 @@ void Form2::ReleasePage()
 // Copies the working document to a path the user picks. An existing file is replaced
 // only after the user agrees, and atomically: until the copy is complete the old file
 // stays. "Done." follows only a save (or a cancel) in which nothing failed.
-void Form2::PushButton6_Click()
+void PreviewWindow::SaveLetter()
 {
     GuardedProcedure procedure(QLatin1String(SaveLocation), mDialogs, mEnding);
     QString target;
-    procedure.Step(112, [&] { target = mDialogs.GetSaveFileName(SaveTitle, SaveFilter, QString()); });
+    procedure.Step(SaveStep::AskFileName, [&] { target = mDialogs.GetSaveFileName(SaveTitle, SaveFilter, QString()); });
     bool copy = false;
     if (!target.isEmpty()) {
         bool exists = false;
-        const bool usable = procedure.Step(118, [&] {
+        const bool usable = procedure.Step(SaveStep::CheckTarget, [&] {
             CheckSaveTarget(target, mWordFile);
             exists = FileExists(target);
         });
         if (usable && exists) {
-            procedure.Step(120, [&] {
+            procedure.Step(SaveStep::ConfirmOverwrite, [&] {
                 copy = mDialogs.AskYesNo(QStringLiteral("Are you sure you wish to overwrite ") + target
                                              + QStringLiteral(" ?"),
                                          QLatin1String(ApplicationTitle));
@@ -264,31 +275,31 @@ void Form2::PushButton6_Click()
         }
     }
     if (copy)
-        procedure.Step(130, [&] { ReplaceFileWithCopy(mWordFile, target); });
+        procedure.Step(SaveStep::CopyLetter, [&] { ReplaceFileWithCopy(mWordFile, target); });
     if (procedure.FailureCount() == 0)
-        procedure.Step(132, [&] { mDialogs.ShowMessage(QStringLiteral("Done."), QLatin1String(ApplicationTitle)); });
+        procedure.Step(SaveStep::SayDone, [&] { mDialogs.ShowMessage(QStringLiteral("Done."), QLatin1String(ApplicationTitle)); });
 }
 
-void Form2::PushButton1_Click()
+void PreviewWindow::ZoomIn()
 {
     GuardedProcedure procedure(QLatin1String(ZoomInLocation), mDialogs, mEnding);
-    procedure.Step(100, [&] { StepZoom(ZoomMath::ZoomDirection::In); });
+    procedure.Step(ZoomStep::Zoom, [&] { StepZoom(ZoomMath::ZoomDirection::In); });
 }
 
-void Form2::PushButton2_Click()
+void PreviewWindow::ZoomOut()
 {
     GuardedProcedure procedure(QLatin1String(ZoomOutLocation), mDialogs, mEnding);
-    procedure.Step(100, [&] { StepZoom(ZoomMath::ZoomDirection::Out); });
+    procedure.Step(ZoomStep::Zoom, [&] { StepZoom(ZoomMath::ZoomDirection::Out); });
 }
 
-void Form2::StepZoom(ZoomMath::ZoomDirection direction)
+void PreviewWindow::StepZoom(ZoomMath::ZoomDirection direction)
 {
     SetZoom(ZoomMath::NextZoom(mZoom, direction));
 }
 
 // An accepted zoom also derives the scroll ranges and steps again from the zoomed page,
 // so that every part of it can be reached with the bars and by dragging.
-void Form2::SetZoom(float z)
+void PreviewWindow::SetZoom(float z)
 {
     if (!ZoomMath::ZoomAllowed(z))
         return;
@@ -299,7 +310,7 @@ void Form2::SetZoom(float z)
 
 // Repaints the page at mZoom from the unscaled snapshot. A page that would reach the
 // size limits is not painted: the page keeps its look and the zoom falls back to 1.0.
-bool Form2::ApplyZoom()
+bool PreviewWindow::ApplyZoom()
 {
     const ZoomMath::PageSize size = ZoomMath::ZoomedSize(mZoom, mOrigWidth, mOrigHeight);
     mCurWidth = size.width;
@@ -309,24 +320,24 @@ bool Form2::ApplyZoom()
         ResetToUnscaled();
         return false;
     }
-    PictureBox& page = *ui->Picture1;
+    PictureBox& page = *ui->page;
     page.ClearPicture();
     page.resize(mCurWidth, mCurHeight);
-    page.PaintPicture(ui->Zoom_Ori->Picture(), QRect(0, 0, mCurWidth, mCurHeight),
+    page.PaintPicture(ui->unscaledPage->Picture(), QRect(0, 0, mCurWidth, mCurHeight),
                       QRect(0, 0, mOrigWidth, mOrigHeight));
     mSharpPage->setGeometry(page.contentsRect());
     mSharpPage->ShowAt(QSize(mCurWidth, mCurHeight));
     SetMousePointer(PointerShape::Default);
-    ui->HScroll1->setValue(0);
-    ui->VScroll1->setValue(0);
-    ui->HScroll1->setEnabled(ui->Picture2->InnerWidth() < mCurWidth);
-    ui->VScroll1->setEnabled(ui->Picture2->InnerHeight() < mCurHeight);
+    ui->horizontalScrollBar->setValue(0);
+    ui->verticalScrollBar->setValue(0);
+    ui->horizontalScrollBar->setEnabled(ui->viewport->InnerWidth() < mCurWidth);
+    ui->verticalScrollBar->setEnabled(ui->viewport->InnerHeight() < mCurHeight);
     return true;
 }
 
-void Form2::ResetToUnscaled()
+void PreviewWindow::ResetToUnscaled()
 {
-    const ZoomMath::PageSize size = ZoomMath::UnscaledSize(ui->Zoom_Ori->InnerWidth(), ui->Zoom_Ori->InnerHeight());
+    const ZoomMath::PageSize size = ZoomMath::UnscaledSize(ui->unscaledPage->InnerWidth(), ui->unscaledPage->InnerHeight());
     mOrigWidth = size.width;
     mOrigHeight = size.height;
     mCurWidth = mOrigWidth;
@@ -335,9 +346,9 @@ void Form2::ResetToUnscaled()
 
 // Puts the page at the top left of the viewport and derives each bar's range and step
 // from how far the page's outer size exceeds the viewport's.
-void Form2::SetupScrollbars()
+void PreviewWindow::SetupScrollbars()
 {
-    PictureBox& page = *ui->Picture1;
+    PictureBox& page = *ui->page;
     page.move(0, 0);
     const auto setUp = [](QScrollBar& bar, qint16& step, const ZoomMath::ScrollRange& range) {
         bar.setEnabled(range.enabled);
@@ -347,42 +358,42 @@ void Form2::SetupScrollbars()
         if (range.enabled)
             bar.setValue(0);
     };
-    setUp(*ui->HScroll1, mHStep, ZoomMath::ScrollRangeFor(page.width(), ui->Picture2->width()));
-    setUp(*ui->VScroll1, mVStep, ZoomMath::ScrollRangeFor(page.height(), ui->Picture2->height()));
+    setUp(*ui->horizontalScrollBar, mHStep, ZoomMath::ScrollRangeFor(page.width(), ui->viewport->width()));
+    setUp(*ui->verticalScrollBar, mVStep, ZoomMath::ScrollRangeFor(page.height(), ui->viewport->height()));
 }
 
-void Form2::HScroll1_Change()
+void PreviewWindow::HorizontalScrolled()
 {
-    ui->Picture1->move(ZoomMath::ScrollOffset(mHStep, ui->HScroll1->value()), ui->Picture1->y());
+    ui->page->move(ZoomMath::ScrollOffset(mHStep, ui->horizontalScrollBar->value()), ui->page->y());
 }
 
-void Form2::VScroll1_Change()
+void PreviewWindow::VerticalScrolled()
 {
-    ui->Picture1->move(ui->Picture1->x(), ZoomMath::ScrollOffset(mVStep, ui->VScroll1->value()));
+    ui->page->move(ui->page->x(), ZoomMath::ScrollOffset(mVStep, ui->verticalScrollBar->value()));
 }
 
-void Form2::SetHScrollbarByPercent(QScrollBar& HScrollbar, qint16 percent)
+void PreviewWindow::SetHScrollbarByPercent(QScrollBar& bar, qint16 percent)
 {
-    SetByPercent(HScrollbar, percent);
+    SetByPercent(bar, percent);
 }
 
-void Form2::SetVScrollbarByPercent(QScrollBar& VScrollbar, qint16 percent)
+void PreviewWindow::SetVScrollbarByPercent(QScrollBar& bar, qint16 percent)
 {
-    SetByPercent(VScrollbar, percent);
+    SetByPercent(bar, percent);
 }
 
-void Form2::Picture1_MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, float x, float y)
+void PreviewWindow::PagePressed(Qt::MouseButton, Qt::KeyboardModifiers, float x, float y)
 {
     mDownX = x;
     mDownY = y;
 }
 
-void Form2::Picture1_MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers, float x, float y)
+void PreviewWindow::PageDragged(Qt::MouseButtons buttons, Qt::KeyboardModifiers, float x, float y)
 {
     if (buttons == Qt::NoButton)
         return;
-    PictureBox& page = *ui->Picture1;
-    const PictureBox& viewport = *ui->Picture2;
+    PictureBox& page = *ui->page;
+    const PictureBox& viewport = *ui->viewport;
     const float left = DragMath::DraggedOffset(static_cast<float>(page.x()), mDownX, x,
                                                static_cast<float>(viewport.InnerWidth()),
                                                static_cast<float>(page.width()));
@@ -394,14 +405,14 @@ void Form2::Picture1_MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers, 
 
 // Brings the scroll bars in line with where the page was dropped; a bar whose range
 // cannot be measured (page and viewport equally large) is left alone.
-void Form2::Picture1_MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, float, float)
+void PreviewWindow::PageReleased(Qt::MouseButton, Qt::KeyboardModifiers, float, float)
 {
-    const PictureBox& page = *ui->Picture1;
-    const PictureBox& viewport = *ui->Picture2;
+    const PictureBox& page = *ui->page;
+    const PictureBox& viewport = *ui->viewport;
     const std::optional<qint16> hPercent = DragMath::DropPercent(page.x(), page.width(), viewport.width());
     const std::optional<qint16> vPercent = DragMath::DropPercent(page.y(), page.height(), viewport.height());
     if (hPercent)
-        SetHScrollbarByPercent(*ui->HScroll1, *hPercent);
+        SetHScrollbarByPercent(*ui->horizontalScrollBar, *hPercent);
     if (vPercent)
-        SetVScrollbarByPercent(*ui->VScroll1, *vPercent);
+        SetVScrollbarByPercent(*ui->verticalScrollBar, *vPercent);
 }

@@ -19,20 +19,20 @@ class QScrollBar;
 class SharpPage;
 
 namespace Ui {
-class Form2;
+class PreviewWindow;
 }
 
 // The preview window: shows the page picture of the filled letter, zooms it, scrolls
 // and drags it inside the viewport, saves the filled document under a name the user
 // picks, and goes back to the data-entry window. Closing it ends the application.
-class Form2 : public QWidget {
+class PreviewWindow : public QWidget {
     Q_OBJECT
 
 public:
     // Once stop is requested on ending (the application is ending), its procedures run no
     // further step.
-    Form2(Dialogs& dialogs, std::stop_token ending, std::function<void()> showDataEntryWindow, QWidget* parent = nullptr);
-    ~Form2() override;
+    PreviewWindow(Dialogs& dialogs, std::stop_token ending, std::function<void()> showDataEntryWindow, QWidget* parent = nullptr);
+    ~PreviewWindow() override;
 
     // Full path of the filled Word document on show; deleted by "< Back" and on close.
     QString mWordFile;
@@ -45,7 +45,7 @@ public:
 
     // Runs whenever the window becomes active or is shown: after a new picture it sets the
     // preview up (zoom 1.0, page at the top left, scroll ranges); otherwise it changes nothing.
-    void Form_Activate();
+    void Activated();
 
     PointerShape MousePointer() const { return mMousePointer; }
     void SetMousePointer(PointerShape pointer);
@@ -54,8 +54,8 @@ public:
     void SetExitAction(std::function<void()> exitAction);
 
     // Set the bar's value to percent of its maximum; percent outside 0 to 100 does nothing.
-    void SetHScrollbarByPercent(QScrollBar& HScrollbar, qint16 percent);
-    void SetVScrollbarByPercent(QScrollBar& VScrollbar, qint16 percent);
+    void SetHScrollbarByPercent(QScrollBar& bar, qint16 percent);
+    void SetVScrollbarByPercent(QScrollBar& bar, qint16 percent);
 
 protected:
     bool event(QEvent* event) override;
@@ -68,26 +68,26 @@ private:
     void Load();
     void ConnectHandlers();
 
-    void PushButton1_Click();
-    void PushButton2_Click();
-    void PushButton6_Click();
-    void PushButton8_Click();
+    void ZoomIn();
+    void ZoomOut();
+    void SaveLetter();
+    void GoBack();
     void ReleasePage();
-    void PushButton_MouseMove();
+    void PointerOverButton();
 
     void StepZoom(ZoomMath::ZoomDirection direction);
     void SetZoom(float z);
     bool ApplyZoom();
     void ResetToUnscaled();
     void SetupScrollbars();
-    void HScroll1_Change();
-    void VScroll1_Change();
+    void HorizontalScrolled();
+    void VerticalScrolled();
 
-    void Picture1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, float x, float y);
-    void Picture1_MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, float x, float y);
-    void Picture1_MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, float x, float y);
+    void PagePressed(Qt::MouseButton button, Qt::KeyboardModifiers shift, float x, float y);
+    void PageDragged(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, float x, float y);
+    void PageReleased(Qt::MouseButton button, Qt::KeyboardModifiers shift, float x, float y);
 
-    std::unique_ptr<Ui::Form2> ui;
+    std::unique_ptr<Ui::PreviewWindow> ui;
     SharpPage* mSharpPage = nullptr;
     Dialogs& mDialogs;
     std::stop_token mEnding;

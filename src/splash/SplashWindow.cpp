@@ -1,6 +1,6 @@
-#include "Splash.h"
+#include "SplashWindow.h"
 
-#include "ui_Splash.h"
+#include "ui_SplashWindow.h"
 
 #include "Dialogs.h"
 #include "Paths.h"
@@ -33,9 +33,9 @@ double ShowAgainNumber(const QString& text)
 }
 }
 
-Splash::Splash(SettingsStore& settings, const Clock& clock, std::stop_token ending, QWidget* parent)
+SplashWindow::SplashWindow(SettingsStore& settings, const Clock& clock, std::stop_token ending, QWidget* parent)
     : QWidget(parent)
-    , ui(std::make_unique<Ui::Splash>())
+    , ui(std::make_unique<Ui::SplashWindow>())
     , mSettings(settings)
     , mClock(clock)
     , mEnding(std::move(ending))
@@ -43,12 +43,12 @@ Splash::Splash(SettingsStore& settings, const Clock& clock, std::stop_token endi
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    connect(ui->Check1, &QCheckBox::clicked, this, &Splash::Check1_Click);
+    connect(ui->hideAtStartUpCheck, &QCheckBox::clicked, this, &SplashWindow::HideAtStartUpToggled);
 }
 
-Splash::~Splash() = default;
+SplashWindow::~SplashWindow() = default;
 
-void Splash::SplashShow()
+void SplashWindow::ShowAtStartUp()
 {
     if (ShowAgainNumber(mSettings.ReadSetting(QLatin1String(SettingsApplication), QLatin1String(SettingsSection),
                                               ShowAgainKey, QStringLiteral("0")))
@@ -70,12 +70,12 @@ void Splash::SplashShow()
     LayOut(picture);
 
     show();
-    CenterForm(*this);
+    CentreWindow(*this);
     WaitSeconds(SplashSeconds);
     hide();
 }
 
-void Splash::WaitSeconds(double seconds)
+void SplashWindow::WaitSeconds(double seconds)
 {
     const double start = mClock.MonotonicSeconds();
     for (;;) {
@@ -91,35 +91,35 @@ void Splash::WaitSeconds(double seconds)
     }
 }
 
-void Splash::Check1_Click(bool checked)
+void SplashWindow::HideAtStartUpToggled(bool checked)
 {
     mSettings.WriteSetting(QLatin1String(SettingsApplication), QLatin1String(SettingsSection), ShowAgainKey,
                            checked ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-QString Splash::FirstSplashFile() const
+QString SplashWindow::FirstSplashFile() const
 {
     // Normal files only, hidden ones left out, in the order the file system lists them.
     const QStringList names = QDir(mSplashFolder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
     return names.isEmpty() ? QString() : names.first();
 }
 
-void Splash::LayOut(const QPixmap& picture)
+void SplashWindow::LayOut(const QPixmap& picture)
 {
     const SplashGeometry g = ComputeSplashGeometry(picture.width(), picture.height());
 
     // The picture sits at the top-left at its own size; the label is taller than the
     // picture by the white strip that holds the check box.
-    ui->Image1->setPixmap(picture);
-    ui->Image1->setGeometry(g.imagePx);
+    ui->picture->setPixmap(picture);
+    ui->picture->setGeometry(g.imagePx);
     setFixedSize(g.windowPx);
-    ui->Check1->setGeometry(g.checkPx);
+    ui->hideAtStartUpCheck->setGeometry(g.checkPx);
 
-    ui->Line1->setFrameShape(QFrame::VLine);
-    ui->Line2->setFrameShape(QFrame::HLine);
-    ui->Line3->setFrameShape(QFrame::VLine);
-    ui->Line4->setFrameShape(QFrame::HLine);
-    QFrame* const lines[] = {ui->Line1, ui->Line2, ui->Line3, ui->Line4};
+    ui->leftEdge->setFrameShape(QFrame::VLine);
+    ui->topEdge->setFrameShape(QFrame::HLine);
+    ui->rightEdge->setFrameShape(QFrame::VLine);
+    ui->bottomEdge->setFrameShape(QFrame::HLine);
+    QFrame* const lines[] = {ui->leftEdge, ui->topEdge, ui->rightEdge, ui->bottomEdge};
     for (std::size_t i = 0; i < g.linesPx.size(); ++i)
         lines[i]->setGeometry(g.linesPx[i]);
 }

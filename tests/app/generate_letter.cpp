@@ -18,9 +18,9 @@
 #include "FakeDialogs.h"
 #include "FakePlatform.h"
 #include "FakeSettings.h"
-#include "Form1.h"
+#include "DataEntryWindow.h"
 #include "Leftovers.h"
-#include "Form2.h"
+#include "PreviewWindow.h"
 #include "OfficeEngine.h"
 #include "PageRendering.h"
 #include "PictureBox.h"
@@ -106,10 +106,10 @@ int main(int argc, char* argv[])
     SystemRandom random;
     FakeUrlOpener urls;
     // Long enough for the whole run of the other instance, however slow the machine.
-    Form1 form(Form1Services{settings, dialogs, word, clock, random, urls, ending.get_token(), MarkerWait});
+    DataEntryWindow form(DataEntryServices{settings, dialogs, word, clock, random, urls, ending.get_token(), MarkerWait});
     form.endApplication = [] {};
     form.show();
-    form.PushButton4_Click();
+    form.LoadSampleData();
     form.WriteField(0, arguments.at(2));
     form.WriteField(11, arguments.at(3));
 
@@ -125,17 +125,17 @@ int main(int argc, char* argv[])
             WaitFor(firstDone, MarkerWait);
         };
     }
-    form.PushButton6_Click();
+    form.StartCreating();
     if (first)
         Mark(firstDone);
 
-    Form2* preview = form.Preview();
+    PreviewWindow* preview = form.Preview();
     bool done = false;
     if (preview) {
         dialogs.savePaths = {arguments.at(1)};
-        preview->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
+        preview->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
         done = !dialogs.shown.isEmpty() && dialogs.shown.constLast().text == QStringLiteral("Done.");
-        const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
+        const QImage page = preview->findChild<PictureBox*>(QStringLiteral("unscaledPage"))->Picture();
         const QString difference = DifferenceFromDocument(page, arguments.at(1));
         out << (difference.isEmpty() ? QStringLiteral("picture matches the letter") : difference) << '\n';
         done = done && difference.isEmpty();

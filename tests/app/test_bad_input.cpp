@@ -10,8 +10,8 @@
 #include "FakePlatform.h"
 #include "FakeSettings.h"
 #include "Fields.h"
-#include "Form1.h"
-#include "Form2.h"
+#include "DataEntryWindow.h"
+#include "PreviewWindow.h"
 #include "LetterText.h"
 #include "OfficeEngine.h"
 #include "PagePicture.h"
@@ -76,7 +76,7 @@ private:
     FakeClock mClock;
     SystemRandom mRandom;
     FakeUrlOpener mUrls;
-    std::unique_ptr<Form1> mForm;
+    std::unique_ptr<DataEntryWindow> mForm;
     QString mTyped[FieldCount];
 };
 
@@ -85,7 +85,7 @@ void BadInputTest::initTestCase()
     QVERIFY(mTemp.isValid() && mOut.isValid());
     qputenv("TEMP", mTemp.path().toUtf8());
     mClock.today = QDate::currentDate();
-    mForm = std::make_unique<Form1>(Form1Services{mSettings, mDialogs, *mOffice, mClock, mRandom, mUrls});
+    mForm = std::make_unique<DataEntryWindow>(DataEntryServices{mSettings, mDialogs, *mOffice, mClock, mRandom, mUrls});
     mForm->endApplication = [] {};
     mForm->show();
 
@@ -99,7 +99,7 @@ void BadInputTest::initTestCase()
         Paste(index, text);
     // A field holds one line: the pasted line breaks became spaces.
     mTyped[8] = QString::fromUtf16(u"A\u0000B C D\u0001E", 9);
-    mForm->PushButton6_Click();
+    mForm->StartCreating();
     mRunDialogs = mDialogs;
 }
 
@@ -133,9 +133,9 @@ void BadInputTest::unusualTextsComeOutAsTyped()
     QVERIFY2(messages.at(0).text.startsWith(QStringLiteral("The text typed for [ST], [ZIPCode] holds characters")),
              qPrintable(messages.at(0).text));
 
-    Form2* preview = mForm->Preview();
+    PreviewWindow* preview = mForm->Preview();
     QVERIFY(preview && preview->isVisible());
-    const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
+    const QImage page = preview->findChild<PictureBox*>(QStringLiteral("unscaledPage"))->Picture();
     const QString difference = DifferenceFromDocument(page, preview->mWordFile);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 
@@ -172,7 +172,7 @@ QString BadInputTest::Save(const QString& target)
 {
     mDialogs = FakeDialogs();
     mDialogs.savePaths = {target};
-    mForm->Preview()->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
+    mForm->Preview()->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
     QStringList texts;
     for (const FakeDialogs::Shown& shown : mDialogs.shown) {
         if (shown.kind != QStringLiteral("save"))
@@ -239,19 +239,19 @@ void BadInputTest::letterTooLongToShowIsMadeWhole()
 {
     FakeSettings settings;
     FakeDialogs dialogs;
-    Form1 form(Form1Services{settings, dialogs, *mOffice, mClock, mRandom, mUrls});
+    DataEntryWindow form(DataEntryServices{settings, dialogs, *mOffice, mClock, mRandom, mUrls});
     form.endApplication = [] {};
     form.show();
-    form.PushButton4_Click();
+    form.LoadSampleData();
     // The recipient's company, whose tag the letter holds several times.
     constexpr int company = 11;
     form.WriteField(company, QString(9999, QLatin1Char('\t')));
-    form.PushButton6_Click();
+    form.StartCreating();
 
     QCOMPARE(dialogs.ErrorReports(), QStringList());
-    Form2* preview = form.Preview();
+    PreviewWindow* preview = form.Preview();
     QVERIFY(preview && preview->isVisible());
-    const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
+    const QImage page = preview->findChild<PictureBox*>(QStringLiteral("unscaledPage"))->Picture();
     int pageCount = 0;
     const QString difference = DifferenceFromDocument(page, preview->mWordFile, PicturePageLimit, &pageCount);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));

@@ -4,11 +4,11 @@
 #include "FakePlatform.h"
 #include "FakeSettings.h"
 #include "Fields.h"
-#include "Form1.h"
-#include "Form2.h"
+#include "DataEntryWindow.h"
+#include "PreviewWindow.h"
 #include "GroupBox.h"
 #include "SettingsStore.h"
-#include "Splash.h"
+#include "SplashWindow.h"
 #include "WordModel.h"
 
 #include <QClipboard>
@@ -158,7 +158,7 @@ void MoveMouse(QWidget* widget, QPoint at)
 const int TabOrder[] = {0, 12, 6, 1, 8, 9, 7, 10, 11, 4, 5, 3, 2};
 }
 
-class Form1Test : public QObject {
+class DataEntryWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -190,10 +190,10 @@ private:
     std::unique_ptr<FakeClock> mClock;
     std::unique_ptr<FakeRandom> mRandom;
     std::unique_ptr<JournalUrls> mUrls;
-    std::unique_ptr<Form1> mForm;
+    std::unique_ptr<DataEntryWindow> mForm;
 };
 
-void Form1Test::init()
+void DataEntryWindowTest::init()
 {
     mJournal.clear();
     mSettings = std::make_unique<JournalSettings>(mJournal);
@@ -202,21 +202,21 @@ void Form1Test::init()
     mClock = std::make_unique<FakeClock>();
     mRandom = std::make_unique<FakeRandom>();
     mUrls = std::make_unique<JournalUrls>(mJournal);
-    mForm = std::make_unique<Form1>(Form1Services{*mSettings, *mDialogs, *mOffice, *mClock, *mRandom, *mUrls});
+    mForm = std::make_unique<DataEntryWindow>(DataEntryServices{*mSettings, *mDialogs, *mOffice, *mClock, *mRandom, *mUrls});
     mForm->endApplication = [this] { mJournal << QStringLiteral("end application"); };
 }
 
-void Form1Test::cleanup()
+void DataEntryWindowTest::cleanup()
 {
     mForm.reset();
 }
 
-void Form1Test::layout()
+void DataEntryWindowTest::layout()
 {
     QCOMPARE(mForm->size(), QSize(536, 407));
     QCOMPARE(mForm->minimumSize(), mForm->maximumSize());
-    QCOMPARE(mForm->findChild<QPushButton*>(QStringLiteral("PushButton6"))->geometry(), QRect(8, 8, 520, 27));
-    QCOMPARE(mForm->findChild<QPushButton*>(QStringLiteral("PushButton4"))->text(), QStringLiteral("Load Sample/Example Data"));
+    QCOMPARE(mForm->findChild<QPushButton*>(QStringLiteral("startButton"))->geometry(), QRect(8, 8, 520, 27));
+    QCOMPARE(mForm->findChild<QPushButton*>(QStringLiteral("sampleButton"))->text(), QStringLiteral("Load Sample/Example Data"));
     // The date field lies below the window's lower edge, out of sight.
     QCOMPARE(mForm->Field(DateFieldIndex)->geometry(), QRect(8, 488, 89, 23));
     // Sender's title and the recipient's city share a row with other fields.
@@ -239,14 +239,14 @@ void Form1Test::layout()
     mForm->show();
     QVERIFY(QTest::qWaitForWindowExposed(mForm.get()));
     const QImage window = mForm->grab().toImage();
-    for (const char* name : {"Frame1", "Frame2"}) {
+    for (const char* name : {"senderGroup", "recipientGroup"}) {
         const QRect box = mForm->findChild<QWidget*>(QLatin1String(name))->geometry();
         QCOMPARE(window.pixelColor(box.center().x(), box.bottom() - 5), QColor(Qt::white));
         QCOMPARE(window.pixelColor(box.left() + 5, box.center().y()), QColor(Qt::white));
     }
 }
 
-void Form1Test::typingStoresEveryKeystroke()
+void DataEntryWindowTest::typingStoresEveryKeystroke()
 {
     mForm->show();
     QTest::keyClicks(mForm->Field(0), QStringLiteral("abc"));
@@ -265,14 +265,14 @@ void Form1Test::typingStoresEveryKeystroke()
     QCOMPARE(mForm->Field(0)->cursorPosition(), 21);
 }
 
-void Form1Test::writeFieldStoresEvenUnchangedText()
+void DataEntryWindowTest::writeFieldStoresEvenUnchangedText()
 {
     mForm->WriteField(4, QString());
     QCOMPARE(mSettings->writes, QStringList{"Text1_4="});
     QVERIFY(!mSettings->Value(QStringLiteral("Text1_4")).isNull());
 }
 
-void Form1Test::restoreFillsInputFieldsOnly()
+void DataEntryWindowTest::restoreFillsInputFieldsOnly()
 {
     for (int i = 0; i < FieldCount; ++i)
         mSettings->values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", QStringLiteral("Text1_%1").arg(i)),
@@ -287,30 +287,30 @@ void Form1Test::restoreFillsInputFieldsOnly()
         QCOMPARE(mForm->Field(i)->cursorPosition(), 0);
     }
     QCOMPARE(mForm->ReadField(DateFieldIndex), QString());
-    QVERIFY(!mJournal.contains(QStringLiteral("read Text1_13")));
+    QVERIFY(!mJournal.contains(QStringLiteral("read letterDateEdit")));
 }
 
-void Form1Test::clearEmptiesInputFieldsAndKeys()
+void DataEntryWindowTest::clearEmptiesInputFieldsAndKeys()
 {
-    mForm->PushButton4_Click();
+    mForm->LoadSampleData();
     mForm->WriteField(DateFieldIndex, QStringLiteral("7 December 2026"));
     mSettings->writes.clear();
-    mForm->PushButton3_Click();
+    mForm->ClearData();
     for (int i = 0; i < TypedFieldCount; ++i) {
         QCOMPARE(mForm->ReadField(i), QString());
         QCOMPARE(mSettings->Value(QStringLiteral("Text1_%1").arg(i)), QString(""));
     }
     QCOMPARE(mForm->ReadField(DateFieldIndex), QStringLiteral("7 December 2026"));
     QCOMPARE(mSettings->writes.size(), TypedFieldCount);
-    mForm->PushButton3_Click();
+    mForm->ClearData();
     QCOMPARE(mForm->ReadField(0), QString());
     QVERIFY(mDialogs->shown.isEmpty());
 }
 
-void Form1Test::sampleDataTwiceGivesSameValues()
+void DataEntryWindowTest::sampleDataTwiceGivesSameValues()
 {
     for (int round = 0; round < 2; ++round) {
-        mForm->PushButton4_Click();
+        mForm->LoadSampleData();
         QCOMPARE(mForm->ReadField(0), QStringLiteral("Tillowmark"));
         QCOMPARE(mForm->ReadField(12), QStringLiteral("Kestrelworks"));
         QCOMPARE(mForm->ReadField(11), QStringLiteral("Vavuraz Izerirez Inc."));
@@ -324,22 +324,22 @@ void Form1Test::sampleDataTwiceGivesSameValues()
     QVERIFY(mSettings->Value(QStringLiteral("Text1_13")).isNull());
 }
 
-void Form1Test::failingStoreIsReportedPerStepAndWorkGoesOn()
+void DataEntryWindowTest::failingStoreIsReportedPerStepAndWorkGoesOn()
 {
     mSettings->failWrites = true;
-    mForm->PushButton4_Click();
+    mForm->LoadSampleData();
     QCOMPARE(mDialogs->FailedSteps(), QList<int>({100, 102, 104, 106, 108, 110, 112, 114, 116, 118, 120, 122, 124}));
     QVERIFY(mDialogs->ErrorReports().constFirst().contains(QStringLiteral("\r\nin %1 at line 100\r\r").arg(QLatin1String(SampleDataLocation))));
     QCOMPARE(mForm->ReadField(2), QStringLiteral("90250"));
 
     mDialogs->shown.clear();
-    mForm->PushButton3_Click();
+    mForm->ClearData();
     QCOMPARE(mDialogs->FailedSteps(), QList<int>(TypedFieldCount, 102));
     QVERIFY(mDialogs->ErrorReports().constFirst().contains(QStringLiteral("in %1 at line 102").arg(QLatin1String(ClearDataLocation))));
     QCOMPARE(mForm->ReadField(2), QString());
 }
 
-void Form1Test::failingStoreWhileTypingIsShownOnce()
+void DataEntryWindowTest::failingStoreWhileTypingIsShownOnce()
 {
     mForm->show();
     mSettings->failWrites = true;
@@ -349,7 +349,7 @@ void Form1Test::failingStoreWhileTypingIsShownOnce()
     QCOMPARE(mDialogs->shown.constFirst().kind, QStringLiteral("message"));
 }
 
-void Form1Test::tabOrderAndSelectOnFocus()
+void DataEntryWindowTest::tabOrderAndSelectOnFocus()
 {
     mForm->show();
     QVERIFY(QTest::qWaitForWindowExposed(mForm.get()));
@@ -368,12 +368,12 @@ void Form1Test::tabOrderAndSelectOnFocus()
     }
     QStringList expected;
     for (int i : TabOrder)
-        expected << QStringLiteral("Text1_%1").arg(i);
-    expected << "PushButton6" << "PushButton3" << "PushButton4" << "Text1_13";
+        expected << mForm->Field(i)->objectName();
+    expected << "startButton" << "clearButton" << "sampleButton" << "letterDateEdit";
     QCOMPARE(visited, expected);
 
     // Enter, like Space, presses the push button that has the focus.
-    auto* clear = mForm->findChild<QPushButton*>(QStringLiteral("PushButton3"));
+    auto* clear = mForm->findChild<QPushButton*>(QStringLiteral("clearButton"));
     clear->setFocus(Qt::TabFocusReason);
     QTest::keyClick(clear, Qt::Key_Return);
     QCOMPARE(mForm->ReadField(12), QString());
@@ -407,11 +407,11 @@ void Form1Test::tabOrderAndSelectOnFocus()
     QCOMPARE(mForm->ReadField(0), QStringLiteral("New"));
 }
 
-void Form1Test::hoverRules()
+void DataEntryWindowTest::hoverRules()
 {
     mForm->show();
-    auto* button = mForm->findChild<QPushButton*>(QStringLiteral("PushButton3"));
-    auto* group = mForm->findChild<QWidget*>(QStringLiteral("Frame2"));
+    auto* button = mForm->findChild<QPushButton*>(QStringLiteral("clearButton"));
+    auto* group = mForm->findChild<QWidget*>(QStringLiteral("recipientGroup"));
     QCOMPARE(mForm->MousePointer(), PointerShape::Default);
     MoveMouse(button, QPoint(3, 3));
     QCOMPARE(mForm->MousePointer(), PointerShape::Custom);
@@ -433,18 +433,18 @@ void Form1Test::hoverRules()
     QCOMPARE(mForm->cursor().shape(), Qt::WaitCursor);
 }
 
-void Form1Test::startUpRunsInOrder()
+void DataEntryWindowTest::startUpRunsInOrder()
 {
     mSettings->values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", "Text1_0"), QStringLiteral("Restored"));
     mSettings->values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", "ShowAgain"), QStringLiteral("1"));
     mRandom->values = {0.065};
-    mForm->Form_Load();
+    mForm->StartUp();
 
     QCOMPARE(mForm->windowTitle(), QLatin1String(ApplicationTitle));
     QVERIFY(!mForm->windowIcon().isNull());
     QCOMPARE(mForm->ReadField(0), QStringLiteral("Restored"));
-    QVERIFY(mForm->SplashWindow());
-    QVERIFY(!mForm->SplashWindow()->isVisible());
+    QVERIFY(mForm->Splash());
+    QVERIFY(!mForm->Splash()->isVisible());
     QVERIFY(!mForm->isVisible());
 
     QStringList expected{QStringLiteral("read ShowAgain"), QStringLiteral("open ") + QLatin1String(HomePageAddress)};
@@ -461,10 +461,10 @@ void Form1Test::startUpRunsInOrder()
     QCOMPARE(mDialogs->shown.constFirst().caption, QLatin1String(ApplicationTitle));
 }
 
-void Form1Test::unreadableSettingsStillStart()
+void DataEntryWindowTest::unreadableSettingsStillStart()
 {
     mSettings->failReads = true;
-    mForm->Form_Load();
+    mForm->StartUp();
     QCOMPARE(mForm->windowTitle(), QLatin1String(ApplicationTitle));
     QCOMPARE(mSettings->writes, QStringList());
     QCOMPARE(mDialogs->shown.size(), 2);
@@ -482,7 +482,7 @@ void Form1Test::unreadableSettingsStillStart()
 // The settings file is a FIFO: start-up reads it without waiting for a writer that never
 // comes, refuses it like a damaged file in one message, starts with empty fields and
 // writes nothing there or beside it, whatever is typed.
-void Form1Test::settingsFileThatIsAFifoStillStarts()
+void DataEntryWindowTest::settingsFileThatIsAFifoStillStarts()
 {
     QTemporaryDir config;
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
@@ -490,8 +490,8 @@ void Form1Test::settingsFileThatIsAFifoStillStarts()
     const QString fifo = config.filePath(QStringLiteral("Kestrelworks.ini"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     QSettingsStore settings;
-    Form1 form(Form1Services{settings, *mDialogs, *mOffice, *mClock, *mRandom, *mUrls});
-    form.Form_Load();
+    DataEntryWindow form(DataEntryServices{settings, *mDialogs, *mOffice, *mClock, *mRandom, *mUrls});
+    form.StartUp();
     QCOMPARE(mDialogs->shown.size(), 2);
     const QString message = mDialogs->shown.at(0).text;
     QVERIFY2(message.contains(fifo) && message.contains(QStringLiteral("FIFO"))
@@ -513,7 +513,7 @@ void Form1Test::settingsFileThatIsAFifoStillStarts()
     qputenv("XDG_CONFIG_HOME", saved);
 }
 
-void Form1Test::homePageOpensOnlyForSeven()
+void DataEntryWindowTest::homePageOpensOnlyForSeven()
 {
     const QList<double> draws{0.0, 0.059, 0.06, 0.0699, 0.07, 0.99};
     const QList<bool> opens{false, false, true, true, false, false};
@@ -528,7 +528,7 @@ void Form1Test::homePageOpensOnlyForSeven()
     SystemRandom random;
     FakeClock clock;
     FakeUrlOpener urls;
-    Form1 form(Form1Services{*mSettings, *mDialogs, *mOffice, clock, random, urls});
+    DataEntryWindow form(DataEntryServices{*mSettings, *mDialogs, *mOffice, clock, random, urls});
     const int starts = 20000;
     for (int s = 0; s < starts; ++s) {
         clock.secondsSinceMidnight = s * 4.3;
@@ -544,7 +544,7 @@ void Form1Test::homePageOpensOnlyForSeven()
     QVERIFY(mDialogs->shown.isEmpty());
 }
 
-void Form1Test::closingEndsApplication()
+void DataEntryWindowTest::closingEndsApplication()
 {
     mForm->show();
     mForm->close();
@@ -554,16 +554,16 @@ void Form1Test::closingEndsApplication()
 // A double-click on "Start Creating Template", a click on "Clear/Reset Data" and a key
 // given while a run blocks the window are dropped, not replayed once it ends; afterwards
 // the window takes input again.
-void Form1Test::inputDuringRunIsDropped()
+void DataEntryWindowTest::inputDuringRunIsDropped()
 {
     mForm->show();
     QVERIFY(QTest::qWaitForWindowExposed(mForm.get()));
-    mForm->PushButton4_Click();
+    mForm->LoadSampleData();
     QStringList typed;
     for (int index = 0; index < TypedFieldCount; ++index)
         typed << mForm->ReadField(index);
-    auto* start = mForm->findChild<QPushButton*>(QStringLiteral("PushButton6"));
-    auto* clear = mForm->findChild<QPushButton*>(QStringLiteral("PushButton3"));
+    auto* start = mForm->findChild<QPushButton*>(QStringLiteral("startButton"));
+    auto* clear = mForm->findChild<QPushButton*>(QStringLiteral("clearButton"));
     QVERIFY(start && clear);
     mOffice->whileStarting = [&] {
         QueueClick(start, true);
@@ -583,7 +583,7 @@ void Form1Test::inputDuringRunIsDropped()
     QCOMPARE(mJournal.count(QStringLiteral("create office")), 2 * oneRun);
 }
 
-void Form1Test::readableUnderADarkTheme()
+void DataEntryWindowTest::readableUnderADarkTheme()
 {
     // Both windows made under a dark desktop theme: text on the white the design fixes is
     // dark, text on the theme's colours is the theme's; all of it reads (WCAG AA, 4.5:1).
@@ -592,8 +592,8 @@ void Form1Test::readableUnderADarkTheme()
     const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
     FakeRandom random;
     FakeUrlOpener urls;
-    Form1 form(Form1Services{*mSettings, *mDialogs, *mOffice, *mClock, random, urls});
-    Form2 preview(*mDialogs, {}, [] {});
+    DataEntryWindow form(DataEntryServices{*mSettings, *mDialogs, *mOffice, *mClock, random, urls});
+    PreviewWindow preview(*mDialogs, {}, [] {});
     for (QWidget* window : {static_cast<QWidget*>(&form), static_cast<QWidget*>(&preview)}) {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window));
@@ -604,5 +604,5 @@ void Form1Test::readableUnderADarkTheme()
     }
 }
 
-QTEST_MAIN(Form1Test)
-#include "test_form1.moc"
+QTEST_MAIN(DataEntryWindowTest)
+#include "test_data_entry_window.moc"

@@ -7,8 +7,8 @@
 #include "FakePlatform.h"
 #include "FakeSettings.h"
 #include "Fields.h"
-#include "Form1.h"
-#include "Form2.h"
+#include "DataEntryWindow.h"
+#include "PreviewWindow.h"
 #include "OfficeEngine.h"
 #include "PageRendering.h"
 #include "PictureBox.h"
@@ -63,33 +63,33 @@ void EndToEndTest::sampleLetterFromClickToSavedFile()
     clock.today = QDate::currentDate();
     SystemRandom random;
     FakeUrlOpener urls;
-    Form1 form(Form1Services{settings, dialogs, *office, clock, random, urls});
+    DataEntryWindow form(DataEntryServices{settings, dialogs, *office, clock, random, urls});
     int exits = 0;
     form.endApplication = [&] { ++exits; };
     form.show();
 
-    form.PushButton4_Click();
+    form.LoadSampleData();
     SaveScreenshot(form, QStringLiteral("data-entry"));
-    form.PushButton6_Click();
+    form.StartCreating();
     QCOMPARE(dialogs.ErrorReports(), QStringList());
 
     // Handed over: the preview shows the letter, one page height per page; the data-entry window hides.
-    Form2* preview = form.Preview();
+    PreviewWindow* preview = form.Preview();
     QVERIFY(preview);
     QVERIFY(preview->isVisible());
     QVERIFY(!form.isVisible());
     QCOMPARE(form.MousePointer(), PointerShape::Default);
     const QString document = preview->mWordFile;
-    const QImage page = preview->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
+    const QImage page = preview->findChild<PictureBox*>(QStringLiteral("unscaledPage"))->Picture();
     const QString difference = DifferenceFromDocument(page, document);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
     SaveScreenshot(*preview, QStringLiteral("preview"));
 
     // Zoomed, the page is drawn from the letter's own pages, not stretched from the picture.
-    preview->findChild<QPushButton*>(QStringLiteral("PushButton1"))->click();
+    preview->findChild<QPushButton*>(QStringLiteral("zoomInButton"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(preview->findChild<SharpPage*>()->Complete(), 30000);
-    const QImage stretched = preview->findChild<PictureBox*>(QStringLiteral("Picture1"))->Surface().copy(0, 0, 600, 480);
-    const QImage shown = preview->findChild<PictureBox*>(QStringLiteral("Picture2"))->grab(QRect(2, 2, 600, 480)).toImage();
+    const QImage stretched = preview->findChild<PictureBox*>(QStringLiteral("page"))->Surface().copy(0, 0, 600, 480);
+    const QImage shown = preview->findChild<PictureBox*>(QStringLiteral("viewport"))->grab(QRect(2, 2, 600, 480)).toImage();
     QVERIFY(shown.convertToFormat(stretched.format()) != stretched);
 
     // Only the working document stays in TEMP.
@@ -104,7 +104,7 @@ void EndToEndTest::sampleLetterFromClickToSavedFile()
 
     const QString target = mTemp.filePath(QStringLiteral("saved letter.doc"));
     dialogs.savePaths = {target};
-    preview->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
+    preview->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
     QCOMPARE(dialogs.shown.constLast().text, QStringLiteral("Done."));
     QCOMPARE(FileBytes(target), FileBytes(document));
 
@@ -123,13 +123,13 @@ void EndToEndTest::sampleLetterFromClickToSavedFile()
             || FileBytes(target).contains(QByteArray(reinterpret_cast<const char*>(QStringLiteral("[Recipient Name]").utf16()), 32)));
 
     // "< Back" removes the document and shows the data-entry window again.
-    preview->findChild<QPushButton*>(QStringLiteral("PushButton8"))->click();
+    preview->findChild<QPushButton*>(QStringLiteral("backButton"))->click();
     QVERIFY(!QFileInfo::exists(document));
     QVERIFY(form.isVisible());
     QVERIFY(!preview->isVisible());
 
     // A second run; closing its preview removes its document and ends the application.
-    form.PushButton6_Click();
+    form.StartCreating();
     QCOMPARE(dialogs.ErrorReports(), QStringList());
     const QString second = preview->mWordFile;
     QVERIFY(second != document);

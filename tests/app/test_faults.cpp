@@ -9,8 +9,8 @@
 #include "FakePlatform.h"
 #include "FakeSettings.h"
 #include "Fields.h"
-#include "Form1.h"
-#include "Form2.h"
+#include "DataEntryWindow.h"
+#include "PreviewWindow.h"
 #include "OfficeEngine.h"
 #include "PageRendering.h"
 #include "PictureBox.h"
@@ -141,7 +141,7 @@ private:
     FakeClock mClock;
     SystemRandom mRandom;
     FakeUrlOpener mUrls;
-    std::unique_ptr<Form1> mForm;
+    std::unique_ptr<DataEntryWindow> mForm;
     QStringList mFieldsBefore;
 };
 
@@ -156,7 +156,7 @@ void FaultsTest::initTestCase()
     // One office starts while the other is in use, as in the application.
     mWord = MakePrestartingEngine(*mOffice, 1, 1);
     mAhead = MakePrestartingEngine(*mOffice, 0, 4);
-    mForm = std::make_unique<Form1>(Form1Services{mSettings, mDialogs, mFactory, mClock, mRandom, mUrls});
+    mForm = std::make_unique<DataEntryWindow>(DataEntryServices{mSettings, mDialogs, mFactory, mClock, mRandom, mUrls});
     mForm->endApplication = [] {};
     mForm->show();
 }
@@ -169,7 +169,7 @@ void FaultsTest::init()
 
 void FaultsTest::cleanupTestCase()
 {
-    if (Form2* preview = mForm->Preview()) {
+    if (PreviewWindow* preview = mForm->Preview()) {
         preview->SetExitAction([] {});
         preview->close();
     }
@@ -178,22 +178,22 @@ void FaultsTest::cleanupTestCase()
 
 QImage FaultsTest::PreviewPicture() const
 {
-    return mForm->Preview()->findChild<PictureBox*>(QStringLiteral("Zoom_Ori"))->Picture();
+    return mForm->Preview()->findChild<PictureBox*>(QStringLiteral("unscaledPage"))->Picture();
 }
 
 void FaultsTest::RunWithTemp(const QString& temp, Word::ApplicationFactory& word)
 {
-    if (Form2* preview = mForm->Preview(); preview && preview->isVisible())
-        preview->findChild<QPushButton*>(QStringLiteral("PushButton8"))->click();
+    if (PreviewWindow* preview = mForm->Preview(); preview && preview->isVisible())
+        preview->findChild<QPushButton*>(QStringLiteral("backButton"))->click();
     mFactory.target = &word;
-    mForm->PushButton4_Click();
+    mForm->LoadSampleData();
     mFieldsBefore.clear();
     for (int i = 0; i < TypedFieldCount; ++i)
         mFieldsBefore << mForm->ReadField(i);
     mSettings.writes.clear();
     mDialogs = FakeDialogs();
     qputenv("TEMP", temp.toUtf8());
-    mForm->PushButton6_Click();
+    mForm->StartCreating();
 }
 
 void FaultsTest::CheckNothingLost()
@@ -206,7 +206,7 @@ void FaultsTest::CheckNothingLost()
     for (const QString& write : mSettings.writes)
         QVERIFY2(write.startsWith(QStringLiteral("Text1_13=")), qPrintable(write));
 
-    Form2* preview = mForm->Preview();
+    PreviewWindow* preview = mForm->Preview();
     QVERIFY(preview);
     QVERIFY(PreviewPicture().isNull());
     QVERIFY(!QFileInfo::exists(preview->mWordFile));
@@ -214,7 +214,7 @@ void FaultsTest::CheckNothingLost()
     const QString target = mFolder.filePath(QStringLiteral("kept.doc"));
     mDialogs = FakeDialogs();
     mDialogs.savePaths = {target};
-    preview->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
+    preview->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
     QCOMPARE(mDialogs.FailedSteps(), QList<int>{130});
     QVERIFY(!QFileInfo::exists(target));
     for (const FakeDialogs::Shown& shown : mDialogs.shown)
@@ -313,14 +313,14 @@ void FaultsTest::fullTempIsReportedAndLosesNothing()
         QVERIFY(mDialogs.ErrorReports().constFirst().contains(QStringLiteral("File too large")));
         // The picture file is gone, so deleting it at the end of the run reports as well.
         QCOMPARE(steps, QList<int>({122, 202, 210}));
-        Form2* preview = mForm->Preview();
+        PreviewWindow* preview = mForm->Preview();
         QVERIFY(PreviewPicture().isNull());
         QCOMPARE(FilesIn(temp.path()), QStringList{QFileInfo(preview->mWordFile).fileName()});
 
         const QString target = mFolder.filePath(QStringLiteral("saved while full.doc"));
         mDialogs = FakeDialogs();
         mDialogs.savePaths = {target};
-        preview->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
+        preview->findChild<QPushButton*>(QStringLiteral("saveButton"))->click();
         QCOMPARE(mDialogs.ErrorReports(), QStringList());
         QCOMPARE(FileBytes(target), FileBytes(preview->mWordFile));
         const QString text = AntiwordText(target);

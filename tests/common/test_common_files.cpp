@@ -423,7 +423,7 @@ void CommonFilesTest::centerFormUsesWholeScreen()
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     QWidget window;
     window.setFixedSize(301, 200);
-    CenterForm(window);
+    CentreWindow(window);
     const QPoint offCentre = window.geometry().center() - screen.center();
     QVERIFY(qAbs(offCentre.x()) <= 1 && qAbs(offCentre.y()) <= 1);
 
@@ -438,7 +438,7 @@ void CommonFilesTest::centerFormUsesWholeScreen()
 
     QWidget tall;
     tall.setFixedSize(100, screen.height() + 400);
-    CenterForm(tall);
+    CentreWindow(tall);
     QCOMPARE(tall.y(), QGuiApplication::primaryScreen()->availableGeometry().y());
 }
 
@@ -449,8 +449,8 @@ void CommonFilesTest::skinAndTheme()
     auto* label = new QLabel(group);
     auto* field = new QLineEdit(group);
     const QColor fieldBase = field->palette().color(QPalette::Base);
-    SetBackColor(window, Qt::white);
-    SetBackColor(*label, Qt::white);
+    SetBackColour(window, Qt::white);
+    SetBackColour(*label, Qt::white);
 
     // Without the skin file nothing changes.
     const QString skin = SkinFile();
@@ -474,7 +474,7 @@ void CommonFilesTest::skinAndTheme()
     auto* caption = new QLabel(&preview);
     auto* picture = new QWidget(&preview);
     picture->setProperty("pictureBox", true);
-    SetBackColor(*picture, Qt::white);
+    SetBackColour(*picture, Qt::white);
     ApplyTheme(preview);
     QCOMPARE(preview.palette().color(QPalette::Window), ButtonFaceColour());
     QCOMPARE(caption->palette().color(QPalette::Window), ButtonFaceColour());
@@ -521,7 +521,7 @@ void CommonFilesTest::leftoverTheOwnerCouldNotRemoveGoesAtNextStart()
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, QFile::encodeName(socket).constData(), sizeof(address.sun_path) - 1);
-    QVERIFY(::bind(listening.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0);
+    QVERIFY(::bind(listening.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0);
     QCOMPARE(InChild([&] {
                  // Never destroyed: the instance dies with its journal in place.
                  new LeftoverJournal(journals);

@@ -73,12 +73,12 @@ private slots:
         older.close();
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(mDocument, word, dialogs, {});
+        TakePageSnapshot(mDocument, word, dialogs, {});
 
         QCOMPARE(dialogs.shown.size(), 0);
         QCOMPARE(word.log, QStringList({QStringLiteral("CreateApplication"), QStringLiteral("Documents"),
                                         QStringLiteral("Open(") + mDocument + QLatin1Char(')'), QStringLiteral("Range"),
-                                        QStringLiteral("CopyAsPicture"), QStringLiteral("ActiveDocument"),
+                                        QStringLiteral("PagesAsPdf"), QStringLiteral("ActiveDocument"),
                                         QStringLiteral("Close(0)"), QStringLiteral("Quit")}));
         QCOMPARE(word.running, 0);
         const QImage written(SnapshotPath(), "BMP");
@@ -102,7 +102,7 @@ private slots:
         older.close();
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(mDocument, word, dialogs, {});
+        TakePageSnapshot(mDocument, word, dialogs, {});
 
         QCOMPARE(dialogs.FailedSteps(), QList<int>({116, 118, 120, 122, 124, 126}));
         const QStringList reports = dialogs.ErrorReports();
@@ -116,10 +116,10 @@ private slots:
     void snapshotWhoseRenderingFailsStillClosesAndQuits()
     {
         FakeWord word;
-        word.FailOn(QStringLiteral("CopyAsPicture"), 0, QStringLiteral("Rendering failed"));
+        word.FailOn(QStringLiteral("PagesAsPdf"), 0, QStringLiteral("Rendering failed"));
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(mDocument, word, dialogs, {});
+        TakePageSnapshot(mDocument, word, dialogs, {});
 
         QCOMPARE(dialogs.FailedSteps(), QList<int>({120, 122}));
         QVERIFY(dialogs.ErrorReports()[0].startsWith(QStringLiteral("Rendering failed\r\nin ") + Location));
@@ -135,7 +135,7 @@ private slots:
         FakeWord word;
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(mTemp.filePath(QStringLiteral("absent.doc")), word, dialogs, {});
+        TakePageSnapshot(mTemp.filePath(QStringLiteral("absent.doc")), word, dialogs, {});
 
         // Nothing is open to render or to close; the instance still quits.
         QCOMPARE(dialogs.FailedSteps(), QList<int>({118, 120, 122, 124}));
@@ -150,7 +150,7 @@ private slots:
         word.FailOn(QStringLiteral("Quit"));
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(mDocument, word, dialogs, {});
+        TakePageSnapshot(mDocument, word, dialogs, {});
 
         QCOMPARE(dialogs.FailedSteps(), QList<int>({126}));
         QCOMPARE(word.running, 0);

@@ -90,11 +90,11 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
-        if (::bind(mSocket.get(), reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(mSocket.get(), 8) == 0
-            && ::getsockname(mSocket.get(), reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        if (::bind(mSocket.Get(), reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(mSocket.Get(), 8) == 0
+            && ::getsockname(mSocket.Get(), reinterpret_cast<sockaddr*>(&address), &size) == 0)
             mPort = ntohs(address.sin_port);
         mServer = std::thread([this] {
-            for (int connection; (connection = ::accept4(mSocket.get(), nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+            for (int connection; (connection = ::accept4(mSocket.Get(), nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
                 ++mReached;
                 ::close(connection);
             }
@@ -102,7 +102,7 @@ public:
     }
     ~Beacon()
     {
-        ::shutdown(mSocket.get(), SHUT_RDWR);
+        ::shutdown(mSocket.Get(), SHUT_RDWR);
         mServer.join();
     }
     int Port() const { return mPort; }
@@ -511,7 +511,7 @@ private slots:
         QGuiApplication::clipboard()->setImage(users);
         FakeDialogs dialogs;
 
-        SaveDocAsJPG(working, mWord, dialogs, {});
+        TakePageSnapshot(working, mWord, dialogs, {});
 
         QCOMPARE(dialogs.ErrorReports(), QStringList());
         const QImage snapshot(QDir(mTemp).filePath(QStringLiteral("temp.bmp")), "BMP");
@@ -575,7 +575,7 @@ private slots:
         QCOMPARE(check.shown[0].caption, QLatin1String(ApplicationTitle));
 
         FakeDialogs snapshot;
-        SaveDocAsJPG(mFixture, mWord, snapshot, {});
+        TakePageSnapshot(mFixture, mWord, snapshot, {});
         QCOMPARE(snapshot.FailedSteps(), QList<int>({116, 118, 120, 122, 124, 126}));
     }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "FakeDialogs.h"
-#include "Form2.h"
+#include "PreviewWindow.h"
 #include "PictureBox.h"
 
 #include <QFile>
@@ -16,21 +16,21 @@
 // A preview window with recording doubles around it.
 struct PreviewFixture {
     PreviewFixture()
-        : form(std::make_unique<Form2>(dialogs, std::stop_token{}, [this] { ++dataEntryShown; }))
+        : form(std::make_unique<PreviewWindow>(dialogs, std::stop_token{}, [this] { ++dataEntryShown; }))
     {
         form->SetExitAction([this] { ++exits; });
     }
 
-    PictureBox& Page() const { return *form->findChild<PictureBox*>(QStringLiteral("Picture1")); }
-    PictureBox& ZoomSource() const { return *form->findChild<PictureBox*>(QStringLiteral("Zoom_Ori")); }
-    QScrollBar& HBar() const { return *form->findChild<QScrollBar*>(QStringLiteral("HScroll1")); }
-    QScrollBar& VBar() const { return *form->findChild<QScrollBar*>(QStringLiteral("VScroll1")); }
+    PictureBox& Page() const { return *form->findChild<PictureBox*>(QStringLiteral("page")); }
+    PictureBox& ZoomSource() const { return *form->findChild<PictureBox*>(QStringLiteral("unscaledPage")); }
+    QScrollBar& HBar() const { return *form->findChild<QScrollBar*>(QStringLiteral("horizontalScrollBar")); }
+    QScrollBar& VBar() const { return *form->findChild<QScrollBar*>(QStringLiteral("verticalScrollBar")); }
     QPushButton& Button(const char* name) const { return *form->findChild<QPushButton*>(QLatin1String(name)); }
 
     FakeDialogs dialogs;
     int dataEntryShown = 0;
     int exits = 0;
-    std::unique_ptr<Form2> form;
+    std::unique_ptr<PreviewWindow> form;
 };
 
 // A page whose left half is one colour and right half another, so that a repaint from

@@ -105,4 +105,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(PreviewMathTest)
-#include "PreviewMathTest.moc"
+#include "test_preview_math.moc"

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 // "Save Results To Word File": a copy of the working document at the path the user picks.
-class SaveTest : public QObject {
+class PreviewSaveTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> mDir;
@@ -26,7 +26,7 @@ class SaveTest : public QObject {
     {
         f->dialogs.shown.clear();
         f->dialogs.savePaths.push_back(target);
-        QTest::mouseClick(&f->Button("PushButton6"), Qt::LeftButton);
+        QTest::mouseClick(&f->Button("saveButton"), Qt::LeftButton);
         QStringList kinds;
         for (const FakeDialogs::Shown& shown : f->dialogs.shown)
             kinds.append(shown.kind);
@@ -181,5 +181,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SaveTest)
-#include "SaveTest.moc"
+QTEST_MAIN(PreviewSaveTest)
+#include "test_preview_save.moc"

@@ -36,7 +36,7 @@ double Differing(const QImage& shown, const QRect& area, const QImage& expected,
 }
 }
 
-class Form2Test : public QObject {
+class PreviewWindowTest : public QObject {
     Q_OBJECT
 
     static void ShowWith(PreviewFixture& f, const QImage& picture)
@@ -72,7 +72,7 @@ private slots:
         QCOMPARE(f.form->size(), QSize(656, 626));
         f.form->SetPicture(MakePage(802, 1042));
         QCOMPARE(f.Page().size(), QSize(156, 229));
-        f.form->Form_Activate();
+        f.form->Activated();
         // The page box took the snapshot's size plus its border; the zoom multiplies the snapshot's own size.
         QCOMPARE(f.Page().size(), QSize(802, 1042));
         QCOMPARE(f.Page().pos(), QPoint(0, 0));
@@ -82,9 +82,9 @@ private slots:
         QCOMPARE(f.VBar().maximum(), 55);
 
         f.form->show();
-        Click(f, "PushButton1");
+        Click(f, "zoomInButton");
         f.VBar().setValue(5);
-        f.form->Form_Activate();
+        f.form->Activated();
         QCOMPARE(f.Page().size(), QSize(1002, 1302));
         QCOMPARE(f.Page().pos(), QPoint(0, -50));
     }
@@ -107,7 +107,7 @@ private slots:
         QCOMPARE(f.VBar().value(), 30);
         QCOMPARE(f.Page().pos(), QPoint(-130, -300));
 
-        Click(f, "PushButton1");
+        Click(f, "zoomInButton");
         QCOMPARE(f.Page().size(), QSize(1000, 1300));
         QCOMPARE(f.Page().pos(), QPoint(0, 0));
         QCOMPARE(f.HBar().value(), 0);
@@ -123,24 +123,24 @@ private slots:
         PreviewFixture f;
         const QImage picture = MakePage(800, 1040);
         ShowWith(f, picture);
-        Click(f, "PushButton2", 4);
+        Click(f, "zoomOutButton", 4);
         QCOMPARE(f.Page().size(), QSize(200, 260));
-        Click(f, "PushButton1", 3);
+        Click(f, "zoomInButton", 3);
         QCOMPARE(f.Page().Surface(), picture.copy(0, 0, 798, 1038));
-        Click(f, "PushButton1", 13);
+        Click(f, "zoomInButton", 13);
         QCOMPARE(f.Page().size(), QSize(3200, 4160));
 
         PreviewFixture wide;
         ShowWith(wide, MakePage(1000, 1200));
-        Click(wide, "PushButton1", 12);
+        Click(wide, "zoomInButton", 12);
         QCOMPARE(wide.Page().width(), 3750);
-        Click(wide, "PushButton1");
+        Click(wide, "zoomInButton");
         QCOMPARE(wide.Page().size(), QSize(1250, 1500));
 
         PreviewFixture narrow;
         ShowWith(narrow, MakePage(500, 1040));
         QVERIFY(!narrow.HBar().isEnabled());
-        Click(narrow, "PushButton1");
+        Click(narrow, "zoomInButton");
         QVERIFY(narrow.HBar().isEnabled());
         narrow.HBar().setValue(3);
         QCOMPARE(narrow.Page().x(), -3);
@@ -201,12 +201,12 @@ private slots:
         const double ratio = f.form->devicePixelRatioF();
         QCOMPARE(ratio, qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble());
         const SharpPage& sharp = *f.form->findChild<SharpPage*>();
-        PictureBox& viewport = *f.form->findChild<PictureBox*>(QStringLiteral("Picture2"));
+        PictureBox& viewport = *f.form->findChild<PictureBox*>(QStringLiteral("viewport"));
         // The viewport's inner area, less the page box's border, in device pixels.
         const QRect area(QPoint(2, 2) * ratio, QSize(616, 489) * ratio);
 
         for (const int zoomIns : {0, 2}) {
-            Click(f, "PushButton1", zoomIns);
+            Click(f, "zoomInButton", zoomIns);
             const double zoom = 1.0 + 0.25 * zoomIns;
             f.HBar().setValue(5);
             f.VBar().setValue(static_cast<int>(1056 * zoom / 10) - 3);
@@ -238,9 +238,9 @@ private slots:
     {
         PreviewFixture f;
         ShowWith(f, MakePage(800, 1040));
-        Click(f, "PushButton1", 2);
+        Click(f, "zoomInButton", 2);
         f.VBar().setValue(10);
-        Click(f, "PushButton8");
+        Click(f, "backButton");
         QVERIFY(f.form->isHidden());
 
         ShowWith(f, MakePage(600, 700, Qt::green, Qt::yellow));
@@ -248,7 +248,7 @@ private slots:
         QCOMPARE(f.Page().pos(), QPoint(0, 0));
         QVERIFY(!f.HBar().isEnabled());
         QCOMPARE(f.VBar().maximum(), 20);
-        Click(f, "PushButton1");
+        Click(f, "zoomInButton");
         QCOMPARE(f.Page().size(), QSize(750, 875));
         QCOMPARE(f.Page().Surface().pixelColor(10, 10), QColor(Qt::green));
 
@@ -263,14 +263,14 @@ private slots:
         ShowWith(f, MakePage(800, 1040));
         f.form->mWordFile = dir.filePath(QStringLiteral("varnel12345678.doc"));
         WriteFile(f.form->mWordFile, "letter");
-        Click(f, "PushButton8");
+        Click(f, "backButton");
         QVERIFY(!QFile::exists(f.form->mWordFile));
         QCOMPARE(f.dataEntryShown, 1);
         QVERIFY(f.form->isHidden());
         f.form->show();
         // The keypad's Enter presses the focused button as a click does.
-        f.Button("PushButton8").setFocus(Qt::TabFocusReason);
-        QTest::keyClick(&f.Button("PushButton8"), Qt::Key_Enter, Qt::KeypadModifier);
+        f.Button("backButton").setFocus(Qt::TabFocusReason);
+        QTest::keyClick(&f.Button("backButton"), Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(f.dataEntryShown, 2);
         QVERIFY(f.dialogs.shown.isEmpty());
 
@@ -306,5 +306,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(Form2Test)
-#include "Form2Test.moc"
+QTEST_MAIN(PreviewWindowTest)
+#include "test_preview_window.moc"

@@ -120,4 +120,4 @@ void LetterRenderingTest::sectionsStartOnTheirOwnPages()
 }
 
 QTEST_GUILESS_MAIN(LetterRenderingTest)
-#include "tst_LetterRendering.moc"
+#include "test_letter_rendering.moc"

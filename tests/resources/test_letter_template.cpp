@@ -253,4 +253,4 @@ void LetterTemplateTest::damagedContainersAreRejected()
 }
 
 QTEST_GUILESS_MAIN(LetterTemplateTest)
-#include "tst_LetterTemplate.moc"
+#include "test_letter_template.moc"

@@ -210,4 +210,4 @@ void ResourcesTest::identityMatchesTheDesktopEntryAndThemeIcons()
 }
 
 QTEST_MAIN(ResourcesTest)
-#include "tst_Resources.moc"
+#include "test_resources.moc"

@@ -1,7 +1,7 @@
 #include "Dialogs.h"
 #include "FakePlatform.h"
 #include "FakeSettings.h"
-#include "Splash.h"
+#include "SplashWindow.h"
 #include "SplashGeometry.h"
 
 #include <QCheckBox>
@@ -46,7 +46,7 @@ public:
 };
 }
 
-class SplashTest : public QObject {
+class SplashWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -114,12 +114,12 @@ private slots:
             settings.values.insert(FakeSettings::Address("Kestrelworks", "Inkhaven", "ShowAgain"), showAgain);
         FakeClock clock;
         clock.stepPerRead = 1.0;
-        Splash splash(settings, clock, {});
+        SplashWindow splash(settings, clock, {});
         splash.SetSplashFolder(dir.filePath("Splash"));
         bool visibleDuringWait = false;
         QTimer::singleShot(0, &splash, [&] { visibleDuringWait = splash.isVisible(); });
 
-        splash.SplashShow();
+        splash.ShowAtStartUp();
         QCOMPARE(visibleDuringWait, shown);
         QCOMPARE(clock.monotonic - 1000.0 >= 4.0, shown);
         QCOMPARE(clock.monotonic == 1000.0, !shown);
@@ -134,9 +134,9 @@ private slots:
         FakeSettings settings;
         FakeClock clock;
         clock.stepPerRead = 0.5;
-        Splash splash(settings, clock, {});
+        SplashWindow splash(settings, clock, {});
         splash.SetSplashFolder(dir.filePath("Splash"));
-        auto* check = splash.findChild<QCheckBox*>("Check1");
+        auto* check = splash.findChild<QCheckBox*>("hideAtStartUpCheck");
         QStringList valuesAfterClicks;
         QImage shot;
         QTimer::singleShot(0, &splash, [&] {
@@ -144,7 +144,7 @@ private slots:
             QVERIFY(splash.windowFlags() & Qt::FramelessWindowHint);
             const QRect screen = QGuiApplication::primaryScreen()->geometry();
             QCOMPARE(splash.geometry(), QRect(screen.center() - QPoint(199, 159), QSize(400, 320)));
-            QCOMPARE(splash.findChild<QLabel*>("Image1")->geometry(), QRect(0, 0, 400, 320));
+            QCOMPARE(splash.findChild<QLabel*>("picture")->geometry(), QRect(0, 0, 400, 320));
             QCOMPARE(check->geometry(), QRect(8, 294, 281, 25));
             QVERIFY(!check->isChecked());
             shot = splash.grab().toImage();
@@ -154,7 +154,7 @@ private slots:
             }
         });
 
-        splash.SplashShow();
+        splash.ShowAtStartUp();
         QCOMPARE(valuesAfterClicks, QStringList({"1", "0"}));
         QCOMPARE(settings.writes, QStringList({"ShowAgain=1", "ShowAgain=0"}));
         QVERIFY(!splash.isVisible());
@@ -185,7 +185,7 @@ private slots:
         clock.stepPerRead = step;
         // Midnight passes halfway through the wait.
         clock.midnightIn = seconds / 2;
-        Splash splash(settings, clock, {});
+        SplashWindow splash(settings, clock, {});
         splash.WaitSeconds(seconds);
         // The last read saw the time passed, the one before did not.
         const double lastElapsed = clock.monotonic - 1000.0 - step;
@@ -199,7 +199,7 @@ private slots:
     {
         FakeSettings settings;
         CountingClock clock;
-        Splash splash(settings, clock, {});
+        SplashWindow splash(settings, clock, {});
         bool timerFired = false;
         QTimer::singleShot(20, &splash, [&] { timerFired = true; });
         const double start = clock.MonotonicSeconds();
@@ -210,5 +210,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SplashTest)
-#include "tst_Splash.moc"
+QTEST_MAIN(SplashWindowTest)
+#include "test_splash_window.moc"

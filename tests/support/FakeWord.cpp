@@ -210,9 +210,9 @@ public:
         mInstance->Enter(QStringLiteral("Find"));
         return mFind;
     }
-    QByteArray CopyAsPicture() override
+    QByteArray PagesAsPdf() override
     {
-        mInstance->Enter(QStringLiteral("CopyAsPicture"));
+        mInstance->Enter(QStringLiteral("PagesAsPdf"));
         return mInstance->word.pdf;
     }
 

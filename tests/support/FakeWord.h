@@ -33,7 +33,7 @@
 //     FakeWord word;
 //     word.document.stories = {"Dear [RecipientName],", "header"};
 //     word.document.shapes = {{true, "[City]"}};
-//     word.FailOn("CopyAsPicture");          // every call fails
+//     word.FailOn("PagesAsPdf");          // every call fails
 //     word.FailOn("Execute", 3, "Busy");     // only the third call fails, with "Busy"
 class FakeWord : public Word::ApplicationFactory {
 public:
@@ -73,7 +73,7 @@ public:
 
     // What a newly opened document holds.
     Content document;
-    // What CopyAsPicture returns: a PDF document, one light grey US Letter page by default.
+    // What PagesAsPdf returns: a PDF document, one light grey US Letter page by default.
     QByteArray pdf;
 
     QStringList log;

@@ -13,19 +13,19 @@ public:
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
-    FileDescriptor(FileDescriptor&& other) noexcept : mFd(other.release()) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : mFd(other.Release()) {}
     FileDescriptor& operator=(FileDescriptor&& other) noexcept
     {
         if (this != &other) {
             if (mFd >= 0)
                 ::close(mFd);
-            mFd = other.release();
+            mFd = other.Release();
         }
         return *this;
     }
-    int get() const { return mFd; }
+    int Get() const { return mFd; }
     // Gives up ownership, for a caller that must see the result of close itself.
-    int release()
+    int Release()
     {
         const int fd = mFd;
         mFd = -1;

@@ -291,11 +291,11 @@ LeftoverFolder::LeftoverFolder(const QString& pattern)
     state.noted[mPath] = Kind::Folder;
 }
 
-void LeftoverFolder::remove()
+void LeftoverFolder::Remove()
 {
     if (mPath.isEmpty())
         return;
-    Remove(mPath, Kind::Folder);
+    ::Remove(mPath, Kind::Folder);
     ForgetLeftover(mPath);
 }
 

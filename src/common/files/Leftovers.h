@@ -31,16 +31,16 @@ void ForgetLeftover(const QString& path);
 class LeftoverFolder {
 public:
     explicit LeftoverFolder(const QString& pattern);
-    ~LeftoverFolder() { remove(); }
+    ~LeftoverFolder() { Remove(); }
     LeftoverFolder(const LeftoverFolder&) = delete;
     LeftoverFolder& operator=(const LeftoverFolder&) = delete;
 
-    bool isValid() const { return !mPath.isEmpty(); }
-    const QString& path() const { return mPath; }
+    bool IsValid() const { return !mPath.isEmpty(); }
+    const QString& Path() const { return mPath; }
     // Why no folder was made.
-    const QString& errorString() const { return mError; }
+    const QString& ErrorString() const { return mError; }
     // Removes the folder with what it holds, and forgets it.
-    void remove();
+    void Remove();
 
 private:
     QString mPath;

@@ -86,20 +86,20 @@ int OpenWorkingFolderOf(const QString& path)
 {
     const QString folder = QFileInfo(path).path();
     FileDescriptor fd(OpenFolder(folder));
-    if (fd.get() < 0) {
+    if (fd.Get() < 0) {
         if (errno == ELOOP)
             throw AppError(QStringLiteral("Refusing to use \"%1\": its folder \"%2\" is a symbolic link.")
                                .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(folder)));
         Fail(QStringLiteral("Cannot open the file"), path, errno);
     }
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
+    if (::fstat(fd.Get(), &info) != 0)
         Fail(QStringLiteral("Cannot examine the folder of"), path, errno);
     if (!PrivateFolder(info))
         throw AppError(QStringLiteral("Refusing to use \"%1\": its folder \"%2\" is not a private folder of your own (it "
                                       "belongs to another user, or others can write to it); it is left as it is.")
                            .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(folder)));
-    return fd.release();
+    return fd.Release();
 }
 
 QByteArray NameIn(const QString& path)
@@ -185,10 +185,10 @@ QString OwnWorkingFolder(const QString& temp, QString& found)
         return own;
     const FileDescriptor folder(OpenFolder(own));
     struct stat opened {};
-    if (S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && folder.get() >= 0 && ::fstat(folder.get(), &opened) == 0
+    if (S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && folder.Get() >= 0 && ::fstat(folder.Get(), &opened) == 0
         && IdentityOf(opened) == IdentityOf(info)) {
         if ((opened.st_mode & 07777) != 0700)
-            ::fchmod(folder.get(), 0700);
+            ::fchmod(folder.Get(), 0700);
         return own;
     }
     found = DescribeEntry(own, info);
@@ -203,16 +203,16 @@ QString FallbackFolder(const QString& temp, const QString& own, const QString& f
     const std::lock_guard lock(fallbacks.mutex);
     std::unique_ptr<LeftoverFolder>& kept = fallbacks.folders[temp];
     struct stat info {};
-    if (kept && kept->isValid() && ::lstat(QFile::encodeName(kept->path()).constData(), &info) == 0 && ClosedFolder(info))
-        return kept->path();
+    if (kept && kept->IsValid() && ::lstat(QFile::encodeName(kept->Path()).constData(), &info) == 0 && ClosedFolder(info))
+        return kept->Path();
     kept = std::make_unique<LeftoverFolder>(own + QStringLiteral("-XXXXXX"));
-    if (!kept->isValid())
+    if (!kept->IsValid())
         return QString();
     fallbacks.notice = QStringLiteral("The folder for your working files, \"%1\", is taken: %2 stands there, which is "
                                       "not a private folder of yours. It is left as it is; while Inkhaven runs, the "
                                       "working files go to \"%3\" instead, which is removed when Inkhaven ends.")
-                           .arg(QDir::toNativeSeparators(own), found, QDir::toNativeSeparators(kept->path()));
-    return kept->path();
+                           .arg(QDir::toNativeSeparators(own), found, QDir::toNativeSeparators(kept->Path()));
+    return kept->Path();
 }
 
 // The folder of the user's runtime files (XDG_RUNTIME_DIR) when it is a real folder of the
@@ -222,7 +222,7 @@ QString ClosedRuntimeFolder()
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     const FileDescriptor folder(runtime.isEmpty() ? -1 : OpenFolder(runtime));
     struct stat info {};
-    return folder.get() >= 0 && ::fstat(folder.get(), &info) == 0 && ClosedFolder(info) ? runtime : QString();
+    return folder.Get() >= 0 && ::fstat(folder.Get(), &info) == 0 && ClosedFolder(info) ? runtime : QString();
 }
 
 // A TEMP in which others may rename what the user makes (writable by others, without the
@@ -258,9 +258,9 @@ QString WorkingFolder()
         struct stat info {};
         // A folder that is missing, or no folder at all, stays the answer: no working file
         // can be made in it, and each step that needs one says so.
-        if (folder.get() < 0 && (errno == ENOENT || errno == ENOTDIR))
+        if (folder.Get() < 0 && (errno == ENOENT || errno == ENOTDIR))
             return temp;
-        if (folder.get() >= 0 && ::fstat(folder.get(), &info) == 0) {
+        if (folder.Get() >= 0 && ::fstat(folder.Get(), &info) == 0) {
             if (ClosedFolder(info))
                 return temp;
             if (S_ISDIR(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH)) && !(info.st_mode & S_ISVTX)) {
@@ -299,35 +299,35 @@ FileIdentity WriteBytesToFile(const QByteArray& bytes, const QString& path)
     struct stat info {};
     // What stands at the name and is not the user's own file is not opened at all: a FIFO
     // would block, a link would lead elsewhere.
-    if (::fstatat(folder.get(), name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
+    if (::fstatat(folder.Get(), name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
         && (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()))
         RefuseForeign(path, info.st_mode & S_IFMT);
-    FileDescriptor fd(::openat(folder.get(), name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-    if (fd.get() < 0) {
+    FileDescriptor fd(::openat(folder.Get(), name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (fd.Get() < 0) {
         if (errno == ELOOP)
             RefuseForeign(path, S_IFLNK);
         Fail(QStringLiteral("Cannot open the file"), path, errno);
     }
-    if (::fstat(fd.get(), &info) != 0)
+    if (::fstat(fd.Get(), &info) != 0)
         Fail(QStringLiteral("Cannot examine the file"), path, errno);
     if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
         RefuseForeign(path, info.st_mode & S_IFMT);
     // A working file is the user's alone, whatever mode a file of that name had before.
-    if ((info.st_mode & 07777) != 0600 && ::fchmod(fd.get(), 0600) != 0)
+    if ((info.st_mode & 07777) != 0600 && ::fchmod(fd.Get(), 0600) != 0)
         Fail(QStringLiteral("Cannot make the file private"), path, errno);
     NoteLeftoverFile(path, LeftoverName::Shared);
     // From here on the old content is gone. When the new one cannot be written whole (a
     // full disk, a size limit), the file goes as well: a part must not pass for the whole.
     try {
-        if (::ftruncate(fd.get(), 0) != 0)
+        if (::ftruncate(fd.Get(), 0) != 0)
             Fail(QStringLiteral("Cannot empty the file"), path, errno);
-        WriteAll(fd.get(), bytes, path);
-        if (::close(fd.release()) != 0)
+        WriteAll(fd.Get(), bytes, path);
+        if (::close(fd.Release()) != 0)
             Fail(QStringLiteral("Cannot finish writing the file"), path, errno);
     } catch (const AppError&) {
         struct stat now {};
-        if (::fstatat(folder.get(), name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && IdentityOf(now) == IdentityOf(info))
-            ::unlinkat(folder.get(), name.constData(), 0);
+        if (::fstatat(folder.Get(), name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && IdentityOf(now) == IdentityOf(info))
+            ::unlinkat(folder.Get(), name.constData(), 0);
         throw;
     }
     return IdentityOf(info);
@@ -336,15 +336,15 @@ FileIdentity WriteBytesToFile(const QByteArray& bytes, const QString& path)
 QByteArray ReadWrittenFile(const QString& path, FileIdentity written)
 {
     FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0)
+    if (fd.Get() < 0)
         Fail(QStringLiteral("Cannot open the file"), path, errno);
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
+    if (::fstat(fd.Get(), &info) != 0)
         Fail(QStringLiteral("Cannot examine the file"), path, errno);
     if (!S_ISREG(info.st_mode) || IdentityOf(info) != written)
         throw AppError(QStringLiteral("\"%1\" is not the file written a moment ago; it is left as it is.").arg(QDir::toNativeSeparators(path)));
     QFile file;
-    return ReadWhole(file, file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle), path);
+    return ReadWhole(file, file.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle), path);
 }
 
 void DeleteWrittenFile(const QString& path, FileIdentity written)
@@ -362,8 +362,8 @@ bool CreateNewFile(const QString& path)
 {
     const FileDescriptor folder(OpenWorkingFolderOf(path));
     const FileDescriptor fd(
-        ::openat(folder.get(), NameIn(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-    if (fd.get() < 0) {
+        ::openat(folder.Get(), NameIn(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (fd.Get() < 0) {
         if (errno == EEXIST)
             return false;
         Fail(QStringLiteral("Cannot create the file"), path, errno);
@@ -466,7 +466,7 @@ Part WritePart(const QString& source, const QString& target, bool replace)
         struct stat old {};
         if (replace && ::lstat(QFile::encodeName(target).constData(), &old) == 0 && S_ISREG(old.st_mode)
             && old.st_uid == ::geteuid())
-            ::fchmod(fd.get(), old.st_mode & 0777);
+            ::fchmod(fd.Get(), old.st_mode & 0777);
         for (;;) {
             const QByteArray piece = in.read(CopyChunk);
             if (in.error() != QFileDevice::NoError)
@@ -474,13 +474,13 @@ Part WritePart(const QString& source, const QString& target, bool replace)
             if (piece.isEmpty())
                 break;
             // Reported under the name the user knows, not the hidden one.
-            WriteAll(fd.get(), piece, target);
+            WriteAll(fd.Get(), piece, target);
         }
         struct stat written {};
-        if (::fstat(fd.get(), &written) != 0)
+        if (::fstat(fd.Get(), &written) != 0)
             Fail(QStringLiteral("Cannot write the file"), target, errno);
         part.identity = IdentityOf(written);
-        if (::close(fd.release()) != 0)
+        if (::close(fd.Release()) != 0)
             Fail(QStringLiteral("Cannot finish writing the file"), target, errno);
     } catch (const AppError&) {
         ::unlink(QFile::encodeName(part.path).constData());

@@ -59,12 +59,12 @@ QByteArray ReadSettingsFile(const QString& path, const QString& failure)
         throw AppError(failure.arg(path, reason));
     // Should something else have taken the name meanwhile, it is not waited on either.
     const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0 && errno == ENOENT)
+    if (fd.Get() < 0 && errno == ENOENT)
         return QByteArray();
     struct stat info {};
     QFile file;
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)
-        || !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)
+        || !file.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         throw AppError(failure.arg(path, StatusText(QSettings::AccessError)));
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError)

@@ -35,7 +35,7 @@ void SetButtonFace(QWidget& widget)
     for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         palette.setColor(group, QPalette::WindowText, QApplication::palette().color(group, QPalette::ButtonText));
     widget.setPalette(palette);
-    SetBackColor(widget, ButtonFaceColour());
+    SetBackColour(widget, ButtonFaceColour());
 }
 
 void ColourWindow(QWidget& window, bool withPictureBoxes)
@@ -58,7 +58,7 @@ QString SkinFile()
     return OptionalItemPath(QStringLiteral("x/o.cjs"));
 }
 
-void SetBackColor(QWidget& widget, const QColor& colour)
+void SetBackColour(QWidget& widget, const QColor& colour)
 {
     QPalette palette = widget.palette();
     palette.setColor(QPalette::Window, colour);
@@ -73,12 +73,12 @@ void SetDesignText(QPalette& palette, QPalette::ColorRole role)
     palette.setColor(QPalette::Disabled, role, DesignDisabledText);
 }
 
-void SetDesignBackColor(QWidget& widget, const QColor& colour)
+void SetDesignBackColour(QWidget& widget, const QColor& colour)
 {
     QPalette palette = widget.palette();
     SetDesignText(palette, QPalette::WindowText);
     widget.setPalette(palette);
-    SetBackColor(widget, colour);
+    SetBackColour(widget, colour);
 }
 
 void ApplySkin(QWidget& window)

@@ -13,7 +13,7 @@ QColor ButtonFaceColour();
 QString SkinFile();
 
 // Gives a widget its own background colour.
-void SetBackColor(QWidget& widget, const QColor& colour);
+void SetBackColour(QWidget& widget, const QColor& colour);
 
 // Text on a background the design fixes (the white of the data-entry window and of the push
 // buttons) takes the design's own text colours in palette's role: black, and the platform's
@@ -22,7 +22,7 @@ void SetBackColor(QWidget& widget, const QColor& colour);
 void SetDesignText(QPalette& palette, QPalette::ColorRole role);
 
 // Gives a widget a background colour of the design, with the design's text on it.
-void SetDesignBackColor(QWidget& widget, const QColor& colour);
+void SetDesignBackColour(QWidget& widget, const QColor& colour);
 
 // When the skin file is there (and not hidden): the window and its group boxes, labels,
 // option buttons, check boxes and picture boxes take the button-face colour (and the

@@ -28,7 +28,7 @@ QPoint CentredPosition(const QRect& screen, const QRect& available, const QSize&
                   PlaceAlong(screen.y(), screen.height(), available.y(), available.height(), outer.height()));
 }
 
-void CenterForm(QWidget& window)
+void CentreWindow(QWidget& window)
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)

@@ -18,7 +18,7 @@ class QWidget;
 QPoint CentredPosition(const QRect& screen, const QRect& available, const QSize& outer);
 
 // Moves the window to CentredPosition on the primary screen.
-void CenterForm(QWidget& window);
+void CentreWindow(QWidget& window);
 
 // "HAND-M.CUR" beside the executable, else in the data folder.
 QString HandCursorFile();

@@ -4,7 +4,7 @@
 // long the calls take, per office instance and per kind of call, so that a benchmark can
 // say where a generation run spends its time.
 
-#include "WordModel.h"
+#include "generation/WordModel.h"
 
 #include <QElapsedTimer>
 #include <QList>

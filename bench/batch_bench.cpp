@@ -49,19 +49,19 @@
 //     batch_bench open-template [lines] [rounds] (default 200 lines, 3 rounds)
 //     batch_bench long-run [lines]              (default 5000 lines)
 
-#include "BatchCommand.h"
-#include "BatchRun.h"
 #include "BenchSupport.h"
-#include "CsvReader.h"
-#include "FakeSettings.h"
-#include "LetterFill.h"
-#include "Leftovers.h"
-#include "LetterList.h"
-#include "LibreOfficeFactory.h"
-#include "Platform.h"
-#include "SettingsStore.h"
-#include "SpreadsheetFiles.h"
-#include "TerminationSignals.h"
+#include "batch/BatchCommand.h"
+#include "batch/BatchRun.h"
+#include "batch/LetterList.h"
+#include "core/Platform.h"
+#include "files/Leftovers.h"
+#include "files/SettingsStore.h"
+#include "generation/LetterFill.h"
+#include "lists/CsvReader.h"
+#include "office/LibreOfficeFactory.h"
+#include "process/TerminationSignals.h"
+#include "support/FakeSettings.h"
+#include "support/SpreadsheetFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

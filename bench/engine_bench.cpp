@@ -6,11 +6,11 @@
 //
 //     engine_bench [runs]        (default 5)
 
-#include "Fields.h"
-#include "LibreOfficeFactory.h"
-#include "PagePicture.h"
-#include "SafeFile.h"
-#include "TerminationSignals.h"
+#include "files/SafeFile.h"
+#include "generation/Fields.h"
+#include "generation/PagePicture.h"
+#include "office/LibreOfficeFactory.h"
+#include "process/TerminationSignals.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -14,7 +14,7 @@
 // temporary folder that is removed at the end.
 
 #include "BenchSupport.h"
-#include "PrestartingFactory.h"
+#include "office/PrestartingFactory.h"
 
 #include <QCoreApplication>
 #include <QDir>

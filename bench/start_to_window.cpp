@@ -16,8 +16,8 @@
 
 #include "BenchSupport.h"
 
-#include "LibreOfficeFactory.h"
-#include "TerminationSignals.h"
+#include "office/LibreOfficeFactory.h"
+#include "process/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,20 +2,19 @@
 
 #include "ui_DataEntryWindow.h"
 
-#include "AppError.h"
-#include "Dialogs.h"
-#include "ErrorReport.h"
-#include "Fields.h"
-#include "PreviewWindow.h"
-#include "GuardedProcedure.h"
-#include "Platform.h"
-#include "Resources.h"
-#include "WindowIdentity.h"
-#include "SettingsStore.h"
-#include "SplashWindow.h"
-#include "Theme.h"
-#include "WindowUtilities.h"
-#include "WordCheck.h"
+#include "core/AppError.h"
+#include "core/Dialogs.h"
+#include "core/GuardedProcedure.h"
+#include "core/Platform.h"
+#include "files/SettingsStore.h"
+#include "generation/Fields.h"
+#include "generation/WordCheck.h"
+#include "preview/PreviewWindow.h"
+#include "resources/Resources.h"
+#include "resources/WindowIdentity.h"
+#include "splash/SplashWindow.h"
+#include "ui/Theme.h"
+#include "ui/WindowUtilities.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "BusyInput.h"
-#include "GenerationRun.h"
 #include "Version.h"
+#include "generation/GenerationRun.h"
 
 #include <QCursor>
 #include <QString>
@@ -29,6 +29,11 @@ class DataEntryWindow;
 namespace Word {
 class ApplicationFactory;
 }
+
+// Where the error reports of "Clear/Reset Data" and "Load Sample/Example Data" say a
+// failure was.
+inline constexpr char ClearDataLocation[] = "Quillfold7/25/2013.Form1.PushButton3_Click";
+inline constexpr char SampleDataLocation[] = "Quillfold7/25/2013.Form1.PushButton4_Click";
 
 // The maker's home page, opened on about one start in a hundred.
 inline constexpr char HomePageAddress[] = INKHAVEN_HOMEPAGE;

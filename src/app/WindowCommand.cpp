@@ -1,7 +1,7 @@
 #include "WindowCommand.h"
 
-#include "CommandLine.h"
-#include "Resources.h"
+#include "core/CommandLine.h"
+#include "resources/Resources.h"
 
 #include <QCommandLineParser>
 

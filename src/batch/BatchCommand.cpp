@@ -1,18 +1,18 @@
 #include "BatchCommand.h"
 
-#include "AppError.h"
-#include "FileDescriptor.h"
-#include "CommandLine.h"
 #include "ConditionalText.h"
-#include "LetterFill.h"
-#include "ListReader.h"
-#include "OfficeCount.h"
-#include "Paths.h"
-#include "SpreadsheetReader.h"
-#include "SafeFile.h"
 #include "LetterSelection.h"
-#include "Resources.h"
+#include "OfficeCount.h"
 #include "UserTemplate.h"
+#include "core/AppError.h"
+#include "core/CommandLine.h"
+#include "files/FileDescriptor.h"
+#include "files/Paths.h"
+#include "files/SafeFile.h"
+#include "generation/LetterFill.h"
+#include "lists/ListReader.h"
+#include "lists/SpreadsheetReader.h"
+#include "resources/Resources.h"
 
 #include <QCommandLineParser>
 #include <QDate>
@@ -34,6 +34,9 @@
 #include <unistd.h>
 
 namespace {
+// The name of the built-in letter as the run hands it to its offices.
+constexpr char BuiltInTemplateName[] = "template.dot";
+
 // The largest number of offices the command takes.
 constexpr int MaxOffices = 64;
 
@@ -542,7 +545,7 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
                                 const LetterList& list, const EmptyCounts& whole, const EmptyCounts& run, BatchPlan& plan)
 {
     if (!userTemplate)
-        return {LetterTemplateBytes(), QLatin1String(TemplateCopyName), QString(), {}, {}, {}};
+        return {LetterTemplateBytes(), QLatin1String(BuiltInTemplateName), QString(), {}, {}, {}};
     const UserTemplateFile& file = *userTemplate;
     return {file.bytes, file.workingName, command.templatePath, file.pictures,
             [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty, senderFile = command.senderFile,

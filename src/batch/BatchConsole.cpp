@@ -1,9 +1,9 @@
 #include "BatchConsole.h"
 
-#include "CommandLine.h"
 #include "Progress.h"
-#include "Resources.h"
-#include "SafeFile.h"
+#include "core/CommandLine.h"
+#include "files/SafeFile.h"
+#include "resources/Resources.h"
 
 #include <QDir>
 

@@ -1,16 +1,16 @@
 #include "BatchRun.h"
 
-#include "AppError.h"
 #include "ConditionalText.h"
 #include "PdfMerge.h"
 #include "UserTemplate.h"
-#include "GuardedProcedure.h"
-#include "Leftovers.h"
-#include "LetterFill.h"
-#include "Paths.h"
-#include "Platform.h"
-#include "SafeFile.h"
-#include "WordModel.h"
+#include "core/AppError.h"
+#include "core/GuardedProcedure.h"
+#include "core/Platform.h"
+#include "files/Leftovers.h"
+#include "files/Paths.h"
+#include "files/SafeFile.h"
+#include "generation/LetterFill.h"
+#include "generation/WordModel.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "LetterFill.h"
 #include "LetterList.h"
 #include "LetterSelection.h"
 #include "UserTemplate.h"
+#include "generation/LetterFill.h"
 
 #include <QByteArray>
 #include <QDate>

@@ -1,7 +1,7 @@
 #include "ConditionalText.h"
 
-#include "AppError.h"
-#include "LetterFill.h"
+#include "core/AppError.h"
+#include "generation/LetterFill.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "LetterSelection.h"
-#include "WordModel.h"
+#include "generation/WordModel.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "LetterList.h"
 
-#include "AppError.h"
-#include "LetterText.h"
-#include "SettingsStore.h"
+#include "core/AppError.h"
+#include "files/SettingsStore.h"
+#include "generation/LetterText.h"
 
 #include <QHash>
 #include <QSet>

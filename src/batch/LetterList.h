@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CsvReader.h"
-#include "Fields.h"
+#include "generation/Fields.h"
+#include "lists/CsvReader.h"
 
 #include <QHash>
 #include <QList>

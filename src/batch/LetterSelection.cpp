@@ -1,6 +1,6 @@
 #include "LetterSelection.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>

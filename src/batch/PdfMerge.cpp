@@ -1,6 +1,6 @@
 #include "PdfMerge.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,12 +1,12 @@
 #include "UserTemplate.h"
 
-#include "AppError.h"
 #include "ConditionalText.h"
-#include "FileDescriptor.h"
-#include "Fields.h"
-#include "LetterFill.h"
 #include "LetterList.h"
-#include "ZipArchive.h"
+#include "core/AppError.h"
+#include "files/FileDescriptor.h"
+#include "generation/Fields.h"
+#include "generation/LetterFill.h"
+#include "lists/ZipArchive.h"
 
 #include <QDir>
 #include <QFile>

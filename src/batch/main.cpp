@@ -1,17 +1,17 @@
 // inkhaven-batch: the letter for every row of a list, made by offices kept running for
 // the whole list, without a window.
-#include "AppError.h"
 #include "BatchCommand.h"
 #include "BatchConsole.h"
 #include "BatchRun.h"
-#include "LetterFill.h"
-#include "Leftovers.h"
-#include "LibreOfficeFactory.h"
-#include "Platform.h"
-#include "Resources.h"
-#include "SafeFile.h"
-#include "SettingsStore.h"
-#include "TerminationSignals.h"
+#include "core/AppError.h"
+#include "core/Platform.h"
+#include "files/Leftovers.h"
+#include "files/SafeFile.h"
+#include "files/SettingsStore.h"
+#include "generation/LetterFill.h"
+#include "office/LibreOfficeFactory.h"
+#include "process/TerminationSignals.h"
+#include "resources/Resources.h"
 
 #include <QCoreApplication>
 

@@ -1,18 +1,18 @@
 #include "GenerationRun.h"
 
-#include "AppError.h"
-#include "Dialogs.h"
-#include "ErrorReport.h"
 #include "Fields.h"
 #include "GenerationSteps.h"
-#include "GuardedProcedure.h"
 #include "LetterFill.h"
 #include "PageSnapshot.h"
-#include "Paths.h"
-#include "Platform.h"
 #include "RunLock.h"
-#include "SafeFile.h"
 #include "WordModel.h"
+#include "WorkingFiles.h"
+#include "core/AppError.h"
+#include "core/Dialogs.h"
+#include "core/GuardedProcedure.h"
+#include "core/Platform.h"
+#include "files/Paths.h"
+#include "files/SafeFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Fields.h"
-#include "PointerShape.h"
 #include "RunLock.h"
-#include "SafeFile.h"
+#include "core/PointerShape.h"
+#include "files/SafeFile.h"
 
 #include <QByteArray>
 #include <QImage>

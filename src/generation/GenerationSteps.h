@@ -1,7 +1,10 @@
 #pragma once
 
-// The numbered steps of the run behind "Start Creating Template", as its error report names
-// them ("at line 146"): a reader sees what failed, a user's report still says where.
+// Where the error report of the run behind "Start Creating Template" says a failure was.
+inline constexpr char GenerationRunLocation[] = "Quillfold7/25/2013.Form1.PushButton6_Click";
+
+// The numbered steps of that run, as its error report names them ("at line 146"): a reader
+// sees what failed, a user's report still says where.
 namespace GenerationStep {
 enum : int {
     ShowHourglass = 100,

@@ -1,12 +1,12 @@
 #include "LetterFill.h"
 
-#include "AppError.h"
 #include "Fields.h"
 #include "GenerationSteps.h"
-#include "GuardedProcedure.h"
 #include "LetterText.h"
-#include "Platform.h"
 #include "WordModel.h"
+#include "core/AppError.h"
+#include "core/GuardedProcedure.h"
+#include "core/Platform.h"
 
 #include <QDate>
 #include <QLocale>

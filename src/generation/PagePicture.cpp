@@ -1,6 +1,6 @@
 #include "PagePicture.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 #include <QPainter>
 #include <QThread>

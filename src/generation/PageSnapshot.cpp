@@ -1,11 +1,11 @@
 #include "PageSnapshot.h"
 
-#include "AppError.h"
-#include "ErrorReport.h"
-#include "GuardedProcedure.h"
 #include "PagePicture.h"
-#include "Paths.h"
-#include "SafeFile.h"
+#include "WorkingFiles.h"
+#include "core/AppError.h"
+#include "core/GuardedProcedure.h"
+#include "files/Paths.h"
+#include "files/SafeFile.h"
 
 #include <QBuffer>
 #include <QClipboard>

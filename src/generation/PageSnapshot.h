@@ -1,13 +1,16 @@
 #pragma once
 
-#include "Dialogs.h"
-#include "SafeFile.h"
 #include "WordModel.h"
+#include "core/Dialogs.h"
+#include "files/SafeFile.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <stop_token>
+
+// Where the snapshot's error report says a failure was.
+inline constexpr char SnapshotLocation[] = "Tallowmere.Form1.SaveDocAsJPG";
 
 // What a snapshot made: the pages as a PDF document, for drawing them at other scales (empty
 // when no picture was written), and which file the picture was written to (none when it was

@@ -1,6 +1,6 @@
 #include "WordCheck.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 #include <exception>
 

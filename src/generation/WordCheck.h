@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Dialogs.h"
 #include "WordModel.h"
+#include "core/Dialogs.h"
 
 // Shown when no word processor can be started.
 inline constexpr char WordMissingMessage[] =

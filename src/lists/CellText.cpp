@@ -1,6 +1,6 @@
 #include "CellText.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 #include <QDateTime>
 #include <QLocale>

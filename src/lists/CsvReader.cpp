@@ -1,6 +1,6 @@
 #include "CsvReader.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 #include <QBuffer>
 #include <QStringDecoder>

@@ -1,7 +1,7 @@
 #include "ListReader.h"
 
-#include "AppError.h"
 #include "SpreadsheetReader.h"
+#include "core/AppError.h"
 
 #include <QDir>
 #include <QLocale>

@@ -1,7 +1,7 @@
 #include "OdsContent.h"
 
-#include "AppError.h"
 #include "CellText.h"
+#include "core/AppError.h"
 
 #include <QDateTime>
 #include <QXmlStreamReader>

@@ -1,9 +1,9 @@
 #include "SpreadsheetReader.h"
 
-#include "AppError.h"
 #include "OdsContent.h"
 #include "XlsxContent.h"
 #include "ZipArchive.h"
+#include "core/AppError.h"
 
 #include <QXmlStreamReader>
 

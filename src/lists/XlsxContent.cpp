@@ -1,7 +1,7 @@
 #include "XlsxContent.h"
 
-#include "AppError.h"
 #include "CellText.h"
+#include "core/AppError.h"
 
 #include <QDateTime>
 #include <QXmlStreamReader>

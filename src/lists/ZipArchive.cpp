@@ -1,6 +1,6 @@
 #include "ZipArchive.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 #include <QtEndian>
 

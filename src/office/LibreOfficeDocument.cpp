@@ -1,6 +1,6 @@
 #include "LibreOfficeUno.h"
 
-#include "SafeFile.h"
+#include "files/SafeFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "OfficeSandbox.h"
-#include "WordModel.h"
+#include "generation/WordModel.h"
 
 #include <QString>
 

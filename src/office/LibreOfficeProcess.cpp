@@ -1,11 +1,11 @@
 #include "LibreOfficeProcess.h"
 
-#include "AppError.h"
-#include "FileDescriptor.h"
-#include "Leftovers.h"
-#include "Paths.h"
-#include "ProcessGroups.h"
-#include "SafeFile.h"
+#include "core/AppError.h"
+#include "files/FileDescriptor.h"
+#include "files/Leftovers.h"
+#include "files/Paths.h"
+#include "files/SafeFile.h"
+#include "process/ProcessGroups.h"
 
 #include <QCryptographicHash>
 #include <QDir>

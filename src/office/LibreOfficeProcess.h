@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FileDescriptor.h"
-#include "Leftovers.h"
 #include "OfficeSandbox.h"
+#include "files/FileDescriptor.h"
+#include "files/Leftovers.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,10 +3,10 @@
 // The UNO side of the LibreOffice backend: the connection to one office process and the
 // helpers every backend object uses. Only the backend's own sources include this.
 
-#include "AppError.h"
 #include "LibreOfficeFactory.h"
 #include "LibreOfficeProcess.h"
-#include "WordModel.h"
+#include "core/AppError.h"
+#include "generation/WordModel.h"
 
 #include <QString>
 

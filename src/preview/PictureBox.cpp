@@ -1,6 +1,6 @@
 #include "PictureBox.h"
 
-#include "Theme.h"
+#include "ui/Theme.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>

@@ -2,17 +2,17 @@
 
 #include "ui_PreviewWindow.h"
 
-#include "AppError.h"
-#include "Dialogs.h"
 #include "DragMath.h"
-#include "ErrorReport.h"
-#include "GuardedProcedure.h"
-#include "Paths.h"
-#include "SafeFile.h"
 #include "SharpPage.h"
-#include "Theme.h"
-#include "WindowUtilities.h"
 #include "ZoomMath.h"
+#include "core/AppError.h"
+#include "core/Dialogs.h"
+#include "core/GuardedProcedure.h"
+#include "files/Paths.h"
+#include "files/SafeFile.h"
+#include "generation/WorkingFiles.h"
+#include "ui/Theme.h"
+#include "ui/WindowUtilities.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PointerShape.h"
 #include "ZoomMath.h"
+#include "core/PointerShape.h"
 
 #include <QByteArray>
 #include <QCursor>
@@ -21,6 +21,13 @@ class SharpPage;
 namespace Ui {
 class PreviewWindow;
 }
+
+// Where the error reports of the preview's procedures say a failure was: "< Back", the save,
+// and the two zoom buttons.
+inline constexpr char BackLocation[] = "Quillfold7/25/2013.Form2.PushButton8_Click";
+inline constexpr char SaveLocation[] = "Tallowmere.Form2.PushButton6_Click";
+inline constexpr char ZoomInLocation[] = "Quillfold7/25/2013.Form2.PushButton1_Click";
+inline constexpr char ZoomOutLocation[] = "Quillfold7/25/2013.Form2.PushButton2_Click";
 
 // The preview window: shows the page picture of the filled letter, zooms it, scrolls
 // and drags it inside the viewport, saves the filled document under a name the user

@@ -1,7 +1,7 @@
 #include "Resources.h"
 
-#include "AppError.h"
 #include "Version.h"
+#include "core/AppError.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -2,12 +2,12 @@
 
 #include "ui_SplashWindow.h"
 
-#include "Dialogs.h"
-#include "Paths.h"
-#include "Platform.h"
-#include "SettingsStore.h"
 #include "SplashGeometry.h"
-#include "WindowUtilities.h"
+#include "core/Dialogs.h"
+#include "core/Platform.h"
+#include "files/Paths.h"
+#include "files/SettingsStore.h"
+#include "ui/WindowUtilities.h"
 
 #include <QDir>
 #include <QEventLoop>

@@ -15,16 +15,16 @@
 // (else what differed) and "report <text>" for every error report (line breaks shown as
 // "|"); exits with 0 when nothing was reported, the picture matched and the save said
 // "Done.", else 1.
-#include "FakeDialogs.h"
-#include "FakePlatform.h"
-#include "FakeSettings.h"
-#include "DataEntryWindow.h"
-#include "Leftovers.h"
-#include "PreviewWindow.h"
-#include "OfficeEngine.h"
-#include "PageRendering.h"
-#include "PictureBox.h"
-#include "TerminationSignals.h"
+#include "app/DataEntryWindow.h"
+#include "files/Leftovers.h"
+#include "preview/PictureBox.h"
+#include "preview/PreviewWindow.h"
+#include "process/TerminationSignals.h"
+#include "support/FakeDialogs.h"
+#include "support/FakePlatform.h"
+#include "support/FakeSettings.h"
+#include "support/OfficeEngine.h"
+#include "support/PageRendering.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -5,19 +5,19 @@
 // onto a folder. The letter holds exactly what was typed, or the user is told clearly why
 // not, and every saved file reads back with antiword, catdoc and the office. Last, a letter
 // too long to show whole.
-#include "DocumentText.h"
-#include "FakeDialogs.h"
-#include "FakePlatform.h"
-#include "FakeSettings.h"
-#include "Fields.h"
-#include "DataEntryWindow.h"
-#include "PreviewWindow.h"
-#include "LetterText.h"
-#include "OfficeEngine.h"
-#include "PagePicture.h"
-#include "PageRendering.h"
-#include "PictureBox.h"
-#include "TerminationSignals.h"
+#include "app/DataEntryWindow.h"
+#include "generation/Fields.h"
+#include "generation/LetterText.h"
+#include "generation/PagePicture.h"
+#include "preview/PictureBox.h"
+#include "preview/PreviewWindow.h"
+#include "process/TerminationSignals.h"
+#include "support/DocumentText.h"
+#include "support/FakeDialogs.h"
+#include "support/FakePlatform.h"
+#include "support/FakeSettings.h"
+#include "support/OfficeEngine.h"
+#include "support/PageRendering.h"
 
 #include <QClipboard>
 #include <QDir>

@@ -1,15 +1,14 @@
 // The data-entry window: fields and their store, Clear and sample data, focus, hover and start-up.
-#include "ErrorReport.h"
-#include "FakeDialogs.h"
-#include "FakePlatform.h"
-#include "FakeSettings.h"
-#include "Fields.h"
-#include "DataEntryWindow.h"
-#include "PreviewWindow.h"
-#include "GroupBox.h"
-#include "SettingsStore.h"
-#include "SplashWindow.h"
-#include "WordModel.h"
+#include "app/DataEntryWindow.h"
+#include "files/SettingsStore.h"
+#include "generation/Fields.h"
+#include "generation/WordModel.h"
+#include "preview/PreviewWindow.h"
+#include "splash/SplashWindow.h"
+#include "support/FakeDialogs.h"
+#include "support/FakePlatform.h"
+#include "support/FakeSettings.h"
+#include "ui/GroupBox.h"
 
 #include <QClipboard>
 #include <QDir>

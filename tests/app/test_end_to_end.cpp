@@ -2,18 +2,18 @@
 // the preview, saving, "< Back" and closing. With INKHAVEN_SCREENSHOTS set to a folder, it
 // saves there the pictures of both windows the README and the AppStream description show
 // (scripts/screenshots runs it so on a display of its own).
-#include "DocumentText.h"
-#include "FakeDialogs.h"
-#include "FakePlatform.h"
-#include "FakeSettings.h"
-#include "Fields.h"
-#include "DataEntryWindow.h"
-#include "PreviewWindow.h"
-#include "OfficeEngine.h"
-#include "PageRendering.h"
-#include "PictureBox.h"
-#include "SharpPage.h"
-#include "TerminationSignals.h"
+#include "app/DataEntryWindow.h"
+#include "generation/Fields.h"
+#include "preview/PictureBox.h"
+#include "preview/PreviewWindow.h"
+#include "preview/SharpPage.h"
+#include "process/TerminationSignals.h"
+#include "support/DocumentText.h"
+#include "support/FakeDialogs.h"
+#include "support/FakePlatform.h"
+#include "support/FakeSettings.h"
+#include "support/OfficeEngine.h"
+#include "support/PageRendering.h"
 
 #include <QDir>
 #include <QLocale>

@@ -3,7 +3,7 @@
 // display going away; and instances killed outright, whose leftovers the next start
 // removes without touching what a running instance uses. Every ending leaves no office
 // process, no office folder, no office socket and no working file.
-#include "DocumentText.h"
+#include "support/DocumentText.h"
 
 #include <QDir>
 #include <QImage>

@@ -3,18 +3,18 @@
 // taken by another user; and two instances of the application that work in the same TEMP
 // at the same time. Every failure is reported, nothing the user has is lost,
 // no part of a file is left to pass for the letter, and the next run works.
-#include "DocumentText.h"
-#include "ErrorReport.h"
-#include "FakeDialogs.h"
-#include "FakePlatform.h"
-#include "FakeSettings.h"
-#include "Fields.h"
-#include "DataEntryWindow.h"
-#include "PreviewWindow.h"
-#include "OfficeEngine.h"
-#include "PageRendering.h"
-#include "PictureBox.h"
-#include "TerminationSignals.h"
+#include "app/DataEntryWindow.h"
+#include "generation/Fields.h"
+#include "generation/PageSnapshot.h"
+#include "preview/PictureBox.h"
+#include "preview/PreviewWindow.h"
+#include "process/TerminationSignals.h"
+#include "support/DocumentText.h"
+#include "support/FakeDialogs.h"
+#include "support/FakePlatform.h"
+#include "support/FakeSettings.h"
+#include "support/OfficeEngine.h"
+#include "support/PageRendering.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,18 +1,18 @@
 // The list of an inkhaven-batch run without an office: the letters it asks for, which
 // column fills which field, their file names, the progress line and the command line.
-#include "AppError.h"
-#include "BatchCommand.h"
-#include "BatchRun.h"
-#include "ConditionalText.h"
-#include "FakeSettings.h"
-#include "FakeWord.h"
-#include "LetterFill.h"
-#include "LetterList.h"
-#include "OfficeCount.h"
-#include "LetterText.h"
-#include "Progress.h"
-#include "SpreadsheetFiles.h"
-#include "UserTemplate.h"
+#include "batch/BatchCommand.h"
+#include "batch/BatchRun.h"
+#include "batch/ConditionalText.h"
+#include "batch/LetterList.h"
+#include "batch/OfficeCount.h"
+#include "batch/Progress.h"
+#include "batch/UserTemplate.h"
+#include "core/AppError.h"
+#include "generation/LetterFill.h"
+#include "generation/LetterText.h"
+#include "support/FakeSettings.h"
+#include "support/FakeWord.h"
+#include "support/SpreadsheetFiles.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

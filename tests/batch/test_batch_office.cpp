@@ -1,11 +1,11 @@
 // inkhaven-batch end to end: the real program with real offices turns a list into letters,
 // read back with an independent reader.
-#include "DocumentText.h"
-#include "Fields.h"
-#include "Platform.h"
-#include "SettingsStore.h"
-#include "SpreadsheetFiles.h"
 #include "Version.h"
+#include "core/Platform.h"
+#include "files/SettingsStore.h"
+#include "generation/Fields.h"
+#include "support/DocumentText.h"
+#include "support/SpreadsheetFiles.h"
 
 #include <QDirIterator>
 #include <QLocale>

@@ -1,9 +1,9 @@
 // The error report, guarded procedures and the settings store.
-#include "AppError.h"
-#include "ErrorReport.h"
-#include "FakeDialogs.h"
-#include "GuardedProcedure.h"
-#include "SettingsStore.h"
+#include "core/AppError.h"
+#include "core/ErrorReport.h"
+#include "core/GuardedProcedure.h"
+#include "files/SettingsStore.h"
+#include "support/FakeDialogs.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,8 +45,8 @@ void CommonTest::initTestCase()
 
 void CommonTest::errorReportText()
 {
-    QCOMPARE(ErrorReportText(QStringLiteral("File not found"), QLatin1String(ClearDataLocation), 102),
-             QStringLiteral("File not found\r\nin ") + QLatin1String(ClearDataLocation) + QStringLiteral(" at line 102\r\r"
+    QCOMPARE(ErrorReportText(QStringLiteral("File not found"), QStringLiteral("Module.Form1.Button_Click"), 102),
+             QStringLiteral("File not found\r\nin Module.Form1.Button_Click at line 102\r\r"
                             "Please email screenshot of this message to support@kestrelworks.example"));
 }
 

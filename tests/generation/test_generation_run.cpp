@@ -1,13 +1,14 @@
 // The generation run against the word-processor double: step sequence and reports,
 // replacement order, working files and the hand-over to the preview.
-#include "ErrorReport.h"
-#include "FakeDialogs.h"
-#include "FakeGenerationHost.h"
-#include "FakePlatform.h"
-#include "FakeWord.h"
-#include "Fields.h"
-#include "GenerationRun.h"
-#include "PageRendering.h"
+#include "generation/Fields.h"
+#include "generation/GenerationRun.h"
+#include "generation/GenerationSteps.h"
+#include "generation/PageSnapshot.h"
+#include "support/FakeDialogs.h"
+#include "support/FakeGenerationHost.h"
+#include "support/FakePlatform.h"
+#include "support/FakeWord.h"
+#include "support/PageRendering.h"
 
 #include <QDir>
 #include <QFile>

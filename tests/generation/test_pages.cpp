@@ -1,8 +1,8 @@
 // The page composition of the snapshot's rendering: the pages of a PDF stacked into one
 // picture at screen resolution.
 
-#include "AppError.h"
-#include "PagePicture.h"
+#include "core/AppError.h"
+#include "generation/PagePicture.h"
 
 #include <QBuffer>
 #include <QGuiApplication>

@@ -2,14 +2,14 @@
 // hostile: texts the letter cannot take as they are, texts that look like tags (in stories
 // and shapes), and the lock that makes the runs of two instances follow one another. The
 // end-to-end tests in tests/app cover the same against the real office.
-#include "FakeDialogs.h"
-#include "FakeGenerationHost.h"
-#include "FakePlatform.h"
-#include "FakeWord.h"
-#include "Fields.h"
-#include "GenerationRun.h"
-#include "LetterText.h"
-#include "RunLock.h"
+#include "generation/Fields.h"
+#include "generation/GenerationRun.h"
+#include "generation/LetterText.h"
+#include "generation/RunLock.h"
+#include "support/FakeDialogs.h"
+#include "support/FakeGenerationHost.h"
+#include "support/FakePlatform.h"
+#include "support/FakeWord.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,12 +1,11 @@
 // The page snapshot and the office check against the in-memory word processor.
 
-#include "AppError.h"
-#include "ErrorReport.h"
-#include "FakeDialogs.h"
-#include "FakeWord.h"
-#include "PageRendering.h"
-#include "PageSnapshot.h"
-#include "WordCheck.h"
+#include "core/AppError.h"
+#include "generation/PageSnapshot.h"
+#include "generation/WordCheck.h"
+#include "support/FakeDialogs.h"
+#include "support/FakeWord.h"
+#include "support/PageRendering.h"
 
 #include <QClipboard>
 #include <QFile>

@@ -1,10 +1,10 @@
 // The reading of lists: separated text in any encoding, read whole or as a stream, and
 // spreadsheets with each cell as the spreadsheet shows it.
-#include "AppError.h"
-#include "CellText.h"
-#include "CsvReader.h"
-#include "SpreadsheetFiles.h"
-#include "SpreadsheetReader.h"
+#include "core/AppError.h"
+#include "lists/CellText.h"
+#include "lists/CsvReader.h"
+#include "lists/SpreadsheetReader.h"
+#include "support/SpreadsheetFiles.h"
 
 #include <QIODevice>
 #include <QSet>

@@ -2,18 +2,18 @@
 // saves and renders; the produced .doc files are read back with antiword and catdoc.
 // After every test no office process of this test is left and its private folders are gone.
 
-#include "AppError.h"
-#include "ChildProcesses.h"
-#include "FileDescriptor.h"
-#include "CompoundFile.h"
-#include "DocumentText.h"
-#include "FakeDialogs.h"
-#include "LibreOfficeFactory.h"
-#include "OtherUser.h"
-#include "PageSnapshot.h"
-#include "TerminationSignals.h"
-#include "WordBinaryDocument.h"
-#include "WordCheck.h"
+#include "core/AppError.h"
+#include "files/FileDescriptor.h"
+#include "generation/PageSnapshot.h"
+#include "generation/WordCheck.h"
+#include "office/LibreOfficeFactory.h"
+#include "process/TerminationSignals.h"
+#include "support/ChildProcesses.h"
+#include "support/CompoundFile.h"
+#include "support/DocumentText.h"
+#include "support/FakeDialogs.h"
+#include "support/OtherUser.h"
+#include "support/WordBinaryDocument.h"
 
 #include <QClipboard>
 #include <QDir>

@@ -4,18 +4,18 @@
 // or working file is left once the preview is gone, and the next run works. Prestarted
 // offices killed or stopped while they wait cost the run nothing: it gets working ones.
 
-#include "ChildProcesses.h"
-#include "DocumentText.h"
-#include "FakeDialogs.h"
-#include "FakeGenerationHost.h"
-#include "FakePlatform.h"
-#include "Fields.h"
-#include "GenerationRun.h"
-#include "LibreOfficeFactory.h"
-#include "PageRendering.h"
-#include "Platform.h"
-#include "PrestartingFactory.h"
-#include "TerminationSignals.h"
+#include "core/Platform.h"
+#include "generation/Fields.h"
+#include "generation/GenerationRun.h"
+#include "office/LibreOfficeFactory.h"
+#include "office/PrestartingFactory.h"
+#include "process/TerminationSignals.h"
+#include "support/ChildProcesses.h"
+#include "support/DocumentText.h"
+#include "support/FakeDialogs.h"
+#include "support/FakeGenerationHost.h"
+#include "support/FakePlatform.h"
+#include "support/PageRendering.h"
 
 #include <QDir>
 #include <QFile>

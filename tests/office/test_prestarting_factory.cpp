@@ -1,8 +1,8 @@
 // Office instances started ahead of need: handed over in order, replaced at once, started
 // on long-lived threads, failures passed on or replaced, unused ones ended, broken ones
 // skipped, ones quit untouched kept.
-#include "AppError.h"
-#include "PrestartingFactory.h"
+#include "core/AppError.h"
+#include "office/PrestartingFactory.h"
 
 #include <QtTest>
 

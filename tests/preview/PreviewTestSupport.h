@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FakeDialogs.h"
-#include "PreviewWindow.h"
-#include "PictureBox.h"
+#include "preview/PictureBox.h"
+#include "preview/PreviewWindow.h"
+#include "support/FakeDialogs.h"
 
 #include <QFile>
 #include <QImage>

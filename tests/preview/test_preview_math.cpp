@@ -1,6 +1,6 @@
-#include "DragMath.h"
-#include "PageTiles.h"
-#include "ZoomMath.h"
+#include "preview/DragMath.h"
+#include "preview/PageTiles.h"
+#include "preview/ZoomMath.h"
 
 #include <QTest>
 

@@ -1,4 +1,3 @@
-#include "ErrorReport.h"
 #include "PreviewTestSupport.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "PageRendering.h"
 #include "PreviewTestSupport.h"
-#include "SharpPage.h"
+#include "preview/SharpPage.h"
+#include "support/PageRendering.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -2,7 +2,7 @@
 // headless LibreOffice with a profile of its own, then read page by page with Poppler.
 
 #include "LetterExpectations.h"
-#include "PageRendering.h"
+#include "support/PageRendering.h"
 
 #include <poppler-qt6.h>
 

@@ -2,9 +2,9 @@
 // Word file information block, the stories, the header, the section and, as a cross-check,
 // what two independent .doc readers make of it.
 
-#include "CompoundFile.h"
 #include "LetterExpectations.h"
-#include "WordBinaryDocument.h"
+#include "support/CompoundFile.h"
+#include "support/WordBinaryDocument.h"
 
 #include <QProcess>
 #include <QStandardPaths>

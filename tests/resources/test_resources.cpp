@@ -2,11 +2,11 @@
 // executable that links it as any other would: the template bytes, the icons and the
 // product identity; and the icon files and desktop entry as they are committed and installed.
 
-#include "AppError.h"
 #include "LetterExpectations.h"
-#include "Resources.h"
-#include "WindowIdentity.h"
-#include "SettingsStore.h"
+#include "core/AppError.h"
+#include "files/SettingsStore.h"
+#include "resources/Resources.h"
+#include "resources/WindowIdentity.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

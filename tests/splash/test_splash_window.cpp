@@ -1,8 +1,8 @@
-#include "Dialogs.h"
-#include "FakePlatform.h"
-#include "FakeSettings.h"
-#include "SplashWindow.h"
-#include "SplashGeometry.h"
+#include "core/Dialogs.h"
+#include "splash/SplashGeometry.h"
+#include "splash/SplashWindow.h"
+#include "support/FakePlatform.h"
+#include "support/FakeSettings.h"
 
 #include <QCheckBox>
 #include <QDir>

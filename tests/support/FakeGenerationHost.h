@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Fields.h"
-#include "GenerationRun.h"
+#include "generation/Fields.h"
+#include "generation/GenerationRun.h"
 
 #include <QImage>
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform.h"
+#include "core/Platform.h"
 
 #include <QList>
 #include <QUrl>

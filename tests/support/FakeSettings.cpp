@@ -1,6 +1,6 @@
 #include "FakeSettings.h"
 
-#include "AppError.h"
+#include "core/AppError.h"
 
 QString FakeSettings::Address(const QString& application, const QString& section, const QString& key)
 {

@@ -1,8 +1,8 @@
 #include "FakeWord.h"
 
-#include "AppError.h"
 #include "PageRendering.h"
-#include "SafeFile.h"
+#include "core/AppError.h"
+#include "files/SafeFile.h"
 
 #include <QFileInfo>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #include "OfficeEngine.h"
 
-#include "LibreOfficeFactory.h"
-#include "PrestartingFactory.h"
+#include "office/LibreOfficeFactory.h"
+#include "office/PrestartingFactory.h"
 
 std::unique_ptr<Word::ApplicationFactory> MakeOfficeEngine()
 {

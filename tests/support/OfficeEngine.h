@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WordModel.h"
+#include "generation/WordModel.h"
 
 #include <QString>
 

@@ -1,15 +1,14 @@
 #include "SafeFile.h"
 
-#include "AppError.h"
 #include "FileDescriptor.h"
 #include "Leftovers.h"
 #include "Paths.h"
+#include "core/AppError.h"
 
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -284,12 +283,6 @@ QString TakeWorkingFolderNotice()
     Fallbacks& fallbacks = SharedFallbacks();
     const std::lock_guard lock(fallbacks.mutex);
     return std::exchange(fallbacks.notice, QString());
-}
-
-bool IsWorkingFileName(const QString& name)
-{
-    static const QRegularExpression letter(QStringLiteral("^%1[1-9]{8}\\.doc$").arg(QLatin1String(WorkingLetterPrefix)));
-    return name == QLatin1String(TemplateCopyName) || name == QLatin1String(SnapshotFileName) || letter.match(name).hasMatch();
 }
 
 FileIdentity WriteBytesToFile(const QByteArray& bytes, const QString& path)

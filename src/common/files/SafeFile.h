@@ -22,15 +22,6 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
-// The application's working files in the working folder: the template copy, the page
-// picture, and the working letters, named by this prefix, eight digits 1-9 and ".doc".
-inline constexpr char TemplateCopyName[] = "template.dot";
-inline constexpr char SnapshotFileName[] = "temp.bmp";
-inline constexpr char WorkingLetterPrefix[] = "varnel";
-
-// Whether name is that of a working file (above).
-bool IsWorkingFileName(const QString& name);
-
 // The folder for the working files: TempFolder() when it is a real folder of the user's own
 // that no other user can read, write or enter; otherwise the user's folder "inkhaven-<uid>"
 // inside it, made with mode 0700 when missing (and made 0700 again when it is the user's own

@@ -1,7 +1,7 @@
 #include "SettingsStore.h"
 
-#include "AppError.h"
 #include "FileDescriptor.h"
+#include "core/AppError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform.h"
+#include "core/Platform.h"
 
 // Hands addresses to the desktop's web browser.
 class DesktopUrlOpener : public UrlOpener {

@@ -1,6 +1,6 @@
 #include "Theme.h"
 
-#include "Paths.h"
+#include "files/Paths.h"
 
 #include <QApplication>
 #include <QCheckBox>

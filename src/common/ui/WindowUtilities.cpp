@@ -1,6 +1,6 @@
 #include "WindowUtilities.h"
 
-#include "Paths.h"
+#include "files/Paths.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PointerShape.h"
+#include "core/PointerShape.h"
 
 #include <QCursor>
 #include <QPoint>

@@ -1,7 +1,7 @@
 #include "TerminationSignals.h"
 
-#include "Leftovers.h"
 #include "ProcessGroups.h"
+#include "files/Leftovers.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -170,7 +170,6 @@ double LettersPerSecond(const QString& path, int lines, const QString& folder, i
     command.options.outputFolder = QDir(folder).filePath(QStringLiteral("%1-%2").arg(QFileInfo(path).fileName()).arg(round));
     command.options.offices = QThread::idealThreadCount();
     int made = 0;
-    const std::atomic<bool> stop = false;
     QElapsedTimer timer;
     timer.start();
     double planned = 0;
@@ -179,7 +178,7 @@ double LettersPerSecond(const QString& path, int lines, const QString& folder, i
         planned = Bench::Ms(timer) / 1000;
         LibreOfficeFactory office;
         MakeLetters(plan.jobs, command.options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}},
-                    stop, {}, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
+                    {}, {}, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
     }
     const double seconds = Bench::Ms(timer) / 1000;
     QDir(command.options.outputFolder).removeRecursively();
@@ -345,13 +344,12 @@ int ConditionsBench(int lines, int rounds, const QString& folder)
             command.options.offices = 1;
             FakeSettings settings;
             int made = 0;
-            const std::atomic<bool> stop = false;
             QElapsedTimer timer;
             timer.start();
             {
                 const BatchPlan plan = PlanBatch(command, settings, QStringLiteral("8. Dezember 2026"));
                 LibreOfficeFactory office;
-                MakeLetters(plan.jobs, command.options, office, plan.letterTemplate, stop, {},
+                MakeLetters(plan.jobs, command.options, office, plan.letterTemplate, {}, {},
                             [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
             }
             QDir(command.options.outputFolder).removeRecursively();
@@ -376,11 +374,10 @@ bool MadeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options
                  const std::function<void(double seconds)>& made)
 {
     int count = 0;
-    const std::atomic<bool> stop = false;
     QElapsedTimer timer;
     timer.start();
     LibreOfficeFactory office;
-    MakeLetters(jobs, options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}}, stop, {},
+    MakeLetters(jobs, options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}}, {}, {},
                 [&](const LetterReport& report) {
         if (report.outcome != LetterOutcome::Made) {
             err << "row " << report.row << ": " << report.message << "\n";
@@ -543,7 +540,6 @@ double TimedRun(BatchCommand command, int lines, const QString& folder, const QB
     QSettingsStore settings;
     command.options.offices = QThread::idealThreadCount();
     int made = 0;
-    const std::atomic<bool> stop = false;
     QElapsedTimer timer;
     timer.start();
     {
@@ -551,7 +547,7 @@ double TimedRun(BatchCommand command, int lines, const QString& folder, const QB
         LibreOfficeFactory office({}, QString(), sandboxing);
         const BatchResult result =
             MakeLetters(plan.jobs, command.options, office, LetterTemplate{letter, QStringLiteral("template.dot"), QString(), {}},
-                        stop, {}, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
+                        {}, {}, [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
         if (result.merged)
             merged = *result.merged;
     }
@@ -601,12 +597,10 @@ int OutputsBench(int lines, int rounds, const QString& folder, const QByteArray&
     QList<double> mergeBytes;
     for (int round = 0; round < rounds; ++round) {
         for (const auto& [name, arguments] : ways) {
-            QString error;
-            const std::optional<BatchCommand> command = ParseBatchCommand(arguments + QStringList{list, letters}, error);
             MergeReport report;
-            const double rate = command ? TimedRun(*command, lines, letters, letter, report) : 0;
+            const double rate = TimedRun(ParseBatchCommand(arguments + QStringList{list, letters}), lines, letters, letter, report);
             if (rate <= 0) {
-                err << name << ": not every letter was made " << error << report.problem << "\n";
+                err << name << ": not every letter was made " << report.problem << "\n";
                 return 1;
             }
             rates[name].append(rate);
@@ -658,8 +652,7 @@ int SandboxBench(int lines, int rounds, const QString& folder, const QByteArray&
         return 1;
     }
     const QString letters = QDir(folder).filePath(QStringLiteral("letters"));
-    QString error;
-    const std::optional<BatchCommand> command = ParseBatchCommand({list, letters}, error);
+    const BatchCommand command = ParseBatchCommand({list, letters});
     QHash<int, QList<double>> starts;
     QHash<int, QList<double>> rates;
     QList<double> startRatios;
@@ -671,9 +664,9 @@ int SandboxBench(int lines, int rounds, const QString& folder, const QByteArray&
             const int key = static_cast<int>(way);
             starts[key].append(OfficeStartMs(way));
             MergeReport merged;
-            const double rate = command ? TimedRun(*command, lines, letters, letter, merged, way) : 0;
+            const double rate = TimedRun(command, lines, letters, letter, merged, way);
             if (rate <= 0) {
-                err << "not every letter was made " << error << "\n";
+                err << "not every letter was made\n";
                 return 1;
             }
             rates[key].append(rate);

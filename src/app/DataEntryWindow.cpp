@@ -148,7 +148,8 @@ void DataEntryWindow::StartUp()
     // Neither a splash nor a settings store that fails may keep the user from the window.
     try {
         mSplash->ShowAtStartUp();
-    } catch (...) {
+    } catch (const AppError&) {
+        // The settings file it could not read is reported once by RestoreFields below.
         mSplash->hide();
     }
     // A signal during the splash ends the application before the rest of start-up.

@@ -40,9 +40,9 @@ constexpr char BuiltInTemplateName[] = "template.dot";
 // The largest number of offices the command takes.
 constexpr int MaxOffices = 64;
 
-// Puts an option's value (empty for an option without one) into the command; false, with
-// a one-line error, when the value cannot be used.
-using ReadOption = std::function<bool(const QString& value, BatchCommand& command, QString& error)>;
+// Puts an option's value (empty for an option without one) into the command; throws
+// AppError with a one-line message when the value cannot be used.
+using ReadOption = std::function<void(const QString& value, BatchCommand& command)>;
 
 // An option of the command: how it is written and described, and where its value goes.
 struct CommandOption {
@@ -53,55 +53,48 @@ struct CommandOption {
 // An option without a value, which sets flag.
 ReadOption SetFlag(bool BatchOptions::*flag)
 {
-    return [flag](const QString&, BatchCommand& command, QString&) {
+    return [flag](const QString&, BatchCommand& command) {
         command.options.*flag = true;
-        return true;
     };
 }
 
 ReadOption SetFlag(bool BatchCommand::*flag)
 {
-    return [flag](const QString&, BatchCommand& command, QString&) {
+    return [flag](const QString&, BatchCommand& command) {
         command.*flag = true;
-        return true;
     };
 }
 
 // An option whose value is taken as it stands, into text of the command or of its options.
 ReadOption SetText(QString BatchCommand::*text)
 {
-    return [text](const QString& value, BatchCommand& command, QString&) {
+    return [text](const QString& value, BatchCommand& command) {
         command.*text = value;
-        return true;
     };
 }
 
 ReadOption SetText(QString BatchOptions::*text)
 {
-    return [text](const QString& value, BatchCommand& command, QString&) {
+    return [text](const QString& value, BatchCommand& command) {
         command.options.*text = value;
-        return true;
     };
 }
 
-bool ReadOffices(const QString& value, BatchCommand& command, QString& error)
+void ReadOffices(const QString& value, BatchCommand& command)
 {
     bool ok = false;
     command.options.offices = value.toInt(&ok);
     if (!ok || command.options.offices < 1 || command.options.offices > MaxOffices) {
-        error = QStringLiteral("--offices takes a number from 1 to %1, not '%2'.").arg(MaxOffices).arg(value);
-        return false;
+        throw AppError(QStringLiteral("--offices takes a number from 1 to %1, not '%2'.").arg(MaxOffices).arg(value));
     }
-    return true;
 }
 
-bool ReadEncoding(const QString& value, BatchCommand& command, QString&)
+void ReadEncoding(const QString& value, BatchCommand& command)
 {
     command.encoding = value;
-    return true;
 }
 
-bool ReadSeparator(const QString& value, BatchCommand& command, QString& error)
+void ReadSeparator(const QString& value, BatchCommand& command)
 {
     const QString name = value.toLower();
     if (name == QLatin1String(",") || name == QLatin1String("comma"))
@@ -111,89 +104,73 @@ bool ReadSeparator(const QString& value, BatchCommand& command, QString& error)
     else if (name == QLatin1String("\t") || name == QLatin1String("\\t") || name == QLatin1String("tab"))
         command.separator = QLatin1Char('\t');
     else {
-        error = QStringLiteral("--separator takes comma, semicolon or tab, not '%1'.").arg(value);
-        return false;
+        throw AppError(QStringLiteral("--separator takes comma, semicolon or tab, not '%1'.").arg(value));
     }
-    return true;
 }
 
-bool ReadDate(const QString& value, BatchCommand& command, QString& error)
+void ReadDate(const QString& value, BatchCommand& command)
 {
     static const QRegularExpression form(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
     command.options.date = QDate::fromString(value, Qt::ISODate);
     if (!form.match(value).hasMatch() || !command.options.date.isValid()) {
-        error = QStringLiteral("--date takes a date as YYYY-MM-DD, not '%1'.").arg(value);
-        return false;
+        throw AppError(QStringLiteral("--date takes a date as YYYY-MM-DD, not '%1'.").arg(value));
     }
-    return true;
 }
 
 // --pdf is --format doc,pdf; with --format (read before it) the two are added to its files.
-bool ReadPdf(const QString&, BatchCommand& command, QString&)
+void ReadPdf(const QString&, BatchCommand& command)
 {
     for (const LetterFormat format : {LetterFormat::Doc, LetterFormat::Pdf}) {
         if (std::find(command.options.formats.begin(), command.options.formats.end(), format) == command.options.formats.end())
             command.options.formats.push_back(format);
     }
-    return true;
 }
 
 // A format must show some part of the date: one that shows two dates that differ in day,
 // month and year alike the same way shows none.
-bool ReadDateFormat(const QString& value, BatchCommand& command, QString& error)
+void ReadDateFormat(const QString& value, BatchCommand& command)
 {
     if (LetterDate(QDate(2001, 2, 3), value) == LetterDate(QDate(2012, 11, 24), value)) {
-        error = QStringLiteral("--date-format '%1' shows no part of the date; use the letters d, M and y, as in "
-                               "'d MMMM yyyy'.")
-                    .arg(value);
-        return false;
+        throw AppError(QStringLiteral("--date-format '%1' shows no part of the date; use the letters d, M and y, as in "
+                                      "'d MMMM yyyy'.")
+                           .arg(value));
     }
     command.options.dateFormat = value;
-    return true;
 }
 
-bool ReadLanguage(const QString& value, BatchCommand& command, QString& error)
+void ReadLanguage(const QString& value, BatchCommand& command)
 {
     const QLocale locale(QString(value).replace(QLatin1Char('-'), QLatin1Char('_')));
     if (locale.language() == QLocale::C && value.compare(QLatin1String("C"), Qt::CaseInsensitive) != 0) {
-        error = QStringLiteral("--language takes a language such as de, fr_CH or en_GB, not '%1'.").arg(value);
-        return false;
+        throw AppError(QStringLiteral("--language takes a language such as de, fr_CH or en_GB, not '%1'.").arg(value));
     }
     command.options.language = locale;
-    return true;
 }
 
-bool ReadMap(const QString& value, BatchCommand& command, QString& error)
+void ReadMap(const QString& value, BatchCommand& command)
 {
     const qsizetype equals = value.lastIndexOf(QLatin1Char('='));
     const QString column = value.left(equals).trimmed();
     const QString tag = TagName(value.mid(equals + 1));
     if (equals < 0 || column.isEmpty() || tag.isEmpty()) {
-        error = QStringLiteral("--map takes COLUMN=FIELD, such as \"Ort=City2\", not '%1'.").arg(value);
-        return false;
+        throw AppError(QStringLiteral("--map takes COLUMN=FIELD, such as \"Ort=City2\", not '%1'.").arg(value));
     }
     command.map.append({column, tag});
-    return true;
 }
 
-bool ReadAllowedEmpty(const QString& value, BatchCommand& command, QString& error)
+void ReadAllowedEmpty(const QString& value, BatchCommand& command)
 {
     for (const QString& part : value.split(QLatin1Char(','))) {
         if (TagName(part).isEmpty()) {
-            error = QStringLiteral("--allow-empty takes fields or tags, comma-separated, such as YourTitle,ST, not '%1'.").arg(value);
-            return false;
+            throw AppError(QStringLiteral("--allow-empty takes fields or tags, comma-separated, such as YourTitle,ST, not '%1'.").arg(value));
         }
         command.allowedEmpty.insert(ColumnKey(TagName(part)));
     }
-    return true;
 }
 
-bool ReadFormats(const QString& value, BatchCommand& command, QString& error)
+void ReadFormats(const QString& value, BatchCommand& command)
 {
-    const std::optional<std::vector<LetterFormat>> formats = ParseFormats(value, error);
-    if (formats)
-        command.options.formats = *formats;
-    return formats.has_value();
+    command.options.formats = ParseFormats(value);
 }
 
 // Every option the command takes, in the order --help lists them; an option is added here
@@ -256,30 +233,25 @@ const std::vector<CommandOption>& CommandOptions()
                                            "given again, and every one must hold; the letters keep the names a run of "
                                            "the whole list gives them"),
                             QStringLiteral("CONDITION")),
-         [](const QString& value, BatchCommand& command, QString& error) {
-             const auto condition = ParseRowCondition(value, error);
-             if (condition)
-                 command.where.push_back(*condition);
-             return condition.has_value();
+         [](const QString& value, BatchCommand& command) {
+             const std::optional<RowCondition> condition = RowConditionOf(value);
+             if (!condition)
+                 throw AppError(QStringLiteral("--where takes COLUMN=VALUE, COLUMN!=VALUE, \"COLUMN is empty\" or "
+                                               "\"COLUMN is not empty\", not '%1'.")
+                                    .arg(value));
+             command.where.push_back(*condition);
          }},
         {QCommandLineOption(QStringLiteral("lines"),
                             QStringLiteral("only these rows of the list, such as 2-50,75,100- (rows as a spreadsheet "
                                            "program numbers them: the column names are row 1)"),
                             QStringLiteral("RANGES")),
-         [](const QString& value, BatchCommand& command, QString& error) {
-             const auto ranges = ParseRowRanges(value, error);
-             command.lines = ranges.value_or(std::vector<RowRange>());
-             return ranges.has_value();
-         }},
+         [](const QString& value, BatchCommand& command) { command.lines = ParseRowRanges(value); }},
         {QCommandLineOption(QStringLiteral("shard"),
                             QStringLiteral("only the K-th of N parts of the list, for N runs side by side (on as many "
                                            "machines, into one folder): disjoint, together the whole list, each letter "
                                            "named as in one run"),
                             QStringLiteral("K/N")),
-         [](const QString& value, BatchCommand& command, QString& error) {
-             command.shard = ParseShard(value, error);
-             return command.shard.has_value();
-         }},
+         [](const QString& value, BatchCommand& command) { command.shard = ParseShard(value); }},
         {QCommandLineOption(QStringLiteral("keep-empty-paragraphs"),
                             QStringLiteral("keep a paragraph whose tags are all empty as a blank line (else it is left "
                                            "out of the letter, as an address line without text)")),
@@ -367,7 +339,7 @@ QString Described(const ShownText& shown)
 std::vector<ShownText> BuiltInLetterShows()
 {
     std::vector<ShownText> shown;
-    for (const int field : FieldsInLetterOrder())
+    for (const int field : FieldsInLetterOrder)
         shown.push_back({QString::fromLatin1(FieldTags[static_cast<std::size_t>(field)]), {QString(), field}});
     return shown;
 }
@@ -659,7 +631,7 @@ void CheckMergedFile(const BatchOptions& options)
 }
 }
 
-std::optional<std::vector<LetterFormat>> ParseFormats(const QString& text, QString& error)
+std::vector<LetterFormat> ParseFormats(const QString& text)
 {
     static const LetterFormat all[] = {LetterFormat::Doc, LetterFormat::Docx, LetterFormat::Odt, LetterFormat::Pdf};
     std::vector<LetterFormat> formats;
@@ -669,8 +641,7 @@ std::optional<std::vector<LetterFormat>> ParseFormats(const QString& text, QStri
             name.remove(0, 1);
         const auto known = std::find_if(std::begin(all), std::end(all), [&](LetterFormat f) { return FormatExtension(f) == name; });
         if (known == std::end(all)) {
-            error = QStringLiteral("--format takes doc, docx, odt and pdf, separated by commas, not '%1'.").arg(part.trimmed());
-            return std::nullopt;
+            throw AppError(QStringLiteral("--format takes doc, docx, odt and pdf, separated by commas, not '%1'.").arg(part.trimmed()));
         }
         if (std::find(formats.begin(), formats.end(), *known) == formats.end())
             formats.push_back(*known);
@@ -678,14 +649,12 @@ std::optional<std::vector<LetterFormat>> ParseFormats(const QString& text, QStri
     return formats;
 }
 
-std::optional<BatchCommand> ParseBatchCommand(const QStringList& arguments, QString& error)
+BatchCommand ParseBatchCommand(const QStringList& arguments)
 {
     QCommandLineParser parser;
     Describe(parser);
-    if (!parser.parse(QStringList(QLatin1String(BatchProgram)) + arguments)) {
-        error = parser.errorText();
-        return std::nullopt;
-    }
+    if (!parser.parse(QStringList(QLatin1String(BatchProgram)) + arguments))
+        throw AppError(parser.errorText());
     BatchCommand command;
     command.options.offices = DefaultOffices(MaxOffices);
     if (parser.isSet(HelpOption()) || parser.isSet(VersionOption())) {
@@ -697,17 +666,13 @@ std::optional<BatchCommand> ParseBatchCommand(const QStringList& arguments, QStr
         const QStringList values = option.option.valueName().isEmpty()
                                        ? QStringList(parser.isSet(option.option) ? 1 : 0, QString())
                                        : parser.values(option.option);
-        for (const QString& value : values) {
-            if (!option.read(value, command, error))
-                return std::nullopt;
-        }
+        for (const QString& value : values)
+            option.read(value, command);
     }
     const QStringList paths = parser.positionalArguments();
-    if (paths.size() != 2) {
-        error = paths.size() < 2 ? QStringLiteral("A list and an output folder are needed.")
-                                 : QStringLiteral("Only one list and one output folder are taken.");
-        return std::nullopt;
-    }
+    if (paths.size() != 2)
+        throw AppError(paths.size() < 2 ? QStringLiteral("A list and an output folder are needed.")
+                                        : QStringLiteral("Only one list and one output folder are taken."));
     command.listPath = paths[0];
     command.options.outputFolder = paths[1];
     return command;

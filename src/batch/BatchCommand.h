@@ -33,8 +33,8 @@ inline constexpr char BatchProgram[] = "inkhaven-batch";
 enum class BatchRequest { Run, Help, Version };
 
 // The file formats --format names, comma-separated ("doc,pdf"), each once in the order
-// given; nothing, with error set, for a name that is not one.
-std::optional<std::vector<LetterFormat>> ParseFormats(const QString& text, QString& error);
+// given; throws AppError with a one-line message for a name that is not one.
+std::vector<LetterFormat> ParseFormats(const QString& text);
 
 struct BatchCommand {
     BatchRequest request = BatchRequest::Run;
@@ -71,9 +71,9 @@ struct BatchCommand {
     bool dryRun = false;
 };
 
-// The command from its arguments (without the program name); nothing, with a one-line
-// error, when they are not a command.
-std::optional<BatchCommand> ParseBatchCommand(const QStringList& arguments, QString& error);
+// The command from its arguments (without the program name); throws AppError with a
+// one-line message when they are not a command.
+BatchCommand ParseBatchCommand(const QStringList& arguments);
 
 // How the command is used, as --help prints it.
 QString BatchHelp();

@@ -100,11 +100,11 @@ public:
     {
     }
 
-    // The index of the next job, or nothing when all have begun or stop is set.
-    std::optional<std::size_t> Take(const std::atomic<bool>& stop)
+    // The index of the next job, or nothing when all have begun or stop is requested.
+    std::optional<std::size_t> Take(const std::stop_token& stop)
     {
         const std::lock_guard lock(mMutex);
-        if (stop || mNext >= mJobs.size())
+        if (stop.stop_requested() || mNext >= mJobs.size())
             return std::nullopt;
         return mNext++;
     }
@@ -253,8 +253,9 @@ void Quit(Word::Application& office)
 {
     try {
         office.Quit();
-    } catch (...) {
-        // An office that is gone already has nothing left to end.
+    } catch (const AppError&) {
+        // An office that is gone already has nothing left to end; its failure was told
+        // with the letter that met it.
     }
 }
 
@@ -303,8 +304,8 @@ public:
     {
         try {
             Office();
-        } catch (...) {
-            // Counted in mFailedStarts.
+        } catch (const AppError&) {
+            // Counted in mFailedStarts; the first letter starts the office again.
         }
     }
 
@@ -603,7 +604,7 @@ private:
 // The first worker reads a template of the user's; the others start their offices meanwhile
 // and wait for its verdict.
 void Work(Queue& queue, const RunSetup& run, const LetterTemplate& letterTemplate, bool first,
-          const std::vector<LetterJob>& jobs, std::vector<QString>& mergePdfs, const std::atomic<bool>& stop)
+          const std::vector<LetterJob>& jobs, std::vector<QString>& mergePdfs, const std::stop_token& stop)
 {
     {
         LetterMaker maker(run);
@@ -723,7 +724,7 @@ QString FormatExtension(LetterFormat format)
 }
 
 BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, Word::ApplicationFactory& word,
-                        const LetterTemplate& letterTemplate, const std::atomic<bool>& stop, std::stop_token ending,
+                        const LetterTemplate& letterTemplate, std::stop_token stop, std::stop_token ending,
                         const std::function<void(const LetterReport&)>& report, const std::function<void()>& begin)
 {
     if (options.formats.empty())
@@ -761,6 +762,6 @@ BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& 
     result.notBegun = queue.NotBegun();
     result.templateReopened = reopened;
     if (!options.merged.isEmpty())
-        result.merged = Merge(jobs, mergePdfs, run, stop);
+        result.merged = Merge(jobs, mergePdfs, run, stop.stop_requested());
     return result;
 }

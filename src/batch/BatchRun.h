@@ -11,7 +11,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <functional>
 #include <optional>
 #include <stop_token>
@@ -139,10 +138,10 @@ struct BatchResult {
 // Every file is written in a private folder first; a letter's files are then placed in the
 // output folder together, all or none, each complete under its name, never over an existing
 // file unless options.force. report is called on the calling thread once for each letter, as
-// letters are finished. Once stop is set no further letter is begun; the letters under way are
+// letters are finished. Once stop is requested on stop, no further letter is begun; the letters under way are
 // finished; once stop is requested on ending as well (its offices are being killed), their
 // fills run no further step. With options.merged, the letters made are then merged in the
-// order of jobs, unless stop was set.
+// order of jobs, unless stop was requested.
 BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, Word::ApplicationFactory& word,
-                        const LetterTemplate& letterTemplate, const std::atomic<bool>& stop, std::stop_token ending,
+                        const LetterTemplate& letterTemplate, std::stop_token stop, std::stop_token ending,
                         const std::function<void(const LetterReport&)>& report, const std::function<void()>& begin = {});

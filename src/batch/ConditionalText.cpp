@@ -20,8 +20,7 @@ const QRegularExpression& Marker()
 // The condition of an opening marker: one --where takes, or a name alone for "is not empty".
 std::optional<RowCondition> ConditionOf(const QString& text)
 {
-    QString unused;
-    if (const std::optional<RowCondition> condition = ParseRowCondition(text, unused))
+    if (const std::optional<RowCondition> condition = RowConditionOf(text))
         return condition;
     if (text.trimmed().isEmpty() || text.contains(QLatin1Char('=')))
         return std::nullopt;

@@ -38,7 +38,7 @@ constexpr qsizetype StemBytes = 120;
 QString ColumnNames()
 {
     QStringList names;
-    for (const int field : FieldsInLetterOrder()) {
+    for (const int field : FieldsInLetterOrder) {
         const QString tag = TagOf(field);
         names << tag.mid(1, tag.size() - 2);
     }
@@ -368,29 +368,9 @@ bool IsColumnName(const QString& name)
     return MeaningOf(name).kind != Kind::None;
 }
 
-const std::array<int, TypedFieldCount>& FieldsInLetterOrder()
-{
-    static const std::array<int, TypedFieldCount> order = [] {
-        std::array<int, TypedFieldCount> fields{};
-        const char* const tags[] = {"[YourName]", "[YourTitle]", "[StreetAddress]", "[City]", "[ST]", "[ZIPCode]", "[RecipientName]",
-                                    "[Title]", "[CompanyName]", "[StreetAddress2]", "[City2]", "[ST2]", "[ZIPCode2]"};
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            fields[i] = FieldOfTag(tags[i]);
-        return fields;
-    }();
-    return order;
-}
-
 QString FieldMeaning(int field)
 {
-    static const char* const meanings[FieldCount] = {
-        "the sender's name",           "the sender's city",      "the recipient's ZIP code",
-        "the recipient's state",       "the recipient's street address", "the recipient's city",
-        "the sender's street address", "the recipient's name",   "the sender's state",
-        "the sender's ZIP code",       "the recipient's title",  "the recipient's company",
-        "the sender's title",          "the letter's date",
-    };
-    return field >= 0 && field < FieldCount ? QString::fromLatin1(meanings[field]) : QString();
+    return field >= 0 && field < FieldCount ? QString::fromLatin1(FieldMeanings[static_cast<std::size_t>(field)]) : QString();
 }
 
 LetterList ReadLetterList(const RecordSource& next, SettingsStore& settings, const QString& date,

@@ -125,11 +125,6 @@ ValueOf ValueNamed(const QString& name, const QSet<QString>& columnKeys);
 // Whether a column of this name fills a field by the rule of ColumnFields.
 bool IsColumnName(const QString& name);
 
-// The typed fields in the order the letter's address blocks show them: the sender's name,
-// title, street, city, state and ZIP code, then the recipient's name, title, company,
-// street, city, state and ZIP code.
-const std::array<int, TypedFieldCount>& FieldsInLetterOrder();
-
 // What a field holds, for telling: "the recipient's city".
 QString FieldMeaning(int field);
 

@@ -46,33 +46,29 @@ bool InRanges(int row, const std::vector<RowRange>& ranges)
     return std::any_of(ranges.begin(), ranges.end(), [row](const RowRange& range) { return row >= range.first && row <= range.last; });
 }
 
-std::optional<std::vector<RowRange>> ParseRowRanges(const QString& text, QString& error)
+std::vector<RowRange> ParseRowRanges(const QString& text)
 {
     std::vector<RowRange> ranges;
     for (const QString& part : text.split(QLatin1Char(','))) {
         const std::optional<RowRange> range = ParseRange(part);
-        if (!range) {
-            error = QStringLiteral("--lines takes row numbers and ranges such as 2-50,75,100- , not '%1'.").arg(part.trimmed());
-            return std::nullopt;
-        }
+        if (!range)
+            throw AppError(QStringLiteral("--lines takes row numbers and ranges such as 2-50,75,100- , not '%1'.").arg(part.trimmed()));
         ranges.push_back(*range);
     }
     return ranges;
 }
 
-std::optional<Shard> ParseShard(const QString& text, QString& error)
+Shard ParseShard(const QString& text)
 {
     static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,6})\\s*/\\s*(\\d{1,6})\\s*$"));
     const QRegularExpressionMatch match = form.match(text);
     const Shard shard{match.hasMatch() ? match.captured(1).toInt() : 0, match.hasMatch() ? match.captured(2).toInt() : 0};
-    if (shard.index < 1 || shard.index > shard.count) {
-        error = QStringLiteral("--shard takes K/N, the K-th of N parts of the list (1 <= K <= N), not '%1'.").arg(text);
-        return std::nullopt;
-    }
+    if (shard.index < 1 || shard.index > shard.count)
+        throw AppError(QStringLiteral("--shard takes K/N, the K-th of N parts of the list (1 <= K <= N), not '%1'.").arg(text));
     return shard;
 }
 
-std::optional<RowCondition> ParseRowCondition(const QString& text, QString& error)
+std::optional<RowCondition> RowConditionOf(const QString& text)
 {
     static const QRegularExpression emptiness(QStringLiteral("^\\s*(.*\\S)\\s+is\\s+(not\\s+)?empty\\s*$"), QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression comparison(QStringLiteral("^\\s*([^=!]*[^=!\\s])\\s*(!=|=)(.*)$"));
@@ -81,7 +77,6 @@ std::optional<RowCondition> ParseRowCondition(const QString& text, QString& erro
     if (const QRegularExpressionMatch match = comparison.match(text); match.hasMatch())
         return RowCondition{match.captured(1), match.captured(2) == QLatin1String("=") ? RowCondition::Test::Equals : RowCondition::Test::DiffersFrom,
                             match.captured(3).trimmed()};
-    error = QStringLiteral("--where takes COLUMN=VALUE, COLUMN!=VALUE, \"COLUMN is empty\" or \"COLUMN is not empty\", not '%1'.").arg(text);
     return std::nullopt;
 }
 

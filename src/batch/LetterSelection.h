@@ -21,9 +21,9 @@ struct RowRange {
     int last = 1;
 };
 
-// "2-50,75,100-": row numbers and ranges, comma-separated; nothing, with a one-line
-// error, for anything else.
-std::optional<std::vector<RowRange>> ParseRowRanges(const QString& text, QString& error);
+// "2-50,75,100-": row numbers and ranges, comma-separated; throws AppError with a one-line
+// message for anything else.
+std::vector<RowRange> ParseRowRanges(const QString& text);
 
 // The index-th of count parts of a list, from 1.
 struct Shard {
@@ -31,8 +31,8 @@ struct Shard {
     int count = 1;
 };
 
-// "2/4"; nothing, with a one-line error, for anything else.
-std::optional<Shard> ParseShard(const QString& text, QString& error);
+// "2/4"; throws AppError with a one-line message for anything else.
+Shard ParseShard(const QString& text);
 
 // A condition on a row's value (--where): the value of the column or field name is, or is
 // not, value, or is empty, or is not, compared ignoring letter case and surrounding spaces.
@@ -43,9 +43,9 @@ struct RowCondition {
     QString value;
 };
 
-// "Region=North", "Region != North", "Discount is empty", "Discount is not empty";
-// nothing, with a one-line error, for anything else.
-std::optional<RowCondition> ParseRowCondition(const QString& text, QString& error);
+// The condition "Region=North", "Region != North", "Discount is empty" or "Discount is not
+// empty" says; nothing when the text is none of them.
+std::optional<RowCondition> RowConditionOf(const QString& text);
 
 // Whether a line meets every one of conditions (each by ValueNamed: a column, else a field).
 // columnKeys are the list's. Throws AppError naming every condition whose name is neither

@@ -15,7 +15,6 @@
 
 #include <QCoreApplication>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <stop_token>
@@ -23,8 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::atomic<bool> stopRequested = false;
 
 constexpr char StoppingMessage[] = "\ninkhaven-batch: stopping once the letters under way are finished...\n";
 
@@ -36,10 +33,11 @@ constexpr std::chrono::seconds LettersUnderWayTime(4);
 // further letter is begun, the letters under way are finished and every office is ended.
 // Whatever the batch is doing then (reading the list, starting offices, waiting for a
 // letter), it ends within seconds.
-TerminationWatch::Response StopOnSignals()
+// Stop is requested on lettersStop at the first signal.
+TerminationWatch::Response StopOnSignals(std::stop_source lettersStop)
 {
-    const auto stop = [] {
-        stopRequested = true;
+    const auto stop = [lettersStop]() mutable {
+        lettersStop.request_stop();
         std::fputs(StoppingMessage, stderr);
     };
     return {stop, LettersUnderWayTime, ExitStopped};
@@ -75,16 +73,20 @@ int main(int argc, char* argv[])
     const LeftoverJournal leftovers;
     QCoreApplication application(argc, argv);
     SetApplicationIdentity();
+    // Requested at a signal: no further letter is begun.
+    const std::stop_source lettersStop;
     // Requested once the letters under way have had their time after a signal.
     const std::stop_source ending;
-    const TerminationWatch endingSignals(ending, StopOnSignals());
+    const TerminationWatch endingSignals(ending, StopOnSignals(lettersStop));
     IgnoreBrokenPipes();
 
     BatchConsole console(::isatty(STDOUT_FILENO) == 1, TerminalWidth);
-    QString error;
-    const std::optional<BatchCommand> command = ParseBatchCommand(QCoreApplication::arguments().mid(1), error);
-    if (!command)
-        return console.Usage(error);
+    std::optional<BatchCommand> command;
+    try {
+        command = ParseBatchCommand(QCoreApplication::arguments().mid(1));
+    } catch (const AppError& error) {
+        return console.Usage(error.Description());
+    }
     if (command->request == BatchRequest::Help)
         return console.Help();
     if (command->request == BatchRequest::Version)
@@ -114,14 +116,14 @@ int main(int argc, char* argv[])
             console.Notice(notice);
         LibreOfficeFactory office(TimeoutsForTemplate(plan.letterTemplate.bytes.size()));
         const BatchResult result = MakeLetters(
-            plan.jobs, options, office, plan.letterTemplate, stopRequested, ending.get_token(),
+            plan.jobs, options, office, plan.letterTemplate, lettersStop.get_token(), ending.get_token(),
             [&](const LetterReport& report) { console.Letter(report, clock.MonotonicSeconds()); },
             [&] { console.Begin(plan); });
-        return console.Finish(plan, options, result, stopRequested);
+        return console.Finish(plan, options, result, lettersStop.stop_requested());
     } catch (...) {
         // Stopped by a signal before any letter (the office ended under the template's
         // opening): the stop is what happened, not the failure it caused.
-        if (stopRequested)
+        if (lettersStop.stop_requested())
             return console.StoppedBeforeLetters();
         return console.Fatal(DescribeException(std::current_exception()));
     }

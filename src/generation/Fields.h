@@ -8,19 +8,21 @@ inline constexpr int FieldCount = 14;
 inline constexpr int TypedFieldCount = 13;
 inline constexpr int DateFieldIndex = 13;
 
+// Each field's tag, by index.
 inline constexpr std::array<const char*, FieldCount> FieldTags = {
-    "[YourName]",        // 0  sender's name
-    "[City]",            // 1  sender's city
-    "[ZIPCode2]",        // 2  recipient's ZIP code
-    "[ST2]",             // 3  recipient's state
-    "[StreetAddress2]",  // 4  recipient's street address
-    "[City2]",           // 5  recipient's city
-    "[StreetAddress]",   // 6  sender's street address
-    "[RecipientName]",   // 7  recipient's name
-    "[ST]",              // 8  sender's state
-    "[ZIPCode]",         // 9  sender's ZIP code
-    "[Title]",           // 10 recipient's title
-    "[CompanyName]",     // 11 recipient's company name
-    "[YourTitle]",       // 12 sender's title
-    "[CurrentDate]",     // 13 date of the latest run
+    "[YourName]",    "[City]",          "[ZIPCode2]",      "[ST2]", "[StreetAddress2]", "[City2]",     "[StreetAddress]",
+    "[RecipientName]", "[ST]",          "[ZIPCode]",       "[Title]", "[CompanyName]", "[YourTitle]", "[CurrentDate]",
 };
+
+// What each field holds, by index, as messages name it.
+inline constexpr std::array<const char*, FieldCount> FieldMeanings = {
+    "the sender's name",           "the sender's city",              "the recipient's ZIP code",
+    "the recipient's state",       "the recipient's street address", "the recipient's city",
+    "the sender's street address", "the recipient's name",           "the sender's state",
+    "the sender's ZIP code",       "the recipient's title",          "the recipient's company",
+    "the sender's title",          "the letter's date",
+};
+
+// The typed fields in the order the letter and the window show them: the sender's name,
+// title and address, then the recipient's name, title, company and address.
+inline constexpr std::array<int, TypedFieldCount> FieldsInLetterOrder = {0, 12, 6, 1, 8, 9, 7, 10, 11, 4, 5, 3, 2};

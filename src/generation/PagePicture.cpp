@@ -19,11 +19,9 @@ constexpr double DotsPerInch = 96.0;
 
 std::unique_ptr<Poppler::Document> LoadPdf(const QByteArray& data)
 {
-    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(data);
-    if (!document || document->isLocked())
+    std::unique_ptr<Poppler::Document> document = ReadPdfForRendering(data);
+    if (!document)
         throw AppError(QStringLiteral("The pages rendered by the office could not be read."));
-    document->setRenderHint(Poppler::Document::Antialiasing);
-    document->setRenderHint(Poppler::Document::TextAntialiasing);
     return document;
 }
 
@@ -38,6 +36,16 @@ void RenderEvery(Poppler::Document& document, int first, int step, std::vector<Q
         pages[static_cast<std::size_t>(i)] = std::move(picture);
     }
 }
+}
+
+std::unique_ptr<Poppler::Document> ReadPdfForRendering(const QByteArray& pdf)
+{
+    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
+    if (!document || document->isLocked())
+        return nullptr;
+    document->setRenderHint(Poppler::Document::Antialiasing);
+    document->setRenderHint(Poppler::Document::TextAntialiasing);
+    return document;
 }
 
 QImage RenderPdfPages(const QByteArray& data, int pageLimit, const QString& countKey)

@@ -45,7 +45,6 @@
 #include <com/sun/star/util/XSearchable.hpp>
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <tuple>
 
@@ -1067,11 +1066,7 @@ public:
             Reference<css::frame::XStorable>(mDocument.component, UNO_QUERY_THROW)
                 ->storeToURL(FileUrl(saved), css::uno::Sequence<css::beans::PropertyValue>(properties, 2));
         }, Limit::Document); });
-        if (::rename(QFile::encodeName(saved).constData(), QFile::encodeName(path).constData()) != 0) {
-            // Another file system: copied, so that the target is either as it was or whole.
-            const auto removeSaved = qScopeGuard([&] { QFile::remove(saved); });
-            ReplaceFileWithCopy(saved, path);
-        }
+        MoveFileOver(saved, path);
     }
 
     // A PDF at exactly that path, replacing any file there.

@@ -1,16 +1,16 @@
 #include "PageRenderer.h"
 
+#include "generation/PagePicture.h"
+
 #include <QPainter>
 
 #include <poppler-qt6.h>
 
 std::unique_ptr<PageRenderer> PageRenderer::Create(const QByteArray& pdf, Deliver deliver)
 {
-    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
-    if (!document || document->isLocked() || document->numPages() <= 0)
+    std::unique_ptr<Poppler::Document> document = ReadPdfForRendering(pdf);
+    if (!document || document->numPages() <= 0)
         return nullptr;
-    document->setRenderHint(Poppler::Document::Antialiasing);
-    document->setRenderHint(Poppler::Document::TextAntialiasing);
     return std::unique_ptr<PageRenderer>(new PageRenderer(std::move(document), std::move(deliver)));
 }
 

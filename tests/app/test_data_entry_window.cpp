@@ -154,7 +154,6 @@ void MoveMouse(QWidget* widget, QPoint at)
     QApplication::sendEvent(widget, &move);
 }
 
-const int TabOrder[] = {0, 12, 6, 1, 8, 9, 7, 10, 11, 4, 5, 3, 2};
 }
 
 class DataEntryWindowTest : public QObject {
@@ -366,7 +365,7 @@ void DataEntryWindowTest::tabOrderAndSelectOnFocus()
         }
     }
     QStringList expected;
-    for (int i : TabOrder)
+    for (int i : FieldsInLetterOrder)
         expected << mForm->Field(i)->objectName();
     expected << "startButton" << "clearButton" << "sampleButton" << "letterDateEdit";
     QCOMPARE(visited, expected);

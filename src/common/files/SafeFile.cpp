@@ -582,3 +582,12 @@ void ReplaceFileWithCopy(const QString& source, const QString& target)
 {
     PlaceCopy(source, target, true);
 }
+
+void MoveFileOver(const QString& source, const QString& target)
+{
+    if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0)
+        return;
+    // Another file system: copied, so that the target is either as it was or whole.
+    const auto removeSource = qScopeGuard([&] { QFile::remove(source); });
+    ReplaceFileWithCopy(source, target);
+}

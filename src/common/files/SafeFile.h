@@ -71,6 +71,11 @@ void DeleteFile(const QString& path);
 // device").
 void ReplaceFileWithCopy(const QString& source, const QString& target);
 
+// Gives target the complete file at source, replacing what is there: renamed when both are
+// on one file system, else copied as ReplaceFileWithCopy does and source removed. Throws
+// AppError when it cannot.
+void MoveFileOver(const QString& source, const QString& target);
+
 // Copies source to target through a hidden file beside target, so that target never holds
 // part of the copy: it appears complete or not at all. When replace is false an existing
 // target of any kind stays as it is and the result is false; when true it is replaced. The

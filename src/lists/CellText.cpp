@@ -189,18 +189,9 @@ void AddLiteral(std::vector<Token>& tokens, const QString& text)
 // returns false when code[i] is none.
 bool ReadLiteral(const QString& code, qsizetype& i, std::vector<Token>& tokens)
 {
-    const QChar c = code.at(i);
-    if (c == QLatin1Char('"')) {
-        const qsizetype end = code.indexOf(QLatin1Char('"'), i + 1);
-        AddLiteral(tokens, code.mid(i + 1, (end < 0 ? code.size() : end) - i - 1));
-        i = end < 0 ? code.size() : end + 1;
-    } else if (c == QLatin1Char('\\') && i + 1 < code.size()) {
-        AddLiteral(tokens, code.mid(i + 1, 1));
-        i += 2;
-    } else if ((c == QLatin1Char('_') || c == QLatin1Char('*')) && i + 1 < code.size()) {
-        AddLiteral(tokens, c == QLatin1Char('_') ? QStringLiteral(" ") : QString());
-        i += 2;
-    } else if (c == QLatin1Char('[')) {
+    if (const std::optional<QString> literal = FormatCodeLiteral(code, i)) {
+        AddLiteral(tokens, *literal);
+    } else if (code.at(i) == QLatin1Char('[')) {
         const qsizetype end = code.indexOf(QLatin1Char(']'), i + 1);
         AddLiteral(tokens, Bracketed(code.mid(i + 1, (end < 0 ? code.size() : end) - i - 1), tokens));
         i = end < 0 ? code.size() : end + 1;
@@ -415,6 +406,28 @@ QString GeneralNumber(double value, const QLocale& locale)
     QString text = QString::number(value, 'g', 15).toUpper();
     text.replace(QStringLiteral("E+0"), QStringLiteral("E+")).replace(QStringLiteral("E-0"), QStringLiteral("E-"));
     return text.replace(QLatin1Char('.'), locale.decimalPoint());
+}
+
+std::optional<QString> FormatCodeLiteral(const QString& code, qsizetype& at)
+{
+    const QChar c = code.at(at);
+    if (c == QLatin1Char('"')) {
+        const qsizetype end = code.indexOf(QLatin1Char('"'), at + 1);
+        const QString text = code.mid(at + 1, (end < 0 ? code.size() : end) - at - 1);
+        at = end < 0 ? code.size() : end + 1;
+        return text;
+    }
+    if (at + 1 >= code.size())
+        return std::nullopt;
+    if (c == QLatin1Char('\\')) {
+        at += 2;
+        return code.mid(at - 1, 1);
+    }
+    if (c == QLatin1Char('_') || c == QLatin1Char('*')) {
+        at += 2;
+        return c == QLatin1Char('_') ? QStringLiteral(" ") : QString();
+    }
+    return std::nullopt;
 }
 
 QString ShownNumber(double value, const QString& formatCode, QDate origin)

@@ -1,6 +1,7 @@
 #include "LibreOfficeUno.h"
 
 #include "files/SafeFile.h"
+#include "lists/CellText.h"
 
 #include <QDir>
 #include <QFile>
@@ -789,21 +790,20 @@ private:
 };
 
 // The Word picture of the date part of an office number format: "MMMM D, YYYY" becomes
-// "MMMM d, yyyy". Text in quotes or after a backslash stays text; a bracketed part (a
+// "MMMM d, yyyy". Literal text (FormatCodeLiteral) stays text, quoted; a bracketed part (a
 // language or a colour) has no picture.
 QString WordDatePicture(const QString& format)
 {
     QString picture;
     for (qsizetype at = 0; at < format.size(); ++at) {
         const QChar c = format[at];
-        if (c == QLatin1Char('[')) {
+        qsizetype next = at;
+        if (const std::optional<QString> literal = FormatCodeLiteral(format, next)) {
+            if (!literal->isEmpty())
+                picture += QLatin1Char('\'') + *literal + QLatin1Char('\'');
+            at = next - 1;
+        } else if (c == QLatin1Char('[')) {
             at = std::max(format.indexOf(QLatin1Char(']'), at), at);
-        } else if (c == QLatin1Char('"')) {
-            const qsizetype end = format.indexOf(QLatin1Char('"'), at + 1);
-            picture += QLatin1Char('\'') + format.mid(at + 1, end < 0 ? -1 : end - at - 1) + QLatin1Char('\'');
-            at = end < 0 ? format.size() : end;
-        } else if (c == QLatin1Char('\\') && at + 1 < format.size()) {
-            picture += QLatin1Char('\'') + format[++at] + QLatin1Char('\'');
         } else if (c == QLatin1Char('N')) {
             qsizetype run = 1;
             while (at + run < format.size() && format[at + run] == QLatin1Char('N'))

@@ -5,7 +5,6 @@
 #include <QTest>
 
 using namespace ZoomMath;
-using DragMath::DraggedOffset;
 using DragMath::DropPercent;
 
 class PreviewMathTest : public QObject {
@@ -18,26 +17,6 @@ private slots:
         QCOMPARE(RoundHalfEven(-2.5), -2);
         QCOMPARE(ToInt16(40000.0), qint16(32767));
         QCOMPARE(ToInt16(-1e12), qint16(-32768));
-    }
-
-    void ZoomStaysBetweenAQuarterAndFour()
-    {
-        float zoom = 1.0f;
-        for (int click = 0; click < 12; ++click)
-            zoom = NextZoom(zoom, ZoomDirection::In);
-        QCOMPARE(zoom, 4.0f);
-        QVERIFY(ZoomAllowed(zoom) && !ZoomAllowed(NextZoom(zoom, ZoomDirection::In)));
-        zoom = 1.0f;
-        for (int click = 0; click < 3; ++click)
-            zoom = NextZoom(zoom, ZoomDirection::Out);
-        QCOMPARE(zoom, 0.25f);
-        QVERIFY(ZoomAllowed(zoom) && !ZoomAllowed(NextZoom(zoom, ZoomDirection::Out)));
-
-        QCOMPARE(ZoomedSize(0.75f, 1001, 1003).width, 750);
-        QVERIFY(WithinPageLimits(ZoomedSize(3.75f, 1000, 2000)));
-        QVERIFY(!WithinPageLimits(ZoomedSize(4.0f, 1000, 2000)));
-        QVERIFY(!WithinPageLimits({3999, 9000}));
-        QCOMPARE(UnscaledSize(804, 1044).width, 802);
     }
 
     // The ranges and offsets of an 800 x 1040 page are checked on the window.
@@ -57,17 +36,6 @@ private slots:
         QVERIFY(!ValueForPercent(-1, 19));
         QVERIFY(!ValueForPercent(101, 19));
         QCOMPARE(*ValueForPercent(50, 19), qint16(10));
-    }
-
-    void DragClampsAtTheViewportEdges()
-    {
-        // A page 800 wide in a viewport 620 wide inside may lie from -180 to 0.
-        QCOMPARE(DraggedOffset(-50.0f, 100.0f, 80.5f, 620.0f, 800.0f), -69.5f);
-        QCOMPARE(DraggedOffset(0.0f, 100.0f, 150.0f, 620.0f, 800.0f), 0.0f);
-        QCOMPARE(DraggedOffset(-100.0f, 100.0f, 0.0f, 620.0f, 800.0f), -180.0f);
-        // A page 300 wide: right of the start it goes back to 0, left of it to the far edge.
-        QCOMPARE(DraggedOffset(0.0f, 50.0f, 60.0f, 620.0f, 300.0f), 0.0f);
-        QCOMPARE(DraggedOffset(0.0f, 50.0f, 40.0f, 620.0f, 300.0f), 320.0f);
     }
 
     void DropPercentOfTheOuterOverflow()

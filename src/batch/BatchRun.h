@@ -129,19 +129,19 @@ struct BatchResult {
     std::optional<MergeReport> merged;
 };
 
-// Makes the letters of jobs with the offices of word: each office is started once, opens
-// the template once and makes letter after letter from it (fill it as a letter sent as made,
-// save it in every format, take the letter back), the offices side by side, each on a thread
-// of its own that starts and ends it. A template of the user's is read by the first office
-// before any letter is begun; begin is called once it is accepted (at once for the embedded
-// letter), and a template refused ends the run with the AppError its tags function threw.
-// Every file is written in a private folder first; a letter's files are then placed in the
-// output folder together, all or none, each complete under its name, never over an existing
-// file unless options.force. report is called on the calling thread once for each letter, as
-// letters are finished. Once stop is requested on stop, no further letter is begun; the letters under way are
-// finished; once stop is requested on ending as well (its offices are being killed), their
-// fills run no further step. With options.merged, the letters made are then merged in the
-// order of jobs, unless stop was requested.
+// Makes the letters of jobs with the offices of word: each office is started once, opens the
+// template once and makes letter after letter from it (fill it as a letter sent as made, save
+// it in every format, take the letter back), the offices side by side, each on a thread of its
+// own that starts and ends it. A template of the user's is read by the first office before any
+// letter is begun; begin is called once it is accepted (at once for the embedded letter), and a
+// template refused ends the run with the AppError its tags function threw. Every file is
+// written in a private folder first; a letter's files are then placed in the output folder
+// together, all or none, each complete under its name, never over an existing file unless
+// options.force. report is called on the calling thread once for each letter, as letters are
+// finished. Once stop is requested on stop, no further letter is begun (the first signal);
+// the letters under way are finished; once stop is requested on ending as well (its offices
+// are being killed), their fills run no further step. With options.merged, the letters made
+// are then merged in the order of jobs, unless stop was requested.
 BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, Word::ApplicationFactory& word,
                         const LetterTemplate& letterTemplate, std::stop_token stop, std::stop_token ending,
                         const std::function<void(const LetterReport&)>& report, const std::function<void()>& begin = {});

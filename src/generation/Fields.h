@@ -8,10 +8,13 @@ inline constexpr int FieldCount = 14;
 inline constexpr int TypedFieldCount = 13;
 inline constexpr int DateFieldIndex = 13;
 
-// Each field's tag, by index.
+// Each field's tag, by index (three to a row, as FieldMeanings below).
 inline constexpr std::array<const char*, FieldCount> FieldTags = {
-    "[YourName]",    "[City]",          "[ZIPCode2]",      "[ST2]", "[StreetAddress2]", "[City2]",     "[StreetAddress]",
-    "[RecipientName]", "[ST]",          "[ZIPCode]",       "[Title]", "[CompanyName]", "[YourTitle]", "[CurrentDate]",
+    "[YourName]",      "[City]",           "[ZIPCode2]",
+    "[ST2]",           "[StreetAddress2]", "[City2]",
+    "[StreetAddress]", "[RecipientName]",  "[ST]",
+    "[ZIPCode]",       "[Title]",          "[CompanyName]",
+    "[YourTitle]",     "[CurrentDate]",
 };
 
 // What each field holds, by index, as messages name it.

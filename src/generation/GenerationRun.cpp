@@ -30,7 +30,8 @@ QString DrawWorkingName(RandomSource& random)
 namespace {
 using DocumentPtr = std::shared_ptr<Word::Document>;
 
-// The word processor with the template copy open in it, from step StartWordProcessor until step ReleaseWordProcessor.
+// The word processor with the template copy open in it, from step StartWordProcessor until step
+// ReleaseWordProcessor.
 struct OpenTemplate {
     std::shared_ptr<Word::Application> word;
     DocumentPtr document;
@@ -45,7 +46,8 @@ struct WorkingFile {
     bool claimed = false;
 };
 
-// Steps ReadTemplate to OpenTemplateCopy: the template's bytes go to the working folder and the copy opens in a fresh word processor.
+// Steps ReadTemplate to OpenTemplateCopy: the template's bytes go to the working folder and the
+// copy opens in a fresh word processor.
 OpenTemplate OpenTemplateCopy(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services,
                               const QString& temp)
 {
@@ -68,8 +70,8 @@ OpenTemplate OpenTemplateCopy(GuardedProcedure& run, GenerationHost& host, const
     return open;
 }
 
-// Steps WriteDate to ShowDefaultPointer: today's date goes into its field and every tag takes its field's text.
-// Returns the tags of the fields that had characters replaced.
+// Steps WriteDate to ShowDefaultPointer: today's date goes into its field and every tag takes
+// its field's text. Returns the tags of the fields that had characters replaced.
 QStringList FillLetter(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services,
                        const DocumentPtr& document)
 {
@@ -98,8 +100,8 @@ WorkingFile ClaimWorkingName(GuardedProcedure& run, RandomSource& random, const 
     return working;
 }
 
-// Steps SaveLetter to DeleteTemplateCopy: the letter is saved under the working name, the word processor ends and
-// the template copy goes.
+// Steps SaveLetter to DeleteTemplateCopy: the letter is saved under the working name, the word
+// processor ends and the template copy goes.
 void SaveAndClose(GuardedProcedure& run, OpenTemplate& open, const WorkingFile& working)
 {
     if (!run.Step(GenerationStep::SaveLetter, [&] {
@@ -121,8 +123,8 @@ void SaveAndClose(GuardedProcedure& run, OpenTemplate& open, const WorkingFile& 
         run.Step(GenerationStep::DeleteTemplateCopy, [&] { DeleteFile(open.path); });
 }
 
-// Steps TakeSnapshot to DeleteSnapshot: the saved letter is rendered, and picture and path go to the preview,
-// which shows in place of the data-entry window.
+// Steps TakeSnapshot to DeleteSnapshot: the saved letter is rendered, and picture and path go
+// to the preview, which shows in place of the data-entry window.
 void HandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services, const QString& temp,
               const QString& workingPath)
 {
@@ -153,8 +155,8 @@ void HandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServi
     run.Step(GenerationStep::DeleteSnapshot, [&] { DeleteWrittenFile(snapshot, shot.picture); });
 }
 
-// Steps ReadTemplate to DeleteSnapshot, the part of the run that works with the shared working files. Returns
-// the tags of the fields that had characters replaced.
+// Steps ReadTemplate to DeleteSnapshot, the part of the run that works with the shared working
+// files. Returns the tags of the fields that had characters replaced.
 QStringList FillAndHandOver(GuardedProcedure& run, GenerationHost& host, const GenerationServices& services)
 {
     const QString temp = WorkingFolder();

@@ -51,14 +51,14 @@ struct GenerationServices {
 // WorkingLetterPrefix ("varnel") followed by eight digits 1-9 drawn from random.
 QString DrawWorkingName(RandomSource& random);
 
-// The whole run behind "Start Creating Template": writes the template to TEMP, fills
-// every tag with its field's text through the word processor, saves the working
-// document under a fresh name, renders it and hands picture and path to the preview.
-// Every step is guarded: a failure is reported with its step number and the run goes on.
-// The letter receives exactly the typed texts: a text that holds the tag of a later field
-// keeps it (the later field does not replace it there), characters a Word document cannot
-// hold are replaced (ToLetterText; the user is told once the run has ended), and a text
-// longer than LetterFieldLimit is reported at step PlanField and left out. Steps ReadTemplate to DeleteSnapshot hold
-// the RunLock. When the working folder's usual name was taken (WorkingFolder), the user is
-// told once the run has ended, in a plain message, what was found there.
+// The whole run behind "Start Creating Template": writes the template to TEMP, fills every tag
+// with its field's text through the word processor, saves the working document under a fresh
+// name, renders it and hands picture and path to the preview. Every step is guarded: a failure
+// is reported with its step number and the run goes on. The letter receives exactly the typed
+// texts: a text that holds the tag of a later field keeps it (the later field does not replace
+// it there), characters a Word document cannot hold are replaced (ToLetterText; the user is
+// told once the run has ended), and a text longer than LetterFieldLimit is reported at step
+// PlanField and left out. Steps ReadTemplate to DeleteSnapshot hold the RunLock. When the
+// working folder's usual name was taken (WorkingFolder), the user is told once the run has
+// ended, in a plain message, what was found there.
 void RunGeneration(GenerationHost& host, const GenerationServices& services);

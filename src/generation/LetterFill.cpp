@@ -124,8 +124,8 @@ void ReplaceInShapes(GuardedProcedure& run, const DocumentPtr& document, const s
         });
 }
 
-// Steps ListStories to NextShape for one set of replacements: the stories, one replacement after the other,
-// then the shapes.
+// Steps ListStories to NextShape for one set of replacements: the stories, one replacement
+// after the other, then the shapes.
 void ReplaceAll(GuardedProcedure& run, const DocumentPtr& document, const std::vector<Replacement>& replacements)
 {
     for (const Replacement& replacement : replacements)

@@ -35,13 +35,13 @@ struct TagText {
 // the tag, else one before it, else a space before it, else one after it.
 enum class EmptySeparators { Kept, Removed };
 
-// Steps PlanField to NextShape of a generation run, on a document open in the word processor: every tag
-// takes the text of its field, text(i) for field i, field after field, first in every
-// story, then in every shape with text. The letter receives exactly those texts: a text
-// that holds the tag of a later field keeps it (the later field does not replace it
-// there), characters a Word document cannot hold are replaced (ToLetterText), and a text
-// longer than LetterFieldLimit is reported at step PlanField and left out. Returns the tags of
-// the fields that had characters replaced.
+// Steps PlanField to NextShape of a generation run, on a document open in the word processor:
+// every tag takes the text of its field, text(i) for field i, field after field, first in every
+// story, then in every shape with text. The letter receives exactly those texts: a text that
+// holds the tag of a later field keeps it (the later field does not replace it there),
+// characters a Word document cannot hold are replaced (ToLetterText), and a text longer than
+// LetterFieldLimit is reported at step PlanField and left out. Returns the tags of the fields
+// that had characters replaced.
 QStringList FillFields(GuardedProcedure& run, const std::shared_ptr<Word::Document>& document,
                        const std::function<QString(int field)>& text, EmptySeparators separators = EmptySeparators::Kept);
 
@@ -106,7 +106,8 @@ class TemplateFieldUnlinker {
 public:
     // The built-in letter: the button "[Recipient Name]" in the header gives way to recipient,
     // a creation date to date in that field's own picture, or in dateFormat when one is given,
-    // in locale's language. The recipient is taken as FillFields takes a field's text (ToLetterText).
+    // in locale's language. The recipient is taken as FillFields takes a field's text
+    // (ToLetterText).
     void UnlinkLetterFields(const std::shared_ptr<Word::Document>& document, bool asInTemplate, const QString& recipient,
                             const QDate& date, const QString& dateFormat = QString(),
                             const QLocale& locale = QLocale::system());

@@ -21,16 +21,15 @@ struct Snapshot {
 };
 
 // Has an office instance of its own export the working document inFile's pages as a PDF,
-// renders them (RenderPdfPages) into the snapshot file SnapshotFileName of WorkingFolder()
-// (a BMP picture of every page, one below the other), and leaves the picture on the system
-// clipboard. A guarded procedure: each failing step is reported (location
-// SnapshotLocation, steps 116 to 126 as the file names them) and the next one runs; no error reaches the caller;
+// renders them (RenderPdfPages) into the snapshot file SnapshotFileName of WorkingFolder() (a
+// BMP picture of every page, one below the other), and leaves the picture on the system
+// clipboard. A guarded procedure: each failing step is reported (location SnapshotLocation,
+// steps 116 to 126) and the next one runs; no error reaches the caller;
 // once stop is requested on ending, no further step runs. The document is closed without
-// saving. When no picture could be made, an older snapshot file is removed rather than left
-// to stand for this document. A letter longer than the picture shows (PicturePageLimit) is
-// reported in a plain
-// message that gives both page counts.
-// The name says JPG, yet the picture is written uncompressed as a BMP: it only carries the
-// page to the preview on the same machine, where encoding a compressed picture would cost
-// far more time than the smaller file saves.
+// saving. When no picture could be made, an older snapshot file is removed rather than left to
+// stand for this document. A letter longer than the picture shows (PicturePageLimit) is
+// reported in a plain message that gives both page counts. The report's location names a
+// JPG, yet the picture is written uncompressed as a BMP: it only carries the page to the
+// preview on the same machine, where encoding a compressed picture would cost far more time
+// than the smaller file saves.
 Snapshot TakePageSnapshot(const QString& inFile, Word::ApplicationFactory& word, Dialogs& dialogs, std::stop_token ending);

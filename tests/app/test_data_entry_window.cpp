@@ -296,7 +296,7 @@ void DataEntryWindowTest::restoreFillsInputFieldsOnly()
         QCOMPARE(mForm->Field(i)->cursorPosition(), 0);
     }
     QCOMPARE(mForm->ReadField(DateFieldIndex), QString());
-    QVERIFY(!mJournal.contains(QStringLiteral("read letterDateEdit")));
+    QVERIFY(!mJournal.contains(QStringLiteral("read Text1_13")));
 }
 
 void DataEntryWindowTest::clearEmptiesInputFieldsAndKeys()

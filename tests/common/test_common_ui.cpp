@@ -1,5 +1,4 @@
 // The hand cursor, centring, the skin and the push buttons' mouse moves.
-#include "files/Paths.h"
 #include "ui/PushButton.h"
 #include "ui/Theme.h"
 #include "ui/WindowUtilities.h"

@@ -206,20 +206,19 @@ double WaitUntilQuiet(pid_t root, bool countRoot, int timeoutMs, const std::func
     return Ms(timer);
 }
 
-MemorySampler::MemorySampler(pid_t root, int periodMs)
-    : mRoot(root), mPeriodMs(periodMs), mThread([this] {
-          while (!mStop) {
-              Sample();
-              std::this_thread::sleep_for(std::chrono::milliseconds(mPeriodMs));
+Periodically::Periodically(std::chrono::milliseconds period, std::function<void()> work)
+    : mThread([period, work = std::move(work)](std::stop_token stop) {
+          while (!stop.stop_requested()) {
+              work();
+              std::this_thread::sleep_for(period);
           }
       })
 {
 }
 
-MemorySampler::~MemorySampler()
+MemorySampler::MemorySampler(pid_t root, int periodMs) : mRoot(root)
 {
-    mStop = true;
-    mThread.join();
+    mSampling.emplace(std::chrono::milliseconds(periodMs), [this] { Sample(); });
 }
 
 void MemorySampler::Sample()
@@ -265,31 +264,20 @@ qint64 MemorySampler::PeakTotalRssKb()
     return mPeakTotalKb;
 }
 
-ChildrenCpu::~ChildrenCpu()
-{
-    StopSampling();
-}
-
 void ChildrenCpu::Start()
 {
-    StopSampling();
+    mSampling.reset();
     mAtStart.clear();
     mLatest.clear();
     for (const pid_t pid : Descendants(::getpid()))
         mAtStart.insert(pid, std::max(0.0, CpuMs(pid)));
-    mStop = false;
-    mSampler = std::thread([this] {
-        while (!mStop) {
-            Sample();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
+    mSampling.emplace(std::chrono::milliseconds(20), [this] { Sample(); });
 }
 
 double ChildrenCpu::StopMs()
 {
     Sample();
-    StopSampling();
+    mSampling.reset();
     double total = 0;
     for (auto latest = mLatest.cbegin(); latest != mLatest.cend(); ++latest)
         total += std::max(0.0, latest.value() - mAtStart.value(latest.key(), 0));
@@ -305,13 +293,6 @@ void ChildrenCpu::Sample()
         if (ms >= 0)
             mLatest[pid] = std::max(mLatest.value(pid, 0), ms);
     }
-}
-
-void ChildrenCpu::StopSampling()
-{
-    mStop = true;
-    if (mSampler.joinable())
-        mSampler.join();
 }
 
 void Report::Add(const QString& key, double value)

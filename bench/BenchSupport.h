@@ -11,9 +11,10 @@
 #include <QString>
 #include <QTextStream>
 
-#include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <sys/types.h>
 
@@ -55,6 +56,15 @@ OfficesMemory MeasureOffices(pid_t root);
 QString OfficeProfile(pid_t pid);
 QString OfficePipe(pid_t pid);
 
+// Calls work every period on a thread of its own, from construction until destruction.
+class Periodically {
+public:
+    Periodically(std::chrono::milliseconds period, std::function<void()> work);
+
+private:
+    std::jthread mThread;
+};
+
 // Samples every descendant of root every period from a thread of its own and keeps, for
 // each office instance seen, the largest VmHWM and VmRSS of its soffice.bin processes, and
 // the largest sum of the resident sets of root and all its descendants at one moment. An
@@ -71,7 +81,6 @@ public:
     };
 
     explicit MemorySampler(pid_t root, int periodMs = 20);
-    ~MemorySampler();
     MemorySampler(const MemorySampler&) = delete;
     MemorySampler& operator=(const MemorySampler&) = delete;
 
@@ -83,13 +92,12 @@ private:
     void Sample();
 
     pid_t mRoot;
-    int mPeriodMs;
     std::mutex mMutex;
     QHash<QString, Peak> mPeaks;
     QHash<pid_t, QString> mProfiles;
     qint64 mPeakTotalKb = 0;
-    std::atomic<bool> mStop{false};
-    std::thread mThread;
+    // Last, so that it stops before the rest goes.
+    std::optional<Periodically> mSampling;
 };
 
 // Removes what offices left behind when the application that started them died without
@@ -104,22 +112,17 @@ int RemoveOfficeLeftovers(const QList<MemorySampler::Peak>& offices);
 // Stop counts with its last sample.
 class ChildrenCpu {
 public:
-    ChildrenCpu() = default;
-    ~ChildrenCpu();
-    ChildrenCpu(const ChildrenCpu&) = delete;
-    ChildrenCpu& operator=(const ChildrenCpu&) = delete;
     void Start();
     double StopMs();
 
 private:
     void Sample();
-    void StopSampling();
 
     QMap<pid_t, double> mAtStart;
     QMap<pid_t, double> mLatest;
     std::mutex mMutex;
-    std::atomic<bool> mStop {false};
-    std::thread mSampler;
+    // Last, so that it stops before the rest goes.
+    std::optional<Periodically> mSampling;
 };
 
 // One result line: "key value". A key may be reported several times (one value per office).

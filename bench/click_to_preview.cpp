@@ -127,7 +127,7 @@ void TimeSnapshotFile(const QImage& picture, Bench::Report& report)
     buffer.open(QIODevice::WriteOnly);
     picture.save(&buffer, "BMP");
     report.Add(QStringLiteral("snapshot piece: encode BMP ms"), Bench::Ms(timer));
-    const QString path = JoinPath(TempFolder(), QStringLiteral("bench-snapshot.bmp"));
+    const QString path = JoinPath(WorkingFolder(), QStringLiteral("bench-snapshot.bmp"));
     timer.restart();
     WriteBytesToFile(bytes, path);
     report.Add(QStringLiteral("snapshot piece: write BMP file ms"), Bench::Ms(timer));

@@ -32,9 +32,7 @@
 namespace {
 // The steps of the window's procedures, numbered as their error reports name them: clearing
 // writes every field at one step; the sample data writes each field at a step of its own.
-namespace ClearStep {
-enum : int { ClearField = 102 };
-}
+constexpr int ClearFieldStep = 102;
 
 struct SampleValue {
     int step;
@@ -238,7 +236,7 @@ void DataEntryWindow::ClearData()
 {
     GuardedProcedure clear(QLatin1String(ClearDataLocation), mServices.dialogs, mServices.ending);
     for (int index = 0; index < TypedFieldCount; ++index)
-        clear.Step(ClearStep::ClearField, [&] { WriteField(index, QString()); });
+        clear.Step(ClearFieldStep, [&] { WriteField(index, QString()); });
 }
 
 void DataEntryWindow::LoadSampleData()

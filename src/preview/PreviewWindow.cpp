@@ -32,9 +32,7 @@ enum : int { WorkingLetterStands = 100, DeleteWorkingLetter = 102, ShowDataEntry
 namespace SaveStep {
 enum : int { AskFileName = 112, CheckTarget = 118, ConfirmOverwrite = 120, CopyLetter = 130, SayDone = 132 };
 }
-namespace ZoomStep {
-enum : int { Zoom = 100 };
-}
+constexpr int ZoomStep = 100;
 
 bool SameFile(const QString& a, const QString& b)
 {
@@ -283,13 +281,13 @@ void PreviewWindow::SaveLetter()
 void PreviewWindow::ZoomIn()
 {
     GuardedProcedure procedure(QLatin1String(ZoomInLocation), mDialogs, mEnding);
-    procedure.Step(ZoomStep::Zoom, [&] { StepZoom(ZoomMath::ZoomDirection::In); });
+    procedure.Step(ZoomStep, [&] { StepZoom(ZoomMath::ZoomDirection::In); });
 }
 
 void PreviewWindow::ZoomOut()
 {
     GuardedProcedure procedure(QLatin1String(ZoomOutLocation), mDialogs, mEnding);
-    procedure.Step(ZoomStep::Zoom, [&] { StepZoom(ZoomMath::ZoomDirection::Out); });
+    procedure.Step(ZoomStep, [&] { StepZoom(ZoomMath::ZoomDirection::Out); });
 }
 
 void PreviewWindow::StepZoom(ZoomMath::ZoomDirection direction)

@@ -295,10 +295,20 @@ public:
         const auto t = mScope.Time("open");
         return mInner->LinkedPictures();
     }
-    void EmbedLinkedPicture(const QString& link, const QString& copy) override
+    void EmbedLinkedPicture(const QString& link, const QByteArray& picture) override
     {
         const auto t = mScope.Time("open");
-        mInner->EmbedLinkedPicture(link, copy);
+        mInner->EmbedLinkedPicture(link, picture);
+    }
+    QStringList OtherLinks() override
+    {
+        const auto t = mScope.Time("open");
+        return mInner->OtherLinks();
+    }
+    std::vector<std::pair<QString, QString>> EmbeddedObjectTexts() override
+    {
+        const auto t = mScope.Time("open");
+        return mInner->EmbeddedObjectTexts();
     }
     void StartCustomRecord(const QString& name) override
     {

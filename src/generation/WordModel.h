@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // The word-processor automation model the system drives: the members it calls and
@@ -172,10 +173,20 @@ public:
     // Where each picture linked to a file rather than held in the document leads: a picture's
     // LinkFormat.SourceFullName, as an absolute URL.
     virtual QStringList LinkedPictures() = 0;
-    // What LinkFormat.SourceFullName = copy and then LinkFormat.BreakLink do to every picture
-    // linked to link (one of LinkedPictures): it holds the picture of the file copy from now
-    // on, linked to nothing.
-    virtual void EmbedLinkedPicture(const QString& link, const QString& copy) = 0;
+    // What LinkFormat.SourceFullName and then LinkFormat.BreakLink do to every picture
+    // linked to link (one of LinkedPictures): it holds picture, the bytes of a picture file,
+    // from now on, linked to nothing.
+    virtual void EmbedLinkedPicture(const QString& link, const QByteArray& picture) = 0;
+    // Everything else the document takes from outside itself while it is open or laid out,
+    // as the word processor lists it (the Fields' and Shapes' LinkFormat, the sections'
+    // and objects' links): a section or text included from a file, an object linked to a
+    // file, a dynamic data exchange (DDE) link, a picture of a drawing shape linked to a
+    // file. Each described for a message: "a section linked to "file:///srv/x.odt"".
+    virtual QStringList OtherLinks() = 0;
+    // The text of each object embedded in the document that holds text of its own (an
+    // embedded text document), by the object's name: none of it is a story of the document,
+    // so none of it is searched or replaced.
+    virtual std::vector<std::pair<QString, QString>> EmbeddedObjectTexts() = 0;
     // What Application.UndoRecord.StartCustomRecord and EndCustomRecord do for this
     // document: every change made between them is one, which one Undo takes back whole.
     virtual void StartCustomRecord(const QString& name) = 0;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QUrl>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -16,6 +17,12 @@
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/document/XDocumentProperties.hpp>
+#include <com/sun/star/document/XEmbeddedObjectSupplier.hpp>
+#include <com/sun/star/document/XEmbeddedObjectSupplier2.hpp>
+#include <com/sun/star/drawing/XDrawPage.hpp>
+#include <com/sun/star/embed/XLinkageSupport.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/io/SequenceInputStream.hpp>
 #include <com/sun/star/document/XDocumentPropertiesSupplier.hpp>
 #include <com/sun/star/document/XUndoManagerSupplier.hpp>
 #include <com/sun/star/drawing/XDrawPageSupplier.hpp>
@@ -36,7 +43,10 @@
 #include <com/sun/star/text/XTextFrame.hpp>
 #include <com/sun/star/text/XTextFramesSupplier.hpp>
 #include <com/sun/star/text/XTextGraphicObjectsSupplier.hpp>
+#include <com/sun/star/text/SectionFileLink.hpp>
+#include <com/sun/star/text/XTextEmbeddedObjectsSupplier.hpp>
 #include <com/sun/star/text/XTextRangeCompare.hpp>
+#include <com/sun/star/text/XTextSectionsSupplier.hpp>
 #include <com/sun/star/text/XTextTable.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
@@ -46,6 +56,7 @@
 #include <com/sun/star/util/XSearchable.hpp>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <tuple>
 
@@ -179,10 +190,14 @@ struct OpenDocument {
         return *connection;
     }
 
-    // Writes a PDF of the document to path; what describes a failure.
-    void StorePdf(const QString& path, const QString& what) const
+    // Writes a PDF of the document into the office's own folder and returns its path there;
+    // what describes a failure. The view's controllers are locked again however the export
+    // ends.
+    QString StorePdf(const QString& what) const
     {
-        WritingInto(QFileInfo(path).path(), what, [&] { Call(Use(), what, [&] {
+        Connection& office = Use();
+        const QString path = QDir(office.WorkFolder()).filePath(QStringLiteral("pages.pdf"));
+        WritingInto(office.WorkFolder(), what, [&] { Call(office, what, [&] {
             css::beans::PropertyValue filter;
             filter.Name = "FilterName";
             filter.Value <<= rtl::OUString("writer_pdf_Export");
@@ -190,24 +205,20 @@ struct OpenDocument {
             // locked, as they are while text is replaced, the PDF would have none.
             const Reference<css::frame::XModel> model(component, UNO_QUERY_THROW);
             model->unlockControllers();
+            const auto relock = qScopeGuard([&] { model->lockControllers(); });
             Reference<css::frame::XStorable>(component, UNO_QUERY_THROW)
                 ->storeToURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(&filter, 1));
-            model->lockControllers();
         }, Limit::Render); });
+        return path;
     }
 
     // Every page of the document as a PDF, exported into the office's work folder and read
-    // back; the file goes however that ends.
+    // back once, as the office's own file; the file goes however that ends.
     QByteArray Pages() const
     {
-        const QString path = QDir(Use().WorkFolder()).filePath(QStringLiteral("pages.pdf"));
+        const QString path = StorePdf(QStringLiteral("The document's pages could not be rendered"));
         const auto removeFile = qScopeGuard([&] { QFile::remove(path); });
-        StorePdf(path, QStringLiteral("The document's pages could not be rendered"));
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw AppError(QStringLiteral("The pages rendered by the office could not be read from \"%1\": %2")
-                               .arg(QDir::toNativeSeparators(path), file.errorString()));
-        return file.readAll();
+        return ReadFileOnce(path, FileOwner::Own, std::numeric_limits<qint64>::max());
     }
 };
 
@@ -1075,7 +1086,7 @@ public:
         const QString path = QFileInfo(outputFileName).absoluteFilePath();
         const QString what = QStringLiteral("The document could not be exported as \"%1\"").arg(QDir::toNativeSeparators(path));
         CheckTarget(outputFileName, what);
-        mDocument.StorePdf(path, what);
+        MoveFileOver(mDocument.StorePdf(what), path);
     }
 
     // Changes not saved are dropped: there is nobody to ask.
@@ -1084,41 +1095,123 @@ public:
         Connection& connection = mDocument.Use();
         auto& open = connection.openDocuments;
         open.erase(std::remove(open.begin(), open.end(), mDocument.component), open.end());
-        Call(connection, QStringLiteral("The document could not be closed"), [&] {
+        const QString copy = Call(connection, QStringLiteral("The document could not be closed"), [&] {
+            const rtl::OUString url = Reference<css::frame::XModel>(mDocument.component, UNO_QUERY_THROW)->getURL();
             Reference<css::util::XCloseable>(mDocument.component, UNO_QUERY_THROW)->close(true);
+            return QUrl(FromUno(url)).toLocalFile();
         });
+        // The copy of the file the office was given to open goes with the document.
+        connection.RemoveCopy(copy);
     }
 
     QStringList LinkedPictures() override
     {
         QStringList links;
         Call(mDocument.Use(), QStringLiteral("The pictures of the document could not be listed"), [&] {
-            ForEachLinkedPicture([&](const rtl::OUString& link, const Reference<css::beans::XPropertySet>&) {
-                if (!links.contains(FromUno(link)))
-                    links << FromUno(link);
+            ForEachLinkedPicture([&](const QString& link, const Reference<css::beans::XPropertySet>&) {
+                if (!links.contains(link))
+                    links << link;
             });
         });
         return links;
     }
 
-    // The office loads the copy's picture and gives it to the picture object, which then
-    // holds it rather than a link.
-    void EmbedLinkedPicture(const QString& link, const QString& copy) override
+    QStringList OtherLinks() override
+    {
+        QStringList links;
+        const auto add = [&](const QString& what, const rtl::OUString& target) {
+            const QString link = QStringLiteral("%1 \"%2\"").arg(what, FromOriginal(target));
+            if (!target.isEmpty() && !links.contains(link))
+                links << link;
+        };
+        Call(mDocument.Use(), QStringLiteral("The links of the document could not be listed"), [&] {
+            const Reference<css::container::XNameAccess> sections(
+                Reference<css::text::XTextSectionsSupplier>(mDocument.component, UNO_QUERY_THROW)->getTextSections(), UNO_QUERY_THROW);
+            for (const rtl::OUString& name : sections->getElementNames()) {
+                const Reference<css::beans::XPropertySet> section(sections->getByName(name), UNO_QUERY_THROW);
+                css::text::SectionFileLink file;
+                section->getPropertyValue("FileLink") >>= file;
+                add(QStringLiteral("a section linked to"), file.FileURL);
+                rtl::OUString server;
+                section->getPropertyValue("DDECommandFile") >>= server;
+                add(QStringLiteral("a section linked by DDE to"), server);
+            }
+            const Reference<css::container::XNameAccess> masters(
+                Reference<css::text::XTextFieldsSupplier>(mDocument.component, UNO_QUERY_THROW)->getTextFieldMasters(), UNO_QUERY_THROW);
+            for (const rtl::OUString& name : masters->getElementNames()) {
+                if (!name.startsWithIgnoreAsciiCase("com.sun.star.text.fieldmaster.DDE."))
+                    continue;
+                rtl::OUString server;
+                Reference<css::beans::XPropertySet>(masters->getByName(name), UNO_QUERY_THROW)->getPropertyValue("DDECommandFile") >>= server;
+                add(QStringLiteral("a field linked by DDE to"), server.isEmpty() ? name : server);
+            }
+            const Reference<css::container::XIndexAccess> objects(
+                Reference<css::text::XTextEmbeddedObjectsSupplier>(mDocument.component, UNO_QUERY_THROW)->getEmbeddedObjects(), UNO_QUERY_THROW);
+            for (sal_Int32 i = 0; i < objects->getCount(); ++i) {
+                const Reference<css::document::XEmbeddedObjectSupplier2> supplier(objects->getByIndex(i), UNO_QUERY);
+                const Reference<css::embed::XLinkageSupport> linkage(
+                    supplier.is() ? supplier->getExtendedControlOverEmbeddedObject() : nullptr, UNO_QUERY);
+                if (linkage.is() && linkage->isLink())
+                    add(QStringLiteral("an object linked to"), linkage->getLinkURL());
+            }
+            const Reference<css::drawing::XDrawPage> page =
+                Reference<css::drawing::XDrawPageSupplier>(mDocument.component, UNO_QUERY_THROW)->getDrawPage();
+            for (sal_Int32 i = 0; i < page->getCount(); ++i) {
+                const Reference<css::lang::XServiceInfo> shape(page->getByIndex(i), UNO_QUERY);
+                if (!shape.is() || !shape->supportsService("com.sun.star.drawing.GraphicObjectShape")
+                    || shape->supportsService("com.sun.star.text.TextGraphicObject"))
+                    continue;
+                const Reference<css::beans::XPropertySet> picture(
+                    Reference<css::beans::XPropertySet>(shape, UNO_QUERY_THROW)->getPropertyValue("Graphic"), UNO_QUERY);
+                bool linked = false;
+                rtl::OUString origin;
+                if (picture.is()) {
+                    picture->getPropertyValue("Linked") >>= linked;
+                    picture->getPropertyValue("OriginURL") >>= origin;
+                }
+                if (linked)
+                    add(QStringLiteral("a drawing's picture linked to"), origin);
+            }
+        });
+        return links;
+    }
+
+    std::vector<std::pair<QString, QString>> EmbeddedObjectTexts() override
+    {
+        std::vector<std::pair<QString, QString>> texts;
+        Call(mDocument.Use(), QStringLiteral("The objects embedded in the document could not be read"), [&] {
+            const Reference<css::container::XNameAccess> objects(
+                Reference<css::text::XTextEmbeddedObjectsSupplier>(mDocument.component, UNO_QUERY_THROW)->getEmbeddedObjects(), UNO_QUERY_THROW);
+            for (const rtl::OUString& name : objects->getElementNames()) {
+                const Reference<css::document::XEmbeddedObjectSupplier> object(objects->getByName(name), UNO_QUERY);
+                const Reference<css::text::XTextDocument> text(object.is() ? object->getEmbeddedObject() : nullptr, UNO_QUERY);
+                if (text.is())
+                    texts.emplace_back(FromUno(name), FromUno(text->getText()->getString()));
+            }
+        });
+        return texts;
+    }
+
+    // The office reads the picture from the bytes it is sent and gives it to the picture
+    // object, which then holds it rather than a link.
+    void EmbedLinkedPicture(const QString& link, const QByteArray& picture) override
     {
         const QString what = QStringLiteral("The picture linked to \"%1\" could not be embedded").arg(link);
         mDocument.cache->Changing();
         Connection& office = mDocument.Use();
         Call(office, what, [&] {
             css::beans::PropertyValue source;
-            source.Name = "URL";
-            source.Value <<= FileUrl(copy);
-            const Reference<css::graphic::XGraphic> picture =
+            source.Name = "InputStream";
+            source.Value <<= css::io::SequenceInputStream::createStreamFromSequence(
+                office.Context(), css::uno::Sequence<sal_Int8>(reinterpret_cast<const sal_Int8*>(picture.constData()),
+                                                               static_cast<sal_Int32>(picture.size())));
+            const Reference<css::graphic::XGraphic> graphic =
                 css::graphic::GraphicProvider::create(office.Context())->queryGraphic(css::uno::Sequence<css::beans::PropertyValue>(&source, 1));
-            if (!picture.is())
+            if (!graphic.is())
                 throw css::lang::IllegalArgumentException("the office reads no picture in the file", {}, 0);
-            ForEachLinkedPicture([&](const rtl::OUString& origin, const Reference<css::beans::XPropertySet>& object) {
-                if (FromUno(origin) == link)
-                    object->setPropertyValue("Graphic", css::uno::Any(picture));
+            ForEachLinkedPicture([&](const QString& origin, const Reference<css::beans::XPropertySet>& object) {
+                if (origin == link)
+                    object->setPropertyValue("Graphic", css::uno::Any(graphic));
             });
         });
     }
@@ -1211,7 +1304,24 @@ private:
     }
 
     // Calls each with the URL of every picture object linked to a file, and the object.
-    void ForEachLinkedPicture(const std::function<void(const rtl::OUString&, const Reference<css::beans::XPropertySet>&)>& each)
+    // Where link, as the office reports it, leads from the file the document was opened
+    // from: the office opened a copy in its own folder, and resolved relative links from
+    // there.
+    QString FromOriginal(const rtl::OUString& link) const
+    {
+        Connection& office = mDocument.Use();
+        const QString copy =
+            QUrl(FromUno(Reference<css::frame::XModel>(mDocument.component, UNO_QUERY_THROW)->getURL())).toLocalFile();
+        const QString original = office.OriginalOf(copy);
+        const QString copyFolder = QUrl::fromLocalFile(QFileInfo(copy).path() + QLatin1Char('/')).toString(QUrl::FullyEncoded);
+        QString resolved = FromUno(link);
+        if (!original.isEmpty() && resolved.startsWith(copyFolder))
+            resolved = QUrl::fromLocalFile(QFileInfo(original).absolutePath() + QLatin1Char('/')).toString(QUrl::FullyEncoded)
+                       + resolved.mid(copyFolder.size());
+        return resolved;
+    }
+
+    void ForEachLinkedPicture(const std::function<void(const QString&, const Reference<css::beans::XPropertySet>&)>& each)
     {
         const Reference<css::container::XIndexAccess> objects(
             Reference<css::text::XTextGraphicObjectsSupplier>(mDocument.component, UNO_QUERY_THROW)->getGraphicObjects(), UNO_QUERY_THROW);
@@ -1225,7 +1335,7 @@ private:
                 picture->getPropertyValue("OriginURL") >>= origin;
             }
             if (linked && !origin.isEmpty())
-                each(origin, object);
+                each(FromOriginal(origin), object);
         }
     }
 

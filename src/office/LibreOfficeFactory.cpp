@@ -4,7 +4,9 @@
 #include "PrestartingFactory.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <mutex>
 
@@ -120,6 +122,10 @@ public:
         const QString what = QStringLiteral("The document \"%1\" could not be opened").arg(QDir::toNativeSeparators(path));
         if (!QFileInfo(path).isFile())
             throw AppError(what + QStringLiteral(": there is no such file."));
+        Connection& connection = *mConnection;
+        // The office opens a copy in its own folder, the only one it sees.
+        const QString copy = connection.CopyIn(path);
+        auto removeCopy = qScopeGuard([&] { connection.RemoveCopy(copy); });
 
         // The file itself, hidden, without running its macros or updating its links.
         std::vector<css::beans::PropertyValue> properties = {
@@ -130,13 +136,12 @@ public:
         };
         if (readOnly)
             properties.push_back(Property("ReadOnly", css::uno::Any(*readOnly)));
-        Connection& connection = *mConnection;
         const rtl::Reference<OpenQuestions> questions(new OpenQuestions(connection.Context()));
         properties.push_back(Property("InteractionHandler", css::uno::Any(Reference<css::task::XInteractionHandler>(questions.get()))));
 
         const Reference<css::lang::XComponent> component = Call(connection, what, [&] {
             return connection.Desktop()->loadComponentFromURL(
-                FileUrl(path), "_blank", 0,
+                FileUrl(copy), "_blank", 0,
                 css::uno::Sequence<css::beans::PropertyValue>(properties.data(), static_cast<sal_Int32>(properties.size())));
         }, Limit::Document);
         if (!component.is()) {
@@ -157,6 +162,8 @@ public:
             throw AppError(what + QStringLiteral(": it is not a text document, or the office can read it only as plain "
                                                  "text (a file not in the format its name says, or a damaged one)."));
         connection.openDocuments.push_back(component);
+        // The copy goes when the document is closed.
+        removeCopy.dismiss();
         return MakeDocument(mConnection, component);
     }
 

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QDirIterator>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -27,6 +28,7 @@
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/stat.h>
@@ -40,6 +42,8 @@ constexpr char ProgramName[] = "soffice.bin";
 // The exit code by which soffice.bin asks its launcher to start it again.
 constexpr int RestartRequest = 81;
 constexpr int MaxRestarts = 3;
+// The address space an office may take: several times what a long letter needs.
+constexpr rlim_t OfficeMemoryLimit = rlim_t(4) << 30;
 
 bool IsOfficeProgramFolder(const QString& folder)
 {
@@ -207,8 +211,7 @@ OfficeProcess::OfficeProcess(const QString& programFolder, const QString& folder
     if (mSandboxed) {
         mPipeFolder = officeTemp;
         mArguments.push_back(QFile::encodeName(sandbox.program));
-        const SandboxView view = OfficeSandboxView(QFileInfo(mFolder.Path()).path(), mFolder.Path(), programFolder,
-                                                   QDir::homePath());
+        const SandboxView view = OfficeSandboxView(mFolder.Path(), programFolder, QDir::homePath());
         for (const QString& argument : SandboxArguments(view))
             mArguments.push_back(QFile::encodeName(argument));
     } else {
@@ -272,9 +275,13 @@ void OfficeProcess::Launch()
         ::sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::signal(SIGPIPE, SIG_DFL);
-        // What the office writes (the letter it saves, the pages it exports, its profile)
-        // is the user's alone, wherever it ends up.
-        ::umask(077);
+        // A document made to take all the machine's memory ends its office, not the machine.
+        const rlimit memory {OfficeMemoryLimit, OfficeMemoryLimit};
+        ::setrlimit(RLIMIT_AS, &memory);
+        // The office keeps the user's umask: what it writes of its own (the letter it saves,
+        // the pages it exports, its profile) is private because its folder is, and shared
+        // caches it may write outside a sandbox (fonts, extensions) stay as readable as the
+        // system made them.
         ::dup2(input.Get(), STDIN_FILENO);
         ::dup2(log.Get(), STDOUT_FILENO);
         ::dup2(log.Get(), STDERR_FILENO);
@@ -489,15 +496,62 @@ void OfficeProcess::Watch()
     }
 }
 
+namespace {
+// The machine's caches that every user's office reads: its shared extensions and the font
+// cache. An office run as root with a tight umask once left them readable by root alone,
+// after which every other user's office ends at its start.
+constexpr const char* SharedCaches[] = {"/var/spool/libreoffice", "/var/cache/fontconfig"};
+
+// The first entry of the shared caches this user cannot read (or, a folder, enter); empty
+// when there is none.
+QString UnreadableSharedCache()
+{
+    for (const char* cache : SharedCaches) {
+        if (!QFileInfo::exists(QLatin1String(cache)))
+            continue;
+        if (::access(cache, R_OK | X_OK) != 0)
+            return QLatin1String(cache);
+        QDirIterator entries(QLatin1String(cache), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                             QDirIterator::Subdirectories);
+        while (entries.hasNext()) {
+            const QString path = entries.next();
+            if (::access(QFile::encodeName(path).constData(), entries.fileInfo().isDir() ? R_OK | X_OK : R_OK) != 0)
+                return path;
+        }
+    }
+    return QString();
+}
+
+// The office's own words from its log, without the frames of a backtrace.
+QString LogWords(const QString& log)
+{
+    static const QRegularExpression frame(QStringLiteral("\\(\\+0x[0-9a-f]+\\)|\\[0x[0-9a-f]+\\]|^\\s*#\\d+\\s"));
+    QStringList words;
+    for (const QString& line : log.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (!frame.match(line).hasMatch() && !line.trimmed().isEmpty())
+            words << line.trimmed();
+    }
+    return words.join(QStringLiteral("; "));
+}
+}
+
 QString OfficeProcess::ExitDescription() const
 {
     const std::lock_guard lock(mWatchMutex);
+    if (const QString cache = UnreadableSharedCache(); !cache.isEmpty())
+        return QStringLiteral("a cache the office shares with every user, \"%1\", is not readable by you; an office run as "
+                              "root can leave it so. Ask the administrator to run: chmod -R a+rX %2")
+            .arg(QDir::toNativeSeparators(cache), QStringList{QLatin1String(SharedCaches[0]), QLatin1String(SharedCaches[1])}.join(QLatin1Char(' ')));
     QFile log(QDir(mFolder.Path()).filePath(QStringLiteral("office.log")));
     QString text;
     if (log.open(QIODevice::ReadOnly)) {
         const qint64 size = log.size();
-        log.seek(std::max<qint64>(0, size - 600));
-        text = QString::fromLocal8Bit(log.readAll()).trimmed();
+        log.seek(std::max<qint64>(0, size - 2000));
+        const QString words = LogWords(QString::fromLocal8Bit(log.readAll()));
+        text = words.contains(QLatin1String("bad_alloc"))
+                   ? QStringLiteral("it ran out of the %1 GB of memory an office may use: the document is too large for it")
+                         .arg(OfficeMemoryLimit >> 30)
+                   : words.right(600);
     }
     QString end;
     if (mReaped && WIFEXITED(mStatus))

@@ -1,6 +1,9 @@
 #include "LibreOfficeUno.h"
 
+#include "files/SafeFile.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -240,6 +243,35 @@ QString Connection::WorkFolder()
     if (mEnded)
         throw AppError(LostDescription());
     return mProcess->WorkFolder();
+}
+
+namespace {
+constexpr char CopyInPrefix[] = "opened-";
+// The largest file the office is given to open.
+constexpr qint64 CopyInLimit = qint64(1) << 30;
+}
+
+QString Connection::CopyIn(const QString& path)
+{
+    const QByteArray bytes = ReadFileOnce(path, FileOwner::Anyone, CopyInLimit);
+    const QString suffix = QFileInfo(path).suffix();
+    const QString copy = QDir(WorkFolder()).filePath(QLatin1String(CopyInPrefix) + QString::number(++mCopies)
+                                                     + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix));
+    WriteBytesToFile(bytes, copy);
+    mOriginals[copy] = path;
+    return copy;
+}
+
+QString Connection::OriginalOf(const QString& copy) const
+{
+    const auto original = mOriginals.find(copy);
+    return original == mOriginals.end() ? QString() : original->second;
+}
+
+void Connection::RemoveCopy(const QString& copy)
+{
+    if (mOriginals.erase(copy) > 0)
+        QFile::remove(copy);
 }
 
 bool Connection::Lost()

@@ -21,6 +21,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -89,8 +90,16 @@ public:
     const Reference<css::frame::XDesktop2>& Desktop();
     // The office's component context, for the services it offers.
     const Reference<css::uno::XComponentContext>& Context() const { return mContext; }
-    // A folder of this office's own for files exchanged with it.
+    // A folder of this office's own for files exchanged with it: the only folder the
+    // office may write, and in its sandbox the only one of the user's it sees.
     QString WorkFolder();
+    // A copy of the regular file at path (opened once, never through a link) in the work
+    // folder, for the office to open: it sees no other file. Throws AppError naming path.
+    QString CopyIn(const QString& path);
+    // The file that copy, one of CopyIn's, was made of; empty for any other path.
+    QString OriginalOf(const QString& copy) const;
+    // Removes copy, one of CopyIn's, once the office has closed it.
+    void RemoveCopy(const QString& copy);
 
     // The documents open in this office, oldest first.
     std::vector<Reference<css::lang::XComponent>> openDocuments;
@@ -125,6 +134,8 @@ private:
     Reference<css::uno::XComponentContext> mContext;
     bool mEnded = false;
     bool mDisconnected = false;
+    int mCopies = 0;
+    std::map<QString, QString> mOriginals;
 };
 
 // Runs one call into the office, within limit. An office exception becomes an

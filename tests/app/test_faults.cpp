@@ -358,6 +358,37 @@ void FaultsTest::sharedTempGetsAPrivateFolder()
             QVERIFY2(text.contains(QLatin1String(value)), value);
         QVERIFY(!PreviewPicture().isNull());
     }
+    // Nor does one whose owner is another user, who may rename every entry even of a sticky
+    // folder (only root can give a folder away); without a runtime folder, the user's cache
+    // folder serves.
+    const auto runIn = [&](const QString& temp, const QString& folder) {
+        RunWithTemp(temp, *mWord);
+        QCOMPARE(mDialogs.ErrorReports(), QStringList());
+        QCOMPARE(FilesIn(temp), QStringList());
+        QCOMPARE(QFileInfo(mForm->Preview()->mWordFile).absolutePath(), folder);
+    };
+    const QString ownName = QStringLiteral("inkhaven-%1").arg(::geteuid());
+    if (::geteuid() == 0) {
+        QTemporaryDir theirs;
+        QCOMPARE(::chmod(QFile::encodeName(theirs.path()).constData(), 01777), 0);
+        QCOMPARE(::chown(QFile::encodeName(theirs.path()).constData(), 65534, 65534), 0);
+        runIn(theirs.path(), QDir(mRuntime.path()).filePath(ownName));
+    }
+    QTemporaryDir open;
+    QTemporaryDir cache;
+    QCOMPARE(::chmod(QFile::encodeName(open.path()).constData(), 0777), 0);
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray cacheHome = qgetenv("XDG_CACHE_HOME");
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        if (cacheHome.isEmpty())
+            qunsetenv("XDG_CACHE_HOME");
+        else
+            qputenv("XDG_CACHE_HOME", cacheHome);
+    });
+    runIn(open.path(), QDir(cache.path()).filePath(ownName));
 }
 
 // The name of the private folder taken before the user's first run, by a link to another

@@ -274,6 +274,32 @@ void CommonFilesTest::placeCopyNeverWritesOverUnlessAsked()
     QVERIFY_THROWS_EXCEPTION(AppError, ReplaceFileWithCopy(mDir.filePath(QStringLiteral("gone.doc")), target));
     QCOMPARE(ReadAll(target), QByteArray("new letter"));
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+
+    // A file the office saved is taken as the file it is, never through a link put in its
+    // place (to a secret of the user's), and a source that cannot be taken stays where it is.
+    const QString secret = mDir.filePath(QStringLiteral("secret.txt"));
+    Write(secret, "secret");
+    const QString saved = mDir.filePath(QStringLiteral("saved.doc"));
+    QVERIFY(QFile::link(secret, saved));
+    try {
+        MoveFileOver(saved, target);
+        QFAIL("a link was copied");
+    } catch (const AppError& error) {
+        QVERIFY2(error.Description().contains(QLatin1String("symbolic link")), qPrintable(error.Description()));
+    }
+    QCOMPARE(ReadAll(target), QByteArray("new letter"));
+    QVERIFY(QFileInfo(saved).isSymLink());
+    QFile::remove(saved);
+    Write(saved, "saved letter");
+    MoveFileOver(saved, target);
+    QCOMPARE(ReadAll(target), QByteArray("saved letter"));
+    QVERIFY(!QFileInfo::exists(saved));
+    if (::geteuid() == 0) {
+        Write(saved, "another user's");
+        QCOMPARE(::chown(QFile::encodeName(saved).constData(), 65534, 65534), 0);
+        QVERIFY_THROWS_EXCEPTION(AppError, MoveFileOver(saved, target));
+        QCOMPARE(ReadAll(target), QByteArray("saved letter"));
+    }
 }
 
 // Saving over a file (the preview's save, inkhaven-batch --force): the user's own file

@@ -7,6 +7,8 @@
 #include "generation/PageSnapshot.h"
 #include "generation/WordCheck.h"
 #include "office/LibreOfficeFactory.h"
+#include "office/LibreOfficeProcess.h"
+#include "office/OfficeSandbox.h"
 #include "process/TerminationSignals.h"
 #include "support/ChildProcesses.h"
 #include "support/CompoundFile.h"
@@ -34,6 +36,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -381,16 +384,15 @@ private slots:
         QCOMPARE(body.indexOf(QStringLiteral("MEGA-END here.")) - begin, qsizetype(1 << 20) + 21);
     }
 
-    // The template opens as itself, is left untouched and is saved as a document.
-    // A document's linked pictures reach neither the user's other folders nor the network
-    // from the office's sandbox: the PDF shows neither, and nothing connects to the port.
-    // Outside the sandbox the office fetches both, which is what the sandbox is for.
+    // A document's linked pictures reach neither the user's other files nor the network
+    // from the office's sandbox, not even a file beside the office's own folder in the
+    // private folder: the PDF shows neither, and nothing connects to the port. Outside the
+    // sandbox the office fetches both, which is what the sandbox is for.
     void sandboxKeepsLinksFromFilesAndNetwork()
     {
         if (!OfficeSandboxSupport().missing.isEmpty())
             QSKIP(qPrintable(QStringLiteral("No sandbox here: ") + OfficeSandboxSupport().missing));
-        QTemporaryDir elsewhere;
-        const QString secret = QDir(elsewhere.path()).filePath(QStringLiteral("secret.png"));
+        const QString secret = Path(QStringLiteral("secret.png"));
         QImage picture(64, 64, QImage::Format_RGB32);
         picture.fill(Qt::red);
         QVERIFY(picture.save(secret));
@@ -417,7 +419,58 @@ private slots:
         LibreOfficeFactory unsandboxed({}, mScratch.path(), OfficeSandboxing::Off);
         QCOMPARE(picturesIn(unsandboxed), 1);
         QVERIFY(beacon.Reached() > 0);
+
+        // An office keeps the user's umask: one outside a sandbox (as root, it writes the
+        // machine's shared font and extension caches) must leave them as readable as ever.
+        const mode_t savedMask = ::umask(022);
+        const auto restoreMask = qScopeGuard([savedMask] { ::umask(savedMask); });
+        const auto application = unsandboxed.CreateApplication();
+        const QStringList offices = Offices();
+        QVERIFY(!offices.isEmpty());
+        for (const QString& office : offices) {
+            const QString status = QString::fromLatin1(FileBytes(QStringLiteral("/proc/%1/status").arg(office.section(QLatin1Char(' '), 0, 0))));
+            QVERIFY2(status.contains(QLatin1String("\nUmask:\t0022\n")), qPrintable(office + QLatin1Char('\n') + status.left(300)));
+        }
+        application->Quit();
         unsandboxed.WaitForEndedOffices();
+    }
+
+    // The sandbox as the office sees it from inside: its installation, fonts and its own
+    // folder are there; the system's other folders, the runtime folder, the private folder
+    // around its own and the host's /sys are not, and its own folder is the one it writes.
+    void sandboxShowsOnlyWhatAnOfficeNeeds()
+    {
+        if (!OfficeSandboxSupport().missing.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("No sandbox here: ") + OfficeSandboxSupport().missing));
+        const QString office = Path(QStringLiteral("inkhaven-office-view"));
+        QVERIFY(QDir().mkpath(office + QStringLiteral("/tmp")));
+        const auto removeOffice = qScopeGuard([&] { QDir(office).removeRecursively(); });
+        const QString beside = Path(QStringLiteral("beside.txt"));
+        QFile besideFile(beside);
+        QVERIFY(besideFile.open(QIODevice::WriteOnly) && besideFile.write("private") == 7);
+        besideFile.close();
+        const QString program = FindOfficeProgramFolder();
+        const SandboxView view = OfficeSandboxView(office, program, QDir::homePath());
+        const QStringList absent = {QStringLiteral("/srv"), QStringLiteral("/opt"), QStringLiteral("/run"), QStringLiteral("/var/tmp"),
+                                    QStringLiteral("/var/lib"), QStringLiteral("/mnt"), QStringLiteral("/media"), QStringLiteral("/sys/kernel"),
+                                    QStringLiteral("/etc/shadow"), QStringLiteral("/etc/hostname"), qEnvironmentVariable("XDG_RUNTIME_DIR"),
+                                    QStringLiteral("/work"), beside, mTemp};
+        const QStringList present = {QDir(program).filePath(QStringLiteral("soffice.bin")), QStringLiteral("/etc/fonts"),
+                                     QStringLiteral("/usr/share/fonts"), office};
+        QString script = QStringLiteral("for p in \"$@\"; do [ -e \"$p\" ] && echo \"seen $p\"; done; "
+                                        "touch /tmp/written && echo wrote; touch /usr/written 2>/dev/null && echo wrote-usr; exit 0");
+        QProcess probe;
+        probe.start(OfficeSandboxSupport().program, SandboxArguments(view) + QStringList{QStringLiteral("/bin/sh"), QStringLiteral("-c"), script,
+                                                                                      QStringLiteral("sh")} + absent + present);
+        QVERIFY(probe.waitForFinished(30000));
+        const QString seen = QString::fromLocal8Bit(probe.readAllStandardOutput());
+        QVERIFY2(probe.exitCode() == 0, qPrintable(QString::fromLocal8Bit(probe.readAllStandardError())));
+        for (const QString& path : absent)
+            QVERIFY2(!seen.contains(QStringLiteral("seen %1\n").arg(path)), qPrintable(path + QStringLiteral(" is seen: ") + seen));
+        for (const QString& path : present)
+            QVERIFY2(seen.contains(QStringLiteral("seen %1\n").arg(path)), qPrintable(path + QStringLiteral(" is not seen: ") + seen));
+        QVERIFY2(seen.contains(QLatin1String("wrote\n")) && !seen.contains(QLatin1String("wrote-usr")), qPrintable(seen));
+        QVERIFY(QFileInfo::exists(office + QStringLiteral("/tmp/written")));
     }
 
     // Another user finds no pipe of the office in the shared /tmp, and cannot reach the ones

@@ -365,9 +365,19 @@ public:
         Enter(QStringLiteral("LinkedPictures"));
         return {};
     }
-    void EmbedLinkedPicture(const QString& link, const QString& copy) override
+    void EmbedLinkedPicture(const QString& link, const QByteArray& picture) override
     {
-        Enter(QStringLiteral("EmbedLinkedPicture"), link + QStringLiteral(", ") + copy);
+        Enter(QStringLiteral("EmbedLinkedPicture"), link + QStringLiteral(", ") + QString::number(picture.size()));
+    }
+    QStringList OtherLinks() override
+    {
+        Enter(QStringLiteral("OtherLinks"));
+        return {};
+    }
+    std::vector<std::pair<QString, QString>> EmbeddedObjectTexts() override
+    {
+        Enter(QStringLiteral("EmbeddedObjectTexts"));
+        return {};
     }
     void StartCustomRecord(const QString& name) override
     {

@@ -83,8 +83,15 @@ bool Gone(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &info) != 0 && errno == ENOENT;
 }
 
-void Note(const QString& path, Kind kind, LeftoverName name)
+// A leftover is journalled by its absolute path: a later start may run in another folder.
+QString Absolute(const QString& path)
 {
+    return QDir::isAbsolutePath(path) ? path : QFileInfo(path).absoluteFilePath();
+}
+
+void Note(const QString& given, Kind kind, LeftoverName name)
+{
+    const QString path = Absolute(given);
     State& state = Shared();
     const std::lock_guard lock(state.mutex);
     if (name == LeftoverName::Own)
@@ -136,7 +143,8 @@ void EmptyFolder(int folder)
 
 // Removes the user's own entry of the kind at path, through a descriptor of the folder that
 // holds it. That folder must be one no other user can rename entries in (the user's own,
-// closed to others' writing, or a shared one with the sticky bit), so that what is removed
+// closed to others' writing, or a shared one with the sticky bit owned by the user or by
+// root, since a sticky folder's owner may rename every entry), so that what is removed
 // is what was examined: another user cannot put a link to elsewhere in its place.
 void Remove(const QString& path, Kind kind)
 {
@@ -148,7 +156,8 @@ void Remove(const QString& path, Kind kind)
     struct stat holder {};
     struct stat info {};
     const bool guarded = ::fstat(folder, &holder) == 0 &&
-                         ((holder.st_uid == ::geteuid() && (holder.st_mode & (S_IWGRP | S_IWOTH)) == 0) || (holder.st_mode & S_ISVTX));
+                         ((holder.st_uid == ::geteuid() && (holder.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+                          || ((holder.st_mode & S_ISVTX) && (holder.st_uid == ::geteuid() || holder.st_uid == 0)));
     const mode_t type = kind == Kind::Folder ? S_IFDIR : kind == Kind::Socket ? S_IFSOCK : S_IFREG;
     if (guarded && !name.isEmpty() && ::fstatat(folder, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
         && (info.st_mode & S_IFMT) == type && info.st_uid == ::geteuid()) {
@@ -258,8 +267,9 @@ void NoteLeftoverSocket(const QString& path)
     Note(path, Kind::Socket, LeftoverName::Own);
 }
 
-void ForgetLeftover(const QString& path)
+void ForgetLeftover(const QString& given)
 {
+    const QString path = Absolute(given);
     State& state = Shared();
     const std::lock_guard lock(state.mutex);
     // What its owner failed to remove stays noted: the ending, or the next start, tries again.

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QScopeGuard>
 
 #include <cerrno>
@@ -20,7 +21,9 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <pwd.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -224,16 +227,48 @@ QString ClosedRuntimeFolder()
     return folder.Get() >= 0 && ::fstat(folder.Get(), &info) == 0 && ClosedFolder(info) ? runtime : QString();
 }
 
-// A TEMP in which others may rename what the user makes (writable by others, without the
-// sticky bit) holds no folder of the user's: the working files go to the user's runtime
-// folder instead, and the user is told once. Empty when there is no such folder either.
+// Whether no other user can rename or remove what the user makes in the folder: one of the
+// user's own that others cannot write, or a sticky one owned by the user or by root (the
+// owner of a sticky folder may rename every entry in it).
+bool RenameSafeFolder(const struct stat& info)
+{
+    if (!S_ISDIR(info.st_mode))
+        return false;
+    if (info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return true;
+    return (info.st_mode & S_ISVTX) && (info.st_uid == ::geteuid() || info.st_uid == 0);
+}
+
+// The user's cache folder when it is a real folder of the user's own that others cannot
+// write; empty otherwise.
+QString OwnCacheFolder()
+{
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty())
+        return QString();
+    QDir().mkpath(cache);
+    const FileDescriptor folder(OpenFolder(cache));
+    struct stat info {};
+    return folder.Get() >= 0 && ::fstat(folder.Get(), &info) == 0 && info.st_uid == ::geteuid()
+                   && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0
+               ? cache
+               : QString();
+}
+
+// A TEMP in which others may rename what the user makes (writable by others without the
+// sticky bit, or sticky and owned by another user) holds no folder of the user's: the
+// working files go to the user's runtime folder instead, else to the user's cache folder,
+// and the user is told once where and why. Empty when there is neither.
 QString InsteadOfOpenTemp(const QString& temp, const struct stat& info)
 {
-    const QString runtime = ClosedRuntimeFolder();
-    if (runtime.isEmpty())
-        return QString();
-    QString found;
-    const QString own = OwnWorkingFolder(runtime, found);
+    QString own;
+    for (const QString& folder : {ClosedRuntimeFolder(), OwnCacheFolder()}) {
+        QString found;
+        if (!folder.isEmpty())
+            own = OwnWorkingFolder(folder, found);
+        if (!own.isEmpty())
+            break;
+    }
     if (own.isEmpty())
         return QString();
     Fallbacks& fallbacks = SharedFallbacks();
@@ -262,7 +297,7 @@ QString WorkingFolder()
         if (folder.Get() >= 0 && ::fstat(folder.Get(), &info) == 0) {
             if (ClosedFolder(info))
                 return temp;
-            if (S_ISDIR(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH)) && !(info.st_mode & S_ISVTX)) {
+            if (S_ISDIR(info.st_mode) && !RenameSafeFolder(info)) {
                 if (const QString instead = InsteadOfOpenTemp(temp, info); !instead.isEmpty())
                     return instead;
             }
@@ -380,6 +415,53 @@ bool PathTaken(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
+FileDescriptor OpenFileOnce(const QString& path, FileOwner owner, bool noLinkOnTheWay)
+{
+    const QByteArray name = QFile::encodeName(path);
+    constexpr int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    FileDescriptor fd(-1);
+    if (noLinkOnTheWay) {
+        open_how how {};
+        how.flags = flags;
+        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        fd = FileDescriptor(static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, name.constData(), &how, sizeof how)));
+        // A kernel older than openat2 checks the name alone.
+        if (fd.Get() < 0 && errno == ENOSYS)
+            fd = FileDescriptor(::open(name.constData(), flags));
+    } else {
+        fd = FileDescriptor(::open(name.constData(), flags));
+    }
+    if (fd.Get() < 0) {
+        if (errno == ELOOP)
+            throw AppError(QStringLiteral("Refusing to read \"%1\": it is reached through a symbolic link, which could "
+                                          "lead anywhere.").arg(QDir::toNativeSeparators(path)));
+        Fail(QStringLiteral("Cannot read"), path, errno);
+    }
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0)
+        Fail(QStringLiteral("Cannot read"), path, errno);
+    if (!S_ISREG(info.st_mode))
+        throw AppError(QStringLiteral("Refusing to read \"%1\": it is not a regular file.").arg(QDir::toNativeSeparators(path)));
+    if (owner == FileOwner::Own && info.st_uid != ::geteuid())
+        throw AppError(QStringLiteral("Refusing to read \"%1\": it belongs to user %2, not to you.")
+                           .arg(QDir::toNativeSeparators(path), UserName(info.st_uid)));
+    // Read without waiting from here on: a regular file never blocks.
+    ::fcntl(fd.Get(), F_SETFL, O_RDONLY);
+    return fd;
+}
+
+QByteArray ReadFileOnce(const QString& path, FileOwner owner, qint64 limit, bool noLinkOnTheWay)
+{
+    const FileDescriptor fd = OpenFileOnce(path, owner, noLinkOnTheWay);
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) == 0 && info.st_size > limit)
+        throw AppError(QStringLiteral("Refusing to read \"%1\": it is larger than %2 MB.")
+                           .arg(QDir::toNativeSeparators(path))
+                           .arg(limit / (1024 * 1024)));
+    QFile file;
+    return ReadWhole(file, file.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle), path);
+}
+
 void DeleteFile(const QString& path)
 {
     if (::unlink(QFile::encodeName(path).constData()) != 0)
@@ -448,8 +530,9 @@ struct Part {
 // file of the user's, and the other user gets no more hold on it than on those.
 Part WritePart(const QString& source, const QString& target, bool replace)
 {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+    const FileDescriptor sourceFd = OpenFileOnce(source, FileOwner::Own);
+    QFile in;
+    if (!in.open(sourceFd.Get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         throw AppError(QStringLiteral("Cannot read \"%1\": %2").arg(QDir::toNativeSeparators(source), in.errorString()));
     Part part;
     FileDescriptor fd(CreateBeside(target, part.path));
@@ -585,9 +668,6 @@ void ReplaceFileWithCopy(const QString& source, const QString& target)
 
 void MoveFileOver(const QString& source, const QString& target)
 {
-    if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0)
-        return;
-    // Another file system: copied, so that the target is either as it was or whole.
-    const auto removeSource = qScopeGuard([&] { QFile::remove(source); });
     ReplaceFileWithCopy(source, target);
+    ::unlink(QFile::encodeName(source).constData());
 }

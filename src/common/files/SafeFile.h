@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileDescriptor.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -62,21 +64,37 @@ bool OwnFileAt(const QString& path);
 // True when anything at all exists at path, a dangling symbolic link included.
 bool PathTaken(const QString& path);
 
+// Whose a file opened once must be: the user's own (what the application or its office
+// wrote), or anyone's (what the user names: a template, a list, a picture).
+enum class FileOwner { Own, Anyone };
+
+// Opens the regular file at path for reading, once, so that what is read is the file that
+// was checked, whatever the name stands for later: a symbolic link at its name is not
+// followed (with noLinkOnTheWay, nor one at any step of the path), a FIFO is not waited
+// for, and with FileOwner::Own another user's file is refused. Throws AppError naming path
+// when it cannot be opened or is none of these.
+FileDescriptor OpenFileOnce(const QString& path, FileOwner owner, bool noLinkOnTheWay = false);
+
+// The whole content of the file OpenFileOnce opens; one longer than limit bytes is refused.
+QByteArray ReadFileOnce(const QString& path, FileOwner owner, qint64 limit, bool noLinkOnTheWay = false);
+
 // Deletes the file at path; throws AppError with a description when it cannot.
 void DeleteFile(const QString& path);
 
-// Copies source to target so that target is either the old file or the complete copy:
+// Copies source, the user's own regular file opened once (OpenFileOnce), to target so that
+// target is either the old file or the complete copy:
 // the bytes go to a new file beside target, which is then renamed over it (with the mode
 // PlaceCopy gives it). A failure is described with the system's reason ("No space left on
 // device").
 void ReplaceFileWithCopy(const QString& source, const QString& target);
 
-// Gives target the complete file at source, replacing what is there: renamed when both are
-// on one file system, else copied as ReplaceFileWithCopy does and source removed. Throws
-// AppError when it cannot.
+// Gives target the complete file at source, replacing what is there: copied from the file
+// opened once as ReplaceFileWithCopy does, never renamed, since source lies where another
+// process (the office) could put a link in its place; source is removed once target holds
+// the copy, and left where the copy fails. Throws AppError when it cannot.
 void MoveFileOver(const QString& source, const QString& target);
 
-// Copies source to target through a hidden file beside target, so that target never holds
+// Copies source (the user's own regular file, opened once) to target through a hidden file beside target, so that target never holds
 // part of the copy: it appears complete or not at all. When replace is false an existing
 // target of any kind stays as it is and the result is false; when true it is replaced. The
 // copy has the mode the user gives new files, or the mode of the file it replaces when

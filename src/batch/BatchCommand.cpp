@@ -432,10 +432,21 @@ FileDescriptor OpenList(const QString& path)
     const auto fail = [&](const QString& what) {
         return AppError(QStringLiteral("The list %1 cannot be %2: %3.").arg(name, what, QString::fromLocal8Bit(std::strerror(errno))));
     };
-    FileDescriptor source(standardInput ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    // A named list is opened once, and a file not through a link, which whoever may write
+    // its folder could point at a file of the user's; a link to a stream (<(command),
+    // /dev/stdin) is followed.
+    const QByteArray native = QFile::encodeName(path);
+    FileDescriptor source(standardInput ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    bool throughLink = false;
+    if (!standardInput && source.Get() < 0 && errno == ELOOP) {
+        source = FileDescriptor(::open(native.constData(), O_RDONLY | O_CLOEXEC));
+        throughLink = true;
+    }
     struct stat info {};
     if (source.Get() < 0 || ::fstat(source.Get(), &info) != 0)
         throw fail(QStringLiteral("read"));
+    if (throughLink && S_ISREG(info.st_mode))
+        throw AppError(QStringLiteral("The list %1 is a symbolic link; name the file it leads to.").arg(name));
     if (S_ISREG(info.st_mode))
         return source;
     const QString folder = WorkingFolder();
@@ -517,9 +528,9 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
                                 const LetterList& list, const EmptyCounts& whole, const EmptyCounts& run, BatchPlan& plan)
 {
     if (!userTemplate)
-        return {LetterTemplateBytes(), QLatin1String(BuiltInTemplateName), QString(), {}, {}, {}};
+        return {LetterTemplateBytes(), QLatin1String(BuiltInTemplateName), QString(), {}, {}, {}, {}};
     const UserTemplateFile& file = *userTemplate;
-    return {file.bytes, file.workingName, command.templatePath, file.pictures,
+    return {file.bytes, file.workingName, command.templatePath, file.pictures, command.embedLinksFolder,
             [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty, senderFile = command.senderFile,
              unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty, tagPlan = plan.tagPlan,
              where = command.where](const QStringList& tags) {

@@ -104,7 +104,7 @@ public:
     std::optional<std::size_t> Take(const std::stop_token& stop)
     {
         const std::lock_guard lock(mMutex);
-        if (stop.stop_requested() || mNext >= mJobs.size())
+        if (stop.stop_requested() || mAborted || mNext >= mJobs.size())
             return std::nullopt;
         return mNext++;
     }
@@ -149,6 +149,19 @@ public:
         mWake.notify_all();
     }
 
+    // The run cannot go on: no further letter begins, and Deliver rethrows why once the
+    // letters under way are told.
+    void Abort(std::exception_ptr why)
+    {
+        {
+            const std::lock_guard lock(mMutex);
+            if (!mRefusal)
+                mRefusal = std::move(why);
+            mAborted = true;
+        }
+        mWake.notify_all();
+    }
+
     // Waits until the template is accepted or refused; what the tags take (nullptr for the
     // embedded letter), or nothing when it was refused.
     std::optional<const LineTags*> WaitForTemplate()
@@ -161,7 +174,8 @@ public:
     }
 
     // Calls begin once the template is accepted, then hands every report to report as it
-    // comes, until every worker has ended; rethrows why a template was refused.
+    // comes, until every worker has ended; rethrows why a template was refused or the run
+    // was aborted.
     void Deliver(const std::function<void()>& begin, const std::function<void(const LetterReport&)>& report)
     {
         std::unique_lock lock(mMutex);
@@ -203,6 +217,7 @@ private:
     Template mTemplate;
     LineTags mTags;
     std::exception_ptr mRefusal;
+    bool mAborted = false;
 };
 
 // One file of a letter: made in the private folder, then placed in the output folder.
@@ -223,6 +238,8 @@ struct RunSetup {
     const BatchOptions& options;
     Word::ApplicationFactory& word;
     QString workFolder;
+    // Which folder workFolder was as the run began: another program may remove or rename it.
+    FileIdentity workFolderIdentity;
     QString templatePath;
     // The batch's ending: once stop is requested the offices are being killed, and a letter's
     // fill runs no further step.
@@ -315,7 +332,15 @@ public:
     {
         try {
             const std::shared_ptr<Word::Document> document = OpenTemplate(shownPath);
+            RefuseLinks(*document, shownPath);
             const QString text = CheckedText(document, QStringLiteral("template \"%1\"").arg(QDir::toNativeSeparators(shownPath)), knows);
+            // Tags in an embedded object would reach no letter filled: they are refused.
+            for (const auto& [object, objectText] : document->EmbeddedObjectTexts()) {
+                if (const QStringList tags = FindTags(objectText); !tags.isEmpty())
+                    throw AppError(QStringLiteral("The template \"%1\" has %2 inside the embedded object \"%3\", where no letter "
+                                                  "fills them. Write them in the template's own text, or take them out of the object.")
+                                       .arg(QDir::toNativeSeparators(shownPath), tags.join(QStringLiteral(", ")), object));
+            }
             document->Close(Word::wdDoNotSaveChanges);
             return FindTags(text);
         } catch (...) {
@@ -379,6 +404,21 @@ private:
                                 QStringLiteral("The template \"%1\"").arg(QDir::toNativeSeparators(shownPath)));
             throw AppError(description);
         }
+    }
+
+    // Refuses a template that still takes anything from outside itself, as the office finds
+    // it once it is open: the check of its file reads not every format's every kind of
+    // link (a Word 97-2003 file's linked pictures, for one). shownPath is its name in messages.
+    static void RefuseLinks(Word::Document& document, const QString& shownPath)
+    {
+        QStringList links = document.OtherLinks();
+        for (const QString& picture : document.LinkedPictures())
+            links << QStringLiteral("a picture linked to \"%1\"").arg(picture);
+        if (!links.isEmpty())
+            throw AppError(QStringLiteral("The template \"%1\" brings in what is outside it, which its letters must not show: "
+                                          "%2. Embed it in the template (in Writer: Edit, Links to External Files, Break "
+                                          "Link; in Word: File, Info, Edit Links to Files, Break Link), or take it out.")
+                               .arg(QDir::toNativeSeparators(shownPath), links.join(QStringLiteral("; "))));
     }
 
     // The text of every story of the document, then of every shape that holds text; each
@@ -603,6 +643,14 @@ private:
 
 // The first worker reads a template of the user's; the others start their offices meanwhile
 // and wait for its verdict.
+// Whether the run's private folder is still the one it began with.
+bool WorkFolderStillThere(const RunSetup& run)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(run.workFolder).constData(), &info) == 0 && S_ISDIR(info.st_mode)
+           && FileIdentity{info.st_dev, info.st_ino} == run.workFolderIdentity;
+}
+
 void Work(Queue& queue, const RunSetup& run, const LetterTemplate& letterTemplate, bool first,
           const std::vector<LetterJob>& jobs, std::vector<QString>& mergePdfs, const std::stop_token& stop)
 {
@@ -622,7 +670,18 @@ void Work(Queue& queue, const RunSetup& run, const LetterTemplate& letterTemplat
             const std::optional<std::size_t> job = queue.Take(stop);
             if (!job)
                 break;
-            queue.Report(maker.Make(jobs[*job], *tags, mergePdfs[*job]));
+            LetterReport report = maker.Make(jobs[*job], *tags, mergePdfs[*job]);
+            const bool failed = report.outcome == LetterOutcome::Failed;
+            queue.Report(std::move(report));
+            // Once the private folder is gone every letter would fail: the run stops, saying why.
+            if (failed && !WorkFolderStillThere(run)) {
+                queue.Abort(std::make_exception_ptr(AppError(
+                    QStringLiteral("The private working folder \"%1\" was removed or renamed by another program while the "
+                                   "letters were made, and no letter can be made without it; the run stops. Run it again "
+                                   "to make the letters still missing.")
+                        .arg(QDir::toNativeSeparators(run.workFolder)))));
+                break;
+            }
         }
     }
     // The office ended above, on the thread that started it.
@@ -668,8 +727,8 @@ MergeReport Merge(const std::vector<LetterJob>& jobs, const std::vector<QString>
 }
 
 // The copy of the template at path with the pictures it links to embedded, beside it in the
-// working folder, where the office finds copies of the pictures: the office sees no other
-// file of the user's. Throws AppError when a link is left.
+// working folder: the office is sent each picture's bytes as read when its link was checked,
+// and sees no file of the user's. Throws AppError when a link is left.
 QString EmbedPictures(Word::ApplicationFactory& word, const QString& path, const LetterTemplate& letterTemplate)
 {
     const QString folder = QFileInfo(path).path();
@@ -677,15 +736,23 @@ QString EmbedPictures(Word::ApplicationFactory& word, const QString& path, const
     const std::shared_ptr<Word::Application> office = word.CreateApplication();
     const auto quit = qScopeGuard([&] { Quit(*office); });
     const std::shared_ptr<Word::Document> document = Use(office->Documents()).Open(path, true);
-    int copies = 0;
     for (const QString& link : document->LinkedPictures()) {
-        const auto picture = std::find_if(letterTemplate.pictures.begin(), letterTemplate.pictures.end(),
+        const auto checked = std::find_if(letterTemplate.pictures.begin(), letterTemplate.pictures.end(),
                                           [&](const LinkedPicture& each) { return LinkTarget(each.link, path) == QUrl(link); });
-        if (picture == letterTemplate.pictures.end())
-            throw AppError(QStringLiteral("The template \"%1\" links a picture to \"%2\", which its check did not find.").arg(shown, link));
-        const QString copy = JoinPath(folder, QStringLiteral("picture-%1.").arg(++copies) + QFileInfo(picture->file).suffix());
-        ReplaceFileWithCopy(picture->file, copy);
-        document->EmbedLinkedPicture(link, copy);
+        // A link the file's check could not read (a Word 97-2003 file's) is held to the same
+        // folder; one relative to the working copy leads from the user's template instead.
+        QString target = link;
+        const QString copyFolder = QUrl::fromLocalFile(folder + QLatin1Char('/')).toString(QUrl::FullyEncoded);
+        if (target.startsWith(copyFolder))
+            target = QUrl::fromLocalFile(QFileInfo(letterTemplate.path).absolutePath() + QLatin1Char('/')).toString(QUrl::FullyEncoded)
+                     + target.mid(copyFolder.size());
+        const std::optional<LinkedPicture> found = checked == letterTemplate.pictures.end()
+                                                       ? PictureInside(link, QUrl(target), letterTemplate.embedFolder)
+                                                       : std::optional<LinkedPicture>(*checked);
+        if (!found)
+            throw AppError(QStringLiteral("The template \"%1\" links a picture to \"%2\", which is not inside the folder "
+                                          "--embed-links names.").arg(shown, link));
+        document->EmbedLinkedPicture(link, found->bytes);
     }
     const TemplateCopyFormat format = CopyFormatOf(letterTemplate.fileName);
     const QString embedded = JoinPath(folder, QStringLiteral("embedded.") + format.extension);
@@ -739,8 +806,13 @@ BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& 
     const QString templateCopy = JoinPath(workFolder.Path(), letterTemplate.fileName);
     WriteBytesToFile(letterTemplate.bytes, templateCopy);
     std::atomic<int> reopened = 0;
-    const RunSetup run{options, word, workFolder.Path(),
-                       letterTemplate.pictures.empty() ? templateCopy : EmbedPictures(word, templateCopy, letterTemplate),
+    struct stat folderInfo {};
+    if (::lstat(QFile::encodeName(workFolder.Path()).constData(), &folderInfo) != 0)
+        throw AppError(QStringLiteral("The private working folder \"%1\" is gone.").arg(QDir::toNativeSeparators(workFolder.Path())));
+    const RunSetup run{options, word, workFolder.Path(), {folderInfo.st_dev, folderInfo.st_ino},
+                       letterTemplate.pictures.empty() && letterTemplate.embedFolder.isEmpty()
+                           ? templateCopy
+                           : EmbedPictures(word, templateCopy, letterTemplate),
                        std::move(ending), reopened};
 
     const int workers = std::max(1, std::min(options.offices, static_cast<int>(jobs.size())));

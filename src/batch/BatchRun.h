@@ -98,6 +98,9 @@ struct LetterTemplate {
     QString path;
     // The pictures it links to, which the letters hold instead.
     std::vector<LinkedPicture> pictures;
+    // The folder of --embed-links: a picture linked to a file inside it that only the office
+    // finds (as in a Word 97-2003 file) is held by the letters too.
+    QString embedFolder;
     // Empty for the embedded letter, whose fields are filled as the window fills them. For a
     // template of the user's: given the bracketed tags the office finds in it (every story,
     // and the text of every shape; each tag once, in the order found), what each letter's

@@ -117,7 +117,15 @@ std::vector<ConditionalText> FindConditionalTexts(const QString& text, const QSt
     std::optional<ConditionalText> open;
     qsizetype openedAt = 0;
     qsizetype textFrom = 0;
-    const auto paragraphAt = [&text](qsizetype at) { return static_cast<int>(text.left(at).count(QLatin1Char('\r'))) + 1; };
+    // The paragraph at a position, counted on from the previous marker's: the markers come
+    // in order, so the text is counted through once however many there are.
+    qsizetype countedTo = 0;
+    int paragraphMarks = 0;
+    const auto paragraphAt = [&](qsizetype at) {
+        paragraphMarks += static_cast<int>(QStringView(text).sliced(countedTo, at - countedTo).count(QLatin1Char('\r')));
+        countedTo = at;
+        return paragraphMarks + 1;
+    };
     const auto refuse = [&place](const QString& what, int paragraph) {
         return AppError(QStringLiteral("The template's %1 in %2, paragraph %3. A condition is written as [IF Column = value]"
                                        "text[ELSE IF Column = other value]text[ELSE]text[END IF] within one paragraph, and cannot "

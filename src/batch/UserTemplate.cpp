@@ -4,6 +4,7 @@
 #include "LetterList.h"
 #include "core/AppError.h"
 #include "files/FileDescriptor.h"
+#include "files/SafeFile.h"
 #include "generation/Fields.h"
 #include "generation/LetterFill.h"
 #include "lists/ZipArchive.h"
@@ -27,7 +28,7 @@
 namespace {
 // Why the bytes cannot be a file of that extension, from how such files begin; empty
 // when they can.
-QString ContentProblem(const QByteArray& bytes, const QString& extension)
+QString ContentProblem(const QByteArray& bytes, const QString& extension, const QString& path)
 {
     if (bytes.isEmpty())
         return QStringLiteral("the file is empty");
@@ -40,9 +41,21 @@ QString ContentProblem(const QByteArray& bytes, const QString& extension)
             start.remove(0, 3);
         if (!start.trimmed().startsWith('<'))
             return QStringLiteral("it is not a flat OpenDocument text (XML), which its name ends in .fodt for");
+        if (bytes.size() > TemplateMarkupLimit)
+            return QStringLiteral("its text and markup are larger than %1 MB, more than a letter holds, and more than "
+                                  "the office can lay out within the memory it may use").arg(TemplateMarkupLimit / 1024 / 1024);
     } else if (!bytes.startsWith("PK\x03\x04")) {
         return QStringLiteral("it is not a %1 file (a zip archive), which its name ends in .%2 for")
             .arg(extension.startsWith(QLatin1Char('d')) ? QStringLiteral("Word") : QStringLiteral("OpenDocument"), extension);
+    } else {
+        // Every part is weighed, not only those read here: the office unpacks them all.
+        const ZipArchive archive(bytes, QStringLiteral("template \"%1\"").arg(QDir::toNativeSeparators(path)));
+        if (archive.UnpackedBytes() > static_cast<quint64>(TemplateSizeLimit))
+            return QStringLiteral("it unpacks to more than %1 MB, more than a letter holds").arg(TemplateSizeLimit / 1024 / 1024);
+        const auto isMarkup = [](const QString& name) { return name.endsWith(QLatin1String(".xml")) || name.endsWith(QLatin1String(".rels")); };
+        if (archive.UnpackedBytes(isMarkup) > static_cast<quint64>(TemplateMarkupLimit))
+            return QStringLiteral("its text and markup unpack to more than %1 MB, more than a letter holds, and more than "
+                                  "the office can lay out within the memory it may use").arg(TemplateMarkupLimit / 1024 / 1024);
     }
     return QString();
 }
@@ -60,8 +73,11 @@ UserTemplateFile ReadUserTemplate(const QString& path)
     const auto fail = [&](const QString& why) {
         return AppError(QStringLiteral("The template \"%1\" cannot be used: %2.").arg(QDir::toNativeSeparators(path), why));
     };
-    // Opened without blocking, so that a FIFO there cannot hold the batch.
-    const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    // Opened once, without blocking, so that a FIFO there cannot hold the batch, and not
+    // through a link, which whoever may write its folder could point at a file of the user's.
+    const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.Get() < 0 && errno == ELOOP)
+        throw fail(QStringLiteral("it is a symbolic link; name the file it leads to"));
     if (fd.Get() < 0)
         throw fail(QString::fromLocal8Bit(std::strerror(errno)));
     struct stat info {};
@@ -79,7 +95,7 @@ UserTemplateFile ReadUserTemplate(const QString& path)
         throw fail(file.errorString());
     if (bytes.size() > TemplateSizeLimit)
         throw fail(QStringLiteral("it is larger than %1 MB").arg(TemplateSizeLimit / 1024 / 1024));
-    if (const QString problem = ContentProblem(bytes, extension); !problem.isEmpty())
+    if (const QString problem = ContentProblem(bytes, extension, path); !problem.isEmpty())
         throw fail(problem);
     return {bytes, QStringLiteral("template.") + extension};
 }
@@ -142,11 +158,57 @@ void RefuseUnpackingBeyondLimit(const ZipArchive& archive, const std::function<b
                            .arg(TemplateSizeLimit / 1024 / 1024));
 }
 
-// Whether a part of a Word template holds text the letter shows.
-bool IsWordStory(const QString& name)
+// The internal targets of the relationships in a Word package's relationship part rels,
+// by the last word of their type ("officeDocument", "header"), as names of the package's
+// parts: a target is relative to the folder of the part the relationships belong to.
+std::vector<std::pair<QString, QString>> WordRelationships(const ZipArchive& archive, const QString& rels)
 {
-    static const QRegularExpression story(QStringLiteral("^word/(document|header\\d*|footer\\d*|footnotes|endnotes)\\.xml$"));
-    return story.match(name).hasMatch();
+    std::vector<std::pair<QString, QString>> targets;
+    if (std::none_of(archive.Entries().begin(), archive.Entries().end(), [&](const ZipEntry& entry) { return entry.name == rels; }))
+        return targets;
+    // "word/_rels/document.xml.rels" belongs to "word/document.xml", "_rels/.rels" to the package.
+    const QString owner = QString(rels).remove(QStringLiteral("_rels/")).chopped(5);
+    const QString base = owner.contains(QLatin1Char('/')) ? owner.section(QLatin1Char('/'), 0, -2) + QLatin1Char('/') : QString();
+    QXmlStreamReader reader(archive.Read(rels));
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (!reader.isStartElement() || reader.name() != u"Relationship")
+            continue;
+        const QXmlStreamAttributes attributes = reader.attributes();
+        if (attributes.value(QLatin1String("TargetMode")) == u"External")
+            continue;
+        const QString target = attributes.value(QLatin1String("Target")).toString();
+        const QString name = target.startsWith(QLatin1Char('/')) ? target.mid(1) : QDir::cleanPath(base + target);
+        targets.emplace_back(attributes.value(QLatin1String("Type")).toString().section(QLatin1Char('/'), -1), name);
+    }
+    if (reader.hasError())
+        NotWellFormed(reader);
+    return targets;
+}
+
+// The parts of a Word package that hold text a letter shows, found as Word finds them:
+// the main part the package's relationships name, and the headers, footers and notes the
+// main part's relationships name, whatever the parts are called. Throws AppError when the
+// package names no main part.
+QSet<QString> WordStories(const ZipArchive& archive)
+{
+    QString main;
+    for (const auto& [type, name] : WordRelationships(archive, QStringLiteral("_rels/.rels"))) {
+        if (type == QLatin1String("officeDocument"))
+            main = name;
+    }
+    if (main.isEmpty() || std::none_of(archive.Entries().begin(), archive.Entries().end(), [&](const ZipEntry& entry) { return entry.name == main; }))
+        throw AppError(QStringLiteral("The template is no Word document: its package names no main part that it holds."));
+    QSet<QString> stories = {main};
+    const QString mainRels = (main.contains(QLatin1Char('/')) ? main.section(QLatin1Char('/'), 0, -2) + QLatin1Char('/') : QString())
+                             + QStringLiteral("_rels/") + main.section(QLatin1Char('/'), -1) + QStringLiteral(".rels");
+    static const QStringList storyTypes = {QStringLiteral("header"), QStringLiteral("footer"), QStringLiteral("footnotes"),
+                                           QStringLiteral("endnotes")};
+    for (const auto& [type, name] : WordRelationships(archive, mainRels)) {
+        if (storyTypes.contains(type))
+            stories.insert(name);
+    }
+    return stories;
 }
 }
 
@@ -160,10 +222,11 @@ std::optional<QString> TextWithoutOffice(const QByteArray& bytes, const QString&
         text = ParagraphsText(bytes, false);
     } else {
         const bool word = extension.startsWith(QLatin1Char('d'));
-        const auto isStory = [word](const QString& name) {
-            return word ? IsWordStory(name) : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
-        };
         const ZipArchive archive(bytes, QStringLiteral("template"));
+        const QSet<QString> wordStories = word ? WordStories(archive) : QSet<QString>();
+        const auto isStory = [&](const QString& name) {
+            return word ? wordStories.contains(name) : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
+        };
         RefuseUnpackingBeyondLimit(archive, isStory);
         for (const ZipEntry& entry : archive.Entries()) {
             if (isStory(entry.name))
@@ -300,11 +363,12 @@ std::vector<TemplateLink> TemplateLinks(const QByteArray& bytes, const QString& 
         OpenDocumentLinks(bytes, false, links);
     } else {
         const bool word = extension.startsWith(QLatin1Char('d'));
-        const auto isPart = [word](const QString& name) {
-            return word ? name.endsWith(QLatin1String(".rels")) || IsWordStory(name)
+        const ZipArchive archive(bytes, QStringLiteral("template \"%1\"").arg(QDir::toNativeSeparators(path)));
+        const QSet<QString> wordStories = word ? WordStories(archive) : QSet<QString>();
+        const auto isPart = [&](const QString& name) {
+            return word ? name.endsWith(QLatin1String(".rels")) || wordStories.contains(name)
                         : name == QLatin1String("content.xml") || name == QLatin1String("styles.xml");
         };
-        const ZipArchive archive(bytes, QStringLiteral("template \"%1\"").arg(QDir::toNativeSeparators(path)));
         RefuseUnpackingBeyondLimit(archive, isPart);
         for (const ZipEntry& entry : archive.Entries()) {
             if (!isPart(entry.name))
@@ -334,20 +398,30 @@ QUrl LinkTarget(const QString& link, const QString& path)
     return base.resolved(QUrl(link)).adjusted(QUrl::NormalizePathSegments);
 }
 
+std::optional<LinkedPicture> PictureInside(const QString& link, const QUrl& target, const QString& folder)
+{
+    const QString canonicalFolder = folder.isEmpty() ? QString() : QFileInfo(folder).canonicalFilePath();
+    const QFileInfo file(target.isLocalFile() ? target.toLocalFile() : QString());
+    // The file itself, wherever links on the way lead, must lie inside the folder; it is read
+    // at that path through no link, so that nothing put in its place meanwhile is taken.
+    const QString canonical = file.canonicalFilePath();
+    if (canonicalFolder.isEmpty() || !file.isFile()
+        || !canonical.startsWith(canonicalFolder + (canonicalFolder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/"))))
+        return std::nullopt;
+    return LinkedPicture{link, canonical, ReadFileOnce(canonical, FileOwner::Anyone, PictureSizeLimit, true)};
+}
+
 std::vector<LinkedPicture> CheckLinks(const QByteArray& bytes, const QString& workingName, const QString& path,
                                       const QString& embedFolder)
 {
-    const QString folder = embedFolder.isEmpty() ? QString() : QFileInfo(embedFolder).canonicalFilePath();
     std::vector<LinkedPicture> pictures;
     QStringList refused;
     for (const TemplateLink& link : TemplateLinks(bytes, workingName, path)) {
-        const QUrl target = LinkTarget(link.target, path);
-        const QFileInfo file(target.isLocalFile() ? target.toLocalFile() : QString());
-        // The file itself, wherever links on the way lead, must lie inside the folder.
-        const QString canonical = file.canonicalFilePath();
-        if (!folder.isEmpty() && link.what == QLatin1String("a picture") && file.isFile()
-            && canonical.startsWith(folder + (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/"))))
-            pictures.push_back({link.target, canonical});
+        std::optional<LinkedPicture> picture;
+        if (link.what == QLatin1String("a picture"))
+            picture = PictureInside(link.target, LinkTarget(link.target, path), embedFolder);
+        if (picture)
+            pictures.push_back(std::move(*picture));
         else
             refused << (link.what.startsWith(QLatin1String("a field ")) ? QStringLiteral("%1 of \"%2\"") : QStringLiteral("%1 linked to \"%2\""))
                            .arg(link.what, link.target);
@@ -378,13 +452,19 @@ QStringList FindTags(const QString& text)
 }
 
 namespace {
+// How many unknown tags a refusal names; the rest are counted.
+constexpr qsizetype MostTagsNamed = 20;
+
 AppError UnknownTags(const QStringList& unknown)
 {
     const bool one = unknown.size() == 1;
+    QString named = unknown.mid(0, MostTagsNamed).join(QStringLiteral(", "));
+    if (unknown.size() > MostTagsNamed)
+        named += QStringLiteral(" and %1 more").arg(unknown.size() - MostTagsNamed);
     return AppError(QStringLiteral("The template has %1 that no column of the list fills and no field of the window "
                                    "stands for: %2. Add %3 to the list, or take %4 out of the template.")
                         .arg(one ? QStringLiteral("a tag") : QStringLiteral("%1 tags").arg(unknown.size()),
-                             unknown.join(QStringLiteral(", ")),
+                             named,
                              one ? QStringLiteral("a column of its name") : QStringLiteral("columns of their names"),
                              one ? QStringLiteral("the tag") : QStringLiteral("the tags")));
 }

@@ -22,17 +22,24 @@ inline constexpr const char* TemplateExtensions[] = {"doc", "dot", "docx", "dotx
 
 // The largest template taken, in bytes.
 inline constexpr qint64 TemplateSizeLimit = 100 * 1024 * 1024;
+// The most the XML of a template may hold, in bytes, all its parts together: the office
+// needs many times as much memory to lay it out.
+inline constexpr qint64 TemplateMarkupLimit = 32 * 1024 * 1024;
+// The largest picture embedded in place of a link, in bytes.
+inline constexpr qint64 PictureSizeLimit = 50 * 1024 * 1024;
 
 // The template file at path: its bytes, and the name it is given in the working folder
 // ("template." and its extension, which tells the office its format). Throws AppError with
 // the reason when it cannot be a template: an extension that is none of the above, a file
 // that cannot be read or is not a regular file, one over TemplateSizeLimit, or content that
 // is not what its extension says (a .docx that is no zip archive, for example).
-// A picture a template links to a file: the link as the template writes it, and the file
-// it leads to, whose picture the letters hold instead of the link.
+// A picture a template links to a file: the link as the template writes it, the file it
+// leads to, and that file's bytes as read once when the link was checked, which the letters
+// hold instead of the link.
 struct LinkedPicture {
     QString link;
     QString file;
+    QByteArray bytes;
 };
 
 struct UserTemplateFile {
@@ -72,10 +79,15 @@ std::vector<TemplateLink> TemplateLinks(const QByteArray& bytes, const QString& 
 // zipped OpenDocument file.
 QUrl LinkTarget(const QString& link, const QString& path);
 
+// The picture file link (as a template writes it) leads to at target when that file lies
+// inside folder, not through a link out of it, with its bytes read once; nothing otherwise.
+std::optional<LinkedPicture> PictureInside(const QString& link, const QUrl& target, const QString& folder);
+
 // Throws AppError naming every one of TemplateLinks that may not stay: a letter must show
 // only what its template holds. A picture linked to a file inside embedFolder (not through a
-// link out of it) may: its picture is embedded in the letters, and it is returned. With no
-// embedFolder, no link may stay.
+// link out of it) may: its picture is embedded in the letters, and it is returned with the
+// file's bytes, read there and then through no link at all, so that a file put in its place
+// later is never taken. With no embedFolder, no link may stay.
 std::vector<LinkedPicture> CheckLinks(const QByteArray& bytes, const QString& workingName, const QString& path,
                                       const QString& embedFolder);
 

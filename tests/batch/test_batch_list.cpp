@@ -14,6 +14,7 @@
 #include "support/FakeWord.h"
 #include "support/SpreadsheetFiles.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -513,14 +514,26 @@ void BatchListTest::templateTagsForADryRun()
 {
     // A Word template's tags through its formatting runs, in the body and a header; an
     // OpenDocument one's through its spans; none from a Word 97-2003 file, which only the office reads.
+    // The parts are found as Word finds them, through the package's relationships, whatever
+    // the main part is called; a package that names none is refused.
     const QByteArray w = "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
-    const QByteArray docx = ZipFile({
-        {QStringLiteral("word/document.xml"), "<w:document " + w + "><w:body><w:p><w:r><w:rPr><w:b/></w:rPr><w:t>Dear [Cli</w:t></w:r>"
-                                              "<w:r><w:rPr><w:i/></w:rPr><w:t>ent],</w:t></w:r></w:p><w:p><w:r><w:t>[Plan]</w:t></w:r></w:p></w:body></w:document>"},
-        {QStringLiteral("word/header1.xml"), "<w:hdr " + w + "><w:p><w:r><w:t>[Region]</w:t></w:r></w:p></w:hdr>"},
-        {QStringLiteral("word/styles.xml"), "<w:styles " + w + "><w:p><w:r><w:t>[NotAStory]</w:t></w:r></w:p></w:styles>"},
-    });
-    QCOMPARE(FindTags(TextWithoutOffice(docx, QStringLiteral("template.docx")).value()), (QStringList{"[Client]", "[Plan]", "[Region]"}));
+    const QByteArray relationships = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    const QByteArray type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    for (const QString& main : {QStringLiteral("word/document.xml"), QStringLiteral("word/main.xml")}) {
+        const QByteArray docx = ZipFile({
+            {QStringLiteral("_rels/.rels"), relationships + "<Relationship Id=\"r1\" Type=\"" + type + "officeDocument\" Target=\""
+                                                + main.toUtf8() + "\"/></Relationships>"},
+            {QStringLiteral("word/_rels/%1.rels").arg(QFileInfo(main).fileName()),
+             relationships + "<Relationship Id=\"r2\" Type=\"" + type + "header\" Target=\"head.xml\"/></Relationships>"},
+            {main, "<w:document " + w + "><w:body><w:p><w:r><w:rPr><w:b/></w:rPr><w:t>Dear [Cli</w:t></w:r>"
+                   "<w:r><w:rPr><w:i/></w:rPr><w:t>ent],</w:t></w:r></w:p><w:p><w:r><w:t>[Plan]</w:t></w:r></w:p></w:body></w:document>"},
+            {QStringLiteral("word/head.xml"), "<w:hdr " + w + "><w:p><w:r><w:t>[Region]</w:t></w:r></w:p></w:hdr>"},
+            {QStringLiteral("word/styles.xml"), "<w:styles " + w + "><w:p><w:r><w:t>[NotAStory]</w:t></w:r></w:p></w:styles>"},
+        });
+        QCOMPARE(FindTags(TextWithoutOffice(docx, QStringLiteral("template.docx")).value()), (QStringList{"[Client]", "[Plan]", "[Region]"}));
+    }
+    const QByteArray unnamed = ZipFile({{QStringLiteral("word/document.xml"), "<w:document " + w + "><w:body/></w:document>"}});
+    QVERIFY_THROWS_EXCEPTION(AppError, TextWithoutOffice(unnamed, QStringLiteral("template.docx")));
     const QByteArray odt = ZipFile({{QStringLiteral("content.xml"),
                                      "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
                                      "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:text>"

@@ -52,6 +52,12 @@ QString ContentProblem(const QByteArray& bytes, const QString& extension, const 
         const ZipArchive archive(bytes, QStringLiteral("template \"%1\"").arg(QDir::toNativeSeparators(path)));
         if (archive.UnpackedBytes() > static_cast<quint64>(TemplateSizeLimit))
             return QStringLiteral("it unpacks to more than %1 MB, more than a letter holds").arg(TemplateSizeLimit / 1024 / 1024);
+        // An OpenDocument file saved with a password holds its parts encrypted.
+        for (const ZipEntry& entry : archive.Entries()) {
+            if (entry.name == QLatin1String("META-INF/manifest.xml") && archive.Read(entry.name).contains("encryption-data"))
+                return QStringLiteral("it is protected by a password; save it without one (in Writer: File, Save As, "
+                                      "without \"Save with password\")");
+        }
         const auto isMarkup = [](const QString& name) { return name.endsWith(QLatin1String(".xml")) || name.endsWith(QLatin1String(".rels")); };
         if (archive.UnpackedBytes(isMarkup) > static_cast<quint64>(TemplateMarkupLimit))
             return QStringLiteral("its text and markup unpack to more than %1 MB, more than a letter holds, and more than "

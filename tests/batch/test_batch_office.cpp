@@ -812,6 +812,13 @@ void BatchOfficeTest::templatesRefused()
     QVERIFY2(damaged.contains(QLatin1String("damaged.docx")) && damaged.contains(QLatin1String("damaged")), qPrintable(damaged));
     const QString text = refusal(QStringLiteral("text.doc"), "Dear [RecipientName]");
     QVERIFY2(text.contains(QLatin1String("not a Word 97-2003 file")), qPrintable(text));
+    const QString locked = refusal(QStringLiteral("locked.odt"),
+                                   ZipFile({{QStringLiteral("META-INF/manifest.xml"),
+                                             "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
+                                             "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/>"
+                                             "</manifest:file-entry></manifest:manifest>"},
+                                            {QStringLiteral("content.xml"), QByteArray("\x8f\x12 encrypted", 12)}}));
+    QVERIFY2(locked.contains(QLatin1String("password")), qPrintable(locked));
     const QString broken = refusal(QStringLiteral("broken.fodt"), FlatTemplate("", "", "", "<text:p>Dear [RecipientName]</text:h>"));
     QVERIFY2(broken.contains(QLatin1String("not well-formed XML")), qPrintable(broken));
     // A picture linked to the network, not held in the template, is named, as the flat file

@@ -37,7 +37,9 @@ void MergePdfFiles(const std::vector<QString>& inputs, const QString& output)
         }
     }
     try {
-        QPDFWriter writer(merged, QFile::encodeName(output).constData());
+        // The writer keeps the name it is given until it has written: the name outlives it.
+        const QByteArray outputName = QFile::encodeName(output);
+        QPDFWriter writer(merged, outputName.constData());
         // Objects packed into compressed streams: the merged file of many letters is smaller.
         writer.setObjectStreamMode(qpdf_o_generate);
         writer.write();

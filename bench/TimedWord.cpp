@@ -280,10 +280,10 @@ public:
         const auto t = mScope.Time("save");
         mInner->SaveAs(fileName, fileFormat);
     }
-    void ExportAsFixedFormat(const QString& outputFileName) override
+    void ExportAsFixedFormat(const QString& outputFileName, const Word::FixedFormatOptions& options) override
     {
         const auto t = mScope.Time("export");
-        mInner->ExportAsFixedFormat(outputFileName);
+        mInner->ExportAsFixedFormat(outputFileName, options);
     }
     void Close(std::optional<int> saveChanges) override
     {

@@ -16,7 +16,8 @@
 //
 // "outputs" times the same letters written in other ways, each round in turn: as .doc (the
 // reference), as .docx, as PDF, and as .doc with every letter in one merged PDF as well
-// (the merge's own time and the merged file's size); then the program itself, one run with
+// (the merge's own time and the merged file's size), and as PDF with each of the PDF options
+// (PDF/A, a watermark, a page appended); then the program itself, one run with
 // an office per core against two runs side by side (--shard 1/2 and 2/2, half the offices
 // each), from the start to the last run's end.
 //
@@ -53,6 +54,7 @@
 #include "batch/BatchCommand.h"
 #include "batch/BatchRun.h"
 #include "batch/LetterList.h"
+#include "batch/PdfMerge.h"
 #include "core/Platform.h"
 #include "files/Leftovers.h"
 #include "files/SettingsStore.h"
@@ -585,11 +587,22 @@ int OutputsBench(int lines, int rounds, const QString& folder, const QByteArray&
     }
     const QString letters = QDir(folder).filePath(QStringLiteral("letters"));
     const QString merged = QDir(folder).filePath(QStringLiteral("merged.pdf"));
+    // A page of terms to append: a drawn box, a page any PDF may hold.
+    const QString terms = QDir(folder).filePath(QStringLiteral("terms.pdf"));
+    if (!WriteList(terms, "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+                          "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 612 792]/Contents 4 0 R>>endobj\n"
+                          "4 0 obj<</Length 23>>stream\n72 72 468 648 re S\nendstream endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n")) {
+        err << "the page to append cannot be written\n";
+        return 1;
+    }
     const QList<std::pair<QString, QStringList>> ways = {
         {QStringLiteral("doc"), {}},
         {QStringLiteral("docx"), {QStringLiteral("--format"), QStringLiteral("docx")}},
         {QStringLiteral("pdf"), {QStringLiteral("--format"), QStringLiteral("pdf")}},
         {QStringLiteral("doc, merged"), {QStringLiteral("--merged"), merged}},
+        {QStringLiteral("pdf, PDF/A"), {QStringLiteral("--format"), QStringLiteral("pdf"), QStringLiteral("--pdf-a")}},
+        {QStringLiteral("pdf, watermark"), {QStringLiteral("--format"), QStringLiteral("pdf"), QStringLiteral("--watermark"), QStringLiteral("ENTWURF")}},
+        {QStringLiteral("pdf, a page appended"), {QStringLiteral("--format"), QStringLiteral("pdf"), QStringLiteral("--append"), terms}},
     };
     const QString half = QString::number(std::max(1, QThread::idealThreadCount() / 2));
     QHash<QString, QList<double>> rates;
@@ -598,7 +611,10 @@ int OutputsBench(int lines, int rounds, const QString& folder, const QByteArray&
     for (int round = 0; round < rounds; ++round) {
         for (const auto& [name, arguments] : ways) {
             MergeReport report;
-            const double rate = TimedRun(ParseBatchCommand(arguments + QStringList{list, letters}), lines, letters, letter, report);
+            BatchCommand command = ParseBatchCommand(arguments + QStringList{list, letters});
+            for (AppendedPdf& appended : command.options.appended)
+                appended.bytes = ReadAppendedPdf(appended.path, command.options.archivePart > 0);
+            const double rate = TimedRun(command, lines, letters, letter, report);
             if (rate <= 0) {
                 err << name << ": not every letter was made " << report.problem << "\n";
                 return 1;
@@ -618,6 +634,7 @@ int OutputsBench(int lines, int rounds, const QString& folder, const QByteArray&
     }
     Bench::Report report(out);
     for (const QString& name : {QStringLiteral("doc"), QStringLiteral("docx"), QStringLiteral("pdf"), QStringLiteral("doc, merged"),
+                                QStringLiteral("pdf, PDF/A"), QStringLiteral("pdf, watermark"), QStringLiteral("pdf, a page appended"),
                                 QStringLiteral("one run"), QStringLiteral("two shards side by side")})
         report.Add(QStringLiteral("letters per second, %1").arg(name), Bench::Median(rates[name]));
     report.Add(QStringLiteral("merge seconds"), Bench::Median(mergeSeconds));

@@ -173,6 +173,18 @@ void ReadFormats(const QString& value, BatchCommand& command)
     command.options.formats = ParseFormats(value);
 }
 
+// The part of PDF/A --pdf-a=N asks for: the parser takes no option that may or may not have
+// a value, so that form is passed to it as this hidden one.
+const QCommandLineOption& PdfAPartOption()
+{
+    static const QCommandLineOption option = [] {
+        QCommandLineOption part(QStringLiteral("pdf-a-part"), QString(), QStringLiteral("N"));
+        part.setFlags(QCommandLineOption::HiddenFromHelp);
+        return part;
+    }();
+    return option;
+}
+
 // Every option the command takes, in the order --help lists them; an option is added here
 // and nowhere else.
 const std::vector<CommandOption>& CommandOptions()
@@ -189,6 +201,29 @@ const std::vector<CommandOption>& CommandOptions()
                             QStringLiteral("every letter made, in list order, in one PDF for printing as well"),
                             QStringLiteral("FILE.pdf")),
          SetText(&BatchOptions::merged)},
+        {QCommandLineOption(QStringLiteral("pdf-a"),
+                            QStringLiteral("every PDF (each letter's and the merged file) an archivable PDF/A-2b, its "
+                                           "fonts embedded; --pdf-a=3 for PDF/A-3b")),
+         [](const QString&, BatchCommand& command) {
+             if (command.options.archivePart == 0)
+                 command.options.archivePart = 2;
+         }},
+        {PdfAPartOption(),
+         [](const QString& value, BatchCommand& command) {
+             if (value != QLatin1String("2") && value != QLatin1String("3"))
+                 throw AppError(QStringLiteral("--pdf-a takes the part of PDF/A, 2 or 3 (as --pdf-a=3), not '%1'.").arg(value));
+             command.options.archivePart = value.toInt();
+         }},
+        {QCommandLineOption(QStringLiteral("watermark"),
+                            QStringLiteral("TEXT across every page of each letter's PDF, light enough to read the "
+                                           "letter through, such as DRAFT (not on the pages --append adds)"),
+                            QStringLiteral("TEXT")),
+         SetText(&BatchOptions::watermark)},
+        {QCommandLineOption(QStringLiteral("append"),
+                            QStringLiteral("the pages of this PDF (your terms and conditions) follow each letter's own "
+                                           "in its PDF and in the merged file; may be given again"),
+                            QStringLiteral("FILE.pdf")),
+         [](const QString& value, BatchCommand& command) { command.options.appended.push_back({value, {}}); }},
         {QCommandLineOption(QStringLiteral("template"),
                             QStringLiteral("fill this letter template of yours (.doc .dot .docx .dotx .odt .ott .fodt) "
                                            "instead of the built-in letter: each [Tag] in it takes the list's column "
@@ -664,7 +699,14 @@ BatchCommand ParseBatchCommand(const QStringList& arguments)
 {
     QCommandLineParser parser;
     Describe(parser);
-    if (!parser.parse(QStringList(QLatin1String(BatchProgram)) + arguments))
+    QStringList given = arguments;
+    for (QString& argument : given) {
+        if (argument == QLatin1String("--"))
+            break;
+        if (argument.startsWith(QLatin1String("--pdf-a=")))
+            argument.replace(0, 7, QStringLiteral("--pdf-a-part"));
+    }
+    if (!parser.parse(QStringList(QLatin1String(BatchProgram)) + given))
         throw AppError(parser.errorText());
     BatchCommand command;
     command.options.offices = DefaultOffices(MaxOffices);

@@ -241,6 +241,8 @@ struct RunSetup {
     // Which folder workFolder was as the run began: another program may remove or rename it.
     FileIdentity workFolderIdentity;
     QString templatePath;
+    // The copies of the PDFs to append, in workFolder.
+    std::vector<QString> appended;
     // The batch's ending: once stop is requested the offices are being killed, and a letter's
     // fill runs no further step.
     std::stop_token ending;
@@ -333,6 +335,8 @@ public:
         try {
             const std::shared_ptr<Word::Document> document = OpenTemplate(shownPath);
             RefuseLinks(*document, shownPath);
+            if (mOptions.archivePart > 0)
+                RefuseUnarchivable(*document, shownPath);
             const QString text = CheckedText(document, QStringLiteral("template \"%1\"").arg(QDir::toNativeSeparators(shownPath)), knows);
             // Tags in an embedded object would reach no letter filled: they are refused.
             for (const auto& [object, objectText] : document->EmbeddedObjectTexts()) {
@@ -404,6 +408,21 @@ private:
                                 QStringLiteral("The template \"%1\"").arg(QDir::toNativeSeparators(shownPath)));
             throw AppError(description);
         }
+    }
+
+    // Refuses a template whose PDF/A would show a font it cannot hold (one whose licence
+    // forbids embedding, or one the office has no file of), found in a trial export.
+    void RefuseUnarchivable(Word::Document& document, const QString& shownPath) const
+    {
+        const QString trial = JoinPath(mRun.workFolder, QStringLiteral("archivable.pdf"));
+        const auto removeTrial = qScopeGuard([&] { QFile::remove(trial); });
+        Word::FixedFormatOptions pdf;
+        pdf.archivePart = mOptions.archivePart;
+        document.ExportAsFixedFormat(trial, pdf);
+        if (const QString font = FontNotHeldIn(trial); !font.isEmpty())
+            throw AppError(QStringLiteral("The template \"%1\" cannot make PDF/A letters: its PDF's %2 without holding it. "
+                                          "Use fonts that may be embedded.")
+                               .arg(QDir::toNativeSeparators(shownPath), font));
     }
 
     // Refuses a template that still takes anything from outside itself, as the office finds
@@ -574,12 +593,12 @@ private:
                     document.SaveAs(file.working, Word::wdFormatOpenDocumentText);
                     break;
                 case LetterFormat::Pdf:
-                    document.ExportAsFixedFormat(file.working);
+                    ExportPdf(document, job, file.working);
                     break;
                 }
             }
             if (!files.mergeOnlyPdf.isEmpty())
-                document.ExportAsFixedFormat(files.mergeOnlyPdf);
+                ExportPdf(document, job, files.mergeOnlyPdf);
             if (mOptions.templatePerLetter) {
                 PutAside(start);
             } else if (!document.Undo() || Fingerprint(document) != start.fingerprint) {
@@ -595,6 +614,24 @@ private:
             EndOffice();
             throw;
         }
+    }
+
+    // The letter's PDF at path, as the options ask, titled with the letter's name where the
+    // template has no title, and followed by the pages to append.
+    void ExportPdf(Word::Document& document, const LetterJob& job, const QString& path) const
+    {
+        Word::FixedFormatOptions pdf;
+        pdf.archivePart = mOptions.archivePart;
+        pdf.watermark = mOptions.watermark;
+        pdf.titleIfNone = job.stem;
+        document.ExportAsFixedFormat(path, pdf);
+        if (mRun.appended.empty())
+            return;
+        const QString whole = path + QStringLiteral(".whole.pdf");
+        std::vector<QString> inputs{path};
+        inputs.insert(inputs.end(), mRun.appended.begin(), mRun.appended.end());
+        MergePdfFiles(inputs, whole);
+        MoveFileOver(whole, path);
     }
 
     // Fill, and once more in a fresh office when that fails: an office fault that comes and
@@ -809,11 +846,17 @@ BatchResult MakeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& 
     struct stat folderInfo {};
     if (::lstat(QFile::encodeName(workFolder.Path()).constData(), &folderInfo) != 0)
         throw AppError(QStringLiteral("The private working folder \"%1\" is gone.").arg(QDir::toNativeSeparators(workFolder.Path())));
+    // The PDFs to append are written as they were read and checked, never taken again by name.
+    std::vector<QString> appended;
+    for (std::size_t i = 0; i < options.appended.size(); ++i) {
+        appended.push_back(JoinPath(workFolder.Path(), QStringLiteral("append-%1.pdf").arg(i + 1)));
+        WriteBytesToFile(options.appended[i].bytes, appended.back());
+    }
     const RunSetup run{options, word, workFolder.Path(), {folderInfo.st_dev, folderInfo.st_ino},
                        letterTemplate.pictures.empty() && letterTemplate.embedFolder.isEmpty()
                            ? templateCopy
                            : EmbedPictures(word, templateCopy, letterTemplate),
-                       std::move(ending), reopened};
+                       appended, std::move(ending), reopened};
 
     const int workers = std::max(1, std::min(options.offices, static_cast<int>(jobs.size())));
     Queue queue(jobs, workers, static_cast<bool>(letterTemplate.tags));

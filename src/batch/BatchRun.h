@@ -26,6 +26,12 @@ enum class LetterFormat { Doc, Docx, Odt, Pdf };
 // The extension of a format's files, without the dot: "doc", "docx", "odt", "pdf".
 QString FormatExtension(LetterFormat format);
 
+// A PDF whose pages follow every letter's: where the user named it, and its bytes.
+struct AppendedPdf {
+    QString path;
+    QByteArray bytes;
+};
+
 struct BatchOptions {
     QString outputFolder;
     // The files of each letter, in this order; a Word 97-2003 document alone by default.
@@ -47,6 +53,13 @@ struct BatchOptions {
     // Paragraphs of nothing but empty tags are kept (--keep-empty-paragraphs) instead of
     // being left out of the letter.
     bool keepEmptyParagraphs = false;
+    // What every PDF of a letter is: PDF/A of this part (2 or 3; 0 for a plain PDF), and the
+    // text across its own pages (--watermark; none when empty). Every PDF is tagged.
+    int archivePart = 0;
+    QString watermark;
+    // PDFs whose pages follow each letter's own in its PDF and in the merged file (--append),
+    // as read and checked once before any letter.
+    std::vector<AppendedPdf> appended;
     // A fresh office for every letter instead of one kept for the whole list; only for
     // measuring what keeping them saves.
     bool freshOfficePerLetter = false;

@@ -3,6 +3,7 @@
 #include "BatchCommand.h"
 #include "BatchConsole.h"
 #include "BatchRun.h"
+#include "PdfMerge.h"
 #include "core/AppError.h"
 #include "core/Platform.h"
 #include "files/Leftovers.h"
@@ -93,6 +94,9 @@ int main(int argc, char* argv[])
         return console.Version();
 
     try {
+        // The PDFs to append are read and checked once, before the list.
+        for (AppendedPdf& appended : command->options.appended)
+            appended.bytes = ReadAppendedPdf(appended.path, command->options.archivePart > 0);
         QSettingsStore settings = command->senderFile.isEmpty() ? QSettingsStore() : QSettingsStore(command->senderFile);
         SystemClock clock;
         const BatchOptions& options = command->options;

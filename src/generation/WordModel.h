@@ -156,6 +156,18 @@ public:
     virtual std::shared_ptr<Word::TextFrame> TextFrame() = 0;
 };
 
+// What ExportAsFixedFormat's further arguments ask of a PDF.
+struct FixedFormatOptions {
+    // DocStructureTags: the PDF is tagged, its structure there for screen readers.
+    bool docStructureTags = true;
+    // UseISO19005_1, for the part of PDF/A given (2: PDF/A-2b, 3: PDF/A-3b); 0 for none.
+    int archivePart = 0;
+    // A text across every page, such as "DRAFT"; none when empty.
+    QString watermark;
+    // The PDF's title when the document has none of its own; none when empty.
+    QString titleIfNone;
+};
+
 class Document {
 public:
     virtual ~Document() = default;
@@ -166,8 +178,8 @@ public:
     // name as a Word 97-2003 document.
     virtual void SaveAs(const QString& fileName, std::optional<int> fileFormat = std::nullopt) = 0;
     // ExportAsFixedFormat with ExportFormat wdExportFormatPDF: writes a PDF of the
-    // document there; the document itself stays as it is.
-    virtual void ExportAsFixedFormat(const QString& outputFileName) = 0;
+    // document there, as options ask; the document itself stays as it is.
+    virtual void ExportAsFixedFormat(const QString& outputFileName, const FixedFormatOptions& options = {}) = 0;
     // Without a value the document closes as Word would; wdDoNotSaveChanges discards changes.
     virtual void Close(std::optional<int> saveChanges = std::nullopt) = 0;
     // Where each picture linked to a file rather than held in the document leads: a picture's

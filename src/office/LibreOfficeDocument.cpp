@@ -190,24 +190,51 @@ struct OpenDocument {
         return *connection;
     }
 
-    // Writes a PDF of the document into the office's own folder and returns its path there;
-    // what describes a failure. The view's controllers are locked again however the export
-    // ends.
-    QString StorePdf(const QString& what) const
+    // Writes a PDF of the document into the office's own folder, as options ask, and returns
+    // its path there; what describes a failure. The view's controllers are locked again, and
+    // a title given for the export taken back, however the export ends.
+    QString StorePdf(const QString& what, const Word::FixedFormatOptions& options = {}) const
     {
         Connection& office = Use();
         const QString path = QDir(office.WorkFolder()).filePath(QStringLiteral("pages.pdf"));
         WritingInto(office.WorkFolder(), what, [&] { Call(office, what, [&] {
-            css::beans::PropertyValue filter;
-            filter.Name = "FilterName";
-            filter.Value <<= rtl::OUString("writer_pdf_Export");
+            std::vector<css::beans::PropertyValue> settings;
+            const auto set = [&settings](const char* name, const css::uno::Any& value) {
+                css::beans::PropertyValue setting;
+                setting.Name = rtl::OUString::createFromAscii(name);
+                setting.Value = value;
+                settings.push_back(setting);
+            };
+            set("UseTaggedPDF", css::uno::Any(options.docStructureTags));
+            // The export filter's numbers for PDF/A-2b and PDF/A-3b are the parts themselves.
+            if (options.archivePart > 0)
+                set("SelectPdfVersion", css::uno::Any(static_cast<sal_Int32>(options.archivePart)));
+            if (!options.watermark.isEmpty()) {
+                set("Watermark", css::uno::Any(ToUno(options.watermark)));
+                // Light grey: readable, and the letter's text shows through it.
+                set("WatermarkColor", css::uno::Any(static_cast<sal_Int32>(0xC8C8C8)));
+            }
+            css::beans::PropertyValue filter[2];
+            filter[0].Name = "FilterName";
+            filter[0].Value <<= rtl::OUString("writer_pdf_Export");
+            filter[1].Name = "FilterData";
+            filter[1].Value <<= css::uno::Sequence<css::beans::PropertyValue>(settings.data(), static_cast<sal_Int32>(settings.size()));
+            const Reference<css::document::XDocumentProperties> properties =
+                Reference<css::document::XDocumentPropertiesSupplier>(component, UNO_QUERY_THROW)->getDocumentProperties();
+            const bool titled = !options.titleIfNone.isEmpty() && properties->getTitle().isEmpty();
+            if (titled)
+                properties->setTitle(ToUno(options.titleIfNone));
+            const auto untitle = qScopeGuard([&] {
+                if (titled)
+                    properties->setTitle(rtl::OUString());
+            });
             // The PDF's links are made from the document's view: with the view's controllers
             // locked, as they are while text is replaced, the PDF would have none.
             const Reference<css::frame::XModel> model(component, UNO_QUERY_THROW);
             model->unlockControllers();
             const auto relock = qScopeGuard([&] { model->lockControllers(); });
             Reference<css::frame::XStorable>(component, UNO_QUERY_THROW)
-                ->storeToURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(&filter, 1));
+                ->storeToURL(FileUrl(path), css::uno::Sequence<css::beans::PropertyValue>(filter, 2));
         }, Limit::Render); });
         return path;
     }
@@ -216,7 +243,10 @@ struct OpenDocument {
     // back once, as the office's own file; the file goes however that ends.
     QByteArray Pages() const
     {
-        const QString path = StorePdf(QStringLiteral("The document's pages could not be rendered"));
+        // Drawn, not read by anyone: no structure is needed.
+        Word::FixedFormatOptions drawn;
+        drawn.docStructureTags = false;
+        const QString path = StorePdf(QStringLiteral("The document's pages could not be rendered"), drawn);
         const auto removeFile = qScopeGuard([&] { QFile::remove(path); });
         return ReadFileOnce(path, FileOwner::Own, std::numeric_limits<qint64>::max());
     }
@@ -1081,12 +1111,12 @@ public:
     }
 
     // A PDF at exactly that path, replacing any file there.
-    void ExportAsFixedFormat(const QString& outputFileName) override
+    void ExportAsFixedFormat(const QString& outputFileName, const Word::FixedFormatOptions& options) override
     {
         const QString path = QFileInfo(outputFileName).absoluteFilePath();
         const QString what = QStringLiteral("The document could not be exported as \"%1\"").arg(QDir::toNativeSeparators(path));
         CheckTarget(outputFileName, what);
-        MoveFileOver(mDocument.StorePdf(what), path);
+        MoveFileOver(mDocument.StorePdf(what, options), path);
     }
 
     // Changes not saved are dropped: there is nobody to ask.

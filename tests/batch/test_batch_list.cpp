@@ -481,6 +481,11 @@ void BatchListTest::commandLine()
     QCOMPARE(OfficesWithin(128, std::nullopt, std::nullopt, 64), 64);
     const BatchCommand dated = ParseBatchCommand({"--date", "2026-12-09", "--date-format", "d. MMMM yyyy", "--language", "de-DE", "l.csv", "out"});
     QCOMPARE(LetterDate(dated.options.date, dated.options.dateFormat, dated.options.language), QStringLiteral("9. Dezember 2026"));
+    // --pdf-a is PDF/A-2b, --pdf-a=3 PDF/A-3b and no other part; --append may be given again.
+    QCOMPARE(ParseBatchCommand({"--pdf-a", "l.csv", "out"}).options.archivePart, 2);
+    QCOMPARE(ParseBatchCommand({"--pdf-a=3", "--pdf-a", "l.csv", "out"}).options.archivePart, 3);
+    QVERIFY_THROWS_EXCEPTION(AppError, ParseBatchCommand({"--pdf-a=1", "l.csv", "out"}));
+    QCOMPARE(ParseBatchCommand({"--append", "a.pdf", "--append", "b.pdf", "l.csv", "out"}).options.appended.size(), std::size_t(2));
     // --map and --allow-empty may be given again; each adds to the others.
     const BatchCommand mapped = ParseBatchCommand({"--map", "Ort=City2", "--map", "Firma=[CompanyName]", "--allow-empty", "[ST2],Title",
                                            "--allow-empty", "ST", "l.csv", "out"});

@@ -671,6 +671,68 @@ void BatchOfficeTest::formatsAndMergedFile()
     QVERIFY2(again.err.contains(QLatin1String("exists already")), qPrintable(again.err));
     QCOMPARE(FileBytes(merged), before);
     QVERIFY(!QFileInfo::exists(QDir(folder).filePath(QStringLiteral("2-Cid Cole.doc"))));
+    // Archivable, watermarked letters with the terms after each, as PDF readers other than
+    // the office see them: PDF/A-2b (its metadata, every font embedded), tagged, titled, the
+    // watermark on the letter's pages only, the terms' pages after each letter's and in the
+    // merged file, every file whole for qpdf.
+    const QString terms = SavedByOffice(mHome.path(), QStringLiteral("terms-source.fodt"),
+                                        FlatTemplate("", "", "", "<text:p>General terms of sale.</text:p>"), QStringLiteral("terms.pdf"),
+                                        QStringLiteral("pdf"));
+    QVERIFY(!terms.isEmpty());
+    const QString archived = mOutput.filePath(QStringLiteral("archived"));
+    const QString archivedAll = mOutput.filePath(QStringLiteral("archived.pdf"));
+    const auto tool = [](const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.start(program, arguments);
+        process.waitForFinished(60000);
+        return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError()) +
+               (process.exitCode() == 0 ? QString() : QStringLiteral("<exit %1>").arg(process.exitCode()));
+    };
+    const Result archiving = Run({QStringLiteral("--format"), QStringLiteral("pdf"), QStringLiteral("--pdf-a"), QStringLiteral("--watermark"),
+                                  QStringLiteral("ENTWURF"), QStringLiteral("--append"), terms, QStringLiteral("--merged"), archivedAll,
+                                  list, archived});
+    QVERIFY2(archiving.exitCode == 0, qPrintable(archiving.err));
+    const QString letterPdf = QDir(archived).filePath(QStringLiteral("2-Saved Company.pdf"));
+    const int letterPages = PdfinfoPages(letterPdf);
+    QVERIFY(letterPages >= 2);
+    for (const QString& pdf : {letterPdf, archivedAll}) {
+        QVERIFY2(tool(QStringLiteral("pdfinfo"), {QStringLiteral("-meta"), pdf}).contains(QRegularExpression(QStringLiteral("pdfaid:part(>|=\"|=')2"))), qPrintable(pdf));
+        const QString info = tool(QStringLiteral("pdfinfo"), {pdf});
+        QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Tagged:\\s+yes"))) && info.contains(QStringLiteral("2-Saved Company")), qPrintable(info));
+        const QStringList fonts = tool(QStringLiteral("pdffonts"), {pdf}).split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
+        QVERIFY(!fonts.isEmpty());
+        for (const QString& font : fonts)
+            QVERIFY2(font.split(QLatin1Char(' '), Qt::SkipEmptyParts).value(font.split(QLatin1Char(' '), Qt::SkipEmptyParts).size() - 5) == QLatin1String("yes"), qPrintable(font));
+        QVERIFY2(!tool(QStringLiteral("qpdf"), {QStringLiteral("--check"), pdf}).contains(QLatin1String("<exit")), qPrintable(pdf));
+    }
+    const auto page = [&](const QString& pdf, int number) {
+        return tool(QStringLiteral("pdftotext"), {QStringLiteral("-f"), QString::number(number), QStringLiteral("-l"), QString::number(number), pdf, QStringLiteral("-")});
+    };
+    QVERIFY2(page(letterPdf, 1).contains(QLatin1String("ENTWURF")) && page(letterPdf, 1).contains(QLatin1String("Cid Cole")), qPrintable(page(letterPdf, 1)));
+    QVERIFY2(page(letterPdf, letterPages).contains(QLatin1String("General terms")) && !page(letterPdf, letterPages).contains(QLatin1String("ENTWURF")),
+             qPrintable(page(letterPdf, letterPages)));
+    QCOMPARE(PdfinfoPages(archivedAll), letterPages);
+    // A PDF to append that is none, is encrypted, or (for PDF/A) shows a font it does not
+    // hold is refused before any letter, naming it; so is a part of PDF/A there is none of.
+    const QString notPdf = mHome.filePath(QStringLiteral("terms.txt"));
+    WriteFile(notPdf, "General terms");
+    const QString locked = mHome.filePath(QStringLiteral("locked-terms.pdf"));
+    QVERIFY(!tool(QStringLiteral("qpdf"), {QStringLiteral("--encrypt"), QStringLiteral("u"), QStringLiteral("o"), QStringLiteral("256"),
+                                            QStringLiteral("--"), terms, locked}).contains(QLatin1String("<exit")));
+    const QString bareFont = mHome.filePath(QStringLiteral("bare-font.pdf"));
+    WriteFile(bareFont, "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+                        "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 612 792]/Resources<</Font<</F1 4 0 R>>>>/Contents 5 0 R>>endobj\n"
+                        "4 0 obj<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>endobj\n"
+                        "5 0 obj<</Length 35>>stream\nBT /F1 12 Tf 72 700 Td (Terms) Tj ET\nendstream endobj\n"
+                        "trailer<</Root 1 0 R>>\n%%EOF\n");
+    for (const auto& [file, why] : {std::pair{notPdf, "no PDF"}, {locked, "encrypted"}, {bareFont, "Helvetica"}}) {
+        const Result refused = Run({QStringLiteral("--format"), QStringLiteral("pdf"), QStringLiteral("--pdf-a"), QStringLiteral("--append"), file,
+                                    list, mOutput.filePath(QStringLiteral("unappended"))});
+        QVERIFY2(refused.exitCode == 2 && refused.err.contains(QFileInfo(file).fileName()) && refused.err.contains(QLatin1String(why)),
+                 qPrintable(refused.err));
+    }
+    QVERIFY(!QFileInfo::exists(mOutput.filePath(QStringLiteral("unappended"))));
+    QCOMPARE(Run({QStringLiteral("--pdf-a=4"), list, archived}).exitCode, 2);
 }
 
 void BatchOfficeTest::aLinesFilesAreAllOrNone()

@@ -350,7 +350,7 @@ public:
         WriteBytesToFile(mContent->stories.value(0).toUtf8(), fileName);
         mInstance->word.saved[fileName] = *mContent;
     }
-    void ExportAsFixedFormat(const QString& outputFileName) override
+    void ExportAsFixedFormat(const QString& outputFileName, const Word::FixedFormatOptions&) override
     {
         Enter(QStringLiteral("ExportAsFixedFormat"), outputFileName);
         WriteBytesToFile(mContent->stories.value(0).toUtf8(), outputFileName);

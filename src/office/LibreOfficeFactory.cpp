@@ -127,7 +127,7 @@ public:
         const QString copy = connection.CopyIn(path);
         auto removeCopy = qScopeGuard([&] { connection.RemoveCopy(copy); });
 
-        // The file itself, hidden, without running its macros or updating its links.
+        // The copy, hidden, without running its macros or updating its links.
         std::vector<css::beans::PropertyValue> properties = {
             Property("Hidden", css::uno::Any(true)),
             Property("AsTemplate", css::uno::Any(false)),

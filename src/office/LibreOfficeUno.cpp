@@ -1,5 +1,6 @@
 #include "LibreOfficeUno.h"
 
+#include "files/Leftovers.h"
 #include "files/SafeFile.h"
 
 #include <QDir>
@@ -270,8 +271,8 @@ QString Connection::OriginalOf(const QString& copy) const
 
 void Connection::RemoveCopy(const QString& copy)
 {
-    if (mOriginals.erase(copy) > 0)
-        QFile::remove(copy);
+    if (mOriginals.erase(copy) > 0 && QFile::remove(copy))
+        ForgetLeftover(copy);
 }
 
 bool Connection::Lost()

@@ -38,11 +38,6 @@ constexpr const char* SystemFiles[] = {
     "/etc/libreoffice", "/var/spool/libreoffice",
 };
 
-bool Exists(const QString& path)
-{
-    return QFileInfo::exists(path);
-}
-
 // The links among ProgramRoots, as --symlink arguments, and the folders among them, as
 // read-only binds.
 QStringList ProgramRootArguments()
@@ -95,11 +90,11 @@ SandboxView OfficeSandboxView(const QString& officeFolder, const QString& progra
     SandboxView view;
     view.programRoots = ProgramRootArguments();
     for (const char* path : SystemFiles) {
-        if (Exists(QLatin1String(path)))
+        if (QFileInfo::exists(QLatin1String(path)))
             view.readable << QLatin1String(path);
     }
     // The office's installation, wherever it lies, and the user's own fonts, which a letter
-    // may use.
+    // may use; none of them through a link, which could lead anywhere.
     QStringList wanted = {QDir::cleanPath(programFolder + QStringLiteral("/.."))};
     const QString ownHome = QDir::cleanPath(home);
     if (!home.isEmpty() && ownHome != QLatin1String("/")) {
@@ -107,7 +102,8 @@ SandboxView OfficeSandboxView(const QString& officeFolder, const QString& progra
             wanted << QDir(ownHome).filePath(QLatin1String(fonts));
     }
     for (const QString& path : std::as_const(wanted)) {
-        if (Exists(path) && !view.readable.contains(path) && !path.startsWith(QStringLiteral("/usr/")))
+        const QFileInfo info(path);
+        if (info.exists() && !info.isSymLink() && !view.readable.contains(path) && !path.startsWith(QStringLiteral("/usr/")))
             view.readable << path;
     }
     view.writable = officeFolder;

@@ -445,8 +445,6 @@ FileDescriptor OpenFileOnce(const QString& path, FileOwner owner, bool noLinkOnT
     if (owner == FileOwner::Own && info.st_uid != ::geteuid())
         throw AppError(QStringLiteral("Refusing to read \"%1\": it belongs to user %2, not to you.")
                            .arg(QDir::toNativeSeparators(path), UserName(info.st_uid)));
-    // Read without waiting from here on: a regular file never blocks.
-    ::fcntl(fd.Get(), F_SETFL, O_RDONLY);
     return fd;
 }
 

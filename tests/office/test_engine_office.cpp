@@ -422,6 +422,8 @@ private slots:
 
         // An office keeps the user's umask: one outside a sandbox (as root, it writes the
         // machine's shared font and extension caches) must leave them as readable as ever.
+        mWord.WaitForEndedOffices();
+        unsandboxed.WaitForEndedOffices();
         const mode_t savedMask = ::umask(022);
         const auto restoreMask = qScopeGuard([savedMask] { ::umask(savedMask); });
         const auto application = unsandboxed.CreateApplication();

@@ -434,10 +434,7 @@ private:
         for (const QString& picture : document.LinkedPictures())
             links << QStringLiteral("a picture linked to \"%1\"").arg(picture);
         if (!links.isEmpty())
-            throw AppError(QStringLiteral("The template \"%1\" brings in what is outside it, which its letters must not show: "
-                                          "%2. Embed it in the template (in Writer: Edit, Links to External Files, Break "
-                                          "Link; in Word: File, Info, Edit Links to Files, Break Link), or take it out.")
-                               .arg(QDir::toNativeSeparators(shownPath), links.join(QStringLiteral("; "))));
+            throw OutsideLinks(shownPath, links);
     }
 
     // The text of every story of the document, then of every shape that holds text; each
@@ -678,8 +675,6 @@ private:
     int mLettersOfOffice = 0;
 };
 
-// The first worker reads a template of the user's; the others start their offices meanwhile
-// and wait for its verdict.
 // Whether the run's private folder is still the one it began with.
 bool WorkFolderStillThere(const RunSetup& run)
 {
@@ -687,6 +682,9 @@ bool WorkFolderStillThere(const RunSetup& run)
     return ::lstat(QFile::encodeName(run.workFolder).constData(), &info) == 0 && S_ISDIR(info.st_mode)
            && FileIdentity{info.st_dev, info.st_ino} == run.workFolderIdentity;
 }
+
+// The first worker reads a template of the user's; the others start their offices meanwhile
+// and wait for its verdict.
 
 void Work(Queue& queue, const RunSetup& run, const LetterTemplate& letterTemplate, bool first,
           const std::vector<LetterJob>& jobs, std::vector<QString>& mergePdfs, const std::stop_token& stop)
@@ -778,11 +776,7 @@ QString EmbedPictures(Word::ApplicationFactory& word, const QString& path, const
                                           [&](const LinkedPicture& each) { return LinkTarget(each.link, path) == QUrl(link); });
         // A link the file's check could not read (a Word 97-2003 file's) is held to the same
         // folder; one relative to the working copy leads from the user's template instead.
-        QString target = link;
-        const QString copyFolder = QUrl::fromLocalFile(folder + QLatin1Char('/')).toString(QUrl::FullyEncoded);
-        if (target.startsWith(copyFolder))
-            target = QUrl::fromLocalFile(QFileInfo(letterTemplate.path).absolutePath() + QLatin1Char('/')).toString(QUrl::FullyEncoded)
-                     + target.mid(copyFolder.size());
+        const QString target = MovedFileUrl(link, folder, QFileInfo(letterTemplate.path).absolutePath());
         const std::optional<LinkedPicture> found = checked == letterTemplate.pictures.end()
                                                        ? PictureInside(link, QUrl(target), letterTemplate.embedFolder)
                                                        : std::optional<LinkedPicture>(*checked);

@@ -164,13 +164,19 @@ void RefuseUnpackingBeyondLimit(const ZipArchive& archive, const std::function<b
                            .arg(TemplateSizeLimit / 1024 / 1024));
 }
 
+// Whether the archive has a part of that name.
+bool Holds(const ZipArchive& archive, const QString& name)
+{
+    return std::any_of(archive.Entries().begin(), archive.Entries().end(), [&](const ZipEntry& entry) { return entry.name == name; });
+}
+
 // The internal targets of the relationships in a Word package's relationship part rels,
 // by the last word of their type ("officeDocument", "header"), as names of the package's
 // parts: a target is relative to the folder of the part the relationships belong to.
 std::vector<std::pair<QString, QString>> WordRelationships(const ZipArchive& archive, const QString& rels)
 {
     std::vector<std::pair<QString, QString>> targets;
-    if (std::none_of(archive.Entries().begin(), archive.Entries().end(), [&](const ZipEntry& entry) { return entry.name == rels; }))
+    if (!Holds(archive, rels))
         return targets;
     // "word/_rels/document.xml.rels" belongs to "word/document.xml", "_rels/.rels" to the package.
     const QString owner = QString(rels).remove(QStringLiteral("_rels/")).chopped(5);
@@ -203,7 +209,7 @@ QSet<QString> WordStories(const ZipArchive& archive)
         if (type == QLatin1String("officeDocument"))
             main = name;
     }
-    if (main.isEmpty() || std::none_of(archive.Entries().begin(), archive.Entries().end(), [&](const ZipEntry& entry) { return entry.name == main; }))
+    if (main.isEmpty() || !Holds(archive, main))
         throw AppError(QStringLiteral("The template is no Word document: its package names no main part that it holds."));
     QSet<QString> stories = {main};
     const QString mainRels = (main.contains(QLatin1Char('/')) ? main.section(QLatin1Char('/'), 0, -2) + QLatin1Char('/') : QString())
@@ -417,6 +423,16 @@ std::optional<LinkedPicture> PictureInside(const QString& link, const QUrl& targ
     return LinkedPicture{link, canonical, ReadFileOnce(canonical, FileOwner::Anyone, PictureSizeLimit, true)};
 }
 
+AppError OutsideLinks(const QString& path, const QStringList& links)
+{
+    return AppError(QStringLiteral("The template \"%1\" brings in what is outside it, which its letters must not show: %2. "
+                                   "Embed it in the template (in Writer: Edit, Links to External Files, Break Link; in "
+                                   "Word: File, Info, Edit Links to Files, Break Link), or take it out; a picture linked "
+                                   "to a file of yours can also be embedded by the batch, with --embed-links and the "
+                                   "folder that holds the file.")
+                        .arg(QDir::toNativeSeparators(path), links.join(QStringLiteral("; "))));
+}
+
 std::vector<LinkedPicture> CheckLinks(const QByteArray& bytes, const QString& workingName, const QString& path,
                                       const QString& embedFolder)
 {
@@ -433,12 +449,7 @@ std::vector<LinkedPicture> CheckLinks(const QByteArray& bytes, const QString& wo
                            .arg(link.what, link.target);
     }
     if (!refused.isEmpty())
-        throw AppError(QStringLiteral("The template \"%1\" brings in what is outside it, which its letters must not show: %2. "
-                                      "Embed it in the template (in Writer: Edit, Links to External Files, Break Link; in "
-                                      "Word: File, Info, Edit Links to Files, Break Link), or take it out; a picture linked "
-                                      "to a file of yours can also be embedded by the batch, with --embed-links and the "
-                                      "folder that holds the file.")
-                           .arg(QDir::toNativeSeparators(path), refused.join(QStringLiteral("; "))));
+        throw OutsideLinks(path, refused);
     return pictures;
 }
 

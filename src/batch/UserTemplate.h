@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "LetterList.h"
+#include "core/AppError.h"
 
 struct TagText;
 
@@ -82,6 +83,9 @@ QUrl LinkTarget(const QString& link, const QString& path);
 // The picture file link (as a template writes it) leads to at target when that file lies
 // inside folder, not through a link out of it, with its bytes read once; nothing otherwise.
 std::optional<LinkedPicture> PictureInside(const QString& link, const QUrl& target, const QString& folder);
+
+// The refusal of a template at path that brings in links ("a picture linked to "x"").
+AppError OutsideLinks(const QString& path, const QStringList& links);
 
 // Throws AppError naming every one of TemplateLinks that may not stay: a letter must show
 // only what its template holds. A picture linked to a file inside embedFolder (not through a

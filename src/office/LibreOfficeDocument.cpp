@@ -1,5 +1,6 @@
 #include "LibreOfficeUno.h"
 
+#include "files/Paths.h"
 #include "files/SafeFile.h"
 #include "lists/CellText.h"
 
@@ -1191,16 +1192,7 @@ public:
                 if (!shape.is() || !shape->supportsService("com.sun.star.drawing.GraphicObjectShape")
                     || shape->supportsService("com.sun.star.text.TextGraphicObject"))
                     continue;
-                const Reference<css::beans::XPropertySet> picture(
-                    Reference<css::beans::XPropertySet>(shape, UNO_QUERY_THROW)->getPropertyValue("Graphic"), UNO_QUERY);
-                bool linked = false;
-                rtl::OUString origin;
-                if (picture.is()) {
-                    picture->getPropertyValue("Linked") >>= linked;
-                    picture->getPropertyValue("OriginURL") >>= origin;
-                }
-                if (linked)
-                    add(QStringLiteral("a drawing's picture linked to"), origin);
+                add(QStringLiteral("a drawing's picture linked to"), LinkedOrigin(Reference<css::beans::XPropertySet>(shape, UNO_QUERY_THROW)));
             }
         });
         return links;
@@ -1343,12 +1335,21 @@ private:
         const QString copy =
             QUrl(FromUno(Reference<css::frame::XModel>(mDocument.component, UNO_QUERY_THROW)->getURL())).toLocalFile();
         const QString original = office.OriginalOf(copy);
-        const QString copyFolder = QUrl::fromLocalFile(QFileInfo(copy).path() + QLatin1Char('/')).toString(QUrl::FullyEncoded);
-        QString resolved = FromUno(link);
-        if (!original.isEmpty() && resolved.startsWith(copyFolder))
-            resolved = QUrl::fromLocalFile(QFileInfo(original).absolutePath() + QLatin1Char('/')).toString(QUrl::FullyEncoded)
-                       + resolved.mid(copyFolder.size());
-        return resolved;
+        return original.isEmpty() ? FromUno(link) : MovedFileUrl(FromUno(link), QFileInfo(copy).path(), QFileInfo(original).absolutePath());
+    }
+
+    // Where the picture of object (a picture or a drawing's shape) is linked to; empty when
+    // it holds its picture.
+    static rtl::OUString LinkedOrigin(const Reference<css::beans::XPropertySet>& object)
+    {
+        const Reference<css::beans::XPropertySet> picture(object->getPropertyValue("Graphic"), UNO_QUERY);
+        bool linked = false;
+        rtl::OUString origin;
+        if (picture.is()) {
+            picture->getPropertyValue("Linked") >>= linked;
+            picture->getPropertyValue("OriginURL") >>= origin;
+        }
+        return linked ? origin : rtl::OUString();
     }
 
     void ForEachLinkedPicture(const std::function<void(const QString&, const Reference<css::beans::XPropertySet>&)>& each)
@@ -1357,14 +1358,7 @@ private:
             Reference<css::text::XTextGraphicObjectsSupplier>(mDocument.component, UNO_QUERY_THROW)->getGraphicObjects(), UNO_QUERY_THROW);
         for (sal_Int32 i = 0; i < objects->getCount(); ++i) {
             const Reference<css::beans::XPropertySet> object(objects->getByIndex(i), UNO_QUERY_THROW);
-            const Reference<css::beans::XPropertySet> picture(object->getPropertyValue("Graphic"), UNO_QUERY);
-            bool linked = false;
-            rtl::OUString origin;
-            if (picture.is()) {
-                picture->getPropertyValue("Linked") >>= linked;
-                picture->getPropertyValue("OriginURL") >>= origin;
-            }
-            if (linked && !origin.isEmpty())
+            if (const rtl::OUString origin = LinkedOrigin(object); !origin.isEmpty())
                 each(FromOriginal(origin), object);
         }
     }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 
 QString ApplicationFolder()
 {
@@ -38,6 +39,14 @@ QString TempFolder()
             return value;
     }
     return QDir::tempPath();
+}
+
+QString MovedFileUrl(const QString& url, const QString& from, const QString& to)
+{
+    const QString fromUrl = QUrl::fromLocalFile(from + QLatin1Char('/')).toString(QUrl::FullyEncoded);
+    if (!url.startsWith(fromUrl))
+        return url;
+    return QUrl::fromLocalFile(to + QLatin1Char('/')).toString(QUrl::FullyEncoded) + url.mid(fromUrl.size());
 }
 
 QString JoinPath(const QString& folder, const QString& name)

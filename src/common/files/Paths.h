@@ -28,5 +28,10 @@ QString TempFolder();
 // folder + separator + name.
 QString JoinPath(const QString& folder, const QString& name);
 
+// The file URL url ("file:///a/b/pictures/x.png") as it reads from folder to instead of
+// from folder from ("/a/b" to "/c": "file:///c/pictures/x.png"); url itself when it does
+// not lead into from.
+QString MovedFileUrl(const QString& url, const QString& from, const QString& to);
+
 // True when path names an existing file (or folder); never throws, false for "".
 bool FileExists(const QString& path);

@@ -353,6 +353,8 @@ public:
         }
         return inner ? std::make_shared<TimedCollection<Word::Paragraph>>(mScope, inner) : nullptr;
     }
+    // The windowed run fills no table rows: the tables pass through untimed.
+    std::shared_ptr<Word::Collection<Word::Table>> Tables() override { return mInner->Tables(); }
 
 private:
     Scope mScope;

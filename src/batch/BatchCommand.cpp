@@ -235,6 +235,30 @@ const std::vector<CommandOption>& CommandOptions()
                                            "the letters; any other link in the template refuses it"),
                             QStringLiteral("FOLDER")),
          SetText(&BatchCommand::embedLinksFolder)},
+        {QCommandLineOption(QStringLiteral("items"),
+                            QStringLiteral("the line items of the letters: a sheet of the list's workbook, by its name, or "
+                                           "a list of its own (CSV, .xlsx, .ods); each item belongs to the letter whose key "
+                                           "it shares, and a table row of the template with the items' [Tags] is written "
+                                           "once per item; [SUM Column] adds up a column as its cells show it, [COUNT] "
+                                           "counts the items"),
+                            QStringLiteral("SOURCE")),
+         SetText(&BatchCommand::itemsSource)},
+        {QCommandLineOption(QStringLiteral("items-key"),
+                            QStringLiteral("the column that tells whose each item is, in both lists, or LIST-COLUMN=ITEMS-COLUMN "
+                                           "(default: the one column both have)"),
+                            QStringLiteral("COLUMN")),
+         [](const QString& value, BatchCommand& command) {
+             command.itemsKey = ParseItemsKey(value);
+             if (!command.itemsKey)
+                 throw AppError(QStringLiteral("--items-key takes COLUMN or LIST-COLUMN=ITEMS-COLUMN, such as "
+                                               "\"Nummer=Angebot\", not '%1'.")
+                                    .arg(value));
+         }},
+        {QCommandLineOption(QStringLiteral("allow-no-items"),
+                            QStringLiteral("make the letters whose key has no items as well, their item rows left out "
+                                           "(else the run stops before any letter, unless the template shows them a text "
+                                           "of their own with [IF COUNT = 0])")),
+         SetFlag(&BatchCommand::allowNoItems)},
         {QCommandLineOption(QStringLiteral("map"),
                             QStringLiteral("the list's column COLUMN fills the letter's field (or your template's tag) "
                                            "FIELD, whatever its name says; may be given again for other columns"),
@@ -536,10 +560,12 @@ UserTemplateFile CheckedUserTemplate(const BatchCommand& command, QStringList& n
 }
 
 // The keys of the columns whose values a letter, its name or the choice of rows needs beyond
-// the fields: those the name pattern's braces, the template's tags and --where name. Every
+// the fields: those the name pattern's braces, the template's tags, --where and the items'
+// key name. Every
 // column's while the template's tags are known only once the office reads it (a Word
 // 97-2003 file).
-std::optional<QSet<QString>> ShownColumnKeys(const BatchCommand& command, const std::optional<QStringList>& tags)
+std::optional<QSet<QString>> ShownColumnKeys(const BatchCommand& command, const std::optional<QStringList>& tags,
+                                             const std::optional<ItemsKey>& itemsKey = std::nullopt)
 {
     if (!command.templatePath.isEmpty() && !tags)
         return std::nullopt;
@@ -552,27 +578,96 @@ std::optional<QSet<QString>> ShownColumnKeys(const BatchCommand& command, const 
         const std::optional<RowCondition> condition = MarkerCondition(tag);
         keys.insert(ColumnKey(condition ? condition->name : TagName(tag)));
     }
+    if (itemsKey)
+        keys.insert(ColumnKey(itemsKey->listColumn));
     return keys;
 }
 
+// Where the line items come from: a sheet of the list's workbook, or a list of their own.
+struct ItemsSource {
+    QString sheet;
+    std::optional<FileDescriptor> file;
+    // What they are called in messages.
+    QString name;
+
+    bool Given() const { return !name.isEmpty(); }
+    // A reader of the items from their start; the list's encoding and separator are the
+    // list's, and a list of their own tells its own.
+    std::unique_ptr<ListReader> Reader(const BatchCommand& command, const FileDescriptor& listFile) const
+    {
+        const auto anyName = [](const QString& name) { return !name.trimmed().isEmpty(); };
+        if (file)
+            return std::make_unique<ListReader>(command.itemsSource, file->Get(), QString(), QChar(), anyName);
+        return std::make_unique<ListReader>(command.listPath, listFile.Get(), command.encoding, command.separator, anyName, sheet);
+    }
+};
+
+// The items --items names: the sheet of that name of the list's workbook, else the file.
+ItemsSource OpenItems(const BatchCommand& command, const FileDescriptor& listFile, bool builtIn)
+{
+    ItemsSource source;
+    if (command.itemsSource.isEmpty())
+        return source;
+    if (builtIn)
+        throw AppError(QStringLiteral("--items fills the table rows of a template of yours; name it with --template."));
+    const QStringList sheets = ListSheets(listFile.Get());
+    if (sheets.contains(command.itemsSource)) {
+        source.sheet = command.itemsSource;
+        source.name = QStringLiteral("the sheet \"%1\"").arg(command.itemsSource);
+        return source;
+    }
+    if (!sheets.isEmpty() && !QFileInfo::exists(command.itemsSource))
+        throw AppError(QStringLiteral("--items names \"%1\", which is neither a sheet of the list's workbook (its sheets are %2) "
+                                      "nor a file.")
+                           .arg(command.itemsSource, QLatin1Char('"') + sheets.join(QStringLiteral("\", \"")) + QLatin1Char('"')));
+    source.file.emplace(OpenList(command.itemsSource));
+    source.name = QStringLiteral("the items list \"%1\"").arg(QDir::toNativeSeparators(command.itemsSource));
+    return source;
+}
+
+// The index of the column of names whose key is name's; -1 for none.
+int IndexOfName(const QStringList& names, const QString& name)
+{
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (ColumnKey(names[i]) == ColumnKey(name))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
 // The built-in letter without a path, else the user's template, whose tags take the list's
-// columns and the fields; once the office has read it, its tags are checked for holes
-// over the whole list, and plan learns the columns none of them takes and the tags some of
-// the run's letters leave empty.
+// columns and the fields, and with items, the items' columns in the rows that repeat for them
+// and their totals; once the office has read it, its tags are checked for holes over the
+// whole list, and plan learns the columns none of them takes and the tags some of the run's
+// letters leave empty.
 LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional<UserTemplateFile>& userTemplate,
                                 const LetterList& list, const EmptyCounts& whole, const EmptyCounts& run, BatchPlan& plan)
 {
     if (!userTemplate)
-        return {LetterTemplateBytes(), QLatin1String(BuiltInTemplateName), QString(), {}, {}, {}, {}};
+        return {LetterTemplateBytes(), QLatin1String(BuiltInTemplateName), QString(), {}, {}, {}, {}, {}, {}};
     const UserTemplateFile& file = *userTemplate;
+    const std::shared_ptr<const LetterItems> items = plan.items;
+    const auto knows = [keys = list.columnKeys](const QString& name) { return static_cast<bool>(ValueNamed(name, keys)); };
+    // The key's column ties the items to the letter; it repeats nothing.
+    const auto itemTag = [items](const QString& tag) {
+        const int column = items->ColumnNamed(TagName(tag));
+        return column >= 0 && column != items->keyColumn && !SummedColumn(TagName(tag));
+    };
+    const auto onlyItemTag = [itemTag, knows](const QString& tag) { return itemTag(tag) && !knows(TagName(tag)); };
+    std::vector<LetterKey> lines;
+    for (const LetterJob& job : plan.jobs)
+        lines.push_back({job.letter.row, items ? items->KeyOf(job.letter) : QString()});
     return {file.bytes, file.workingName, command.templatePath, file.pictures, command.embedLinksFolder,
             [keys = list.columnKeys, columns = list.columns, whole, run, allowed = command.allowedEmpty, senderFile = command.senderFile,
              unused = plan.columnsNoTagTakes, partlyEmpty = plan.partlyEmpty, tagPlan = plan.tagPlan,
-             where = command.where](const QStringList& tags) {
+             where = command.where, items, totals = plan.totals, lines, itemTag, onlyItemTag,
+             allowNoItems = command.allowNoItems](const QStringList& tags) {
                 // The markers of conditional texts are no tags; their conditions name columns or
                 // fields, as --where does.
                 QStringList plain;
                 QStringList conditionNames;
+                QStringList itemTags;
+                QStringList sums;
                 for (const RowCondition& condition : where)
                     conditionNames << QLatin1Char('[') + condition.name + QLatin1Char(']');
                 // (A condition on a name that is neither column nor field was refused with its place
@@ -580,7 +675,11 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
                 std::vector<RowCondition> conditions;
                 for (const QString& tag : tags) {
                     const std::optional<RowCondition> condition = MarkerCondition(tag);
-                    if (!IsConditionMarker(tag))
+                    if (items && SummedColumn(TagName(tag)))
+                        sums << TagName(tag);
+                    else if (items && itemTag(tag) && (itemTags << tag, onlyItemTag(tag)))
+                        continue;
+                    else if (!IsConditionMarker(tag))
                         plain << tag;
                     if (condition) {
                         conditions.push_back(*condition);
@@ -589,15 +688,44 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
                 }
                 LineTags texts{ResolveTags(plain, keys),
                                [keys](const LetterLine& line, const RowCondition& condition) { return RowConditions({condition}, keys)(line); },
-                               conditions};
-                const std::vector<ShownText> shown = TemplateShows(plain, keys);
-                *tagPlan = TagPlan(shown, columns);
+                               conditions, {}, {}};
+                if (items) {
+                    RefuseWithoutItems(*items, lines, conditions, allowNoItems);
+                    *totals = ItemTotals(*items, lines, sums);
+                    texts.texts = [plainTexts = texts.texts, items, totals](const LetterLine& line) {
+                        std::vector<TagText> all = plainTexts(line);
+                        const std::vector<TagText> own = totals->value(line.columnValues.value(items->listKey).trimmed());
+                        all.insert(all.end(), own.begin(), own.end());
+                        return all;
+                    };
+                    texts.items = [items, itemTags](const LetterLine& line) { return ItemTexts(*items, line, itemTags); };
+                    conditionNames << QLatin1Char('[') + items->columns[items->keyColumn] + QLatin1Char(']');
+                }
+                QStringList listTags = plain;
+                QStringList itemsPlan;
+                if (items) {
+                    for (const QString& tag : itemTags)
+                        itemsPlan << QStringLiteral("%1 takes the column \"%2\" of %3, in a table row written once for each item")
+                                         .arg(tag, items->columns[items->ColumnNamed(TagName(tag))], items->name);
+                    for (const QString& sum : sums)
+                        itemsPlan << QStringLiteral("[%1] takes the sum of the column \"%2\" of the letter's items, as its cells show it")
+                                         .arg(sum, items->columns[items->ColumnNamed(*SummedColumn(sum))]);
+                    for (const QString& tag : plain) {
+                        if (ColumnKey(TagName(tag)) == QLatin1String(CountKey)) {
+                            itemsPlan << QStringLiteral("%1 takes the number of the letter's items").arg(tag);
+                            listTags.removeOne(tag);
+                        }
+                    }
+                }
+                const std::vector<ShownText> shown = TemplateShows(listTags, keys);
+                *tagPlan = TagPlan(shown, columns) + itemsPlan;
                 RefuseHoles(shown, whole, allowed, senderFile);
                 *unused = UnusedColumns(plain + conditionNames, columns);
                 *partlyEmpty = PartlyEmpty(shown, run);
                 return texts;
             },
-            [keys = list.columnKeys](const QString& name) { return static_cast<bool>(ValueNamed(name, keys)); }};
+            knows, items ? std::function<bool(const QString&)>(itemTag) : nullptr,
+            items ? std::function<bool(const QString&)>(onlyItemTag) : nullptr};
 }
 
 // Which column fills which field, one line each.
@@ -754,16 +882,31 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     // the numbers), then for this run's lines and their names, which depend on the names
     // before them.
     QStringList readerNotes;
+    std::optional<ItemsKey> itemsKey;
     // Of the rows, only those the reading's records until take part.
     const auto read = [&](const LineFilter& keep, int until = INT_MAX) {
         ListReader reader(command.listPath, listFile.Get(), command.encoding, command.separator, IsColumnName);
         int records = 0;
         LetterList list = ReadLetterList([&] { return records++ < until ? reader.Next() : std::nullopt; }, settings, date,
                                          builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map,
-                                         ShownColumnKeys(command, plan.tagsWithoutOffice));
+                                         ShownColumnKeys(command, plan.tagsWithoutOffice, itemsKey));
         readerNotes = reader.Notes();
         return list;
     };
+    const ItemsSource items = OpenItems(command, listFile, builtIn);
+    if (items.Given()) {
+        QStringList listColumns;
+        for (const ListColumn& column : read({}, 1).columns)
+            listColumns << column.name;
+        const std::optional<CsvRecord> header = items.Reader(command, listFile)->Next();
+        itemsKey = ChooseItemsKey(command.itemsKey, listColumns, header ? header->values : QStringList(), items.name);
+        if (const int count = IndexOfName(listColumns, QLatin1String(CountKey)); count >= 0)
+            throw AppError(QStringLiteral("The list has a column \"%1\", the name of [COUNT], which counts a letter's items; "
+                                          "rename the column.")
+                               .arg(listColumns[count]));
+    }
+    // With items, every letter's key, each once.
+    QHash<QString, int> listKeys;
     // The rows --where keeps, known by the list's columns, which its first row names; the
     // lines that cannot make a letter are all kept, to be told.
     std::function<bool(const LetterLine&)> meets = [](const LetterLine&) { return true; };
@@ -778,7 +921,17 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     for (const RowRange& range : command.lines)
         rowsNamed.insert(range.first);
     QSet<int> rowsFound;
-    const LetterList whole = read([&](const LetterLine& line) {
+    LetterList whole = read([&](const LetterLine& line) {
+        if (itemsKey && line.problem.isEmpty()) {
+            const QString key = line.columnValues.value(ColumnKey(itemsKey->listColumn)).trimmed();
+            if (const auto seen = listKeys.constFind(key); !key.isEmpty() && seen != listKeys.constEnd())
+                throw AppError(QStringLiteral("Rows %1 and %2 of the list have the same %3, \"%4\": their letters would show "
+                                              "the same items. Give every row a %3 of its own.")
+                                   .arg(*seen)
+                                   .arg(line.row)
+                                   .arg(itemsKey->listColumn, key));
+            listKeys.insert(key, line.row);
+        }
         ++lines;
         wholeEmpty.Add(line);
         linesInRanges += InRanges(line.row, command.lines) && meets(line) ? 1 : 0;
@@ -848,6 +1001,20 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     }
     if (builtIn)
         *plan.partlyEmpty = PartlyEmpty(BuiltInLetterShows(), runEmpty);
+    if (itemsKey) {
+        QSet<QString> wanted;
+        for (const LetterJob& job : plan.jobs)
+            wanted.insert(job.letter.columnValues.value(ColumnKey(itemsKey->listColumn)).trimmed());
+        const std::unique_ptr<ListReader> reader = items.Reader(command, listFile);
+        QSet<QString> allKeys;
+        for (auto key = listKeys.constBegin(); key != listKeys.constEnd(); ++key)
+            allKeys.insert(key.key());
+        auto read = std::make_shared<LetterItems>(ReadLetterItems([&] { return reader->Next(); }, items.name, *itemsKey, wanted, allKeys, plan.notes));
+        for (LetterJob& job : plan.jobs)
+            job.letter.columnValues.insert(QLatin1String(CountKey), QString::number(read->Of(job.letter).size()));
+        whole.columnKeys.insert(QLatin1String(CountKey));
+        plan.items = std::move(read);
+    }
     plan.letterTemplate = LetterTemplateOf(command, userTemplate, whole, wholeEmpty, runEmpty, plan);
     if (plan.jobs.empty() && plan.unusable.empty())
         return plan;

@@ -3,6 +3,7 @@
 #include "BatchRun.h"
 #include "LetterList.h"
 #include "LetterSelection.h"
+#include "LineItems.h"
 
 #include <QString>
 #include <QSet>
@@ -69,6 +70,12 @@ struct BatchCommand {
     QString senderFile;
     // Only tell what a run would make (--dry-run): no office, no folder, no file.
     bool dryRun = false;
+    // The line items (--items): a sheet of the list's workbook, or a list of their own; none
+    // when empty. Which columns tie them to the letters (--items-key), and whether a letter
+    // may have none (--allow-no-items).
+    QString itemsSource;
+    std::optional<ItemsKey> itemsKey;
+    bool allowNoItems = false;
 };
 
 // The command from its arguments (without the program name); throws AppError with a
@@ -110,6 +117,10 @@ struct BatchPlan {
     // For a template of the user's: the list's columns that none of its tags takes, known
     // once the office has read it, before any letter is begun.
     std::shared_ptr<QStringList> columnsNoTagTakes = std::make_shared<QStringList>();
+    // With --items: the items of the run's letters, and each letter's [SUM …] texts by its
+    // key, known once the template's tags are.
+    std::shared_ptr<const LetterItems> items;
+    std::shared_ptr<QHash<QString, std::vector<TagText>>> totals = std::make_shared<QHash<QString, std::vector<TagText>>>();
 };
 
 // Reads the list (a text list or a spreadsheet, by its content), takes the fields it has

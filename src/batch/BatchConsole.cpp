@@ -111,6 +111,24 @@ void BatchConsole::Begin(const BatchPlan& plan)
     ShowProgress(QString(), 0);
 }
 
+namespace {
+// A letter's items as a dry run tells them: their rows, and the totals they add up to.
+QString ItemsText(const LetterItems& items, const QHash<QString, std::vector<TagText>>& totals, const LetterLine& letter)
+{
+    const QString key = items.KeyOf(letter);
+    QStringList rows;
+    for (const Item& item : items.OfKey(key))
+        rows << QString::number(item.row);
+    QString text = rows.isEmpty() ? QStringLiteral("    no items in %1").arg(items.name)
+                                  : QStringLiteral("    %1 in %2 (row%3 %4)")
+                                        .arg(rows.size() == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(rows.size()),
+                                             items.name, rows.size() == 1 ? QString() : QStringLiteral("s"), rows.join(QStringLiteral(", ")));
+    for (const TagText& total : totals.value(key))
+        text += QStringLiteral("; %1 %2").arg(total.tag, total.text);
+    return text + QLatin1Char('\n');
+}
+}
+
 int BatchConsole::DryRun(const BatchPlan& plan, const BatchOptions& options, bool tagsRead)
 {
     QString text = QStringLiteral("Dry run: nothing is made and no office is started.\n");
@@ -141,6 +159,8 @@ int BatchConsole::DryRun(const BatchPlan& plan, const BatchOptions& options, boo
             text += QStringLiteral(" - skipped: \"%1\" exists already (--force replaces it)").arg(QDir::toNativeSeparators(taken));
         }
         text += QLatin1Char('\n');
+        if (plan.items)
+            text += ItemsText(*plan.items, *plan.totals, job.letter);
     }
     for (const LetterLine& line : plan.unusable)
         text += QStringLiteral("  %1 gives no letter: %2\n").arg(RowName(line), line.problem);

@@ -70,10 +70,20 @@ QStringList FillLetter(const std::shared_ptr<Word::Document>& document, const Le
         if (failure.isEmpty())
             failure = description;
     }, std::move(ending));
-    const QStringList replacedIn = tags ? FillTags(run, document, tagTexts, EmptySeparators::Removed)
-                                        : FillFields(run, document, text, EmptySeparators::Removed);
+    // The rows of the items first: an item's text wins over the list's inside them.
+    QStringList itemsReplacedIn;
+    const std::vector<ShelteredText> sheltered =
+        tags && !tags->itemRows.empty() ? FillItemRows(Use(document), tags->itemRows, tags->items(letter), itemsReplacedIn)
+                                        : std::vector<ShelteredText>();
+    QStringList replacedIn = tags ? FillTags(run, document, tagTexts, EmptySeparators::Removed)
+                                  : FillFields(run, document, text, EmptySeparators::Removed);
     if (run.FailureCount() > 0)
         throw AppError(failure);
+    PutBack(Use(document), sheltered);
+    for (const QString& tag : itemsReplacedIn) {
+        if (!replacedIn.contains(tag))
+            replacedIn << tag;
+    }
     static const int recipientField = FieldNamed(QStringLiteral("RecipientName"));
     if (tags)
         fields.UnlinkTagButtons(document, !removed, tagTexts);
@@ -330,8 +340,11 @@ public:
 
     // The bracketed tags of the template: in every story, then in the text of every shape.
     // shownPath is the template's name in messages.
-    QStringList ReadTags(const QString& shownPath, const std::function<bool(const QString&)>& knows)
+    // With items, itemRows learns the rows that repeat for them.
+    QStringList ReadTags(const LetterTemplate& letterTemplate, std::vector<ItemRowPlace>& itemRows)
     {
+        const QString& shownPath = letterTemplate.path;
+        const std::function<bool(const QString&)>& knows = letterTemplate.knows;
         try {
             const std::shared_ptr<Word::Document> document = OpenTemplate(shownPath);
             RefuseLinks(*document, shownPath);
@@ -345,6 +358,8 @@ public:
                                                   "fills them. Write them in the template's own text, or take them out of the object.")
                                        .arg(QDir::toNativeSeparators(shownPath), tags.join(QStringLiteral(", ")), object));
             }
+            if (letterTemplate.itemTag)
+                itemRows = FindItemRows(*document, letterTemplate.itemTag, letterTemplate.onlyItemTag, shownPath);
             document->Close(Word::wdDoNotSaveChanges);
             return FindTags(text);
         } catch (...) {
@@ -693,7 +708,10 @@ void Work(Queue& queue, const RunSetup& run, const LetterTemplate& letterTemplat
         LetterMaker maker(run);
         if (letterTemplate.tags && first) {
             try {
-                queue.Accept(letterTemplate.tags(maker.ReadTags(letterTemplate.path, letterTemplate.knows)));
+                std::vector<ItemRowPlace> itemRows;
+                LineTags tags = letterTemplate.tags(maker.ReadTags(letterTemplate, itemRows));
+                tags.itemRows = std::move(itemRows);
+                queue.Accept(std::move(tags));
             } catch (...) {
                 queue.Refuse(std::current_exception());
             }

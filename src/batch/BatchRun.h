@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ItemRows.h"
 #include "LetterList.h"
 #include "LetterSelection.h"
 #include "UserTemplate.h"
@@ -100,6 +101,10 @@ struct LineTags {
     std::function<bool(const LetterLine&, const RowCondition&)> holds;
     // The conditions of its conditional texts, each once.
     std::vector<RowCondition> conditions;
+    // With line items: each item's texts for the tags of the items' columns, in the line's
+    // items' order, and the rows that repeat for them (which the office's reading finds).
+    std::function<std::vector<std::vector<TagText>>(const LetterLine&)> items;
+    std::vector<ItemRowPlace> itemRows;
 };
 
 // The template every letter starts from.
@@ -122,6 +127,10 @@ struct LetterTemplate {
     // Whether a condition's name is a column or a field, for a template of the user's; a
     // condition on any other name is refused with its place in the template.
     std::function<bool(const QString& name)> knows;
+    // With line items: whether a tag names a column of the items (its table row repeats for
+    // each item), and whether it names nothing else (it may stand nowhere but in such a row).
+    std::function<bool(const QString& tag)> itemTag;
+    std::function<bool(const QString& tag)> onlyItemTag;
 };
 
 // The merged PDF of a run.

@@ -156,6 +156,28 @@ public:
     virtual std::shared_ptr<Word::TextFrame> TextFrame() = 0;
 };
 
+// A row of a table.
+class Row {
+public:
+    virtual ~Row() = default;
+    // The paragraphs of the row's cells, cell after cell (a table inside a cell is not the
+    // row's): its Text, and the text its Find searches and replaces in.
+    virtual std::shared_ptr<Word::Range> Range() = 0;
+    // What Rows.Add after this row and the row's Range.FormattedText do, copies times: that
+    // many copies of the row, its cells' text with its formatting, borders and shading,
+    // follow it.
+    virtual void Duplicate(int copies) = 0;
+    // Rows(i).Delete: the rows below it move up.
+    virtual void Delete() = 0;
+};
+
+class Table {
+public:
+    virtual ~Table() = default;
+    // From the top.
+    virtual std::shared_ptr<Collection<Word::Row>> Rows() = 0;
+};
+
 // What ExportAsFixedFormat's further arguments ask of a PDF.
 struct FixedFormatOptions {
     // DocStructureTags: the PDF is tagged, its structure there for screen readers.
@@ -215,6 +237,9 @@ public:
     virtual std::shared_ptr<Word::Range> Range() = 0;
     // The paragraphs of the main text, outside tables.
     virtual std::shared_ptr<Collection<Word::Paragraph>> Paragraphs() = 0;
+    // Every table of the document, in whichever story it stands (the main text, a header or
+    // footer, a text frame, a cell of another table), in the word processor's order.
+    virtual std::shared_ptr<Collection<Word::Table>> Tables() = 0;
 };
 
 class Documents {

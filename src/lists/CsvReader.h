@@ -19,6 +19,9 @@ struct CsvRecord {
     // counted from 1, a line with nothing on it counted as an empty row.
     int row = 0;
     QStringList values;
+    // For a spreadsheet's record, the number format code of each value's cell when it holds a
+    // number ("#,##0.00 [$€-407]", "General"), else an empty one; empty for a text list's.
+    QStringList formats;
     // Why the record cannot be read as it stands; empty when it can.
     QString problem;
 };

@@ -29,9 +29,21 @@ RecordSource Given(std::vector<CsvRecord> records)
 }
 }
 
+QStringList ListSheets(int fd)
+{
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly) || !file.seek(0) || !MayBeSpreadsheet(file.peek(512)))
+        return {};
+    const QByteArray bytes = file.read(MaxSpreadsheetBytes + 1);
+    const ListFormat format = FormatOfList(bytes);
+    if (bytes.size() > MaxSpreadsheetBytes || (format != ListFormat::Xlsx && format != ListFormat::Ods))
+        return {};
+    return SheetNames(bytes, format);
+}
+
 ListReader::ListReader(const QString& path, int fd, const QString& encoding, QChar separator,
-                       std::function<bool(const QString&)> isName)
-    : mPath(path), mIsName(std::move(isName))
+                       std::function<bool(const QString&)> isName, const QString& sheet)
+    : mPath(path), mIsName(std::move(isName)), mSheet(sheet)
 {
     if (!mFile.open(fd, QIODevice::ReadOnly) || !mFile.seek(0))
         throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(Name(), mFile.errorString()));
@@ -83,7 +95,7 @@ void ListReader::OpenWhole(const QString& encoding, QChar separator)
                                                                 : QStringLiteral("Excel 2003 XML")));
     case ListFormat::OtherArchive:
         throw AppError(QStringLiteral("The list is a zip archive, but not a spreadsheet (.xlsx or .ods)."));
-    default: mWhole = ReadSpreadsheet(bytes, format);
+    default: mWhole = ReadSpreadsheet(bytes, format, mSheet);
     }
 }
 

@@ -19,9 +19,13 @@
 inline constexpr int MaxStandardInputRecords = 100000;
 inline constexpr qint64 MaxStandardInputBytes = 64LL * 1024 * 1024;
 
+// The names of the sheets of the list open as fd, read from its start, when it is a
+// spreadsheet; none for a text list. Throws AppError when a spreadsheet cannot be read.
+QStringList ListSheets(int fd);
+
 // A list of recipients opened for reading: a text list (CSV, or values separated by
 // semicolons or tabs), read as a stream however long it is, or a spreadsheet (.xlsx, .ods:
-// its first sheet), read whole. Its kind is told once, from its first bytes.
+// its first sheet, or the sheet named), read whole. Its kind is told once, from its first bytes.
 class ListReader {
 public:
     // Reads the list open as fd from its start (the descriptor stays the caller's, and is read
@@ -29,7 +33,8 @@ public:
     // are those of a text list (empty or null: told from the bytes); isName tells a column
     // name, for choosing the separator. Throws AppError when the list cannot be read or is of
     // a kind that is refused.
-    ListReader(const QString& path, int fd, const QString& encoding, QChar separator, std::function<bool(const QString&)> isName);
+    ListReader(const QString& path, int fd, const QString& encoding, QChar separator, std::function<bool(const QString&)> isName,
+               const QString& sheet = QString());
     ~ListReader();
     ListReader(const ListReader&) = delete;
     ListReader& operator=(const ListReader&) = delete;
@@ -47,6 +52,7 @@ private:
     void OpenWhole(const QString& encoding, QChar separator);
 
     QString mPath;
+    QString mSheet;
     QFile mFile;
     int mRecordsRead = 0;
     std::function<bool(const QString&)> mIsName;

@@ -5,6 +5,7 @@
 #include "ZipArchive.h"
 #include "core/AppError.h"
 
+#include <QStringList>
 #include <QXmlStreamReader>
 
 #include <orcus/format_detection.hpp>
@@ -34,10 +35,26 @@ QString FirstAttribute(const QByteArray& xml, QStringView element, QStringView n
     return QString();
 }
 
-// The part that holds the workbook's first sheet, the one the list is read from.
-QString FirstSheetPart(const ZipArchive& archive)
+// The names of an .xlsx workbook's sheets, in order.
+QStringList XlsxSheetNames(const ZipArchive& archive)
 {
-    const QString id = FirstAttribute(archive.Read(QStringLiteral("xl/workbook.xml")), u"sheet", u"id");
+    QXmlStreamReader reader(archive.Read(QStringLiteral("xl/workbook.xml")));
+    QStringList names;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement() && reader.name() == u"sheet")
+            names << reader.attributes().value(QLatin1String("name")).toString();
+    }
+    return names;
+}
+
+// The part that holds the workbook's sheet of that name, or its first sheet when the name
+// is empty.
+QString SheetPart(const ZipArchive& archive, const QString& sheet)
+{
+    const QString id = FirstAttribute(archive.Read(QStringLiteral("xl/workbook.xml")), u"sheet", u"id", [&](const QXmlStreamAttributes& attributes) {
+        return sheet.isEmpty() || attributes.value(QLatin1String("name")) == sheet;
+    });
     const QString target = FirstAttribute(archive.Read(QStringLiteral("xl/_rels/workbook.xml.rels")), u"Relationship", u"Target",
                                           [&](const QXmlStreamAttributes& attributes) {
                                               return attributes.value(QLatin1String("Id")) == id;
@@ -45,17 +62,12 @@ QString FirstSheetPart(const ZipArchive& archive)
     return target.startsWith(QLatin1Char('/')) ? target.mid(1) : QStringLiteral("xl/") + target;
 }
 
-// The cells of an .xlsx workbook's first sheet, as it shows them.
-CellTexts XlsxTexts(const ZipArchive& archive)
+// The cells of an .xlsx workbook's sheet, as it shows them.
+CellTexts XlsxTexts(const ZipArchive& archive, const QString& sheet, CellTexts& formats)
 {
     return XlsxCellTexts({archive.Read(QStringLiteral("xl/workbook.xml")), archive.Read(QStringLiteral("xl/sharedStrings.xml")),
-                          archive.Read(QStringLiteral("xl/styles.xml")), archive.Read(FirstSheetPart(archive))});
-}
-
-// The cells of an .ods spreadsheet's first table, read with the text each shows.
-CellTexts OdsTexts(const ZipArchive& archive)
-{
-    return OdsCellTexts(archive.Read(QStringLiteral("content.xml")));
+                          archive.Read(QStringLiteral("xl/styles.xml")), archive.Read(SheetPart(archive, sheet))},
+                         &formats);
 }
 
 bool HoldsText(const std::map<int, QString>& row)
@@ -68,7 +80,7 @@ bool HoldsText(const std::map<int, QString>& row)
 // named columns alone: a column without a name is not part of the list, however far right.
 // The rows between that hold nothing are given as records without values, one at a time,
 // so that a sheet whose last cell lies far down holds no more in memory than its cells.
-RecordSource Records(CellTexts texts)
+RecordSource Records(CellTexts texts, CellTexts formats)
 {
     auto first = texts.begin();
     while (first != texts.end() && !HoldsText(first->second))
@@ -91,8 +103,9 @@ RecordSource Records(CellTexts texts)
         --last;
     const int lastRow = last->first;
     auto cells = std::make_shared<CellTexts>(std::move(texts));
+    auto codes = std::make_shared<CellTexts>(std::move(formats));
     auto next = std::make_shared<int>(first->first);
-    return [cells, next, named, inList, lastRow]() -> std::optional<CsvRecord> {
+    return [cells, codes, next, named, inList, lastRow]() -> std::optional<CsvRecord> {
         if (*next > lastRow)
             return std::nullopt;
         const int row = (*next)++;
@@ -101,9 +114,19 @@ RecordSource Records(CellTexts texts)
         const auto found = cells->find(row);
         if (found == cells->end() || !inList(found->second))
             return record;
+        const auto rowCodes = codes->find(row);
         for (const int column : named) {
             const auto cell = found->second.find(column);
             record.values << (cell != found->second.end() ? std::move(cell->second) : QString());
+            if (rowCodes != codes->end()) {
+                const auto code = rowCodes->second.find(column);
+                record.formats << (code != rowCodes->second.end() ? code->second : QString());
+            }
+        }
+        if (rowCodes != codes->end()) {
+            codes->erase(rowCodes);
+            while (record.formats.size() < record.values.size())
+                record.formats << QString();
         }
         cells->erase(found);
         return record;
@@ -127,14 +150,36 @@ ListFormat FormatOfList(const QByteArray& bytes)
     }
 }
 
-RecordSource ReadSpreadsheet(const QByteArray& bytes, ListFormat format)
+// A workbook is read only while it unpacks within MaxSpreadsheetBytes.
+void CheckUnpacked(const ZipArchive& archive)
 {
-    const ZipArchive archive(bytes, QStringLiteral("spreadsheet"));
     const quint64 unpacked = archive.UnpackedBytes();
     if (unpacked > static_cast<quint64>(MaxSpreadsheetBytes))
         throw AppError(QStringLiteral("The spreadsheet unpacks to %1 MB, more than a list takes (%2 MB); "
                                       "save the list as CSV, or split it.")
                            .arg(unpacked / (1024 * 1024))
                            .arg(static_cast<quint64>(MaxSpreadsheetBytes) / (1024 * 1024)));
-    return Records(format == ListFormat::Xlsx ? XlsxTexts(archive) : OdsTexts(archive));
+}
+
+QStringList SheetNames(const QByteArray& bytes, ListFormat format)
+{
+    const ZipArchive archive(bytes, QStringLiteral("spreadsheet"));
+    CheckUnpacked(archive);
+    return format == ListFormat::Xlsx ? XlsxSheetNames(archive) : OdsSheetNames(archive.Read(QStringLiteral("content.xml")));
+}
+
+RecordSource ReadSpreadsheet(const QByteArray& bytes, ListFormat format, const QString& sheet)
+{
+    const ZipArchive archive(bytes, QStringLiteral("spreadsheet"));
+    CheckUnpacked(archive);
+    if (!sheet.isEmpty()) {
+        const QStringList names = format == ListFormat::Xlsx ? XlsxSheetNames(archive) : OdsSheetNames(archive.Read(QStringLiteral("content.xml")));
+        if (!names.contains(sheet))
+            throw AppError(QStringLiteral("The spreadsheet has no sheet \"%1\"; its sheets are %2.")
+                               .arg(sheet, QLatin1Char('"') + names.join(QStringLiteral("\", \"")) + QLatin1Char('"')));
+    }
+    CellTexts formats;
+    CellTexts texts = format == ListFormat::Xlsx ? XlsxTexts(archive, sheet, formats)
+                                                 : OdsCellTexts(archive.Read(QStringLiteral("content.xml")), sheet, &formats);
+    return Records(std::move(texts), std::move(formats));
 }

@@ -3,6 +3,8 @@
 #include "CsvReader.h"
 
 #include <QByteArray>
+#include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -18,12 +20,17 @@ ListFormat FormatOfList(const QByteArray& bytes);
 // such limit, being read as a stream.
 inline constexpr qint64 MaxSpreadsheetBytes = 24 * 1024 * 1024;
 
-// The rows of the first sheet of a spreadsheet (Xlsx or Ods), one at a time, from its first
+// The rows of a sheet of a spreadsheet (Xlsx or Ods: the one named sheet, else its first),
+// one at a time, from its first
 // row that holds text, which names the columns, to its last that holds text in one of
 // them: each cell as the spreadsheet shows it (a date cell as its date, a number in its
 // number format and locale, a formula as its last result), each row with the values of the
 // first row's named columns alone (a column without a name is not read), numbered as the
-// sheet numbers them; a row that shows nothing in them has no values. Throws AppError when the file cannot be
-// read, holds more than a list takes once unpacked, or has a cell that cannot be shown as
-// the spreadsheet shows it.
-RecordSource ReadSpreadsheet(const QByteArray& bytes, ListFormat format);
+// sheet numbers them; a row that shows nothing in them has no values. Each record has the
+// format codes of its number cells (CsvRecord::formats). Throws AppError when the file
+// cannot be read, holds more than a list takes once unpacked, has no sheet of that name, or
+// has a cell that cannot be shown as the spreadsheet shows it.
+RecordSource ReadSpreadsheet(const QByteArray& bytes, ListFormat format, const QString& sheet = QString());
+
+// The names of a spreadsheet's sheets, in order. Throws AppError as ReadSpreadsheet does.
+QStringList SheetNames(const QByteArray& bytes, ListFormat format);

@@ -151,12 +151,24 @@ CellElement ReadCellElement(QXmlStreamReader& reader)
     return cell;
 }
 
+// The number format code of a cell.
+QString CodeOf(const CellElement& cell, const SheetContext& context)
+{
+    return cell.format >= 0 && static_cast<std::size_t>(cell.format) < context.codes.size()
+               ? context.codes[static_cast<std::size_t>(cell.format)]
+               : QStringLiteral("General");
+}
+
+// Whether a cell holds a number (not a text, a truth value, an error or a date).
+bool HoldsNumber(const CellElement& cell)
+{
+    return cell.type.isEmpty() || cell.type == u"n";
+}
+
 // What a cell shows.
 QString Shown(const CellElement& cell, const SheetContext& context)
 {
-    const QString code = cell.format >= 0 && static_cast<std::size_t>(cell.format) < context.codes.size()
-                             ? context.codes[static_cast<std::size_t>(cell.format)]
-                             : QStringLiteral("General");
+    const QString code = CodeOf(cell, context);
     if (cell.type == u"inlineStr")
         return cell.inlineText;
     if (cell.type == u"s") {
@@ -182,8 +194,9 @@ QString Shown(const CellElement& cell, const SheetContext& context)
     return number ? ShownNumber(value, code, context.origin) : cell.value;
 }
 
-// Reads one <row>, its start read, into texts.
-void ReadRow(QXmlStreamReader& reader, int row, const SheetContext& context, CellTexts& texts)
+// Reads one <row>, its start read, into texts, and the format codes of its number cells
+// into formats when it is given.
+void ReadRow(QXmlStreamReader& reader, int row, const SheetContext& context, CellTexts& texts, CellTexts* formats)
 {
     int column = -1;
     while (reader.readNextStartElement()) {
@@ -200,6 +213,8 @@ void ReadRow(QXmlStreamReader& reader, int row, const SheetContext& context, Cel
             continue;
         try {
             QString text = Shown(cell, context);
+            if (formats && !text.isEmpty() && HoldsNumber(cell))
+                (*formats)[cellRow][column] = CodeOf(cell, context);
             if (!text.isEmpty())
                 texts[cellRow][column] = std::move(text);
         } catch (const AppError& error) {
@@ -213,7 +228,7 @@ void ReadRow(QXmlStreamReader& reader, int row, const SheetContext& context, Cel
 }
 }
 
-CellTexts XlsxCellTexts(const XlsxParts& parts)
+CellTexts XlsxCellTexts(const XlsxParts& parts, CellTexts* formats)
 {
     const SheetContext context{SharedStrings(parts.sharedStrings), CellFormatCodes(parts.styles), Origin(parts.workbook)};
     CellTexts texts;
@@ -228,8 +243,8 @@ CellTexts XlsxCellTexts(const XlsxParts& parts)
         row = ok ? number.toInt(&ok) - 1 : row + 1;
         if (!ok || row < 0 || row >= MaxSheetRows)
             throw AppError(QStringLiteral("The spreadsheet cannot be read: a row has no place on a sheet."));
-        ReadRow(reader, row, context, texts);
+        ReadRow(reader, row, context, texts, formats);
     }
-    CheckWellFormed(reader, "its first sheet's cells");
+    CheckWellFormed(reader, "its sheet's cells");
     return texts;
 }

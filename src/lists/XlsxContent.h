@@ -4,7 +4,7 @@
 
 #include <QByteArray>
 
-// The parts of an .xlsx workbook that its first sheet's cells are read from, unpacked.
+// The parts of an .xlsx workbook that a sheet's cells are read from, unpacked.
 struct XlsxParts {
     // xl/workbook.xml: whether dates count from 1900 or 1904.
     QByteArray workbook;
@@ -12,7 +12,7 @@ struct XlsxParts {
     QByteArray sharedStrings;
     // xl/styles.xml: the number format of each cell format.
     QByteArray styles;
-    // The first sheet's part.
+    // The sheet's part.
     QByteArray sheet;
 };
 
@@ -21,5 +21,6 @@ struct XlsxParts {
 // result, TRUE/FALSE, and every number and date in its cell's number format and the locale
 // that format names (see ShownNumber). A cell without a value shows nothing, however it is
 // formatted. Throws AppError, naming the cell, when a part is not well formed or a value
-// cannot be shown as the spreadsheet shows it.
-CellTexts XlsxCellTexts(const XlsxParts& parts);
+// cannot be shown as the spreadsheet shows it. With formats, the number format code of each
+// number cell (not of a date's) goes there, by row and column as well.
+CellTexts XlsxCellTexts(const XlsxParts& parts, CellTexts* formats = nullptr);

@@ -48,7 +48,10 @@
 #include <com/sun/star/text/XTextEmbeddedObjectsSupplier.hpp>
 #include <com/sun/star/text/XTextRangeCompare.hpp>
 #include <com/sun/star/text/XTextSectionsSupplier.hpp>
+#include <com/sun/star/text/XTextCopy.hpp>
 #include <com/sun/star/text/XTextTable.hpp>
+#include <com/sun/star/text/XTextTablesSupplier.hpp>
+#include <com/sun/star/table/XTableRows.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
@@ -993,6 +996,172 @@ std::shared_ptr<Word::Collection<Word::Paragraph>> RangeImpl::Paragraphs()
     return std::make_shared<Word::ListCollection<Word::Paragraph>>(std::move(list));
 }
 
+// The cells of a table's row, from its left: a cell's name is its column's letters and its
+// row's number, from 1, and for a cell split in two, the parts' numbers after it ("B3.1.2").
+std::vector<rtl::OUString> RowCellNames(const Reference<css::text::XTextTable>& table, sal_Int32 row)
+{
+    std::vector<rtl::OUString> names;
+    const QString number = QString::number(row + 1);
+    for (const rtl::OUString& name : table->getCellNames()) {
+        const QString cell = FromUno(name);
+        qsizetype digits = 0;
+        while (digits < cell.size() && cell[digits].isLetter())
+            ++digits;
+        const qsizetype end = cell.indexOf(QLatin1Char('.'), digits);
+        if (cell.mid(digits, end < 0 ? -1 : end - digits) == number)
+            names.push_back(name);
+    }
+    return names;
+}
+
+// The name of cell in another row of its table.
+rtl::OUString CellInRow(const rtl::OUString& cell, sal_Int32 row)
+{
+    QString name = FromUno(cell);
+    qsizetype letters = 0;
+    while (letters < name.size() && name[letters].isLetter())
+        ++letters;
+    qsizetype digits = letters;
+    while (digits < name.size() && name[digits].isDigit())
+        ++digits;
+    return ToUno(name.replace(letters, digits - letters, QString::number(row + 1)));
+}
+
+// A row of a table: the paragraphs of its cells, each cell searched as a shape's text is,
+// paragraph by paragraph, so that a match is replaced exactly where it was found.
+class RowStory : public Story {
+public:
+    RowStory(OpenDocument document, Reference<css::text::XTextTable> table, sal_Int32 row)
+        : mDocument(std::move(document)), mTable(std::move(table)), mRow(row)
+    {
+    }
+
+    bool Execute(const Search& search) override
+    {
+        bool found = false;
+        for (const Reference<XText>& cell : Cells()) {
+            found = PortionStory(mDocument, cell).Execute(search) || found;
+            if (found && search.replace == Word::wdReplaceOne)
+                break;
+        }
+        return found;
+    }
+
+    QString Text() override
+    {
+        return Call(mDocument.Use(), QStringLiteral("The text of the table's row could not be read"), [&] {
+            QString text;
+            for (const Reference<XText>& cell : Cells()) {
+                for (const Reference<XTextRange>& paragraph : ParagraphsOf(cell))
+                    text += FromUno(paragraph->getString()) + QLatin1Char('\r');
+            }
+            return text;
+        });
+    }
+
+    void Delete() override
+    {
+        mDocument.cache->Changing();
+        Call(mDocument.Use(), QStringLiteral("The table's row could not be removed"),
+             [&] { mTable->getRows()->removeByIndex(mRow, 1); });
+    }
+
+    Fields TextFields() override
+    {
+        Fields fields;
+        for (const Reference<XText>& cell : Cells()) {
+            const Fields own = PortionStory(mDocument, cell).TextFields();
+            fields.insert(fields.end(), own.begin(), own.end());
+        }
+        return fields;
+    }
+
+    // A row is no one text: its paragraphs are its cells'.
+    Reference<XText> OwnText() override { return {}; }
+    std::vector<Reference<XTextRange>> Paragraphs() override { return {}; }
+
+    // Rows.Add after the row, copies times, and each new cell given the text and formatting
+    // of the cell above it in this row.
+    void Duplicate(int copies)
+    {
+        mDocument.cache->Changing();
+        Call(mDocument.Use(), QStringLiteral("The table's row could not be repeated"), [&] {
+            const std::vector<rtl::OUString> names = RowCellNames(mTable, mRow);
+            mTable->getRows()->insertByIndex(mRow + 1, copies);
+            for (sal_Int32 copy = 1; copy <= copies; ++copy) {
+                for (const rtl::OUString& name : names) {
+                    const Reference<css::text::XTextCopy> source(mTable->getCellByName(name), UNO_QUERY_THROW);
+                    const Reference<css::text::XTextCopy> target(mTable->getCellByName(CellInRow(name, mRow + copy)), UNO_QUERY);
+                    if (!target.is())
+                        throw AppError(QStringLiteral("The table's row %1 has cells that a copy of it does not have.").arg(mRow + 1));
+                    target->copyText(source);
+                }
+            }
+        });
+    }
+
+private:
+    std::vector<Reference<XText>> Cells() const
+    {
+        return Call(mDocument.Use(), QStringLiteral("The cells of the table's row could not be listed"), [&] {
+            std::vector<Reference<XText>> cells;
+            for (const rtl::OUString& name : RowCellNames(mTable, mRow))
+                cells.emplace_back(mTable->getCellByName(name), UNO_QUERY_THROW);
+            return cells;
+        });
+    }
+
+    OpenDocument mDocument;
+    Reference<css::text::XTextTable> mTable;
+    sal_Int32 mRow;
+};
+
+class RowImpl : public Word::Row {
+public:
+    RowImpl(OpenDocument document, Reference<css::text::XTextTable> table, sal_Int32 row)
+        : mDocument(document), mStory(std::make_shared<RowStory>(std::move(document), std::move(table), row))
+    {
+    }
+
+    std::shared_ptr<Word::Range> Range() override
+    {
+        mDocument.Use();
+        return std::make_shared<RangeImpl>(mDocument, mStory);
+    }
+    void Duplicate(int copies) override
+    {
+        if (copies > 0)
+            mStory->Duplicate(copies);
+    }
+    void Delete() override { mStory->Delete(); }
+
+private:
+    OpenDocument mDocument;
+    std::shared_ptr<RowStory> mStory;
+};
+
+class TableImpl : public Word::Table {
+public:
+    TableImpl(OpenDocument document, Reference<css::text::XTextTable> table)
+        : mDocument(std::move(document)), mTable(std::move(table))
+    {
+    }
+
+    std::shared_ptr<Word::Collection<Word::Row>> Rows() override
+    {
+        const sal_Int32 count = Call(mDocument.Use(), QStringLiteral("The rows of the table could not be counted"),
+                                     [&] { return mTable->getRows()->getCount(); });
+        std::vector<std::shared_ptr<Word::Row>> rows;
+        for (sal_Int32 row = 0; row < count; ++row)
+            rows.push_back(std::make_shared<RowImpl>(mDocument, mTable, row));
+        return std::make_shared<Word::ListCollection<Word::Row>>(std::move(rows));
+    }
+
+private:
+    OpenDocument mDocument;
+    Reference<css::text::XTextTable> mTable;
+};
+
 class TextFrameImpl : public Word::TextFrame {
 public:
     TextFrameImpl(OpenDocument document, Reference<css::uno::XInterface> shape)
@@ -1318,6 +1487,22 @@ public:
     }
 
     std::shared_ptr<Word::Collection<Word::Paragraph>> Paragraphs() override { return Range()->Paragraphs(); }
+
+    std::shared_ptr<Word::Collection<Word::Table>> Tables() override
+    {
+        const auto tables = Call(mDocument.Use(), QStringLiteral("The tables of the document could not be listed"), [&] {
+            const Reference<css::container::XIndexAccess> all(
+                Reference<css::text::XTextTablesSupplier>(mDocument.component, UNO_QUERY_THROW)->getTextTables(), UNO_QUERY_THROW);
+            std::vector<Reference<css::text::XTextTable>> found;
+            for (sal_Int32 i = 0; i < all->getCount(); ++i)
+                found.emplace_back(all->getByIndex(i), UNO_QUERY_THROW);
+            return found;
+        });
+        std::vector<std::shared_ptr<Word::Table>> list;
+        for (const Reference<css::text::XTextTable>& table : tables)
+            list.push_back(std::make_shared<TableImpl>(mDocument, table));
+        return std::make_shared<Word::ListCollection<Word::Table>>(std::move(list));
+    }
 
 private:
     Reference<css::document::XUndoManager> UndoManager() const

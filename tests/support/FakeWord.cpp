@@ -425,6 +425,12 @@ public:
             paragraphs.append(std::make_shared<FakeParagraph>(mInstance, Text{mContent, 0, -1, i}));
         return std::make_shared<FakeCollection<Word::Paragraph>>(mInstance, paragraphs);
     }
+    // A fake document's text is paragraphs alone.
+    std::shared_ptr<Word::Collection<Word::Table>> Tables() override
+    {
+        Enter(QStringLiteral("Tables"));
+        return std::make_shared<FakeCollection<Word::Table>>(mInstance, QList<std::shared_ptr<Word::Table>>());
+    }
 
 private:
     void Enter(const QString& member, const QString& arguments = QString())

@@ -699,7 +699,7 @@ LetterTemplate LetterTemplateOf(const BatchCommand& command, const std::optional
                         return all;
                     };
                     texts.items = [items, itemTags](const LetterLine& line) { return ItemTexts(*items, line, itemTags); };
-                    conditionNames << QLatin1Char('[') + items->columns[items->keyColumn] + QLatin1Char(']');
+                    conditionNames << QLatin1Char('[') + items->listKey + QLatin1Char(']');
                 }
                 QStringList listTags = plain;
                 QStringList itemsPlan;

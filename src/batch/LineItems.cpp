@@ -122,11 +122,13 @@ LetterItems ReadLetterItems(const RecordSource& next, const QString& name, const
         }
     }
     if (!unmatched.empty())
-        notes << QStringLiteral("%1 of %2 (row%3 %4) belong%5 to no row of the list: no letter shows %6 (their %7: \"%8\").")
+        notes << QStringLiteral("%1 of %2 (row%3 %4) belong%5 to no row of the list: no letter shows %6 (%7: \"%8\").")
                      .arg(unmatched.size() == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(unmatched.size()), name,
                           unmatched.size() == 1 ? QString() : QStringLiteral("s"), RowList(unmatched),
                           unmatched.size() == 1 ? QStringLiteral("s") : QString(), unmatched.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"),
-                          items.columns[items.keyColumn], unmatchedKeys.join(QStringLiteral("\", \"")));
+                          QStringLiteral("%1 %2").arg(unmatched.size() == 1 ? QStringLiteral("its") : QStringLiteral("their"),
+                                                      items.columns[items.keyColumn]),
+                          unmatchedKeys.join(QStringLiteral("\", \"")));
     return items;
 }
 
@@ -167,13 +169,18 @@ QHash<QString, std::vector<TagText>> ItemTotals(const LetterItems& items, const 
                 if (shown.trimmed().isEmpty())
                     continue;
                 const std::optional<ShownDecimal> number = ReadShownNumber(shown, item.formats.value(index), hint);
-                if (!number)
-                    throw AppError(QStringLiteral("The template sums the column \"%1\" of %2, but its cell in row %3 shows "
-                                                  "\"%4\", which is no number that can be added as shown (or whose "
-                                                  "separator of the decimals cannot be told). No letter was made.")
-                                       .arg(items.columns[index], items.name)
-                                       .arg(item.row)
-                                       .arg(shown));
+                if (!number) {
+                    const QString at = QStringLiteral("The template sums the column \"%1\" of %2, but its cell in row %3 shows \"%4\"")
+                                           .arg(items.columns[index], items.name)
+                                           .arg(item.row)
+                                           .arg(shown);
+                    // A separator that may mark decimals or thousands alike ("1,250").
+                    if (ReadShownNumber(shown, item.formats.value(index), QLatin1Char(',')))
+                        throw AppError(at + QStringLiteral(", whose separator may mark its decimals or its thousands alike, and "
+                                                           "no other cell of the letter's items tells which. Write the "
+                                                           "column's numbers with their decimals, as \"1,250.00\"."));
+                    throw AppError(at + QStringLiteral(", which is no number that can be added as it is shown."));
+                }
                 total.Add(*number, item.formats.value(index));
                 if (!firstLook) {
                     firstLook = number;
@@ -188,7 +195,7 @@ QHash<QString, std::vector<TagText>> ItemTotals(const LetterItems& items, const 
             const std::optional<QString> shown = total.Shown(&why);
             if (!shown)
                 throw AppError(QStringLiteral("The sum of the column \"%1\" of %2 for the letter of row %3 cannot be shown as its "
-                                              "cells are: %4. No letter was made.")
+                                              "cells are: %4.")
                                    .arg(items.columns[index], items.name)
                                    .arg(letter.row)
                                    .arg(why));
@@ -236,11 +243,12 @@ void RefuseWithoutItems(const LetterItems& items, const std::vector<LetterKey>& 
     if (rows.empty())
         return;
     throw AppError(QStringLiteral("%1 of the list (row%2 %3) %4 no items in %5, so %6 letter%7 would show an empty table. Give "
-                                  "them items, show them a text of their own with [IF COUNT = 0]...[END IF], or make them "
+                                  "%8 items, show them a text of their own with [IF COUNT = 0]...[END IF], or make them "
                                   "without items with --allow-no-items.")
                        .arg(rows.size() == 1 ? QStringLiteral("1 letter") : QStringLiteral("%1 letters").arg(rows.size()),
                             rows.size() == 1 ? QString() : QStringLiteral("s"), RowList(rows),
                             rows.size() == 1 ? QStringLiteral("has") : QStringLiteral("have"), items.name,
                             rows.size() == 1 ? QStringLiteral("its") : QStringLiteral("their"),
-                            rows.size() == 1 ? QString() : QStringLiteral("s")));
+                            rows.size() == 1 ? QString() : QStringLiteral("s"),
+                            rows.size() == 1 ? QStringLiteral("it") : QStringLiteral("them")));
 }

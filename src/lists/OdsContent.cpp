@@ -147,6 +147,26 @@ QString DataStyleCode(QXmlStreamReader& reader)
     return code;
 }
 
+// Takes a data style or a cell style into styles, its start element read (a data style then
+// read to its end); false for any other element.
+bool TakeStyle(QXmlStreamReader& reader, NumberStyles& styles)
+{
+    if (Is(reader, NumberNamespace, u"number-style") || Is(reader, NumberNamespace, u"currency-style")
+        || Is(reader, NumberNamespace, u"percentage-style")) {
+        const QString name = reader.attributes().value(QLatin1String(StyleNamespace), QLatin1String("name")).toString();
+        styles.codes.insert(name, DataStyleCode(reader));
+        return true;
+    }
+    if (!Is(reader, StyleNamespace, u"style"))
+        return false;
+    const QXmlStreamAttributes attributes = reader.attributes();
+    const QLatin1String style(StyleNamespace);
+    if (attributes.hasAttribute(style, QLatin1String("data-style-name")))
+        styles.dataStyles.insert(attributes.value(style, QLatin1String("name")).toString(),
+                                 attributes.value(style, QLatin1String("data-style-name")).toString());
+    return true;
+}
+
 // Reads a row, its start element read, into texts at row, as many times as it is repeated,
 // and the format codes of its number cells as styles asks.
 void ReadRow(QXmlStreamReader& reader, qint64 row, qint64 repeats, CellTexts& texts, const NumberStyles& styles)
@@ -178,12 +198,18 @@ void ReadRow(QXmlStreamReader& reader, qint64 row, qint64 repeats, CellTexts& te
 }
 }
 
-CellTexts OdsCellTexts(const QByteArray& content, const QString& sheet, CellTexts* formats)
+CellTexts OdsCellTexts(const QByteArray& content, const QString& sheet, CellTexts* formats, const QByteArray& commonStyles)
 {
-    QXmlStreamReader reader(content);
     CellTexts texts;
     NumberStyles styles;
     styles.formats = formats;
+    // The styles a user named are in styles.xml; those of single cells with the content.
+    for (QXmlStreamReader common(formats ? commonStyles : QByteArray()); !common.atEnd();) {
+        common.readNext();
+        if (common.isStartElement())
+            TakeStyle(common, styles);
+    }
+    QXmlStreamReader reader(content);
     qint64 row = 0;
     bool inSheet = false;
     bool found = false;
@@ -193,16 +219,8 @@ CellTexts OdsCellTexts(const QByteArray& content, const QString& sheet, CellText
             inSheet = false;
         } else if (!reader.isStartElement()) {
             continue;
-        } else if (Is(reader, NumberNamespace, u"number-style") || Is(reader, NumberNamespace, u"currency-style")
-                   || Is(reader, NumberNamespace, u"percentage-style")) {
-            const QString name = reader.attributes().value(QLatin1String(StyleNamespace), QLatin1String("name")).toString();
-            styles.codes.insert(name, DataStyleCode(reader));
-        } else if (Is(reader, StyleNamespace, u"style")) {
-            const QXmlStreamAttributes attributes = reader.attributes();
-            const QLatin1String style(StyleNamespace);
-            if (attributes.hasAttribute(style, QLatin1String("data-style-name")))
-                styles.dataStyles.insert(attributes.value(style, QLatin1String("name")).toString(),
-                                         attributes.value(style, QLatin1String("data-style-name")).toString());
+        } else if (TakeStyle(reader, styles)) {
+            continue;
         } else if (Is(reader, TableNamespace, u"table") && !found) {
             const QStringView name = reader.attributes().value(QLatin1String(TableNamespace), QLatin1String("name"));
             inSheet = found = sheet.isEmpty() || name == sheet;

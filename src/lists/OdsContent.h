@@ -18,9 +18,11 @@ inline constexpr int MaxSheetColumns = 16384;
 // shows (its paragraphs, one line each; a comment on the cell is not its text), or, for a
 // value cell saved without one, its value as "General" shows it. With formats, each number
 // cell's number format goes there as a spreadsheet's format code of its grouping and
-// decimals ("#,##0.00", "General"). Throws AppError when the XML is not well formed or the
-// table is larger than a sheet can be.
-CellTexts OdsCellTexts(const QByteArray& content, const QString& sheet = QString(), CellTexts* formats = nullptr);
+// decimals ("#,##0.00", "General"), its style taken from the content or from commonStyles,
+// styles.xml. Throws AppError when the XML is not well formed or the table is larger than a
+// sheet can be.
+CellTexts OdsCellTexts(const QByteArray& content, const QString& sheet = QString(), CellTexts* formats = nullptr,
+                       const QByteArray& commonStyles = QByteArray());
 
 // The names of the tables of content.xml, in order.
 QStringList OdsSheetNames(const QByteArray& content);

@@ -111,7 +111,7 @@ std::optional<ShownDecimal> ReadShownNumber(const QString& shown, const QString&
     number.suffix = text.mid(end);
     const QString core = text.mid(start, end - start);
     const qsizetype minus = std::count_if(number.prefix.begin(), number.prefix.end(), IsMinus);
-    const bool bracketed = number.prefix.trimmed().endsWith(QLatin1Char('(')) && number.suffix.trimmed().startsWith(QLatin1Char(')'));
+    const bool bracketed = number.prefix.startsWith(QLatin1Char('(')) && number.suffix.endsWith(QLatin1Char(')'));
     if (minus > 1 || (minus == 1 && bracketed) || std::any_of(number.suffix.begin(), number.suffix.end(), IsMinus))
         return std::nullopt;
     number.negative = minus == 1 || bracketed;
@@ -197,10 +197,12 @@ void ShownTotal::Add(const ShownDecimal& number, const QString& formatCode)
         units *= PowerOfTen(mScale - number.scale);
     }
     mUnits += number.negative ? -units : units;
-    if (mDecimals >= 0 && mDecimals != number.scale)
+    const NumberLook look = LookOfFormat(formatCode);
+    // "General" shows as few decimals as each number needs, whatever the cells happen to show.
+    if ((mDecimals >= 0 && mDecimals != number.scale) || look.general)
         mSameDecimals = false;
     mDecimals = number.scale;
-    mGroupedByFormat = mGroupedByFormat || LookOfFormat(formatCode).grouped;
+    mGroupedByFormat = mGroupedByFormat || look.grouped;
     const bool seen = std::any_of(mLooks.begin(), mLooks.end(), [&](const ShownDecimal& look) {
         return look.prefix == number.prefix && look.suffix == number.suffix && look.negative == number.negative
             && look.decimalSeparator == number.decimalSeparator && look.groupSeparator == number.groupSeparator;

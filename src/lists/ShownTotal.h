@@ -45,8 +45,8 @@ class ShownTotal {
 public:
     // Adds a cell's number (see ReadShownNumber) with its format code.
     void Add(const ShownDecimal& number, const QString& formatCode);
-    // The sum as the cells show theirs: with their decimals (the same for every cell, else as
-    // few as the sum needs), their separators, currency and sign, and thousands grouped when
+    // The sum as the cells show theirs: with their decimals (the same for every cell, else, or
+    // in "General", as few as the sum needs), their separators, currency and sign, and thousands grouped when
     // a cell or its format groups them. Nothing with why, when the cells show their numbers
     // in more than one way (another currency, other separators).
     std::optional<QString> Shown(QString* why = nullptr) const;

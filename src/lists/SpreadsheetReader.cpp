@@ -180,6 +180,7 @@ RecordSource ReadSpreadsheet(const QByteArray& bytes, ListFormat format, const Q
     }
     CellTexts formats;
     CellTexts texts = format == ListFormat::Xlsx ? XlsxTexts(archive, sheet, formats)
-                                                 : OdsCellTexts(archive.Read(QStringLiteral("content.xml")), sheet, &formats);
+                                                 : OdsCellTexts(archive.Read(QStringLiteral("content.xml")), sheet, &formats,
+                                                                archive.Read(QStringLiteral("styles.xml")));
     return Records(std::move(texts), std::move(formats));
 }

@@ -83,6 +83,7 @@ private slots:
     void progressText();
     void commandLine();
     void templateTagsForADryRun();
+    void lineItemsOfEachLetter();
     void conditionalTexts();
 };
 
@@ -547,6 +548,77 @@ void BatchListTest::templateTagsForADryRun()
     QCOMPARE(FindTags(TextWithoutOffice(odt, QStringLiteral("template.odt")).value()), QStringList{"[Client]"});
     QVERIFY(!TextWithoutOffice("\xD0\xCF\x11\xE0", QStringLiteral("template.doc")));
     QVERIFY_THROWS_EXCEPTION(AppError, TextWithoutOffice("PK\x03\x04 damaged", QStringLiteral("template.docx")));
+}
+
+// A run's items, by the key letters and items share, read as a dry run reads them: each
+// letter's own in their order, totals as the cells show them, and what cannot make a right
+// quote refused before any letter.
+void BatchListTest::lineItemsOfEachLetter()
+{
+    QTemporaryDir folder;
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    };
+    write(QStringLiteral("quote.fodt"), "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                                        "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:text>"
+                                        "<text:p>[CompanyName] [Pos] [Preis] [SUM Preis] [COUNT]</text:p></office:text></office:body></office:document>");
+    write(QStringLiteral("list.csv"), "Nummer,CompanyName\nQ1,Alpha\nQ2,Beta\nQ3,Gamma\n");
+    write(QStringLiteral("items.csv"), "Nummer;Pos;Preis\nQ2;1;2,25 \xE2\x82\xAC\nQ1;1;0,10 \xE2\x82\xAC\nQ9;1;1,00 \xE2\x82\xAC\n"
+                                       "Q1;2;0,20 \xE2\x82\xAC\nQ1;3;999,70 \xE2\x82\xAC\n");
+    FakeSettings settings;
+    const auto plan = [&](QStringList arguments, const QString& list = QStringLiteral("list.csv")) {
+        arguments = QStringList{QStringLiteral("--template"), folder.filePath(QStringLiteral("quote.fodt")), QStringLiteral("--items")}
+                    + arguments + QStringList{folder.filePath(list), folder.filePath(QStringLiteral("out"))};
+        for (QString& argument : arguments) {
+            if (argument.endsWith(QLatin1String(".csv")) && !argument.contains(QLatin1Char('/')))
+                argument = folder.filePath(argument);
+        }
+        BatchPlan made = PlanBatch(ParseBatchCommand(arguments + QStringList{QStringLiteral("--dry-run")}), settings, QStringLiteral("12/7/26"));
+        made.letterTemplate.tags(made.tagsWithoutOffice.value());
+        return made;
+    };
+    const auto refusal = [&](const QStringList& arguments, const QString& list = QStringLiteral("list.csv")) {
+        try {
+            plan(arguments, list);
+        } catch (const AppError& refused) {
+            return refused.Description();
+        }
+        return QString();
+    };
+    // Q3 has no items: allowed here. Q9's item belongs to no letter, and is told.
+    const BatchPlan made = plan({QStringLiteral("items.csv"), QStringLiteral("--allow-no-items")});
+    QCOMPARE(made.jobs.size(), std::size_t(3));
+    QCOMPARE(made.items->Of(made.jobs[0].letter).size(), std::size_t(3));
+    QCOMPARE(made.items->Of(made.jobs[0].letter)[2].row, 6);
+    const LineTags tags = made.letterTemplate.tags(made.tagsWithoutOffice.value());
+    const auto texts = [&](std::size_t job) {
+        QStringList all;
+        for (const TagText& text : tags.texts(made.jobs[job].letter))
+            all << text.tag + QLatin1Char('=') + text.text;
+        for (const std::vector<TagText>& item : tags.items(made.jobs[job].letter))
+            all << item.front().text + QLatin1Char('/') + item.back().text;
+        return all;
+    };
+    QCOMPARE(texts(0), (QStringList{"[CompanyName]=Alpha", "[COUNT]=3", "[SUM Preis]=1000,00 \u20AC", "1/0,10 \u20AC", "2/0,20 \u20AC", "3/999,70 \u20AC"}));
+    QCOMPARE(texts(2), (QStringList{"[CompanyName]=Gamma", "[COUNT]=0", "[SUM Preis]=0,00 \u20AC"}));
+    QVERIFY2(made.notes.join(QLatin1Char('\n')).contains(QLatin1String("(row 4) belongs to no row of the list: no letter shows it (its Nummer: \"Q9\")")),
+             qPrintable(made.notes.join(QLatin1Char('\n'))));
+
+    // Refused before any letter: a letter without items, a key two rows share, a summed cell
+    // that is no number, a separator nothing tells, and no shared column.
+    QVERIFY(refusal({QStringLiteral("items.csv")}).contains(QLatin1String("1 letter of the list (row 4) has no items")));
+    write(QStringLiteral("twice.csv"), "Nummer,CompanyName\nQ1,Alpha\nQ1,Beta\n");
+    QVERIFY(refusal({QStringLiteral("items.csv")}, QStringLiteral("twice.csv")).contains(QLatin1String("Rows 2 and 3 of the list have the same Nummer, \"Q1\"")));
+    write(QStringLiteral("gratis.csv"), "Nummer;Pos;Preis\nQ1;1;gratis\nQ2;1;1\nQ3;1;1\n");
+    QVERIFY(refusal({QStringLiteral("gratis.csv")}).contains(QLatin1String("its cell in row 2 shows \"gratis\", which is no number")));
+    write(QStringLiteral("unclear.csv"), "Nummer;Pos;Preis\nQ1;1;1,250\nQ2;1;1\nQ3;1;1\n");
+    QVERIFY(refusal({QStringLiteral("unclear.csv")}).contains(QLatin1String("may mark its decimals or its thousands alike")));
+    write(QStringLiteral("unkeyed.csv"), "Angebot;Pos;Preis\nQ1;1;1\n");
+    QVERIFY(refusal({QStringLiteral("unkeyed.csv")}).contains(QLatin1String("have no column of the same name")));
+    QCOMPARE(plan({QStringLiteral("unkeyed.csv"), QStringLiteral("--items-key"), QStringLiteral("Nummer=Angebot"), QStringLiteral("--allow-no-items")})
+                 .items->byKey.size(), 1);
+    QVERIFY(RefusalOf({QStringLiteral("--items-key"), QStringLiteral("=x"), QStringLiteral("l"), QStringLiteral("o")}).contains(QLatin1String("--items-key takes")));
 }
 
 QTEST_GUILESS_MAIN(BatchListTest)

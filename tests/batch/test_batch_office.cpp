@@ -218,6 +218,7 @@ private slots:
     void ownTemplate();
     void templatesRefused();
     void conditionalTexts();
+    void lineItems();
     void shardsSideBySide();
     void oneOpenTemplateMakesEveryLetter();
     void cleanup();
@@ -1048,6 +1049,124 @@ void BatchOfficeTest::conditionalTexts()
              qPrintable(unknownRun.err));
     for (const char* name : {"unclosed", "unknown"})
         QCOMPARE(QDir(mOutput.filePath(QLatin1String(name))).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+namespace {
+// Python's decimal sum of German amounts as a letter shows them ("1.259,97 €").
+QString PythonSum(const QStringList& amounts)
+{
+    QProcess python;
+    python.start(QStringLiteral("python3"), QStringList{QStringLiteral("-c"),
+        QStringLiteral("import sys, decimal\n"
+                       "total = sum(decimal.Decimal(a.replace('\u20AC', '').strip().replace('.', '').replace(',', '.')) for a in sys.argv[1:])\n"
+                       "print(f'{total:,.2f}'.replace(',', ' ').replace('.', ',').replace(' ', '.') + ' \u20AC')")} + amounts);
+    python.waitForFinished(30000);
+    return QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+}
+}
+
+// Quotes with line items from the example workbook, as Calc saves it: each letter's items
+// and only its own, in the items' order, in every format, totals that add up as printed; a
+// long quote repeats its heading row on its second page; a Word file made by another
+// program; and an item's tag where nothing repeats, refused.
+void BatchOfficeTest::lineItems()
+{
+    const QString ods = SavedByOffice(mHome.path(), QStringLiteral("angebote.fods"), FileBytes(QStringLiteral(INKHAVEN_EXAMPLES "/angebote.fods")),
+                                      QStringLiteral("angebote.ods"), QStringLiteral("ods"));
+    QVERIFY(!ods.isEmpty());
+    const QMap<QString, QStringList> own = {
+        {QStringLiteral("2-Lindqvist M\u00F6bel GmbH"), {"B\u00FCrostuhl Ergo Plus", "Schreibtisch, h\u00F6henverstellbar", "Kabelkanal", "Kabelbinder"}},
+        {QStringLiteral("3-Wei\u00DF & S\u00F6hne KG"), {"Konferenztisch Eiche, 320 cm", "Konferenzstuhl [Leder]"}},
+        {QStringLiteral("4-Nordlicht Reisen AG"), {"Beratung vor Ort (Stunden)"}}};
+    QStringList everyItem;
+    for (const QStringList& items : own)
+        everyItem << items;
+    static const QRegularExpression amount(QStringLiteral("(\\d{1,3}(?:\\.\\d{3})*,\\d{2}) \u20AC\\s*$"));
+    for (const QString& list : {QStringLiteral(INKHAVEN_EXAMPLES "/angebote.xlsx"), ods}) {
+        const QString folder = Output(QStringLiteral("quotes-") + QFileInfo(list).suffix());
+        const Result made = Run({QStringLiteral("--template"), QStringLiteral(INKHAVEN_EXAMPLES "/angebot-positionen.fodt"), QStringLiteral("--items"),
+                                 QStringLiteral("Positionen"), QStringLiteral("--format"), QStringLiteral("pdf,odt,doc,docx"), list, folder});
+        QVERIFY2(made.exitCode == 0 && !made.err.contains(QLatin1String("opened again")), qPrintable(made.err));
+        for (auto letter = own.begin(); letter != own.end(); ++letter) {
+            const QString stem = QDir(folder).filePath(letter.key());
+            const QString pdf = PdftotextText(stem + QStringLiteral(".pdf"));
+            for (const QString& text : {pdf, Odt2txtText(stem + QStringLiteral(".odt")), CatdocText(stem + QStringLiteral(".doc")),
+                                        ZipMemberText(stem + QStringLiteral(".docx"), QStringLiteral("word/document.xml"))}) {
+                qsizetype at = 0;
+                for (const QString& item : *letter) {
+                    at = text.indexOf(item, at);
+                    QVERIFY2(at >= 0, qPrintable(letter.key() + QStringLiteral(": ") + item + QStringLiteral("\n") + text));
+                }
+                for (const QString& item : everyItem)
+                    QVERIFY2(letter->contains(item) || !text.contains(item), qPrintable(letter.key() + QStringLiteral(": ") + item));
+                QVERIFY2(!text.contains(QLatin1String("[Pos]")) && !text.contains(QLatin1String("[SUM")), qPrintable(text));
+            }
+            // The amounts of the items' rows, and their sum as Python adds them.
+            QStringList amounts;
+            QString total;
+            for (const QString& line : PdftotextText(stem + QStringLiteral(".pdf"), true).split(QLatin1Char('\n'))) {
+                const QRegularExpressionMatch found = amount.match(line);
+                if (found.hasMatch() && line.contains(QLatin1String("Nettobetrag")))
+                    total = found.captured(1) + QStringLiteral(" \u20AC");
+                else if (found.hasMatch() && std::any_of(letter->begin(), letter->end(), [&](const QString& item) { return line.contains(item); }))
+                    amounts << found.captured(1);
+            }
+            QCOMPARE(amounts.size(), letter->size());
+            QVERIFY2(total == PythonSum(amounts), qPrintable(total + QStringLiteral(" / ") + PythonSum(amounts) + QLatin1Char('\n') + PdftotextText(stem + QStringLiteral(".pdf"), true)));
+            QVERIFY2(pdf.contains(QStringLiteral("Nettobetrag (%1 Positionen)").arg(letter->size())), qPrintable(pdf));
+        }
+    }
+
+    // Sixty items of a CSV list of their own, in a Word template made by another program
+    // (its table's first row the heading on every page), and in the same as Writer saves it.
+    const QString list = mHome.filePath(QStringLiteral("quote.csv"));
+    WriteFile(list, "Nummer,CompanyName\nQ1,Alpha\n");
+    QByteArray items = "Nummer;Pos;Artikel;Preis\n";
+    for (int i = 1; i <= 60; ++i)
+        items += "Q1;" + QByteArray::number(i) + ";Artikel " + QByteArray::number(i) + ";" + QByteArray::number(i) + "," + QByteArray::number(i % 90 + 10) + " \xE2\x82\xAC\n";
+    const QString itemsList = mHome.filePath(QStringLiteral("positions.csv"));
+    WriteFile(itemsList, items);
+    const QByteArray w = "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
+    const auto cell = [](const QByteArray& text) { return "<w:tc><w:p><w:r><w:t xml:space=\"preserve\">" + text + "</w:t></w:r></w:p></w:tc>"; };
+    const QByteArray docx = ZipFile({
+        {QStringLiteral("[Content_Types].xml"), "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
+                                                "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Override PartName=\"/word/document.xml\" "
+                                                "ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/></Types>"},
+        {QStringLiteral("_rels/.rels"), "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship Id=\"r1\" "
+                                        "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"word/document.xml\"/></Relationships>"},
+        {QStringLiteral("word/document.xml"), "<w:document " + w + "><w:body><w:p><w:r><w:t>Angebot [Nummer] an [CompanyName]</w:t></w:r></w:p>"
+                                              "<w:tbl><w:tblGrid><w:gridCol w:w=\"1000\"/><w:gridCol w:w=\"4000\"/><w:gridCol w:w=\"2000\"/></w:tblGrid>"
+                                              "<w:tr><w:trPr><w:tblHeader/></w:trPr>" + cell("Pos") + cell("Kopf Artikel") + cell("Preis") + "</w:tr>"
+                                              "<w:tr>" + cell("[Pos]") + cell("[Artikel]") + cell("[Preis]") + "</w:tr></w:tbl>"
+                                              "<w:p><w:r><w:t>Summe: [SUM Preis]</w:t></w:r></w:p></w:body></w:document>"},
+    });
+    const QString foreign = mHome.filePath(QStringLiteral("quote.docx"));
+    WriteFile(foreign, docx);
+    const QString written = SavedByOffice(mHome.path(), QStringLiteral("quote-writer.docx"), docx, QStringLiteral("writer.docx"), QStringLiteral("docx:MS Word 2007 XML"));
+    QVERIFY(!written.isEmpty());
+    QStringList amounts;
+    for (int i = 1; i <= 60; ++i)
+        amounts << QStringLiteral("%1,%2").arg(i).arg(i % 90 + 10);
+    for (const QString& quote : {foreign, written}) {
+        const QString folder = Output(QStringLiteral("long-") + QFileInfo(quote).baseName());
+        const Result made = Run({QStringLiteral("--template"), quote, QStringLiteral("--items"), itemsList, QStringLiteral("--format"), QStringLiteral("pdf"), list, folder});
+        QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+        const QString pdf = QDir(folder).filePath(QStringLiteral("2-Alpha.pdf"));
+        QCOMPARE(PdfinfoPages(pdf), 2);
+        const QString text = PdftotextText(pdf);
+        const qsizetype secondPage = text.indexOf(QLatin1Char('\f'));
+        QVERIFY2(secondPage > 0 && text.indexOf(QLatin1String("Kopf Artikel"), secondPage) > secondPage, qPrintable(text));
+        QVERIFY2(text.indexOf(QLatin1String("Artikel 59")) < text.indexOf(QLatin1String("Artikel 60")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("Summe: ") + PythonSum(amounts).remove(QLatin1Char('.'))), qPrintable(text));
+    }
+
+    // An item's tag in a paragraph, where nothing repeats: refused with its place, before any letter.
+    const QString loose = mHome.filePath(QStringLiteral("loose.fodt"));
+    WriteFile(loose, FlatTemplate("", "", "", "<text:p>[CompanyName]: [Artikel]</text:p>"));
+    const Result refused = Run({QStringLiteral("--template"), loose, QStringLiteral("--items"), itemsList, list, Output(QStringLiteral("loose"))});
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY2(refused.err.contains(QLatin1String("has [Artikel] in paragraph 1, outside a table")), qPrintable(refused.err));
+    QCOMPARE(QDir(Output(QStringLiteral("loose"))).entryList(QDir::Files), QStringList());
 }
 
 void BatchOfficeTest::shardsSideBySide()

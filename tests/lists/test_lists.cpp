@@ -3,6 +3,7 @@
 #include "core/AppError.h"
 #include "lists/CellText.h"
 #include "lists/CsvReader.h"
+#include "lists/ShownTotal.h"
 #include "lists/SpreadsheetReader.h"
 #include "support/SpreadsheetFiles.h"
 
@@ -94,6 +95,7 @@ private slots:
     void separatorIsChosenFromTheHeader();
     void spreadsheetsAsTheyShowTheirCells();
     void spreadsheetsThatCannotBeReadAreRefused();
+    void shownNumbersAddUpAsShown();
 };
 
 void ListsTest::readsQuotedValues()
@@ -293,3 +295,42 @@ void ListsTest::spreadsheetsThatCannotBeReadAreRefused()
 
 QTEST_GUILESS_MAIN(ListsTest)
 #include "test_lists.moc"
+
+// Numbers read back as their cells show them, and summed exactly into a text shown as they are.
+void ListsTest::shownNumbersAddUpAsShown()
+{
+    const QString euro = QStringLiteral("#,##0.00\\ [$\u20AC-407]");
+    const auto total = [](const QStringList& cells, const QString& format, QChar hint = QChar()) -> QString {
+        ShownTotal sum;
+        for (const QString& cell : cells) {
+            const std::optional<ShownDecimal> number = ReadShownNumber(cell, format, hint);
+            if (!number)
+                return QStringLiteral("<%1 is no number>").arg(cell);
+            sum.Add(*number, format);
+        }
+        QString why;
+        return sum.Shown(&why).value_or(QStringLiteral("<refused: %1>").arg(why));
+    };
+    // Grouped as the format groups, though no cell is as large; decimals added exactly.
+    QCOMPARE(total({"419,99 \u20AC", "419,99 \u20AC", "419,99 \u20AC"}, euro), QStringLiteral("1.259,97 \u20AC"));
+    QCOMPARE(total({"0,10 \u20AC", "0,20 \u20AC"}, euro), QStringLiteral("0,30 \u20AC"));
+    QCOMPARE(total(QStringList(10000, QStringLiteral("$0.01")), QStringLiteral("\"$\"#,##0.00")), QStringLiteral("$100.00"));
+    QCOMPARE(total({"$12,500.00", "($2,000.50)", "$0.50"}, QString()), QStringLiteral("$10,500.00"));
+    QCOMPARE(total({"-3,00 \u20AC", "1,00 \u20AC"}, euro), QStringLiteral("-2,00 \u20AC"));
+    QCOMPARE(total({"1\u00A0234,5", "0,25"}, QString()), QStringLiteral("1\u00A0234,75"));
+    // "General" shows as few decimals as a number needs; the format tells a lone separator.
+    QCOMPARE(total({"1.5", "1.5", "2.25"}, QStringLiteral("General")), QStringLiteral("5.25"));
+    QCOMPARE(total({"1.5", "1.5"}, QStringLiteral("General")), QStringLiteral("3"));
+    QCOMPARE(total({"1,234", "1,000"}, QStringLiteral("#,##0")), QStringLiteral("2,234"));
+    QCOMPARE(total({"1,234", "0,5"}, QStringLiteral("0.000")), QStringLiteral("1,734"));
+    // Without a format, a separator before three digits is told by the column's other cells.
+    QCOMPARE(total({"1,250", "0,5"}, QString()), QStringLiteral("<1,250 is no number>"));
+    QCOMPARE(total({"1,250", "0,5"}, QString(), QLatin1Char(',')), QStringLiteral("1,75"));
+    // No number, or shown in two ways: never a sum.
+    for (const char* cell : {"12/01/2026", "1E+03", "gratis", "12-3", "1,2,3.4.5", "1.23,4,5"})
+        QVERIFY2(!ReadShownNumber(QString::fromUtf8(cell), QString()), cell);
+    QVERIFY(total({"12,00 \u20AC", "$5.00"}, QString()).startsWith(QLatin1String("<refused: ")));
+    QVERIFY(total({"1.000,00", "1,000.00"}, QString()).startsWith(QLatin1String("<refused: ")));
+    QCOMPARE(LookOfFormat(euro).grouped, true);
+    QCOMPARE(LookOfFormat(QStringLiteral("0.00##;[Red]-0.00##")).maxDecimals, 4);
+}

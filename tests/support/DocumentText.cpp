@@ -49,9 +49,12 @@ QString Odt2txtText(const QString& path)
     return Read(QStringLiteral("odt2txt"), {QStringLiteral("--width=-1"), QStringLiteral("--encoding=UTF-8"), path});
 }
 
-QString PdftotextText(const QString& path)
+QString PdftotextText(const QString& path, bool layout)
 {
-    return Read(QStringLiteral("pdftotext"), {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")});
+    QStringList arguments{QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")};
+    if (layout)
+        arguments.prepend(QStringLiteral("-layout"));
+    return Read(QStringLiteral("pdftotext"), arguments);
 }
 
 QString PdfinfoLinks(const QString& path)

@@ -28,7 +28,7 @@ QString Odt2txtText(const QString& path);
 
 // The text of every page of a PDF as pdftotext prints it, and its number of pages as
 // pdfinfo tells it (-1 when it cannot).
-QString PdftotextText(const QString& path);
+QString PdftotextText(const QString& path, bool layout = false);
 int PdfinfoPages(const QString& path);
 // How many pictures a PDF shows, as pdfimages lists them (-1 when it cannot).
 int PdfimagesCount(const QString& path);

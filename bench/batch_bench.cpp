@@ -370,6 +370,105 @@ int ConditionsBench(int lines, int rounds, const QString& folder)
     return 0;
 }
 
+// Letters per second of the example quote with 10 line items each against the same letter
+// without its items' row and totals, over lines offers, each round in turn, one office; and
+// the peak memory of planning a 1,000,000-item list's --shard 3/100 (100,000 offers of 10
+// items each).
+int ItemsBench(int lines, int rounds, const QString& folder)
+{
+    QFile example(QStringLiteral(INKHAVEN_EXAMPLES "/angebot-positionen.fodt"));
+    if (!example.open(QIODevice::ReadOnly)) {
+        err << "the example cannot be read\n";
+        return 1;
+    }
+    const QString quote = QString::fromUtf8(example.readAll());
+    static const QRegularExpression itemRow(QStringLiteral("<table:table-row>\\s*<table:table-cell table:style-name=\"Zelle\">.*?</table:table-row>"),
+                                            QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression totals(QStringLiteral("<text:p text:style-name=\"Rechts\">Nettobetrag.*?</text:p>"));
+    const QString plain = QString(quote).remove(itemRow).remove(totals);
+    const auto offers = [](int count, const QString& path) {
+        QFile file(path);
+        bool written = file.open(QIODevice::WriteOnly) &&
+                       file.write("Angebot,CompanyName,Anrede,RecipientName,Nachname,StreetAddress2,ZIPCode2,City2,YourName,YourTitle,"
+                                  "StreetAddress,City,ZIPCode\n") > 0;
+        for (int row = 0; row < count && written; ++row)
+            written = file.write(QStringLiteral("A-%1,Firma %1 GmbH,Frau,Anna Muster,Muster,Hauptstr. %1,10115,Berlin,Tilda Marsh,"
+                                                "Vertrieb,Hafenstr. 12,Hamburg,20457\n").arg(row).toUtf8()) > 0;
+        return written && file.flush();
+    };
+    const auto items = [](int count, const QString& path) {
+        QFile file(path);
+        bool written = file.open(QIODevice::WriteOnly) && file.write("Angebot;Pos;Beschreibung;Menge;Einzelpreis;Betrag\n") > 0;
+        for (int item = 0; item < count * 10 && written; ++item)
+            written = file.write(QStringLiteral("A-%1;%2;Artikel %3;2;%4,50 \u20AC;%5,00 \u20AC\n")
+                                     .arg(item / 10).arg(item % 10 + 1).arg(item).arg(item % 100).arg(2 * (item % 100) + 1).toUtf8()) > 0;
+        return written && file.flush();
+    };
+    const QString listPath = QDir(folder).filePath(QStringLiteral("angebote.csv"));
+    const QString itemsPath = QDir(folder).filePath(QStringLiteral("positionen.csv"));
+    if (!offers(lines, listPath) || !items(lines, itemsPath))
+        return 1;
+    const QList<std::pair<QString, QString>> templates = {{QStringLiteral("without items"), plain},
+                                                          {QStringLiteral("with 10 items each"), quote}};
+    QHash<QString, QList<double>> rates;
+    QList<double> ratios;
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto& [name, text] : templates) {
+            const QString path = QDir(folder).filePath(QStringLiteral("quote.fodt"));
+            if (!WriteList(path, text.toUtf8()))
+                return 1;
+            BatchCommand command;
+            command.listPath = listPath;
+            command.templatePath = path;
+            if (text == quote)
+                command.itemsSource = itemsPath;
+            command.options.outputFolder = QDir(folder).filePath(QStringLiteral("items-%1").arg(round));
+            command.options.offices = 1;
+            FakeSettings settings;
+            int made = 0;
+            QElapsedTimer timer;
+            timer.start();
+            {
+                const BatchPlan plan = PlanBatch(command, settings, QStringLiteral("8. Dezember 2026"));
+                LibreOfficeFactory office;
+                const BatchResult result = MakeLetters(plan.jobs, command.options, office, plan.letterTemplate, {}, {},
+                                                       [&](const LetterReport& report) { made += report.outcome == LetterOutcome::Made ? 1 : 0; });
+                if (result.templateReopened > 0)
+                    err << name << ": the template was opened again " << result.templateReopened << " times\n";
+            }
+            QDir(command.options.outputFolder).removeRecursively();
+            if (made != lines) {
+                err << name << ": " << made << " of " << lines << " letters made\n";
+                return 1;
+            }
+            rates[name].append(lines / (Bench::Ms(timer) / 1000));
+        }
+        ratios.append(rates[templates[0].first].last() / rates[templates[1].first].last());
+    }
+    constexpr int Offers = 100000;
+    const QString longList = QDir(folder).filePath(QStringLiteral("long-angebote.csv"));
+    const QString longItems = QDir(folder).filePath(QStringLiteral("long-positionen.csv"));
+    if (!WriteList(QDir(folder).filePath(QStringLiteral("quote.fodt")), quote.toUtf8()) || !offers(Offers, longList) || !items(Offers, longItems))
+        return 1;
+    QList<double> peaks;
+    for (int round = 0; round < rounds; ++round) {
+        const auto planned = PlannedPeak({QStringLiteral("--template"), QDir(folder).filePath(QStringLiteral("quote.fodt")), QStringLiteral("--items"),
+                                          longItems, QStringLiteral("--shard"), QStringLiteral("3/100")},
+                                         longList, folder);
+        if (!planned) {
+            err << "the dry run of the long list did not end with status 0\n";
+            return 1;
+        }
+        peaks.append(planned->first);
+    }
+    Bench::Report report(out);
+    for (const auto& [name, text] : templates)
+        report.Add(QStringLiteral("letters per second, %1").arg(name), Bench::Median(rates[name]));
+    report.Add(QStringLiteral("cost of a letter with 10 items to one without"), Bench::Median(ratios));
+    report.Add(QStringLiteral("peak MB planning --shard 3/100 of 1,000,000 items"), Bench::Median(peaks));
+    return 0;
+}
+
 // The letters of jobs made with options from the built-in letter; made is called with the
 // seconds since the run began as each letter is made. Whether every letter was made.
 bool MadeLetters(const std::vector<LetterJob>& jobs, const BatchOptions& options, const QByteArray& letter,
@@ -720,20 +819,21 @@ int main(int argc, char* argv[])
     const bool conditions = mode == QLatin1String("conditions");
     const bool openTemplate = mode == QLatin1String("open-template");
     const bool longRun = mode == QLatin1String("long-run");
+    const bool lineItems = mode == QLatin1String("items");
     const int lines = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt()
                       : part     ? 1000000
                       : dryRun   ? 100000
                       : longRun  ? 5000
                       : lists || outputs || sandbox || openTemplate ? 200
-                      : conditions ? 100
+                      : conditions || lineItems ? 100
                                    : 50;
     const int rounds = argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 3;
     if ((mode != QLatin1String("resident") && mode != QLatin1String("fresh") && !lists && !outputs && !dryRun && !sandbox && !part && !conditions &&
-         !openTemplate && !longRun) ||
+         !openTemplate && !longRun && !lineItems) ||
         lines < 1 ||
         rounds < 1) {
         err << "usage: batch_bench resident|fresh|long-run [lines] | "
-               "batch_bench lists|outputs|dry-run|sandbox|shards|conditions|open-template [lines] [rounds]\n";
+               "batch_bench lists|outputs|dry-run|sandbox|shards|conditions|items|open-template [lines] [rounds]\n";
         return 2;
     }
     QTemporaryDir output;
@@ -752,6 +852,8 @@ int main(int argc, char* argv[])
         return PartBench(lines, rounds, output.path());
     if (conditions)
         return ConditionsBench(lines, rounds, output.path());
+    if (lineItems)
+        return ItemsBench(lines, rounds, output.path());
     if (sandbox)
         return SandboxBench(lines, rounds, output.path(), letter.readAll());
     if (openTemplate)

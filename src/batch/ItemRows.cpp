@@ -86,27 +86,21 @@ std::vector<ShelteredText> FillItemRows(Word::Document& document, const std::vec
             }
         }
     }
+    std::vector<Word::TagReplacements> replacements;
+    for (const std::vector<TagText>& item : texts) {
+        Word::TagReplacements own;
+        for (const TagText& each : item)
+            own.emplace_back(each.tag, each.text);
+        replacements.push_back(std::move(own));
+    }
     // From the last row up, so that the places of the rows above stay as they were.
     std::vector<ItemRowPlace> order = places;
     std::sort(order.begin(), order.end(), [](const ItemRowPlace& a, const ItemRowPlace& b) {
         return a.table != b.table ? a.table > b.table : a.row > b.row;
     });
     const auto tables = document.Tables();
-    for (const ItemRowPlace& place : order) {
-        const std::shared_ptr<Word::Table> table = Use(tables).Item(place.table);
-        const std::shared_ptr<Word::Row> row = Use(Use(table).Rows()).Item(place.row);
-        if (texts.empty()) {
-            Use(row).Delete();
-            continue;
-        }
-        Use(row).Duplicate(static_cast<int>(texts.size()) - 1);
-        const auto rows = Use(table).Rows();
-        for (std::size_t item = 0; item < texts.size(); ++item) {
-            const std::shared_ptr<Word::Range> range = Use(Use(rows).Item(place.row + static_cast<int>(item))).Range();
-            for (const TagText& each : texts[item])
-                ReplaceAllIn(Use(range), each.tag, each.text);
-        }
-    }
+    for (const ItemRowPlace& place : order)
+        Use(Use(Use(Use(tables).Item(place.table)).Rows()).Item(place.row)).Repeat(replacements);
     return sheltered;
 }
 

@@ -156,6 +156,9 @@ public:
     virtual std::shared_ptr<Word::TextFrame> TextFrame() = 0;
 };
 
+// Tags and the texts they give way to, in order: ("[Pos]", "1"), ("[Betrag]", "12,50 €").
+using TagReplacements = std::vector<std::pair<QString, QString>>;
+
 // A row of a table.
 class Row {
 public:
@@ -163,12 +166,12 @@ public:
     // The paragraphs of the row's cells, cell after cell (a table inside a cell is not the
     // row's): its Text, and the text its Find searches and replaces in.
     virtual std::shared_ptr<Word::Range> Range() = 0;
-    // What Rows.Add after this row and the row's Range.FormattedText do, copies times: that
-    // many copies of the row, its cells' text with its formatting, borders and shading,
-    // follow it.
-    virtual void Duplicate(int copies) = 0;
-    // Rows(i).Delete: the rows below it move up.
-    virtual void Delete() = 0;
+    // What Rows.Add after this row, the row's FormattedText and a replace-all in each copy do,
+    // for each of items: the row written once for each, in order (the row itself the first),
+    // each copy with the row's cells' formatting, borders and shading and its tags (matched
+    // ignoring case) giving way to its item's texts; a text put in is not searched again.
+    // Without items, what Rows(i).Delete does: the rows below move up.
+    virtual void Repeat(const std::vector<TagReplacements>& items) = 0;
 };
 
 class Table {

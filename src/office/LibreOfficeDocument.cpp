@@ -13,10 +13,13 @@
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/beans/XPropertySetInfo.hpp>
+#include <com/sun/star/beans/PropertyAttribute.hpp>
+#include <com/sun/star/beans/XMultiPropertySet.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/document/XDocumentProperties.hpp>
 #include <com/sun/star/document/XEmbeddedObjectSupplier.hpp>
 #include <com/sun/star/document/XEmbeddedObjectSupplier2.hpp>
@@ -50,7 +53,10 @@
 #include <com/sun/star/text/XTextSectionsSupplier.hpp>
 #include <com/sun/star/text/XTextCopy.hpp>
 #include <com/sun/star/text/XTextTable.hpp>
+#include <com/sun/star/text/XTextTableCursor.hpp>
 #include <com/sun/star/text/XTextTablesSupplier.hpp>
+#include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/table/XCellRange.hpp>
 #include <com/sun/star/table/XTableRows.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
@@ -153,6 +159,9 @@ struct DocumentCache {
         replacedEverywhere.reset();
         recordIsLatest = false;
     }
+    // What each cell of a table's row (by the table's name and the row) holds, from its first
+    // repeat on: whether plain text, and in which character style.
+    std::map<std::pair<QString, int>, std::vector<std::optional<rtl::OUString>>> plainCells;
     // Every paragraph and portion of a shape's text handed out, held until the document
     // closes. The office hands out again a paragraph or portion object it still holds; one
     // whose last reference the bridge is letting go at that moment comes back as nothing
@@ -1036,11 +1045,23 @@ public:
     {
     }
 
+    // Only a cell whose text holds the search's is searched portion by portion: most of a
+    // row's cells hold none of a search's text.
     bool Execute(const Search& search) override
     {
         bool found = false;
-        for (const Reference<XText>& cell : Cells()) {
-            found = PortionStory(mDocument, cell).Execute(search) || found;
+        const Qt::CaseSensitivity sensitivity = search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+        for (Cell& cell : Cells()) {
+            if (!cell.text.contains(search.findText, sensitivity))
+                continue;
+            if (search.replace == Word::wdReplaceAll && !search.matchWholeWord && ReplacedInPlace(cell, search)) {
+                found = true;
+                continue;
+            }
+            found = PortionStory(mDocument, cell.text_).Execute(search) || found;
+            if (search.replace != wdReplaceNone)
+                cell.text = Call(mDocument.Use(), QStringLiteral("The text of the table's row could not be read"),
+                                 [&] { return FromUno(cell.text_->getString()); });
             if (found && search.replace == Word::wdReplaceOne)
                 break;
         }
@@ -1051,8 +1072,8 @@ public:
     {
         return Call(mDocument.Use(), QStringLiteral("The text of the table's row could not be read"), [&] {
             QString text;
-            for (const Reference<XText>& cell : Cells()) {
-                for (const Reference<XTextRange>& paragraph : ParagraphsOf(cell))
+            for (const Cell& cell : Cells()) {
+                for (const Reference<XTextRange>& paragraph : ParagraphsOf(cell.text_))
                     text += FromUno(paragraph->getString()) + QLatin1Char('\r');
             }
             return text;
@@ -1062,6 +1083,7 @@ public:
     void Delete() override
     {
         mDocument.cache->Changing();
+        mCells.reset();
         Call(mDocument.Use(), QStringLiteral("The table's row could not be removed"),
              [&] { mTable->getRows()->removeByIndex(mRow, 1); });
     }
@@ -1069,8 +1091,8 @@ public:
     Fields TextFields() override
     {
         Fields fields;
-        for (const Reference<XText>& cell : Cells()) {
-            const Fields own = PortionStory(mDocument, cell).TextFields();
+        for (const Cell& cell : Cells()) {
+            const Fields own = PortionStory(mDocument, cell.text_).TextFields();
             fields.insert(fields.end(), own.begin(), own.end());
         }
         return fields;
@@ -1080,40 +1102,267 @@ public:
     Reference<XText> OwnText() override { return {}; }
     std::vector<Reference<XTextRange>> Paragraphs() override { return {}; }
 
-    // Rows.Add after the row, copies times, and each new cell given the text and formatting
-    // of the cell above it in this row.
-    void Duplicate(int copies)
+    // The row once for each of items (see Word::Row::Repeat). The cells of plain text (one
+    // paragraph in one character style) are given every copy's texts at once, as a block of
+    // the table, and their character style: a new row's cells take the paragraph formatting of
+    // the row they follow. Any other cell is copied with its formatting and its tags replaced
+    // in place. The row itself is the first copy, filled last, as the others are copied from it.
+    // Each call to the office counts: a letter has many such cells.
+    void Repeat(const std::vector<Word::TagReplacements>& items)
     {
+        if (items.empty()) {
+            Delete();
+            return;
+        }
+        std::vector<Cell>& cells = Cells();
+        const std::vector<std::optional<rtl::OUString>>& plain = PlainCells();
         mDocument.cache->Changing();
-        Call(mDocument.Use(), QStringLiteral("The table's row could not be repeated"), [&] {
-            const std::vector<rtl::OUString> names = RowCellNames(mTable, mRow);
-            mTable->getRows()->insertByIndex(mRow + 1, copies);
-            for (sal_Int32 copy = 1; copy <= copies; ++copy) {
-                for (const rtl::OUString& name : names) {
-                    const Reference<css::text::XTextCopy> source(mTable->getCellByName(name), UNO_QUERY_THROW);
-                    const Reference<css::text::XTextCopy> target(mTable->getCellByName(CellInRow(name, mRow + copy)), UNO_QUERY);
-                    if (!target.is())
-                        throw AppError(QStringLiteral("The table's row %1 has cells that a copy of it does not have.").arg(mRow + 1));
-                    target->copyText(source);
+        const auto copies = static_cast<sal_Int32>(items.size());
+        const QString what = QStringLiteral("The table's row could not be repeated");
+        if (copies > 1)
+            Call(mDocument.Use(), what, [&] { mTable->getRows()->insertByIndex(mRow + 1, copies - 1); });
+        // The plain cells, in runs of neighbours, each run one block of every copy.
+        for (std::size_t first = 0; first < cells.size();) {
+            std::size_t end = first;
+            while (end < cells.size() && plain[end])
+                ++end;
+            if (end == first) {
+                ++first;
+                continue;
+            }
+            Call(mDocument.Use(), what, [&] {
+                css::uno::Sequence<css::uno::Sequence<css::uno::Any>> block(copies);
+                for (sal_Int32 copy = 0; copy < copies; ++copy) {
+                    css::uno::Sequence<css::uno::Any> row(static_cast<sal_Int32>(end - first));
+                    for (std::size_t c = first; c < end; ++c)
+                        row.getArray()[c - first] <<= ToUno(Replaced(cells[c].text, items[static_cast<std::size_t>(copy)]));
+                    block.getArray()[copy] = row;
+                }
+                Reference<css::sheet::XCellRangeData>(Reference<css::table::XCellRange>(mTable, UNO_QUERY_THROW)
+                                                          ->getCellRangeByName(CellInRow(cells[first].name, mRow) + ":" +
+                                                                               CellInRow(cells[end - 1].name, mRow + copies - 1)),
+                                                      UNO_QUERY_THROW)
+                    ->setDataArray(block);
+                // A column's character style, given to its cells through a table cursor over them.
+                for (std::size_t c = first; c < end; ++c) {
+                    if (plain[c]->isEmpty())
+                        continue;
+                    const Reference<css::text::XTextTableCursor> column = mTable->createCursorByCellName(CellInRow(cells[c].name, mRow));
+                    column->gotoCellByName(CellInRow(cells[c].name, mRow + copies - 1), true);
+                    Reference<css::beans::XPropertySet>(column, UNO_QUERY_THROW)->setPropertyValue("CharStyleName", css::uno::Any(*plain[c]));
+                }
+            });
+            first = end;
+        }
+        for (sal_Int32 copy = copies - 1; copy >= 0; --copy) {
+            for (std::size_t c = 0; c < cells.size(); ++c) {
+                if (plain[c])
+                    continue;
+                Cell target = copy == 0 ? cells[c] : Cell{cells[c].name, {}, cells[c].text};
+                if (copy > 0) {
+                    Call(mDocument.Use(), what, [&] {
+                        target.text_.set(mTable->getCellByName(CellInRow(cells[c].name, mRow + copy)), UNO_QUERY);
+                        if (!target.text_.is())
+                            throw AppError(QStringLiteral("The table's row %1 has cells that a copy of it does not have.").arg(mRow + 1));
+                        Reference<css::text::XTextCopy>(target.text_, UNO_QUERY_THROW)
+                            ->copyText(Reference<css::text::XTextCopy>(cells[c].text_, UNO_QUERY_THROW));
+                    });
+                }
+                for (const auto& [find, with] : items[static_cast<std::size_t>(copy)]) {
+                    const Search search{find, with, false, false, Word::wdReplaceAll};
+                    if (!target.text.contains(find, Qt::CaseInsensitive) || ReplacedInPlace(target, search))
+                        continue;
+                    PortionStory(mDocument, target.text_).Execute(search);
+                    target.text = Call(mDocument.Use(), what, [&] { return FromUno(target.text_->getString()); });
                 }
             }
-        });
+        }
+        mCells.reset();
     }
 
 private:
-    std::vector<Reference<XText>> Cells() const
+    // A cell of the row, and its text as it was last read.
+    struct Cell {
+        rtl::OUString name;
+        Reference<XText> text_;
+        QString text;
+    };
+
+    // text with each of the replacements made in turn, matched ignoring case; no replacement
+    // searches the text another put in.
+    static QString Replaced(const QString& text, const Word::TagReplacements& replacements)
     {
-        return Call(mDocument.Use(), QStringLiteral("The cells of the table's row could not be listed"), [&] {
-            std::vector<Reference<XText>> cells;
-            for (const rtl::OUString& name : RowCellNames(mTable, mRow))
-                cells.emplace_back(mTable->getCellByName(name), UNO_QUERY_THROW);
-            return cells;
+        QString done;
+        for (qsizetype at = 0; at < text.size();) {
+            const auto match = std::find_if(replacements.begin(), replacements.end(), [&](const auto& each) {
+                return !each.first.isEmpty() && QStringView(text).mid(at).startsWith(each.first, Qt::CaseInsensitive);
+            });
+            if (match == replacements.end()) {
+                done += text[at++];
+                continue;
+            }
+            done += match->second;
+            at += match->first.size();
+        }
+        return done;
+    }
+
+    // The character style of each cell of plain text: one paragraph of text portions in one
+    // character style (none: empty) without formatting or a link of their own, in a table
+    // whose cells are not split (and whose table cursor takes a character style, for a cell in
+    // one); nothing for any other cell. Read once for the row of the open document: a letter taken back leaves it
+    // as it was.
+    const std::vector<std::optional<rtl::OUString>>& PlainCells()
+    {
+        const QString table = Call(mDocument.Use(), QStringLiteral("The table could not be read"), [&] {
+            return FromUno(Reference<css::container::XNamed>(mTable, UNO_QUERY_THROW)->getName());
         });
+        std::vector<std::optional<rtl::OUString>>& plain = mDocument.cache->plainCells[{table, mRow}];
+        if (!plain.empty())
+            return plain;
+        // Whether the table's cells are not split, and whether its table cursor takes a character style.
+        const auto [simple, takesStyle] = Call(mDocument.Use(), QStringLiteral("The table could not be read"), [&] {
+            const css::uno::Sequence<rtl::OUString> names = mTable->getCellNames();
+            const bool unsplit = names.getLength() > 0
+                && std::none_of(names.begin(), names.end(), [](const rtl::OUString& name) { return name.indexOf('.') >= 0; });
+            return std::pair(unsplit, unsplit && Reference<css::beans::XPropertySet>(mTable->createCursorByCellName(names[0]), UNO_QUERY_THROW)
+                                                     ->getPropertySetInfo()->hasPropertyByName("CharStyleName"));
+        });
+        for (const Cell& cell : Cells()) {
+            std::optional<rtl::OUString> style;
+            if (simple)
+                style = Call(mDocument.Use(), QStringLiteral("The table's cells could not be read"), [&] { return CharacterStyleOfPlain(cell.text_); });
+            plain.push_back(style && (style->isEmpty() || takesStyle) ? style : std::nullopt);
+        }
+        return plain;
+    }
+
+    // The character style of a cell of plain text (empty for none); nothing for another cell.
+    // A text portion set in the row's copies by its text alone keeps only what its paragraph
+    // gives it: each of its character properties must be its paragraph's, but for those of
+    // a character style, which the copies are given; and it may be no link.
+    static std::optional<rtl::OUString> CharacterStyleOfPlain(const Reference<XText>& cell)
+    {
+        const Reference<css::container::XEnumeration> parts =
+            Reference<css::container::XEnumerationAccess>(cell, UNO_QUERY_THROW)->createEnumeration();
+        if (!parts->hasMoreElements())
+            return std::nullopt;
+        const Reference<XTextRange> paragraph(parts->nextElement(), UNO_QUERY);
+        if (!paragraph.is() || parts->hasMoreElements()
+            || !Reference<css::lang::XServiceInfo>(paragraph, UNO_QUERY_THROW)->supportsService("com.sun.star.text.Paragraph"))
+            return std::nullopt;
+        const Reference<css::beans::XMultiPropertySet> paragraphProperties(paragraph, UNO_QUERY);
+        std::optional<rtl::OUString> style;
+        bool plain = paragraphProperties.is();
+        ForEachPortion(paragraph, [&](const Reference<XTextRange>& portion) {
+            const Reference<css::beans::XMultiPropertySet> properties(portion, UNO_QUERY);
+            if (!plain || !properties.is() || PortionType(portion) != "Text") {
+                plain = false;
+                return;
+            }
+            rtl::OUString name;
+            Reference<css::beans::XPropertySet>(portion, UNO_QUERY_THROW)->getPropertyValue("CharStyleName") >>= name;
+            if (name == "Standard")
+                name.clear();
+            rtl::OUString link;
+            Reference<css::beans::XPropertySet>(portion, UNO_QUERY_THROW)->getPropertyValue("HyperLinkURL") >>= link;
+            // Of a character style, its own properties differ from the paragraph's: the copies get the style.
+            std::vector<rtl::OUString> names;
+            const Reference<css::beans::XPropertySetInfo> paragraphInfo = paragraphProperties->getPropertySetInfo();
+            for (const css::beans::Property& property : properties->getPropertySetInfo()->getProperties()) {
+                if (property.Name.startsWith("Char") && property.Name != "CharStyleName" && property.Name != "CharStyleNames"
+                    && property.Name != "CharAutoStyleName" && property.Name != "CharInteropGrabBag"
+                    && !(property.Attributes & css::beans::PropertyAttribute::READONLY) && paragraphInfo->hasPropertyByName(property.Name))
+                    names.push_back(property.Name);
+            }
+            const css::uno::Sequence<rtl::OUString> asked(names.data(), static_cast<sal_Int32>(names.size()));
+            try {
+                const css::uno::Sequence<css::uno::Any> own = properties->getPropertyValues(asked);
+                const css::uno::Sequence<css::uno::Any> given = paragraphProperties->getPropertyValues(asked);
+                plain = link.isEmpty() && own.getLength() == given.getLength() && (!name.isEmpty() || own == given);
+            } catch (const css::uno::RuntimeException&) {
+                throw;
+            } catch (const css::uno::Exception&) {
+                plain = false;
+            }
+            plain = plain && (!style || *style == name);
+            style = name;
+        });
+        return plain && style ? style : std::nullopt;
+    }
+
+    // Replaces every match in a cell where its text as read puts it, from the last back, each
+    // after the cursor has shown that the characters there are the match: a cell's text
+    // counts as the cursor does while it holds no field and no paragraph but its first.
+    // False, with nothing replaced, when the cursor finds something else there.
+    bool ReplacedInPlace(Cell& cell, const Search& search)
+    {
+        std::vector<qsizetype> matches;
+        const Qt::CaseSensitivity sensitivity = search.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+        for (qsizetype at = cell.text.indexOf(search.findText, 0, sensitivity); at >= 0;
+             at = cell.text.indexOf(search.findText, at + search.findText.size(), sensitivity))
+            matches.push_back(at);
+        if (matches.empty() || cell.text.contains(QLatin1Char('\n')) || cell.text.size() > SAL_MAX_INT16)
+            return false;
+        mDocument.cache->Changing();
+        return Call(mDocument.Use(), QStringLiteral("The search in the table's row failed"), [&] {
+            const rtl::OUString replacement = ToUno(search.replaceWith);
+            const auto length = static_cast<sal_Int16>(search.findText.size());
+            if (cell.text.compare(search.findText, sensitivity) == 0) {
+                // A cell of nothing but the match, as an item's row has it: the replacement goes
+                // in after its first character (and takes its formatting), then the rest goes,
+                // then the first character, with one cursor. Each call to the office counts.
+                const Reference<css::text::XTextCursor> cursor = cell.text_->createTextCursor();
+                cursor->gotoStart(false);
+                cursor->goRight(1, false);
+                cell.text_->insertString(Reference<XTextRange>(cursor.get()), replacement, false);
+                if (length > 1) {
+                    cursor->goRight(static_cast<sal_Int16>(length - 1), true);
+                    cursor->setString(rtl::OUString());
+                }
+                cursor->gotoStart(false);
+                cursor->goRight(1, true);
+                cursor->setString(rtl::OUString());
+                cell.text = search.replaceWith;
+                return true;
+            }
+            for (auto at = matches.rbegin(); at != matches.rend(); ++at) {
+                const Reference<css::text::XTextCursor> cursor = cell.text_->createTextCursor();
+                cursor->gotoStart(false);
+                cursor->goRight(static_cast<sal_Int16>(*at), false);
+                cursor->goRight(length, true);
+                if (FromUno(cursor->getString()).compare(search.findText, sensitivity) != 0) {
+                    if (at != matches.rbegin())
+                        throw AppError(QStringLiteral("A cell's text was not where it was read to be."));
+                    return false;
+                }
+                ReplaceKeepingFirstFormat(cell.text_, cursor->getStart(), length, replacement);
+                cell.text.replace(*at, length, search.replaceWith);
+            }
+            return true;
+        });
+    }
+
+    // The row's cells, listed and read once: a row object stands for its row while the
+    // table's rows stay as they are.
+    std::vector<Cell>& Cells()
+    {
+        if (!mCells)
+            mCells = Call(mDocument.Use(), QStringLiteral("The cells of the table's row could not be listed"), [&] {
+                std::vector<Cell> cells;
+                for (const rtl::OUString& name : RowCellNames(mTable, mRow)) {
+                    const Reference<XText> text(mTable->getCellByName(name), UNO_QUERY_THROW);
+                    cells.push_back({name, text, FromUno(text->getString())});
+                }
+                return cells;
+            });
+        return *mCells;
     }
 
     OpenDocument mDocument;
     Reference<css::text::XTextTable> mTable;
     sal_Int32 mRow;
+    std::optional<std::vector<Cell>> mCells;
 };
 
 class RowImpl : public Word::Row {
@@ -1128,12 +1377,7 @@ public:
         mDocument.Use();
         return std::make_shared<RangeImpl>(mDocument, mStory);
     }
-    void Duplicate(int copies) override
-    {
-        if (copies > 0)
-            mStory->Duplicate(copies);
-    }
-    void Delete() override { mStory->Delete(); }
+    void Repeat(const std::vector<Word::TagReplacements>& items) override { mStory->Repeat(items); }
 
 private:
     OpenDocument mDocument;

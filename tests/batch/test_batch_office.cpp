@@ -1112,6 +1112,10 @@ void BatchOfficeTest::lineItems()
                     amounts << found.captured(1);
             }
             QCOMPARE(amounts.size(), letter->size());
+            // Every copy of the row keeps its formatting: each item's amount in the template's character style.
+            const QString content = ZipMemberXml(stem + QStringLiteral(".odt"), QStringLiteral("content.xml"));
+            for (const QString& each : amounts)
+                QVERIFY2(content.contains(QStringLiteral("text:style-name=\"Strong\">%1 \u20AC<").arg(each)), qPrintable(each + QLatin1Char('\n') + content));
             QVERIFY2(total == PythonSum(amounts), qPrintable(total + QStringLiteral(" / ") + PythonSum(amounts) + QLatin1Char('\n') + PdftotextText(stem + QStringLiteral(".pdf"), true)));
             QVERIFY2(pdf.contains(QStringLiteral("Nettobetrag (%1 Positionen)").arg(letter->size())), qPrintable(pdf));
         }

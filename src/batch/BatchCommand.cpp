@@ -330,7 +330,7 @@ const std::vector<CommandOption>& CommandOptions()
          ReadEncoding},
         {QCommandLineOption(QStringLiteral("separator"),
                             QStringLiteral("what separates the values of a text list: comma, semicolon or tab "
-                                           "(default: the one that makes the most column names of the first line)"),
+                                           "(default: the one that splits its first lines alike)"),
                             QStringLiteral("SEP")),
          ReadSeparator},
         {QCommandLineOption(QStringLiteral("date"), QStringLiteral("the letter's date (default: today)"),
@@ -595,10 +595,9 @@ struct ItemsSource {
     // list's, and a list of their own tells its own.
     std::unique_ptr<ListReader> Reader(const BatchCommand& command, const FileDescriptor& listFile) const
     {
-        const auto anyName = [](const QString& name) { return !name.trimmed().isEmpty(); };
         if (file)
-            return std::make_unique<ListReader>(command.itemsSource, file->Get(), QString(), QChar(), anyName);
-        return std::make_unique<ListReader>(command.listPath, listFile.Get(), command.encoding, command.separator, anyName, sheet);
+            return std::make_unique<ListReader>(command.itemsSource, file->Get(), QString(), QChar());
+        return std::make_unique<ListReader>(command.listPath, listFile.Get(), command.encoding, command.separator, sheet);
     }
 };
 
@@ -885,7 +884,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
     std::optional<ItemsKey> itemsKey;
     // Of the rows, only those the reading's records until take part.
     const auto read = [&](const LineFilter& keep, int until = INT_MAX) {
-        ListReader reader(command.listPath, listFile.Get(), command.encoding, command.separator, IsColumnName);
+        ListReader reader(command.listPath, listFile.Get(), command.encoding, command.separator);
         int records = 0;
         LetterList list = ReadLetterList([&] { return records++ < until ? reader.Next() : std::nullopt; }, settings, date,
                                          builtIn ? FieldColumns::Required : FieldColumns::Optional, keep, command.map,

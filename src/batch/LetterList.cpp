@@ -82,6 +82,12 @@ Kind KindOfWord(const QString& key)
         {"town", Kind::City},         {"st", Kind::State},             {"state", Kind::State},
         {"province", Kind::State},    {"zip", Kind::Zip},
         {"zipcode", Kind::Zip},       {"postalcode", Kind::Zip},       {"postcode", Kind::Zip},
+        // German, as lists made in Germany, Austria and Switzerland name the same.
+        {"titel", Kind::Title},       {"firma", Kind::Company},        {"firmenname", Kind::Company},
+        {"unternehmen", Kind::Company}, {"stra\u00DFe", Kind::Street}, {"strasse", Kind::Street},
+        {"anschrift", Kind::Street},  {"adresse", Kind::Street},       {"ort", Kind::City},
+        {"stadt", Kind::City},        {"bundesland", Kind::State},     {"kanton", Kind::State},
+        {"plz", Kind::Zip},           {"postleitzahl", Kind::Zip},
     };
     return words.value(key, Kind::None);
 }
@@ -103,10 +109,12 @@ Meaning MeaningOf(const QString& name)
         {"your", Whose::Sender},           {"senders", Whose::Sender},         {"sender's", Whose::Sender},
         {"sender", Whose::Sender},         {"from", Whose::Sender},            {"recipients", Whose::Recipient},
         {"recipient's", Whose::Recipient}, {"recipient", Whose::Recipient},    {"to", Whose::Recipient},
+        {"absender", Whose::Sender},       {"empf\u00E4nger", Whose::Recipient}, {"empfaenger", Whose::Recipient},
     };
     for (const auto& [prefix, whose] : prefixes) {
-        if (key.startsWith(QLatin1String(prefix)))
-            if (const Kind kind = KindOfWord(key.mid(qsizetype(std::strlen(prefix)))); kind != Kind::None)
+        const QString start = QString::fromUtf8(prefix);
+        if (key.startsWith(start))
+            if (const Kind kind = KindOfWord(key.mid(start.size())); kind != Kind::None)
                 return {kind, whose, false};
     }
     // "City 2", "ZIP Code 2": the recipient's, as the letter's own tags name them.

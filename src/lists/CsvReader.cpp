@@ -229,23 +229,46 @@ std::vector<CsvRecord> ParseCsv(const QString& text, QChar separator)
     return records;
 }
 
-QChar ChooseSeparator(const QString& text, const std::function<bool(const QString&)>& isName)
+QChar ChooseSeparator(const QString& text)
 {
-    const QString header = FirstLine(text);
+    // The first records only: a long list is told by its start.
+    qsizetype end = 0;
+    for (int lines = 0; end < text.size() && lines <= SeparatorSampleRecords; ++end) {
+        if (text.at(end) == QLatin1Char('\n'))
+            ++lines;
+    }
+    const QString sample = text.left(end);
     QChar best = QLatin1Char(',');
-    qsizetype bestNames = 0;
+    qsizetype bestAgreeing = 0;
+    qsizetype bestFields = 1;
     for (const QChar separator : {QLatin1Char(','), QLatin1Char(';'), QLatin1Char('\t')}) {
-        const std::vector<CsvRecord> records = ParseCsv(header, separator);
-        if (records.empty())
+        std::vector<CsvRecord> records = ParseCsv(sample, separator);
+        if (records.size() > static_cast<std::size_t>(SeparatorSampleRecords))
+            records.resize(static_cast<std::size_t>(SeparatorSampleRecords));
+        // The last record of a sample cut short may be cut short itself.
+        if (records.size() > 1 && end < text.size())
+            records.pop_back();
+        if (records.empty() || !records.front().problem.isEmpty())
             continue;
-        const QStringList& names = records.front().values;
-        const auto count = std::count_if(names.begin(), names.end(), isName);
-        if (count > bestNames) {
+        const qsizetype fields = records.front().values.size();
+        const qsizetype agreeing = std::count_if(records.begin(), records.end(), [fields](const CsvRecord& record) {
+            return record.problem.isEmpty() && record.values.size() == fields;
+        });
+        if (fields > 1 && (agreeing > bestAgreeing || (agreeing == bestAgreeing && fields > bestFields))) {
             best = separator;
-            bestNames = count;
+            bestAgreeing = agreeing;
+            bestFields = fields;
         }
     }
     return best;
+}
+
+bool ReadsAsOneColumn(const QString& text, QChar separator)
+{
+    const QString header = FirstLine(text);
+    const std::vector<CsvRecord> records = ParseCsv(header, separator);
+    return !records.empty() && records.front().values.size() == 1
+        && (header.contains(QLatin1Char(';')) || header.contains(QLatin1Char('\t')) || header.contains(QLatin1Char(',')));
 }
 
 QString SeparatorName(QChar separator)
@@ -411,16 +434,15 @@ void ListTextReader::DecideMode(const QByteArray& bytes)
     mGuessed = QStringLiteral("Windows-1252");
 }
 
-CsvStream::CsvStream(ListTextReader& text, QChar separator, const std::function<bool(const QString&)>& isName)
-    : mText(text), mSeparator(separator)
+CsvStream::CsvStream(ListTextReader& text, QChar separator) : mText(text), mSeparator(separator)
 {
     if (!mSeparator.isNull())
         return;
-    // The header line decides, once it is read whole.
-    while (!mEnded && !mBuffer.contains(QLatin1Char('\n')) && !mBuffer.contains(QLatin1Char('\r')) &&
-           mBuffer.size() <= MaxRecordChars)
+    // The first records decide, once they are read whole (or all there is, or as much as a record may be).
+    while (!mEnded && mBuffer.count(QLatin1Char('\n')) <= SeparatorSampleRecords && mBuffer.size() <= MaxRecordChars)
         ReadMore();
-    mSeparator = ChooseSeparator(mBuffer, isName);
+    mSeparator = ChooseSeparator(mBuffer);
+    mOneColumn = ReadsAsOneColumn(mBuffer, mSeparator);
 }
 
 // Reads on until the record being read has at least twice as much text (or a good deal

@@ -37,9 +37,18 @@ using RecordSource = std::function<std::optional<CsvRecord>()>;
 // rest of the text: its record is a problem naming the lines it took and how they begin.
 std::vector<CsvRecord> ParseCsv(const QString& text, QChar separator = QLatin1Char(','));
 
-// The separator of a list: of comma, semicolon and tab, the one that splits the list's
-// first line into the most names for which isName holds; a comma when none does better.
-QChar ChooseSeparator(const QString& text, const std::function<bool(const QString&)>& isName);
+// How many of a list's first records choose its separator.
+inline constexpr int SeparatorSampleRecords = 50;
+
+// The separator of a list, whatever language its column names are in: of comma, semicolon
+// and tab, the one that splits the first line into more than one value and the most of the
+// first SeparatorSampleRecords records into as many values as the first line (of two alike,
+// the one that gives more values); a comma when none splits the first line.
+QChar ChooseSeparator(const QString& text);
+
+// Whether the first line of text is one value split by separator though it holds a comma, a
+// semicolon or a tab: a list whose separator was not told.
+bool ReadsAsOneColumn(const QString& text, QChar separator);
 
 // The name of a separator, for telling: "semicolon", "tab".
 QString SeparatorName(QChar separator);
@@ -96,12 +105,15 @@ private:
 inline constexpr qsizetype MaxRecordChars = 1000 * 1000;
 
 // The records of a separated list read as a stream, as ParseCsv splits them: only the
-// record being read is held. Without a separator it is chosen from the first line.
+// record being read is held. Without a separator it is chosen from the first records.
 class CsvStream {
 public:
-    CsvStream(ListTextReader& text, QChar separator, const std::function<bool(const QString&)>& isName);
+    CsvStream(ListTextReader& text, QChar separator);
 
     QChar Separator() const { return mSeparator; }
+    // Whether the separator was chosen and its first line is yet one value holding another
+    // separator (see ReadsAsOneColumn).
+    bool OneColumn() const { return mOneColumn; }
     // The next record; nothing at the end. Throws AppError naming the line of a record
     // longer than MaxRecordChars (a quote never closed in a long list, a file that is no list).
     std::optional<CsvRecord> Next();
@@ -111,6 +123,7 @@ private:
 
     ListTextReader& mText;
     QChar mSeparator;
+    bool mOneColumn = false;
     QString mBuffer;
     qsizetype mAt = 0;
     int mLine = 1;

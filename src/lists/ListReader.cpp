@@ -41,9 +41,8 @@ QStringList ListSheets(int fd)
     return SheetNames(bytes, format);
 }
 
-ListReader::ListReader(const QString& path, int fd, const QString& encoding, QChar separator,
-                       std::function<bool(const QString&)> isName, const QString& sheet)
-    : mPath(path), mIsName(std::move(isName)), mSheet(sheet)
+ListReader::ListReader(const QString& path, int fd, const QString& encoding, QChar separator, const QString& sheet)
+    : mPath(path), mSheet(sheet)
 {
     if (!mFile.open(fd, QIODevice::ReadOnly) || !mFile.seek(0))
         throw AppError(QStringLiteral("The list %1 cannot be read: %2").arg(Name(), mFile.errorString()));
@@ -58,8 +57,10 @@ ListReader::~ListReader() = default;
 void ListReader::OpenText(const QString& encoding, QChar separator)
 {
     mText = std::make_unique<ListTextReader>(mFile, encoding);
-    mRecords = std::make_unique<CsvStream>(*mText, separator, mIsName);
+    mRecords = std::make_unique<CsvStream>(*mText, separator);
     mSeparator = mRecords->Separator();
+    if (mRecords->OneColumn())
+        throw OneColumnRefusal();
 }
 
 // A spreadsheet, or a text that starts as one might, is read whole, up to one byte past
@@ -83,7 +84,9 @@ void ListReader::OpenWhole(const QString& encoding, QChar separator)
     case ListFormat::Text: {
         const ListText text = DecodeListText(bytes, encoding);
         mGuessedEncoding = text.guessedEncoding;
-        mSeparator = separator.isNull() ? ChooseSeparator(text.text, mIsName) : separator;
+        mSeparator = separator.isNull() ? ChooseSeparator(text.text) : separator;
+        if (separator.isNull() && ReadsAsOneColumn(text.text, mSeparator))
+            throw OneColumnRefusal();
         mWhole = Given(ParseCsv(text.text, mSeparator));
         return;
     }
@@ -125,6 +128,13 @@ QStringList ListReader::Notes() const
     if (!mSeparator.isNull() && mSeparator != QLatin1Char(','))
         notes << QStringLiteral("The list's values are separated by %1s.").arg(SeparatorName(mSeparator));
     return notes;
+}
+
+AppError ListReader::OneColumnRefusal() const
+{
+    return AppError(QStringLiteral("The list %1 reads as one column: no separator splits its first lines alike. Name its "
+                                   "separator with --separator comma, semicolon or tab.")
+                        .arg(Name()));
 }
 
 QString ListReader::Name() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CsvReader.h"
+#include "core/AppError.h"
 
 #include <QChar>
 #include <QFile>
@@ -30,11 +31,11 @@ class ListReader {
 public:
     // Reads the list open as fd from its start (the descriptor stays the caller's, and is read
     // again by each reader); path names it ("-" for standard input). encoding and separator
-    // are those of a text list (empty or null: told from the bytes); isName tells a column
-    // name, for choosing the separator. Throws AppError when the list cannot be read or is of
-    // a kind that is refused.
-    ListReader(const QString& path, int fd, const QString& encoding, QChar separator, std::function<bool(const QString&)> isName,
-               const QString& sheet = QString());
+    // are those of a text list (empty or null: told from the bytes); sheet names the sheet of
+    // a spreadsheet (empty: its first). Throws AppError when the list cannot be read, is of a
+    // kind that is refused, or reads as one column while its first line holds another
+    // separator than the one chosen.
+    ListReader(const QString& path, int fd, const QString& encoding, QChar separator, const QString& sheet = QString());
     ~ListReader();
     ListReader(const ListReader&) = delete;
     ListReader& operator=(const ListReader&) = delete;
@@ -49,13 +50,13 @@ public:
 
 private:
     void OpenText(const QString& encoding, QChar separator);
+    AppError OneColumnRefusal() const;
     void OpenWhole(const QString& encoding, QChar separator);
 
     QString mPath;
     QString mSheet;
     QFile mFile;
     int mRecordsRead = 0;
-    std::function<bool(const QString&)> mIsName;
     std::unique_ptr<ListTextReader> mText;
     std::unique_ptr<CsvStream> mRecords;
     RecordSource mWhole;

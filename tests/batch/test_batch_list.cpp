@@ -145,6 +145,11 @@ void BatchListTest::columnsGoWhereTheUserMeansThem()
              QStringLiteral("[StreetAddress] [City] [YourName] [YourTitle] [ZIPCode]"));
     QCOMPARE(fields(QStringLiteral("City,City2,ZIPCode,Recipient ZIP,ST")),
              QStringLiteral("[City] [City2] [ZIPCode] [ZIPCode2] [ST2]"));
+    // A German list's names, as Calc's users write them.
+    QCOMPARE(fields(QStringLiteral("Kundennummer,Anrede,Firma,Name,Stra\u00DFe,PLZ,Ort,Titel")),
+             QStringLiteral("- - [CompanyName] [RecipientName] [StreetAddress2] [ZIPCode2] [City2] [Title]"));
+    QCOMPARE(fields(QStringLiteral("Absender Name,Empf\u00E4nger Stra\u00DFe,Absender PLZ")),
+             QStringLiteral("[YourName] [StreetAddress2] [ZIPCode]"));
     // --map decides instead of the rule, and the rule yields to it.
     QCOMPARE(fields(QStringLiteral("Ort,City"), {{0, FieldNamed(QStringLiteral("City2"))}}), QStringLiteral("[City2] [City]"));
 
@@ -158,7 +163,7 @@ void BatchListTest::columnsGoWhereTheUserMeansThem()
         return false;
     };
     // A list that fills no field is refused, naming the names that would.
-    QVERIFY(fails(QStringLiteral("Firma,Ort,CurrentDate\n"), QStringLiteral("YourName, YourTitle")));
+    QVERIFY(fails(QStringLiteral("Kundennummer,Region,CurrentDate\n"), QStringLiteral("YourName, YourTitle")));
     QVERIFY(fails(QStringLiteral("City,Town\n"), QStringLiteral("two columns for [City2]")));
     QVERIFY(fails(QStringLiteral("Firma\n"), QStringLiteral("\"Ort\", which the list does not have"), {{QStringLiteral("Ort"), QStringLiteral("City2")}}));
     QVERIFY(fails(QStringLiteral("Ort\n"), QStringLiteral("Region is no field"), {{QStringLiteral("Ort"), QStringLiteral("Region")}}));

@@ -58,7 +58,7 @@ std::vector<CsvRecord> StreamedRecords(const QByteArray& bytes, QString& guessed
 {
     TricklingDevice device(bytes);
     ListTextReader text(device, QString());
-    CsvStream stream(text, QChar(), IsName);
+    CsvStream stream(text, QChar());
     std::vector<CsvRecord> records;
     while (std::optional<CsvRecord> record = stream.Next())
         records.push_back(*record);
@@ -199,12 +199,19 @@ void ListsTest::readsListsAsStreams()
 
 void ListsTest::separatorIsChosenFromTheHeader()
 {
-    const std::function<bool(const QString&)> isName = IsName;
-    // The one that yields the most field names, even where another splits the line too.
-    QCOMPARE(ChooseSeparator(QStringLiteral("\n\"Smith, John\";Company Name;City\r\nA,B;C;D\n"), isName), QLatin1Char(';'));
-    QCOMPARE(ChooseSeparator(QStringLiteral("Recipient Name\tCity, ST\tZIP Code\n"), isName), QLatin1Char('\t'));
-    QCOMPARE(ChooseSeparator(QStringLiteral("City;ST,ZIPCode,Title\n"), isName), QLatin1Char(','));
-    QCOMPARE(ChooseSeparator(QStringLiteral("Nom;Email\n"), isName), QLatin1Char(','));
+    // The one that splits the first records alike into the most values, whatever language
+    // the names are in; a quoted separator does not split.
+    QCOMPARE(ChooseSeparator(QStringLiteral("\n\"Smith, John\";Company Name;City\r\nA,B;C;D\n")), QLatin1Char(';'));
+    QCOMPARE(ChooseSeparator(QStringLiteral("Recipient Name\tCity, ST\tZIP Code\n")), QLatin1Char('\t'));
+    QCOMPARE(ChooseSeparator(QStringLiteral("City;ST,ZIPCode,Title\n")), QLatin1Char(','));
+    QCOMPARE(ChooseSeparator(QStringLiteral("Kundennummer;Anrede;Firma;Stra\u00DFe\n1;Frau;M\u00FCller, Meier & Co;Am Markt 1\n"
+                                            "2;Herr;Weber;Ring 2\n")),
+             QLatin1Char(';'));
+    QCOMPARE(ChooseSeparator(QStringLiteral("Firma\tOrt\n\"A, B\"\tK\u00F6ln\nC\tBonn\n")), QLatin1Char('\t'));
+    // A comma splits the names, but not the rows alike: the semicolon does.
+    QCOMPARE(ChooseSeparator(QStringLiteral("Name, Vorname;Ort\nM\u00FCller;Bonn\nWeber;K\u00F6ln\n")), QLatin1Char(';'));
+    QCOMPARE(ChooseSeparator(QStringLiteral("Name\nAnn\n")), QLatin1Char(','));
+    QVERIFY(ReadsAsOneColumn(QStringLiteral("Name;Ort\n"), QLatin1Char(',')) && !ReadsAsOneColumn(QStringLiteral("Name\n"), QLatin1Char(',')));
     const auto records = ParseCsv(QStringLiteral("City\tST\n\"Boise\tEast\"\tID\n"), QLatin1Char('\t'));
     QCOMPARE(Values(records, 1), (QStringList{"Boise\tEast", "ID"}));
 }

@@ -344,7 +344,9 @@ const std::vector<CommandOption>& CommandOptions()
          ReadDateFormat},
         {QCommandLineOption(QStringLiteral("language"),
                             QStringLiteral("the language of the letter's dates, its month and day names and short date, "
-                                           "such as de or fr_CH (default: your locale, from LANG or LC_TIME)"),
+                                           "such as de or fr_CH (default: your locale, from LANG or LC_TIME); German "
+                                           "writes the date as German letters do, 8. Dezember 2026, unless --date-format "
+                                           "says otherwise"),
                             QStringLiteral("LANG")),
          ReadLanguage},
     };
@@ -746,6 +748,10 @@ QString SelectionNote(const std::vector<LetterLine>& selected, qsizetype rows)
 {
     if (selected.empty())
         return QStringLiteral("None of the list's %1 is this run's.").arg(rows == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(rows));
+    if (selected.size() == 1)
+        return QStringLiteral("1 of the list's %1 is this run's: row %2.")
+            .arg(rows == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(rows))
+            .arg(selected.front().row);
     return QStringLiteral("%1 of the list's %2 rows are this run's, from row %3 to row %4.")
         .arg(selected.size())
         .arg(rows)
@@ -849,6 +855,10 @@ BatchCommand ParseBatchCommand(const QStringList& arguments)
         for (const QString& value : values)
             option.read(value, command);
     }
+    // German letters write their date as "8. Dezember 2026", not as the short date "08.12.26".
+    if (parser.isSet(QStringLiteral("language")) && command.options.dateFormat.isEmpty()
+        && command.options.language.language() == QLocale::German)
+        command.options.dateFormat = QStringLiteral("d. MMMM yyyy");
     const QStringList paths = parser.positionalArguments();
     if (paths.size() != 2)
         throw AppError(paths.size() < 2 ? QStringLiteral("A list and an output folder are needed.")

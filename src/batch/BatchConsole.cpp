@@ -76,6 +76,11 @@ int BatchConsole::NothingToMake(const BatchPlan& plan)
 {
     for (const QString& note : plan.notes)
         Err(note + QLatin1Char('\n'));
+    // A list with rows of which the choice (--lines, --shard, --where) took none was told so by its note.
+    if (plan.listRows > plan.emptyRows) {
+        Err(QStringLiteral("No letters were made.\n"));
+        return ExitLinesNotMade;
+    }
     const QString empty = plan.emptyRows > 0 ? QStringLiteral(" (%1 empty)").arg(Rows(plan.emptyRows)) : QString();
     Err(QStringLiteral("The list has no rows to make letters from%1: its first row names the columns, and every "
                        "later row is one letter.\nNo letters were made.\n")
@@ -165,7 +170,8 @@ int BatchConsole::DryRun(const BatchPlan& plan, const BatchOptions& options, boo
     for (const LetterLine& line : plan.unusable)
         text += QStringLiteral("  %1 gives no letter: %2\n").arg(RowName(line), line.problem);
     if (plan.emptyRows > 0)
-        text += QStringLiteral("%1 empty, which give no letter.\n").arg(Rows(plan.emptyRows));
+        text += plan.emptyRows == 1 ? QStringLiteral("1 row is empty and gives no letter.\n")
+                                    : QStringLiteral("%1 rows are empty and give no letter.\n").arg(plan.emptyRows);
     if (!options.merged.isEmpty())
         text += QStringLiteral("Every letter made would go into the merged PDF \"%1\" as well.\n").arg(QDir::toNativeSeparators(options.merged));
     const int status = plan.unusable.empty() && inTheWay == 0 ? ExitAllMade : ExitLinesNotMade;

@@ -414,7 +414,7 @@ void BatchListTest::namesAndPartsOfTheList()
     const BatchPlan vain = plan({QStringLiteral("--lines"), QStringLiteral("7,8,30")});
     QVERIFY2(vain.notes.contains(QStringLiteral("--lines names rows 7, 30, which hold nothing or lie past the list's end, so no "
                                                 "letter comes of them.")) &&
-                 vain.notes.contains(QStringLiteral("1 of the list's 7 rows are this run's, from row 8 to row 8.")),
+                 vain.notes.contains(QStringLiteral("1 of the list's 7 rows is this run's: row 8.")),
              qPrintable(vain.notes.join(QLatin1Char('\n'))));
     QCOMPARE(named(plan({QStringLiteral("--lines"), QStringLiteral("2-6"), QStringLiteral("--shard"), QStringLiteral("2/2")})),
              (QStringList{"5:unusable", "6:6-Acme"}));
@@ -487,6 +487,10 @@ void BatchListTest::commandLine()
     QCOMPARE(OfficesWithin(128, std::nullopt, std::nullopt, 64), 64);
     const BatchCommand dated = ParseBatchCommand({"--date", "2026-12-09", "--date-format", "d. MMMM yyyy", "--language", "de-DE", "l.csv", "out"});
     QCOMPARE(LetterDate(dated.options.date, dated.options.dateFormat, dated.options.language), QStringLiteral("9. Dezember 2026"));
+    // German alone writes the date as German letters do; a format given still decides.
+    const BatchCommand german = ParseBatchCommand({"--date", "2026-12-08", "--language", "de", "l.csv", "out"});
+    QCOMPARE(LetterDate(german.options.date, german.options.dateFormat, german.options.language), QStringLiteral("8. Dezember 2026"));
+    QCOMPARE(ParseBatchCommand({"--language", "de", "--date-format", "dd.MM.yyyy", "l.csv", "out"}).options.dateFormat, QStringLiteral("dd.MM.yyyy"));
     // --pdf-a is PDF/A-2b, --pdf-a=3 PDF/A-3b and no other part; --append may be given again.
     QCOMPARE(ParseBatchCommand({"--pdf-a", "l.csv", "out"}).options.archivePart, 2);
     QCOMPARE(ParseBatchCommand({"--pdf-a=3", "--pdf-a", "l.csv", "out"}).options.archivePart, 3);

@@ -1018,11 +1018,12 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
         QSet<QString> allKeys;
         for (auto key = listKeys.constBegin(); key != listKeys.constEnd(); ++key)
             allKeys.insert(key.key());
-        auto read = std::make_shared<LetterItems>(ReadLetterItems([&] { return reader->Next(); }, items.name, *itemsKey, wanted, allKeys, plan.notes));
+        auto letterItems = std::make_shared<LetterItems>(
+            ReadLetterItems([&] { return reader->Next(); }, items.name, *itemsKey, wanted, allKeys, plan.notes));
         for (LetterJob& job : plan.jobs)
-            job.letter.columnValues.insert(QLatin1String(CountKey), QString::number(read->Of(job.letter).size()));
+            job.letter.columnValues.insert(QLatin1String(CountKey), QString::number(letterItems->Of(job.letter).size()));
         whole.columnKeys.insert(QLatin1String(CountKey));
-        plan.items = std::move(read);
+        plan.items = std::move(letterItems);
     }
     plan.letterTemplate = LetterTemplateOf(command, userTemplate, whole, wholeEmpty, runEmpty, plan);
     if (plan.jobs.empty() && plan.unusable.empty())

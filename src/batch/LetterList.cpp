@@ -8,7 +8,6 @@
 #include <QSet>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 

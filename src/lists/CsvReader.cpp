@@ -268,7 +268,7 @@ bool ReadsAsOneColumn(const QString& text, QChar separator)
     const QString header = FirstLine(text);
     const std::vector<CsvRecord> records = ParseCsv(header, separator);
     return !records.empty() && records.front().values.size() == 1
-        && (header.contains(QLatin1Char(';')) || header.contains(QLatin1Char('\t')) || header.contains(QLatin1Char(',')));
+        && (header.contains(QLatin1Char(';')) || header.contains(QLatin1Char('\t')));
 }
 
 QString SeparatorName(QChar separator)

@@ -46,7 +46,7 @@ inline constexpr int SeparatorSampleRecords = 50;
 // the one that gives more values); a comma when none splits the first line.
 QChar ChooseSeparator(const QString& text);
 
-// Whether the first line of text is one value split by separator though it holds a comma, a
+// Whether the first line of text is one value split by separator though it holds a
 // semicolon or a tab: a list whose separator was not told.
 bool ReadsAsOneColumn(const QString& text, QChar separator);
 

@@ -626,16 +626,6 @@ ItemsSource OpenItems(const BatchCommand& command, const FileDescriptor& listFil
     return source;
 }
 
-// The index of the column of names whose key is name's; -1 for none.
-int IndexOfName(const QStringList& names, const QString& name)
-{
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (ColumnKey(names[i]) == ColumnKey(name))
-            return static_cast<int>(i);
-    }
-    return -1;
-}
-
 // The built-in letter without a path, else the user's template, whose tags take the list's
 // columns and the fields, and with items, the items' columns in the rows that repeat for them
 // and their totals; once the office has read it, its tags are checked for holes over the
@@ -909,7 +899,7 @@ BatchPlan PlanBatch(const BatchCommand& command, SettingsStore& settings, const 
             listColumns << column.name;
         const std::optional<CsvRecord> header = items.Reader(command, listFile)->Next();
         itemsKey = ChooseItemsKey(command.itemsKey, listColumns, header ? header->values : QStringList(), items.name);
-        if (const int count = IndexOfName(listColumns, QLatin1String(CountKey)); count >= 0)
+        if (const int count = ColumnIndex(listColumns, QLatin1String(CountKey)); count >= 0)
             throw AppError(QStringLiteral("The list has a column \"%1\", the name of [COUNT], which counts a letter's items; "
                                           "rename the column.")
                                .arg(listColumns[count]));

@@ -147,10 +147,8 @@ struct Columns {
 // The index of the column a --map names, by its key; throws when there is none.
 int MappedColumn(const QString& name, const QStringList& names)
 {
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (!names[i].trimmed().isEmpty() && ColumnKey(names[i]) == ColumnKey(name))
-            return static_cast<int>(i);
-    }
+    if (const int index = ColumnIndex(names, name); index >= 0)
+        return index;
     QStringList written;
     for (const QString& each : names) {
         if (!each.trimmed().isEmpty())
@@ -286,6 +284,15 @@ QString ColumnKey(const QString& name)
             key += c;
     }
     return key.toCaseFolded();
+}
+
+int ColumnIndex(const QStringList& names, const QString& name)
+{
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (!names[i].trimmed().isEmpty() && ColumnKey(names[i]) == ColumnKey(name))
+            return static_cast<int>(i);
+    }
+    return -1;
 }
 
 int FieldNamed(const QString& name)

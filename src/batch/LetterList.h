@@ -73,6 +73,10 @@ using LineFilter = std::function<bool(const LetterLine& line)>;
 // template, a part of a file name) compares these keys.
 QString ColumnKey(const QString& name);
 
+// The index of the first of names (a list's column names) whose ColumnKey is name's; an
+// unnamed column matches nothing. -1 for none.
+int ColumnIndex(const QStringList& names, const QString& name);
+
 // The field a tag's name stands for: its ColumnKey is that of the field's tag without the
 // brackets ("Company Name" stands for "[CompanyName]"); -1 for any other name.
 int FieldNamed(const QString& name);

@@ -10,6 +10,12 @@ namespace {
 // The most rows a note or a refusal names one by one.
 constexpr int RowsNamed = 10;
 
+// Whether a record holds nothing but blanks.
+bool Blank(const CsvRecord& record)
+{
+    return std::all_of(record.values.begin(), record.values.end(), [](const QString& value) { return value.trimmed().isEmpty(); });
+}
+
 QString RowList(const std::vector<int>& rows)
 {
     QStringList named;
@@ -21,14 +27,6 @@ QString RowList(const std::vector<int>& rows)
     return list;
 }
 
-int IndexOfKey(const QStringList& names, const QString& name)
-{
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (!names[i].trimmed().isEmpty() && ColumnKey(names[i]) == ColumnKey(name))
-            return static_cast<int>(i);
-    }
-    return -1;
-}
 }
 
 std::optional<ItemsKey> ParseItemsKey(const QString& text)
@@ -45,20 +43,20 @@ ItemsKey ChooseItemsKey(const std::optional<ItemsKey>& key, const QStringList& l
                         const QString& itemsName)
 {
     if (key) {
-        if (IndexOfKey(listColumns, key->listColumn) < 0)
+        if (ColumnIndex(listColumns, key->listColumn) < 0)
             throw AppError(QStringLiteral("--items-key names the column \"%1\", which the list does not have.").arg(key->listColumn));
-        if (IndexOfKey(itemColumns, key->itemsColumn) < 0)
+        if (ColumnIndex(itemColumns, key->itemsColumn) < 0)
             throw AppError(QStringLiteral("--items-key names the column \"%1\", which %2 does not have; its columns are %3.")
                                .arg(key->itemsColumn, itemsName, itemColumns.join(QStringLiteral(", "))));
         return *key;
     }
     QStringList shared;
     for (const QString& column : itemColumns) {
-        if (!column.trimmed().isEmpty() && IndexOfKey(listColumns, column) >= 0)
+        if (!column.trimmed().isEmpty() && ColumnIndex(listColumns, column) >= 0)
             shared << column;
     }
     if (shared.size() == 1)
-        return {listColumns[IndexOfKey(listColumns, shared.front())], shared.front()};
+        return {listColumns[ColumnIndex(listColumns, shared.front())], shared.front()};
     if (shared.isEmpty())
         throw AppError(QStringLiteral("The list and %1 have no column of the same name, which would tell whose each item is; "
                                       "name the two with --items-key LIST-COLUMN=ITEMS-COLUMN.")
@@ -87,7 +85,7 @@ QString LetterItems::KeyOf(const LetterLine& line) const
 
 int LetterItems::ColumnNamed(const QString& name) const
 {
-    return IndexOfKey(columns, name);
+    return ColumnIndex(columns, name);
 }
 
 LetterItems ReadLetterItems(const RecordSource& next, const QString& name, const ItemsKey& key, const QSet<QString>& wanted,
@@ -97,7 +95,7 @@ LetterItems ReadLetterItems(const RecordSource& next, const QString& name, const
     items.name = name;
     items.listKey = ColumnKey(key.listColumn);
     std::optional<CsvRecord> header = next();
-    while (header && std::all_of(header->values.begin(), header->values.end(), [](const QString& v) { return v.trimmed().isEmpty(); }))
+    while (header && Blank(*header))
         header = next();
     if (!header)
         throw AppError(QStringLiteral("%1 holds no items, not even a row of column names.").arg(name));
@@ -108,7 +106,7 @@ LetterItems ReadLetterItems(const RecordSource& next, const QString& name, const
     std::vector<int> unmatched;
     QStringList unmatchedKeys;
     while (std::optional<CsvRecord> record = next()) {
-        if (std::all_of(record->values.begin(), record->values.end(), [](const QString& v) { return v.trimmed().isEmpty(); }))
+        if (Blank(*record))
             continue;
         if (!record->problem.isEmpty())
             throw AppError(QStringLiteral("Row %1 of %2 cannot be read: %3").arg(record->row).arg(name, record->problem));
